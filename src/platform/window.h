@@ -1,0 +1,81 @@
+// The one seam between the portable program and a window system. Controls are addressed by
+// the numeric identifiers of resources/resource.h inside one of the program's dialogs.
+// Exactly one implementation is linked: platform/win32 (real controls) or platform/console.
+#pragma once
+
+// The dialogs whose controls the portable code reaches.
+enum class Dialog { Main, ScriptManager, Parameters };
+
+// The five "Enter Parameters" templates.
+enum class ParameterTemplate { Address, AddressCount, CountAndStep, Current, Currents };
+
+// Message box styles and answers (the Win32 values).
+constexpr unsigned MB_STYLE_OK_EXCLAMATION = 0x0030;          // MB_OK | MB_ICONEXCLAMATION
+constexpr unsigned MB_STYLE_FATAL = 0x1030;                   // ... | MB_SYSTEMMODAL
+constexpr unsigned MB_STYLE_YESNO_EXCLAMATION = 0x0034;       // MB_YESNO | MB_ICONEXCLAMATION
+constexpr unsigned MB_STYLE_OK = 0x0000;
+constexpr int MB_ANSWER_OK = 1;
+constexpr int MB_ANSWER_YES = 6;
+constexpr int MB_ANSWER_NO = 7;
+
+// Dialog results of the parameter dialogs.
+constexpr int PARAMETER_DIALOG_OK = 1;
+constexpr int PARAMETER_DIALOG_CANCEL = 190;
+
+// --- Controls ---------------------------------------------------------------------------
+// True while that dialog exists (the main window once initialised; the Script Manager and a
+// parameter dialog while open).
+bool dialogExists(Dialog d);
+void setControlText(Dialog d, int id, const char* text);
+// Copies at most size - 1 characters of the control's text, always terminated; returns the
+// number copied. A control that does not exist reads as empty text.
+int getControlText(Dialog d, int id, char* buffer, int size);
+void enableControl(Dialog d, int id, bool enabled);
+void showControl(Dialog d, int id, bool shown);
+void setCheckMark(Dialog d, int id, bool checked);
+bool hasCheckMark(Dialog d, int id);
+void focusControl(Dialog d, int id);
+// Scroll a multi-line edit by a number of lines (EM_LINESCROLL), now or after pending updates.
+void scrollEditLines(Dialog d, int id, int lines);
+void postScrollEditLines(Dialog d, int id, int lines);
+
+// --- Electrode sliders (main dialog trackbars) -------------------------------------------
+void setSliderRange(int id, int low, int high);
+void setSliderPosition(int id, int position);
+int getSliderPosition(int id);
+void addSliderTick(int id, int position);
+void setSliderPageSize(int id, int page);
+
+// --- Main window ---------------------------------------------------------------------------
+void enableMenuItem(int id, bool enabled);
+// Outer width of the main window, and a move to the same left/top with a new width.
+int mainWindowWidth();
+void setMainWindowWidth(int width);
+// The two widths recorded at start-up.
+int expandedWindowWidth();
+int collapsedWindowWidth();
+
+// --- Modal interaction --------------------------------------------------------------------
+// A modal message box owned by the given dialog (or by no window when it does not exist).
+// The receive timer keeps running while it is open. Returns MB_ANSWER_*.
+int showMessageBox(Dialog owner, const char* text, const char* caption, unsigned style);
+// Save As with the overwrite prompt; false when cancelled. path gets the chosen name.
+bool chooseSaveFileName(char* path, int size);
+// Open (path and file must exist), owned by the Script Manager; false when cancelled.
+bool chooseOpenFileName(char* path, int size);
+// Runs a parameter dialog modally; returns PARAMETER_DIALOG_OK or PARAMETER_DIALOG_CANCEL.
+// Its OK is handled by parameterDialogOk (ui/parameters.h), which may keep it open.
+int runParameterDialog(ParameterTemplate t);
+// Runs the Script Manager modally until it is closed.
+void runScriptManagerDialog();
+
+// --- Timer and commands ---------------------------------------------------------------------
+void startReceiveTimer();
+void stopReceiveTimer();
+// Queue a command identifier for the main window, handled after the current handler returns.
+void postCommand(int id);
+// Deliver a command identifier to the main window now; it is handled completely first.
+void sendCommand(int id);
+// End the main dialog and post the quit message with the exit code.
+void endMainDialog();
+void postQuit(int exitCode);

@@ -1,0 +1,13 @@
+// Script memory view: read-back batches of 20 instructions listed in the memory pane.
+#pragma once
+#include "link/framing.h"
+
+constexpr int READ_BACK_BATCH = 20;
+constexpr int LISTING_LINE_SIZE = 60;
+
+void beginReadBack(int address);
+void onScriptMemoryRead(const Packet& packet);
+// Formats one listing line from an mdgScrMemDld packet; returns the instruction's length.
+int formatInstructionLine(const Packet& packet, char* line);
+// Start-up state (no batch), for start-up and test fixtures.
+void resetMemoryView();

@@ -1,0 +1,29 @@
+// Tilt decoding, the calibration store and calibration runs.
+#pragma once
+#include "link/framing.h"
+#include <cstdint>
+
+constexpr int CALIBRATION_SLOTS = 10;
+constexpr int AVERAGE_ENTRY = 10;
+constexpr double EMPTY_PERIOD = -1.0;
+constexpr int CALIBRATION_RUN_LENGTH = 12;
+
+struct TiltSample { int xHigh; int yHigh; double period; };
+
+void resetCalibrationStore();
+TiltSample decodeTiltSample(const uint8_t* params);
+int findPeriodSlot(double period);
+// Fills the angles (always); true when the period has a calibration slot.
+bool computeTilt(const Packet& packet, double* xDegrees, double* yDegrees);
+// One step of a calibration run (or a lone sample); returns calibrationOk.
+int handleCalibrateReply(const Packet& packet);
+// Calibration run state.
+bool calibrationRunInProgress();
+void beginCalibrationRun();   // remaining = 12, ok = 1
+int calibrationRemaining();
+int calibrationOk();
+void resetCalibrationRun();
+// Read access to the store for tests and diagnostics.
+struct CalibrationEntry { double period; double xReference; double yReference; int weight; };
+CalibrationEntry calibrationEntry(int index);
+int calibrationNextSlot();

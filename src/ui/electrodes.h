@@ -1,0 +1,20 @@
+// Electrode current controls: the four sliders, their captions and the stored codes.
+#pragma once
+#include <cstdint>
+
+void initElectrodeControls();
+void enableElectrodeControls(bool on);
+// Slider index 0 to 3 of a slider control identifier, -1 for any other.
+int sliderIndexOf(int controlId);
+uint8_t sliderPosition(int index);
+void refreshElectrodeCaption(int index);
+void refreshElectrodeCaptions();
+void showElectrodeCode(int index, uint8_t code);
+void showAllElectrodeCodes(const uint8_t codes[4]);
+// Stored codes, electrodes 1 to 4; other numbers change and read nothing (0).
+void setElectrodeCode(int electrode, uint8_t code);
+uint8_t getElectrodeCode(int electrode);
+void resetElectrodeCodes();
+// Start-up state of the stored codes (all 0), for start-up and test fixtures.
+void clearElectrodeCodes();
+float codeToCurrent(uint8_t code);

@@ -1,0 +1,17 @@
+// Status display: setters on the main window's status controls and the mode read-back.
+#pragma once
+#include <cstdint>
+
+void setModeText(const char* text);
+void setFaultText(const char* text);
+void setScriptStatusText(const char* text);
+void setStatusBarText(const char* text);
+void setLocalControlCheck(bool on);
+void enableLocalControl(bool on);
+void enableScriptControls(bool on);
+void enableTiltControls(bool on);
+void showRunCaption();
+void showStopCaption();
+void setTiltXText(const char* text);
+void setTiltYText(const char* text);
+uint8_t currentModeFromDisplay();
