@@ -1,0 +1,30 @@
+// Console implementation of the window seam: a table of controls per dialog that prints each
+// visible change as one line and reads the operator's answers line by line. Tests drive it
+// with string streams and read the table back.
+#pragma once
+#include "platform/window.h"
+#include <iosfwd>
+#include <string>
+
+// Resets every dialog's control table to its template state and binds the streams. With
+// interactive = false, answers are read straight from `in` (tests); with true, line reads
+// wait on the terminal while the 25 ms receive timer keeps running (console_loop_posix.cpp).
+void consoleWindowReset(std::istream* in, std::ostream* out, bool interactive = false);
+
+// Reads one line of operator input for a prompt; false at end of input.
+bool consoleReadLine(std::string& line);
+
+// Runs the commands queued by postCommand, in order, until none is left; returns how many ran.
+int consoleRunPostedCommands();
+bool consoleTimerRunning();
+bool consoleQuitRequested();
+int consoleExitCode();
+bool consoleExpanded();
+
+// Read-back of the control table, for tests and ":show".
+std::string consoleControlText(Dialog d, int id);
+bool consoleControlEnabled(Dialog d, int id);
+bool consoleControlShown(Dialog d, int id);
+bool consoleMenuItemEnabled(int id);
+// Prints every displayed field of the main window.
+void consoleShowAll();
