@@ -28,3 +28,24 @@ bool consoleControlShown(Dialog d, int id);
 bool consoleMenuItemEnabled(int id);
 // Prints every displayed field of the main window.
 void consoleShowAll();
+
+// --- Additions used by the terminal loop and by tests --------------------------------------
+// Line source for interactive reads: the terminal loop installs one that waits on the
+// terminal while running timer ticks. Without one, interactive reads use the bound stream.
+using ConsoleLineReader = bool (*)(std::string& line);
+void consoleSetLineReader(ConsoleLineReader reader);
+// When on, an answer read after a prompt is written back to the output (for input that the
+// terminal does not echo, such as a pipe), so the transcript keeps one answer per prompt.
+void consoleSetEchoAnswers(bool on);
+// Creates or removes a dialog's control table. Main and ScriptManager get their template
+// controls; Parameters gets only OK and Cancel (runParameterDialog adds the template's
+// fields with consoleAddControl). The main dialog exists from consoleWindowReset on.
+void consoleOpenDialog(Dialog d);
+void consoleCloseDialog(Dialog d);
+void consoleAddControl(Dialog d, int id, const char* text);
+// The stream bound by consoleWindowReset (for the terminal loop's own messages).
+std::ostream& consoleOutput();
+// Takes the oldest command queued by postCommand; false when none is queued.
+bool consoleTakePostedCommand(int& id);
+// Prints a prompt (no line end) and reads the answer; false at end of input.
+bool consolePromptLine(const std::string& promptText, std::string& answer);
