@@ -1,0 +1,117 @@
+// Traffic display and packet log: the Sent and Received panes as two aligned columns, newest
+// line on top, and the optional time-stamped traffic log file.
+#include "logging/traffic.h"
+#include "link/serial_port.h"
+#include "logging/data_log.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/window.h"
+#include "protocol/catalogue.h"
+#include "resource.h"
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr int SAVE_PATH_SIZE = 300;
+constexpr int TIME_STAMP_SIZE = 32;
+
+struct TrafficLogState {
+  FileHandle file;
+};
+TrafficLogState trafficLogState = {NO_FILE};
+
+// Reads a pane's text, at most PANE_TEXT_LIMIT characters.
+std::string paneText(int paneId) {
+  char buffer[PANE_TEXT_LIMIT + 1];
+  int n = getControlText(Dialog::Main, paneId, buffer, sizeof buffer);
+  if (n < 0) n = 0;
+  return std::string(buffer, static_cast<size_t>(n));
+}
+
+// Puts text and CR LF on top of its pane, keeping the newest PANE_TEXT_LIMIT characters,
+// and an empty line on top of the other pane so that the two columns stay aligned.
+void addTrafficRow(int ownPane, int otherPane, const char* text) {
+  std::string own = text;
+  own += "\r\n";
+  if (own.size() > static_cast<size_t>(PANE_TEXT_LIMIT)) own.resize(PANE_TEXT_LIMIT);
+  own += paneText(ownPane).substr(0, PANE_TEXT_LIMIT - own.size());
+  setControlText(Dialog::Main, ownPane, own.c_str());
+
+  std::string other = "\r\n";
+  other += paneText(otherPane).substr(0, PANE_TEXT_LIMIT - 2);
+  setControlText(Dialog::Main, otherPane, other.c_str());
+}
+
+void logTrafficLine(const char* tabs, const char* text) {
+  if (!isTrafficLogOpen()) return;
+  char stamp[TIME_STAMP_SIZE];
+  formatTimeStamp(stamp);
+  std::string line = stamp;
+  line += tabs;
+  line += text;
+  line += "\r\n";
+  writeTrafficLog(line.data(), static_cast<int>(line.size()));
+}
+
+}  // namespace
+
+void showSentCommand(const uint8_t* payload, int length) {
+  if (payload == nullptr || length < 1) return;
+  const char* name = commandName(payload[0]);
+  char item[8];
+  std::snprintf(item, sizeof item, "%.2x ", payload[0]);
+  std::string line = item;
+  line += name != nullptr ? name : "(unknown)";
+  for (int i = 1; i < length; ++i) {
+    std::snprintf(item, sizeof item, " %.2x", payload[i]);
+    line += item;
+  }
+  showSentText(line.c_str());
+}
+
+void showSentText(const char* text) {
+  addTrafficRow(IDC_SENT_PANE, IDC_RECEIVED_PANE, text);
+  logTrafficLine("\t", text);
+}
+
+void showReceivedText(const char* text) {
+  addTrafficRow(IDC_RECEIVED_PANE, IDC_SENT_PANE, text);
+  logTrafficLine("\t\t\t", text);
+}
+
+int formatTimeStamp(char* out) {
+  LocalTime t = localTimeNow();
+  return std::snprintf(out, TIME_STAMP_SIZE, "%.2d\t%.2d\t%.2d.%.3d ", t.hour, t.minute, t.second,
+                       t.millisecond);
+}
+
+intptr_t chooseAndCreateLogFile() {
+  char path[SAVE_PATH_SIZE] = "";
+  if (!chooseSaveFileName(path, SAVE_PATH_SIZE)) return NO_FILE;
+  FileHandle f = createLogFile(path);
+  if (f == NO_FILE) showWarning("Error Opening log file");
+  return f;
+}
+
+// A start while the log is open (typing 73) closes the earlier file before the new choice,
+// so no file is left open and unwritten; a cancelled choice leaves the log closed.
+void startTrafficLog() {
+  closeFileHandle(trafficLogState.file);
+  trafficLogState.file = NO_FILE;
+  trafficLogState.file = chooseAndCreateLogFile();
+}
+
+void stopTrafficLog() {
+  closeFileHandle(trafficLogState.file);
+  trafficLogState.file = NO_FILE;
+  setDataLogTimeStamps(false);
+}
+
+bool isTrafficLogOpen() { return trafficLogState.file != NO_FILE; }
+
+void writeTrafficLog(const char* bytes, int length) {
+  if (trafficLogState.file == NO_FILE || bytes == nullptr || length <= 0) return;
+  writeFileBytes(trafficLogState.file, bytes, length);
+}

@@ -1,0 +1,88 @@
+// Command senders: each builds its command's payload, sends it, echoes it into the Sent pane
+// and, for the electrode commands, moves the host's copy of the electrode codes along.
+#include "protocol/senders.h"
+#include "link/framing.h"
+#include "logging/traffic.h"
+#include "protocol/catalogue.h"
+#include "tilt/tilt.h"
+#include "ui/electrodes.h"
+#include "ui/parameters.h"
+
+namespace {
+
+// Sends a payload and echoes it; the echo happens even when the write failed.
+void sendAndEcho(const uint8_t* payload, int length) {
+  sendPacket(payload, length);
+  showSentCommand(payload, length);
+}
+
+}  // namespace
+
+uint8_t lowByte(int32_t v) { return static_cast<uint8_t>(static_cast<uint32_t>(v) & 0xffu); }
+
+// The high byte comes from v / 256 truncated toward zero, so -1 goes out as ff 00.
+uint8_t highByte(int32_t v) {
+  return static_cast<uint8_t>(static_cast<uint32_t>(v / 256) & 0xffu);
+}
+
+void sendSimpleCommand(uint8_t code) {
+  if (code >= COMMAND_COUNT) {
+    showSentText("Error: Out of Range");
+    return;
+  }
+  sendCode(code);
+  showSentCommand(&code, 1);
+}
+
+void sendSetElectrode(int electrode, uint8_t code) {
+  const uint8_t payload[3] = {cdgSetElectrode, static_cast<uint8_t>(electrode), code};
+  sendAndEcho(payload, 3);
+  setElectrodeCode(electrode, code);
+}
+
+// An electrode number outside 1 to 4 goes to the device as entered but moves no slider.
+void sendElectrodeFromDialog() {
+  const ParameterBlock& b = parameterBlock();
+  sendSetElectrode(b.electrode, b.current);
+  if (b.electrode >= 1 && b.electrode <= 4) showElectrodeCode(b.electrode - 1, b.current);
+}
+
+void sendAllElectrodes(uint8_t code) {
+  const ParameterBlock& b = parameterBlock();
+  const uint8_t payload[5] = {code, b.currents[0], b.currents[1], b.currents[2], b.currents[3]};
+  sendAndEcho(payload, 5);
+  showAllElectrodeCodes(b.currents);
+}
+
+void sendAddressCommand(uint8_t code) {
+  const ParameterBlock& b = parameterBlock();
+  const uint8_t payload[3] = {code, lowByte(b.address), highByte(b.address)};
+  sendAndEcho(payload, 3);
+}
+
+void sendAddressCountCommand(uint8_t code) {
+  const ParameterBlock& b = parameterBlock();
+  const uint8_t payload[4] = {code, lowByte(b.address), highByte(b.address), lowByte(b.count)};
+  sendAndEcho(payload, 4);
+}
+
+void sendCountStepCommand(uint8_t code) {
+  const ParameterBlock& b = parameterBlock();
+  const uint8_t payload[4] = {code, lowByte(b.count), highByte(b.count), b.step};
+  sendAndEcho(payload, 4);
+}
+
+// Only Direct, Program Script and Run Scr have a command that leaves them.
+void sendIdleForMode(uint8_t mode) {
+  if (mode == modeDirect || mode == modeProgramScript || mode == modeRunScr) {
+    sendSimpleCommand(modeDeselectCommand[mode]);
+  }
+}
+
+// A run is 12 requests, each sent as the previous reply arrives; a press during a run does
+// nothing.
+void startCalibration() {
+  if (calibrationRunInProgress()) return;
+  beginCalibrationRun();
+  sendSimpleCommand(cdgCalibrate);
+}

@@ -1,0 +1,218 @@
+// Main dialog behaviour: start-up state, routing of every command identifier, electrode
+// slider notifications, the log menu entries, the advanced-windows toggle and shutdown.
+#include "ui/main_dialog.h"
+#include "link/serial_port.h"
+#include "logging/data_log.h"
+#include "logging/traffic.h"
+#include "platform/window.h"
+#include "protocol/catalogue.h"
+#include "protocol/senders.h"
+#include "resource.h"
+#include "ui/electrodes.h"
+#include "ui/parameters.h"
+#include "ui/status_display.h"
+#include <cstring>
+
+const char* const ABOUT_CAPTION = "Kinestim Host v2.6";
+const char* const ABOUT_TEXT =
+    "Kinestim Host v2.6\r\nOperator program for the Kinestim stimulator.\r\n2024-2026";
+
+namespace {
+
+constexpr int COMMAND_BOX_CHARS = 4;
+constexpr int RUN_CAPTION_CHARS = 9;
+
+// Scroll codes of a slider notification.
+constexpr int SCROLL_THUMB_TRACK = 5;
+constexpr int SCROLL_BOTTOM = 7;
+
+// Opens a parameter dialog and, unless it was cancelled, runs the sender.
+void withParameters(ParameterTemplate t, void (*sender)(uint8_t), uint8_t code) {
+  if (runParameterDialog(t) != PARAMETER_DIALOG_CANCEL) sender(code);
+}
+
+bool isPlainDeviceCommand(int id) {
+  switch (id) {
+    case 309: case 310: case 313: case 314: case 315: case 318: case 327: case 330:
+      return false;
+    default:
+      return id >= ID_DEVICE_COMMAND_BASE && id <= ID_DEVICE_COMMAND_LAST;
+  }
+}
+
+void clearPanes() {
+  setControlText(Dialog::Main, IDC_RECEIVED_PANE, "");
+  setControlText(Dialog::Main, IDC_SENT_PANE, "");
+}
+
+// The Command box posts 300 + the number typed; negative or unreadable text does nothing.
+void sendTypedCommand() {
+  char text[COMMAND_BOX_CHARS + 1];
+  getControlText(Dialog::Main, IDC_COMMAND_BOX, text, sizeof text);
+  int32_t value = parseNumber(text);
+  if (value >= 0 && value <= 9999) postCommand(ID_DEVICE_COMMAND_BASE + value);
+}
+
+void clickLocalControl() {
+  if (hasCheckMark(Dialog::Main, IDC_LOCAL_CONTROL)) {
+    postCommand(ID_DEVICE_COMMAND_BASE + cdgDisableLclCtrl);
+    setLocalControlCheck(false);
+  } else {
+    postCommand(ID_DEVICE_COMMAND_BASE + cdgEnableLclCtrl);
+    setLocalControlCheck(true);
+  }
+}
+
+}  // namespace
+
+void initMainDialog() {
+  setMessageBoxShowing(0);
+  updateLogMenu();
+  setLocalControlCheck(true);
+  initElectrodeControls();
+  enableScriptControls(false);
+  enableTiltControls(false);
+  enableLocalControl(false);
+  focusControl(Dialog::Main, IDC_COMMAND_BOX);
+  startReceiveTimer();
+  postCommand(ID_TOGGLE_ADVANCED);
+}
+
+bool routeCommand(int id, int notification) {
+  if (isPlainDeviceCommand(id)) {
+    sendSimpleCommand(static_cast<uint8_t>(id - ID_DEVICE_COMMAND_BASE));
+    return true;
+  }
+  switch (id) {
+    case IDC_RUN_STOP:
+      if (isRunCaptionShown()) {
+        sendCommand(ID_DEVICE_COMMAND_BASE + cdgSelectModeRunScr);
+        postCommand(ID_DEVICE_COMMAND_BASE + cdgScrRun);
+      } else {
+        postCommand(ID_DEVICE_COMMAND_BASE + cdgScrStop);
+      }
+      return true;
+    case IDC_LOCAL_CONTROL:
+      if (notification != 0) return false;
+      clickLocalControl();
+      return true;
+    case IDC_CALIBRATE:
+      startCalibration();
+      return true;
+    case IDC_READ_TILT:
+      postCommand(ID_DEVICE_COMMAND_BASE + cdgDldTilt);
+      return true;
+    case IDC_TILT_LOOP:
+      postCommand(ID_DEVICE_COMMAND_BASE + cdgTiltLoop);
+      return true;
+    case IDC_SCRIPT_MANAGER:
+      sendCommand(ID_DEVICE_COMMAND_BASE + cdgSelectModePgmScr);
+      postCommand(ID_DEVICE_COMMAND_BASE + cdgSrcUldMem);
+      return true;
+    case IDC_SEND:
+      sendTypedCommand();
+      return true;
+    case IDC_CLEAR:
+    case ID_CLEAR_PANES:
+      clearPanes();
+      return true;
+    case ID_DEVICE_COMMAND_BASE + cdgSetElectrode:
+      if (runParameterDialog(ParameterTemplate::Current) != PARAMETER_DIALOG_CANCEL) {
+        sendElectrodeFromDialog();
+      }
+      return true;
+    case ID_DEVICE_COMMAND_BASE + cdgSetAllElectrodes:
+      withParameters(ParameterTemplate::Currents, sendAllElectrodes, cdgSetAllElectrodes);
+      return true;
+    case ID_DEVICE_COMMAND_BASE + cdgSrcUldMem:
+      runScriptManagerDialog();
+      return true;
+    case ID_DEVICE_COMMAND_BASE + cdgScrDldMem:
+      withParameters(ParameterTemplate::AddressCount, sendAddressCountCommand, cdgScrDldMem);
+      return true;
+    case ID_DEVICE_COMMAND_BASE + cdgScrArm:
+      withParameters(ParameterTemplate::Address, sendAddressCommand, cdgScrArm);
+      return true;
+    case ID_DEVICE_COMMAND_BASE + cdgScrRun:
+      withParameters(ParameterTemplate::Address, sendAddressCommand, cdgScrRun);
+      return true;
+    case ID_DEVICE_COMMAND_BASE + cdgDldRAM:
+      withParameters(ParameterTemplate::AddressCount, sendAddressCountCommand, cdgDldRAM);
+      return true;
+    case ID_DEVICE_COMMAND_BASE + cdgTiltLoop:
+      withParameters(ParameterTemplate::CountAndStep, sendCountStepCommand, cdgTiltLoop);
+      return true;
+    case ID_TOGGLE_ADVANCED:
+      toggleAdvancedWindows();
+      return true;
+    case ID_START_DATA_LOG:
+      setDataLogTimeStamps(true);
+      startDataLog();
+      updateLogMenu();
+      return true;
+    case ID_START_TRAFFIC_LOG:
+      startTrafficLog();
+      updateLogMenu();
+      return true;
+    case ID_STOP_TRAFFIC_LOG:
+      stopTrafficLog();
+      updateLogMenu();
+      return true;
+    case ID_STOP_DATA_LOG:
+      stopDataLog();
+      updateLogMenu();
+      return true;
+    case ID_IDLE:
+      sendIdleForMode(currentModeFromDisplay());
+      return true;
+    case ID_EXIT:
+      // The close request is the last thing this handler does, so closing here is the same
+      // as closing from the queue.
+      closeMainDialog();
+      return true;
+    case ID_ABOUT:
+      showMessageBox(Dialog::Main, ABOUT_TEXT, ABOUT_CAPTION, MB_STYLE_OK);
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Keyboard, paging, end and release send the slider's code; a drag only moves the caption.
+bool handleSliderScroll(int sliderId, int scrollCode) {
+  int index = sliderIndexOf(sliderId);
+  if (index < 0 || scrollCode < 0 || scrollCode > SCROLL_BOTTOM) return false;
+  if (scrollCode != SCROLL_THUMB_TRACK) sendSetElectrode(index + 1, sliderPosition(index));
+  refreshElectrodeCaptions();
+  return true;
+}
+
+void closeMainDialog() {
+  stopDataLog();
+  stopTrafficLog();
+  stopReceiveTimer();
+  endMainDialog();
+  postQuit(0);
+}
+
+void updateLogMenu() {
+  bool traffic = isTrafficLogOpen();
+  bool data = isDataLogOpen();
+  enableMenuItem(ID_START_TRAFFIC_LOG, !traffic);
+  enableMenuItem(ID_STOP_TRAFFIC_LOG, traffic);
+  enableMenuItem(ID_START_DATA_LOG, !data);
+  enableMenuItem(ID_STOP_DATA_LOG, data);
+}
+
+bool isRunCaptionShown() {
+  char caption[RUN_CAPTION_CHARS + 1];
+  getControlText(Dialog::Main, IDC_RUN_STOP, caption, sizeof caption);
+  return std::strcmp(caption, "&Run") == 0;
+}
+
+void toggleAdvancedWindows() {
+  bool collapse = mainWindowWidth() == expandedWindowWidth();
+  showControl(Dialog::Main, IDC_SENT_LABEL, !collapse);
+  showControl(Dialog::Main, IDC_RECEIVED_LABEL, !collapse);
+  setMainWindowWidth(collapse ? collapsedWindowWidth() : expandedWindowWidth());
+}

@@ -1,0 +1,169 @@
+// Parameter dialogs: the values last entered (ParameterBlock), the OK handling with its range
+// checks, and parseNumber, the program's "%i"-style text-to-integer reader.
+#include "ui/parameters.h"
+#include "link/serial_port.h"
+#include "resource.h"
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+struct ParameterState {
+  ParameterBlock block;
+};
+ParameterState parameterState = {};
+
+constexpr int EDIT_TEXT_SIZE = 40;   // at most 39 characters of each edit are read
+
+bool isSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Value of c as a digit of the given base, or -1 when it is not one.
+int digitValue(char c, int base) {
+  int v = -1;
+  if (c >= '0' && c <= '9') v = c - '0';
+  else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+  else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+  return v < base ? v : -1;
+}
+
+// What the open template asks for: which edit, how it is named in a refusal, and the range
+// its command can carry.
+struct FieldRule { int editId; const char* name; int32_t high; };
+struct TemplateRules { int count; FieldRule rules[4]; };
+
+const TemplateRules& rulesOf(ParameterTemplate t) {
+  static const TemplateRules address = {1, {{IDC_ADDRESS_EDIT, "Address", 65535}}};
+  static const TemplateRules addressCount = {
+      2, {{IDC_ADDRESS_EDIT, "Address", 65535}, {IDC_COUNT_EDIT, "Count", 255}}};
+  static const TemplateRules countAndStep = {
+      2, {{IDC_COUNT_EDIT, "Count", 65535}, {IDC_STEP_EDIT, "Step", 255}}};
+  static const TemplateRules current = {
+      2, {{IDC_ELECTRODE_EDIT, "Electrode", 255}, {IDC_CURRENT_EDIT, "Current", 255}}};
+  static const TemplateRules currents = {4,
+                                         {{IDC_CURRENT1_EDIT, "Current 1", 255},
+                                          {IDC_CURRENT2_EDIT, "Current 2", 255},
+                                          {IDC_CURRENT3_EDIT, "Current 3", 255},
+                                          {IDC_CURRENT4_EDIT, "Current 4", 255}}};
+  switch (t) {
+    case ParameterTemplate::Address: return address;
+    case ParameterTemplate::AddressCount: return addressCount;
+    case ParameterTemplate::CountAndStep: return countAndStep;
+    case ParameterTemplate::Current: return current;
+    case ParameterTemplate::Currents: break;
+  }
+  return currents;
+}
+
+// Reads one edit of the open dialog with parseNumber.
+int32_t readEdit(int editId) {
+  char text[EDIT_TEXT_SIZE];
+  getControlText(Dialog::Parameters, editId, text, EDIT_TEXT_SIZE);
+  return parseNumber(text);
+}
+
+}  // namespace
+
+ParameterBlock& parameterBlock() { return parameterState.block; }
+
+void resetParameterBlock() { parameterState.block = ParameterBlock{}; }
+
+// scanf "%i" rules: white space, optional sign, then 0x/0X hexadecimal, leading 0 octal or
+// decimal, stopping at the first character that cannot continue the number. Values beyond
+// 32 bits saturate at the nearest limit rather than wrapping back into range.
+int32_t parseNumber(const char* text) {
+  if (text == nullptr || *text == '\0') return -1;
+  const char* p = text;
+  while (isSpace(*p)) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') {
+    negative = *p == '-';
+    ++p;
+  }
+  if (digitValue(*p, 10) < 0) return -1;
+  int base = 10;
+  if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+    base = 16;
+    p += 2;   // "0x" with no hexadecimal digit after it reads as 0
+  } else if (p[0] == '0') {
+    base = 8;
+  }
+  const uint64_t limit = negative ? 2147483648ull : 2147483647ull;
+  uint64_t magnitude = 0;
+  for (int d = digitValue(*p, base); d >= 0; d = digitValue(*++p, base)) {
+    magnitude = magnitude * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
+    if (magnitude > limit) magnitude = limit + 1;   // stays above the limit, never overflows
+  }
+  if (magnitude > limit) magnitude = limit;
+  int64_t value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+  return static_cast<int32_t>(value);
+}
+
+const ParameterTemplateInfo& parameterTemplateInfo(ParameterTemplate t) {
+  static const ParameterTemplateInfo address = {
+      "DIALOG_PARAMSADDRESS", 1, {{IDC_ADDRESS_LABEL, "Address (16-bit)", IDC_ADDRESS_EDIT, "0"}}};
+  static const ParameterTemplateInfo addressCount = {
+      "DIALOG_PARAMSADDRESSCOUNT",
+      2,
+      {{IDC_ADDRESS_LABEL, "Address (16-bit)", IDC_ADDRESS_EDIT, "0"},
+       {IDC_COUNT_LABEL, "Count", IDC_COUNT_EDIT, "16"}}};
+  static const ParameterTemplateInfo countAndStep = {
+      "DIALOG_PARAMSCOUNTANDSTEP",
+      2,
+      {{IDC_COUNT_LABEL, "Count (16-bit)", IDC_COUNT_EDIT, "10"},
+       {IDC_STEP_LABEL, "Step", IDC_STEP_EDIT, "1"}}};
+  static const ParameterTemplateInfo current = {
+      "DIALOG_PARAMSCURRENT",
+      2,
+      {{IDC_ELECTRODE_LABEL, "Electrode", IDC_ELECTRODE_EDIT, ""},
+       {IDC_CURRENT_LABEL, "Current", IDC_CURRENT_EDIT, ""}}};
+  static const ParameterTemplateInfo currents = {
+      "DIALOG_PARAMSCURRENTS",
+      4,
+      {{IDC_CURRENT1_LABEL, "1", IDC_CURRENT1_EDIT, ""},
+       {IDC_CURRENT2_LABEL, "2", IDC_CURRENT2_EDIT, ""},
+       {IDC_CURRENT3_LABEL, "3", IDC_CURRENT3_EDIT, ""},
+       {IDC_CURRENT4_LABEL, "4", IDC_CURRENT4_EDIT, ""}}};
+  switch (t) {
+    case ParameterTemplate::Address: return address;
+    case ParameterTemplate::AddressCount: return addressCount;
+    case ParameterTemplate::CountAndStep: return countAndStep;
+    case ParameterTemplate::Current: return current;
+    case ParameterTemplate::Currents: break;
+  }
+  return currents;
+}
+
+// A field of the open template that is empty, not a number, or beyond what its command can
+// carry is refused with a Warning naming it, and the dialog stays open with nothing stored.
+// Accepted entries overwrite the whole block from all nine edits; edits the template lacks
+// read as empty text and store -1 (255 in the 8-bit fields).
+bool parameterDialogOk(ParameterTemplate t) {
+  const TemplateRules& rules = rulesOf(t);
+  for (int i = 0; i < rules.count; ++i) {
+    const FieldRule& rule = rules.rules[i];
+    // Empty text and text with no number read as -1, so the lower bound refuses them too.
+    int32_t value = readEdit(rule.editId);
+    if (value < 0 || value > rule.high) {
+      char warning[96];
+      std::snprintf(warning, sizeof warning, "%s must be a number from 0 to %d", rule.name,
+                    static_cast<int>(rule.high));
+      showWarning(warning);
+      focusControl(Dialog::Parameters, rule.editId);
+      return false;
+    }
+  }
+  ParameterBlock b;
+  b.electrode = static_cast<uint8_t>(readEdit(IDC_ELECTRODE_EDIT));
+  b.current = static_cast<uint8_t>(readEdit(IDC_CURRENT_EDIT));
+  b.currents[0] = static_cast<uint8_t>(readEdit(IDC_CURRENT1_EDIT));
+  b.currents[1] = static_cast<uint8_t>(readEdit(IDC_CURRENT2_EDIT));
+  b.currents[2] = static_cast<uint8_t>(readEdit(IDC_CURRENT3_EDIT));
+  b.currents[3] = static_cast<uint8_t>(readEdit(IDC_CURRENT4_EDIT));
+  b.address = readEdit(IDC_ADDRESS_EDIT);
+  b.count = readEdit(IDC_COUNT_EDIT);
+  b.step = static_cast<uint8_t>(readEdit(IDC_STEP_EDIT));
+  parameterState.block = b;
+  return true;
+}
