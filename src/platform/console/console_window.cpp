@@ -45,6 +45,7 @@ struct ConsoleWindowState {
   std::ostream* out = &std::cout;
   bool interactive = false;
   bool echoAnswers = false;
+  bool terminalEchoes = false;  // the terminal already shows the answer and its line end
   bool promptPending = false;   // a prompt was printed without a line end
   ConsoleLineReader reader = nullptr;
   DialogTable dialogs[3];
@@ -282,7 +283,9 @@ void buildParameterDialog() {
 
 bool readAnswer(std::string& line) {
   bool ok = consoleReadLine(line);
-  if (console.promptPending) {
+  if (console.promptPending && console.terminalEchoes && ok) {
+    console.promptPending = false;
+  } else if (console.promptPending) {
     if (ok && console.echoAnswers) *console.out << line;
     *console.out << '\n';
     console.out->flush();
@@ -318,6 +321,7 @@ void consoleWindowReset(std::istream* in, std::ostream* out, bool interactive) {
   console.out = out ? out : &std::cout;
   console.interactive = interactive;
   console.echoAnswers = false;
+  console.terminalEchoes = false;
   console.promptPending = false;
   console.reader = nullptr;
   for (DialogTable& t : console.dialogs) {
@@ -333,6 +337,7 @@ void consoleWindowReset(std::istream* in, std::ostream* out, bool interactive) {
 
 void consoleSetLineReader(ConsoleLineReader reader) { console.reader = reader; }
 void consoleSetEchoAnswers(bool on) { console.echoAnswers = on; }
+void consoleSetTerminalEchoes(bool on) { console.terminalEchoes = on; }
 std::ostream& consoleOutput() {
   endPromptLine();
   return *console.out;

@@ -37,6 +37,8 @@ void consoleSetLineReader(ConsoleLineReader reader);
 // When on, an answer read after a prompt is written back to the output (for input that the
 // terminal does not echo, such as a pipe), so the transcript keeps one answer per prompt.
 void consoleSetEchoAnswers(bool on);
+// When on (input from a terminal that echoes), nothing is written after an answer.
+void consoleSetTerminalEchoes(bool on);
 // Creates or removes a dialog's control table. Main and ScriptManager get their template
 // controls; Parameters gets only OK and Cancel (runParameterDialog adds the template's
 // fields with consoleAddControl). The main dialog exists from consoleWindowReset on.

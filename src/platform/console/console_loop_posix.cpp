@@ -1,0 +1,342 @@
+// Terminal loop of kinestim-console: polls standard input and runs the 25 ms receive timer on
+// one thread; input lines become button presses, slider moves or typed command codes.
+#include "platform/console/console_loop.h"
+#include "platform/console/console_window.h"
+#include "protocol/dispatcher.h"
+#include "resources/resource.h"
+#include "ui/main_dialog.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ostream>
+#include <poll.h>
+#include <string>
+#include <time.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct ConsoleLoopState {
+  std::string pending;        // input read but not yet taken as lines
+  bool endOfInput = false;
+  int64_t nextTickMs = 0;
+  int drainFd = -1;
+  int simulatorFd = -1;
+};
+
+ConsoleLoopState loop;
+
+int64_t monotonicMs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void say(const std::string& text) {
+  std::ostream& out = consoleOutput();
+  out << text << '\n';
+  out.flush();
+}
+
+bool takeLine(std::string& line) {
+  size_t end = loop.pending.find('\n');
+  if (end == std::string::npos) return false;
+  line = loop.pending.substr(0, end);
+  loop.pending.erase(0, end + 1);
+  return true;
+}
+
+// Runs the receive timer when it is due. The next tick is counted from now, so a long
+// handler does not cause a burst of catch-up ticks.
+void tickIfDue(bool topLevel) {
+  int64_t now = monotonicMs();
+  if (now < loop.nextTickMs) return;
+  loop.nextTickMs = now + RECEIVE_TIMER_MS;
+  if (consoleTimerRunning()) ReceiveTimerProc();
+  if (topLevel) consoleRunPostedCommands();
+}
+
+// Waits for one whole input line while the timer keeps ticking. At the top level the posted
+// commands run after every tick; inside a prompt they wait, as the main window is blocked.
+bool waitForLine(std::string& line, bool topLevel) {
+  for (;;) {
+    if (takeLine(line)) return true;
+    if (loop.endOfInput) {
+      if (loop.pending.empty()) return false;
+      line.swap(loop.pending);
+      loop.pending.clear();
+      return true;
+    }
+    if (topLevel && consoleQuitRequested()) return false;
+    int64_t wait = loop.nextTickMs - monotonicMs();
+    if (wait < 0) wait = 0;
+    pollfd fds[2] = {{0, POLLIN, 0}, {loop.drainFd, POLLIN, 0}};
+    int count = loop.drainFd >= 0 ? 2 : 1;
+    int ready = poll(fds, static_cast<nfds_t>(count), static_cast<int>(wait));
+    if (ready < 0 && errno != EINTR) {
+      loop.endOfInput = true;
+      continue;
+    }
+    if (ready > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
+      char buffer[4096];
+      ssize_t got = read(0, buffer, sizeof buffer);
+      if (got > 0)
+        loop.pending.append(buffer, static_cast<size_t>(got));
+      else if (got == 0 || (errno != EINTR && errno != EAGAIN))
+        loop.endOfInput = true;
+    }
+    if (count == 2 && ready > 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+      char buffer[4096];
+      if (read(loop.drainFd, buffer, sizeof buffer) <= 0) loop.drainFd = -1;
+    }
+    tickIfDue(topLevel);
+  }
+}
+
+bool promptReader(std::string& line) { return waitForLine(line, false); }
+
+std::string withoutMnemonics(const std::string& text) {
+  std::string shown;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '&' && i + 1 < text.size()) ++i;
+    shown += text[i];
+  }
+  return shown;
+}
+
+// Splits a line into white-space separated words.
+std::vector<std::string> wordsOf(const std::string& line) {
+  std::vector<std::string> words;
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    size_t start = i;
+    while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+    if (i > start) words.push_back(line.substr(start, i - start));
+  }
+  return words;
+}
+
+// A whole decimal integer, optionally signed; false for anything else.
+bool wholeNumber(const std::string& text, int& value) {
+  if (text.empty() || text.size() > 9) return false;
+  size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  if (i == text.size()) return false;
+  for (size_t k = i; k < text.size(); ++k)
+    if (text[k] < '0' || text[k] > '9') return false;
+  value = std::atoi(text.c_str());
+  return true;
+}
+
+// Presses a main-window button unless it is greyed.
+void pressButton(int id) {
+  if (!consoleControlEnabled(Dialog::Main, id)) {
+    say(withoutMnemonics(consoleControlText(Dialog::Main, id)) + " is disabled");
+    return;
+  }
+  routeCommand(id, 0);
+}
+
+// Chooses a menu entry unless it is greyed.
+void chooseMenuItem(int id, const char* name) {
+  if (!consoleMenuItemEnabled(id)) {
+    say(std::string(name) + " is greyed in the menu");
+    return;
+  }
+  routeCommand(id, 0);
+}
+
+constexpr int SLIDER_IDS[4] = {IDC_SLIDER_1, IDC_SLIDER_2, IDC_SLIDER_3, IDC_SLIDER_4};
+constexpr int SLIDER_LINE = 1;
+constexpr int SLIDER_PAGE = 20;
+constexpr int SLIDER_MAX = 255;
+
+int clampPosition(int position) {
+  return position < 0 ? 0 : position > SLIDER_MAX ? SLIDER_MAX : position;
+}
+
+// ":slider", ":slider-drag" and ":slider-key": returns the slider's control identifier, or 0
+// after printing why the line cannot be used.
+int sliderFor(const std::vector<std::string>& words, const char* usage) {
+  int electrode = 0;
+  if (words.size() != 3 || !wholeNumber(words[1], electrode)) {
+    say(std::string("Usage: ") + usage);
+    return 0;
+  }
+  if (electrode < 1 || electrode > 4) {
+    say("There is no electrode " + words[1] + " (electrodes are 1 to 4)");
+    return 0;
+  }
+  int id = SLIDER_IDS[electrode - 1];
+  if (!consoleControlEnabled(Dialog::Main, id)) {
+    say("Electrode " + words[1] + " slider is disabled");
+    return 0;
+  }
+  return id;
+}
+
+void moveSlider(const std::vector<std::string>& words, int scrollCode, const char* usage) {
+  int id = sliderFor(words, usage);
+  if (id == 0) return;
+  int position = 0;
+  if (!wholeNumber(words[2], position)) {
+    say("Not a slider position: " + words[2] + " (0 to 255)");
+    return;
+  }
+  setSliderPosition(id, clampPosition(position));
+  handleSliderScroll(id, scrollCode);
+}
+
+void keySlider(const std::vector<std::string>& words) {
+  const char* usage = ":slider-key N up|down|pageup|pagedown|home|end";
+  int id = sliderFor(words, usage);
+  if (id == 0) return;
+  static const struct { const char* key; int step; int code; } KEYS[] = {
+      {"up", -SLIDER_LINE, 0}, {"down", SLIDER_LINE, 1}, {"pageup", -SLIDER_PAGE, 2},
+      {"pagedown", SLIDER_PAGE, 3}, {"home", -SLIDER_MAX, 6}, {"end", SLIDER_MAX, 7},
+  };
+  for (const auto& k : KEYS) {
+    if (words[2] == k.key) {
+      setSliderPosition(id, clampPosition(getSliderPosition(id) + k.step));
+      handleSliderScroll(id, k.code);
+      return;
+    }
+  }
+  say(std::string("Usage: ") + usage);
+}
+
+const char* const HELP_TEXT =
+    "Type a command code and Enter to send it as from the Command box (for example 2 selects\n"
+    "Direct mode, 9 asks for Set Electrode, 70 shows or hides the traffic, 73 starts the\n"
+    "traffic log). Other controls:\n"
+    "  :run                 Run/Stop button\n"
+    "  :local               Local Control box\n"
+    "  :calibrate           Calibrate button\n"
+    "  :read-tilt           Read Tilt button\n"
+    "  :tilt-loop           Tilt Loop button\n"
+    "  :script-manager      Script Manager button\n"
+    "  :clear               Clear button (empties the traffic panes)\n"
+    "  :idle                Mode menu, Idle\n"
+    "  :advanced            show or hide the traffic (Window menu)\n"
+    "  :log, :stop-log      start or stop the traffic log (File menu)\n"
+    "  :data-log, :stop-data-log   start or stop the current and tilt log (File menu)\n"
+    "  :slider N POS        move slider N (1-4) to POS (0-255) and release it\n"
+    "  :slider-drag N POS   drag slider N to POS without releasing it\n"
+    "  :slider-key N KEY    press up, down, pageup, pagedown, home or end on slider N\n"
+    "  :about               About box\n"
+    "  :show                print every field of the main window\n"
+    "  :sim TEXT            send a control line to the simulator (with --simulate)\n"
+    "  :quit                close the window and exit\n"
+    "  :help                this list\n";
+
+void colonCommand(const std::string& line) {
+  std::vector<std::string> words = wordsOf(line.substr(1));
+  if (words.empty()) {
+    say("Type :help for the list of commands");
+    return;
+  }
+  const std::string& name = words[0];
+  static const struct { const char* name; int id; } BUTTONS[] = {
+      {"run", IDC_RUN_STOP},         {"local", IDC_LOCAL_CONTROL},  {"calibrate", IDC_CALIBRATE},
+      {"read-tilt", IDC_READ_TILT},  {"tilt-loop", IDC_TILT_LOOP},  {"script-manager", IDC_SCRIPT_MANAGER},
+      {"clear", IDC_CLEAR},
+  };
+  static const struct { const char* name; int id; const char* entry; } MENU[] = {
+      {"idle", ID_IDLE, "Idle"},
+      {"advanced", ID_TOGGLE_ADVANCED, "Show/Hide Advanced Windows"},
+      {"log", ID_START_TRAFFIC_LOG, "Log ..."},
+      {"stop-log", ID_STOP_TRAFFIC_LOG, "Stop Log"},
+      {"data-log", ID_START_DATA_LOG, "Log Current and Tilt Data ..."},
+      {"stop-data-log", ID_STOP_DATA_LOG, "Stop Current and Tilt Log"},
+      {"about", ID_ABOUT, "About"},
+  };
+  bool takesArguments = name == "slider" || name == "slider-drag" || name == "slider-key" || name == "sim";
+  if (!takesArguments && words.size() > 1) {
+    say(":" + name + " takes no argument (type :help)");
+    return;
+  }
+  for (const auto& b : BUTTONS) {
+    if (name == b.name) {
+      pressButton(b.id);
+      return;
+    }
+  }
+  for (const auto& m : MENU) {
+    if (name == m.name) {
+      chooseMenuItem(m.id, m.entry);
+      return;
+    }
+  }
+  if (name == "slider") {
+    moveSlider(words, 4, ":slider N POS");
+  } else if (name == "slider-drag") {
+    moveSlider(words, 5, ":slider-drag N POS");
+  } else if (name == "slider-key") {
+    keySlider(words);
+  } else if (name == "show") {
+    consoleShowAll();
+  } else if (name == "quit") {
+    closeMainDialog();
+  } else if (name == "help") {
+    consoleOutput() << HELP_TEXT;
+    consoleOutput().flush();
+  } else if (name == "sim") {
+    if (loop.simulatorFd < 0) {
+      say(":sim needs the simulator started with --simulate");
+      return;
+    }
+    size_t at = line.find("sim") + 3;
+    std::string text = line.substr(at);
+    size_t begin = text.find_first_not_of(" \t");
+    text = begin == std::string::npos ? std::string() : text.substr(begin);
+    text += '\n';
+    if (write(loop.simulatorFd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+      say("The simulator did not take the line");
+  } else {
+    say("Unknown command :" + name + " (type :help)");
+  }
+}
+
+}  // namespace
+
+void consoleLoopInstall() {
+  consoleSetLineReader(promptReader);
+  loop.pending.clear();
+  loop.endOfInput = false;
+  loop.nextTickMs = monotonicMs() + RECEIVE_TIMER_MS;
+}
+
+void consoleLoopDrainDescriptor(int fd) { loop.drainFd = fd; }
+void consoleLoopSimulatorControl(int fd) { loop.simulatorFd = fd; }
+
+void consoleHandleInputLine(const std::string& raw) {
+  std::string line = raw;
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
+  size_t begin = line.find_first_not_of(" \t");
+  if (begin == std::string::npos) return;
+  line.erase(0, begin);
+  if (line[0] == ':') {
+    colonCommand(line);
+    return;
+  }
+  // Typed into the Command box and sent, as Enter does in the window.
+  setControlText(Dialog::Main, IDC_COMMAND_BOX, line.c_str());
+  routeCommand(IDC_SEND, 0);
+}
+
+void consoleRunLoop() {
+  consoleRunPostedCommands();
+  std::string line;
+  while (!consoleQuitRequested()) {
+    if (!waitForLine(line, true)) {
+      // End of input closes the window like its close box.
+      if (!consoleQuitRequested()) closeMainDialog();
+      break;
+    }
+    consoleHandleInputLine(line);
+    consoleRunPostedCommands();
+  }
+}

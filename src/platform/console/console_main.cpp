@@ -1,0 +1,263 @@
+// Entry point of kinestim-console: opens the port (or starts the simulator on a
+// pseudo-terminal), brings up the main window's control table and runs the terminal loop.
+#include "link/serial_port.h"
+#include "platform/console/console_loop.h"
+#include "platform/console/console_window.h"
+#include "resources/resource.h"
+#include "tilt/tilt.h"
+#include "ui/main_dialog.h"
+
+#include <cctype>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <iostream>
+#include <poll.h>
+#include <streambuf>
+#include <string>
+#include <sys/wait.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const USAGE =
+    "Usage: kinestim-console [PORT] [--simulate] [--expanded] [--timestamps]\n"
+    "  PORT          a device path (/dev/ttyUSB0) or a port number N for /dev/ttyS(N-1);\n"
+    "                absent, not a number or below 1 means 1\n"
+    "  --simulate    start kinestim-sim on a pseudo-terminal and connect to it\n"
+    "  --expanded    show the Sent and Received traffic from the start\n"
+    "  --timestamps  prefix every output line with monotonic milliseconds\n"
+    "Type :help once running for the commands.\n";
+
+// Prefixes each output line with the monotonic time in milliseconds.
+class TimestampBuffer : public std::streambuf {
+ public:
+  explicit TimestampBuffer(std::streambuf* target) : target_(target) {}
+
+ protected:
+  int overflow(int c) override {
+    if (c == traits_type::eof()) return traits_type::not_eof(c);
+    if (atLineStart_) {
+      timespec ts;
+      clock_gettime(CLOCK_MONOTONIC, &ts);
+      char stamp[40];
+      int n = std::snprintf(stamp, sizeof stamp, "[%10.3f] ",
+                            static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6);
+      target_->sputn(stamp, n);
+      atLineStart_ = false;
+    }
+    if (c == '\n') atLineStart_ = true;
+    return target_->sputc(static_cast<char>(c));
+  }
+  int sync() override { return target_->pubsync(); }
+
+ private:
+  std::streambuf* target_;
+  bool atLineStart_ = true;
+};
+
+struct SimulatorChild {
+  pid_t pid = -1;
+  int controlFd = -1;   // its standard input
+  int outputFd = -1;    // its standard output
+};
+
+SimulatorChild simulator;
+
+// Stops the simulator: asks it to quit, then terminates it if it lingers.
+void stopSimulator() {
+  if (simulator.pid <= 0) return;
+  pid_t pid = simulator.pid;
+  simulator.pid = -1;
+  if (simulator.controlFd >= 0) {
+    ssize_t ignored = write(simulator.controlFd, "quit\n", 5);
+    (void)ignored;
+    close(simulator.controlFd);
+    simulator.controlFd = -1;
+  }
+  for (int waited = 0; waited < 1000; waited += 10) {
+    if (waitpid(pid, nullptr, WNOHANG) == pid) return;
+    usleep(10000);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+void stopOnSignal(int signalNumber) {
+  if (simulator.pid > 0) kill(simulator.pid, SIGKILL);
+  _exit(128 + signalNumber);
+}
+
+// The simulator next to this executable, else the one on PATH.
+std::string simulatorProgram() {
+  char self[4096];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n > 0) {
+    self[n] = '\0';
+    std::string path(self);
+    size_t slash = path.rfind('/');
+    if (slash != std::string::npos) {
+      std::string candidate = path.substr(0, slash + 1) + "kinestim-sim";
+      if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+  }
+  return "kinestim-sim";
+}
+
+// Starts kinestim-sim and returns the pseudo-terminal path it reports, or an empty string
+// after printing why it could not be started.
+std::string startSimulator() {
+  int toChild[2], fromChild[2];
+  if (pipe(toChild) != 0) return std::string();
+  if (pipe(fromChild) != 0) {
+    close(toChild[0]);
+    close(toChild[1]);
+    return std::string();
+  }
+  std::string program = simulatorProgram();
+  pid_t pid = fork();
+  if (pid < 0) {
+    std::cerr << "Cannot start the simulator: " << std::strerror(errno) << '\n';
+    return std::string();
+  }
+  if (pid == 0) {
+    dup2(toChild[0], 0);
+    dup2(fromChild[1], 1);
+    close(toChild[0]);
+    close(toChild[1]);
+    close(fromChild[0]);
+    close(fromChild[1]);
+    execlp(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    std::fprintf(stderr, "Cannot run %s: %s\n", program.c_str(), std::strerror(errno));
+    _exit(127);
+  }
+  close(toChild[0]);
+  close(fromChild[1]);
+  fcntl(toChild[1], F_SETFD, FD_CLOEXEC);
+  fcntl(fromChild[0], F_SETFD, FD_CLOEXEC);
+  simulator.pid = pid;
+  simulator.controlFd = toChild[1];
+  simulator.outputFd = fromChild[0];
+
+  // Its first output line names the port: "port: /dev/pts/N".
+  std::string first;
+  for (int waitedMs = 0; waitedMs < 5000;) {
+    size_t end = first.find('\n');
+    if (end != std::string::npos) {
+      first.resize(end);
+      break;
+    }
+    pollfd p = {simulator.outputFd, POLLIN, 0};
+    int ready = poll(&p, 1, 100);
+    waitedMs += 100;
+    if (ready <= 0) continue;
+    char c[256];
+    ssize_t got = read(simulator.outputFd, c, sizeof c);
+    if (got <= 0) break;
+    first.append(c, static_cast<size_t>(got));
+  }
+  while (!first.empty() && (first.back() == '\r' || first.back() == '\n')) first.pop_back();
+  const char* prefix = "port: ";
+  if (first.compare(0, std::strlen(prefix), prefix) != 0) {
+    std::cerr << "The simulator (" << program << ") did not report its port\n";
+    return std::string();
+  }
+  return first.substr(std::strlen(prefix));
+}
+
+// The start-up rule for a port number: leading decimal integer after optional white space
+// and sign; no digits gives 0; below 1 means 1.
+int portNumberOf(const char* text) {
+  const char* p = text;
+  while (*p == ' ' || *p == '\t') ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  long value = 0;
+  while (*p >= '0' && *p <= '9') {
+    if (value < 100000000) value = value * 10 + (*p - '0');
+    ++p;
+  }
+  if (negative) value = -value;
+  if (value < 1) value = 1;
+  return static_cast<int>(value);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* port = nullptr;
+  bool simulate = false, expanded = false, timestamps = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--simulate") {
+      simulate = true;
+    } else if (arg == "--expanded") {
+      expanded = true;
+    } else if (arg == "--timestamps") {
+      timestamps = true;
+    } else if (arg == "--help" || arg == "-h") {
+      std::cout << USAGE;
+      return 0;
+    } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
+      std::cerr << "Unknown option " << arg << "\n" << USAGE;
+      return 2;
+    } else if (port == nullptr) {
+      port = argv[i];
+    } else {
+      std::cerr << "Only one port may be given (" << port << " and " << arg << ")\n" << USAGE;
+      return 2;
+    }
+  }
+  if (simulate && port != nullptr) {
+    std::cerr << "Give either a port or --simulate, not both\n" << USAGE;
+    return 2;
+  }
+
+  static TimestampBuffer stampedBuffer(std::cout.rdbuf());
+  static std::ostream stamped(&stampedBuffer);
+  std::ostream* out = timestamps ? &stamped : &std::cout;
+
+  consoleWindowReset(&std::cin, out, true);
+  consoleLoopInstall();
+  // A terminal that echoes shows the answers itself; otherwise (a pipe, a raw terminal) the
+  // console writes each answer after its prompt.
+  termios settings;
+  bool terminalEchoes = isatty(0) && tcgetattr(0, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
+  consoleSetEchoAnswers(!terminalEchoes);
+  consoleSetTerminalEchoes(terminalEchoes);
+
+  std::signal(SIGPIPE, SIG_IGN);
+  std::string simulatorPort;
+  if (simulate) {
+    std::signal(SIGINT, stopOnSignal);
+    std::signal(SIGTERM, stopOnSignal);
+    std::signal(SIGHUP, stopOnSignal);
+    std::atexit(stopSimulator);   // also runs on the fatal-error exit
+    simulatorPort = startSimulator();
+    if (simulatorPort.empty()) {
+      stopSimulator();
+      showFatalError("Failed to start the simulator");
+    }
+    consoleLoopDrainDescriptor(simulator.outputFd);
+    consoleLoopSimulatorControl(simulator.controlFd);
+    port = simulatorPort.c_str();
+  }
+
+  if (port != nullptr && port[0] == '/')
+    openSerialPortPath(port);
+  else
+    openSerialPort(port != nullptr ? portNumberOf(port) : 1);
+  resetCalibrationStore();
+  initMainDialog();
+  consoleRunPostedCommands();   // the collapse posted by the initialisation
+  if (expanded) routeCommand(ID_TOGGLE_ADVANCED, 0);
+  consoleRunLoop();
+  closeSerialPort();
+  stopSimulator();
+  out->flush();
+  return consoleExitCode();
+}
