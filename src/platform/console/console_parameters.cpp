@@ -3,6 +3,7 @@
 #include "platform/console/console_window.h"
 #include "ui/parameters.h"
 
+#include <ostream>
 #include <string>
 
 int runParameterDialog(ParameterTemplate t) {
@@ -13,6 +14,10 @@ int runParameterDialog(ParameterTemplate t) {
     consoleAddControl(Dialog::Parameters, f.labelId, f.label);
     consoleAddControl(Dialog::Parameters, f.editId, f.initialText);
   }
+  consoleOutput() << "Enter Parameters (Enter keeps the value in brackets, . cancels)\n";
+  consoleOutput().flush();
+  // The Currents template labels its edits only "1" to "4" under a "Currents" heading.
+  std::string labelPrefix = t == ParameterTemplate::Currents ? "Current " : "";
   int result = PARAMETER_DIALOG_CANCEL;
   for (;;) {
     bool cancelled = false;
@@ -20,7 +25,7 @@ int runParameterDialog(ParameterTemplate t) {
       const ParameterField& f = info.fields[k];
       std::string text = consoleControlText(Dialog::Parameters, f.editId);
       std::string answer;
-      if (!consolePromptLine(std::string(f.label ? f.label : "") + " [" + text + "]: ", answer) ||
+      if (!consolePromptLine(labelPrefix + (f.label ? f.label : "") + " [" + text + "]: ", answer) ||
           answer == ".") {
         cancelled = true;
       } else if (!answer.empty()) {
