@@ -7,3 +7,10 @@ void initScriptManager();
 bool routeScriptManagerCommand(int id);
 // The dialog is closing (WM_CLOSE or Escape).
 void closeScriptManager();
+
+// Upload's work: checks the address, lets the operator choose a source, compiles it and
+// uploads the image. False after the failure has been reported.
+bool buildAndUploadSource(const char* addressText);
+// Upload Samples' work: checks the address and timestep, lets the operator choose a sample
+// file, generates the image and uploads it. False after the failure has been reported.
+bool generateAndUploadSamples(const char* timestepText, const char* addressText);

@@ -1,0 +1,143 @@
+// Sample-file script generator: sample values to current codes and the generated image.
+#include "script/samples.h"
+#include "script/compiler.h"
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+// Offset and step of the current scale as double constants (code c is c * 0.02 - 2.56).
+static const double CURRENT_OFFSET = 2.56;
+static const double CURRENT_STEP = 0.02;
+
+static bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+static bool isSampleSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// True when the whole field is an optional sign, digits with an optional point (at least
+// one digit), and an optional exponent with at least one digit.
+static bool isDecimalNumber(const char* s) {
+  int p = 0;
+  if (s[p] == '+' || s[p] == '-') ++p;
+  int digits = 0;
+  while (isDigit(s[p])) ++p, ++digits;
+  if (s[p] == '.') {
+    ++p;
+    while (isDigit(s[p])) ++p, ++digits;
+  }
+  if (digits == 0) return false;
+  if (s[p] == 'e' || s[p] == 'E') {
+    ++p;
+    if (s[p] == '+' || s[p] == '-') ++p;
+    if (!isDigit(s[p])) return false;
+    while (isDigit(s[p])) ++p;
+  }
+  return s[p] == '\0';
+}
+
+#if defined(__i386__)
+// The 32-bit build computes long double on the x87 unit too; its precision control must be
+// at 64 bits for the codes to come out the same on both builds, whatever the runtime set.
+static unsigned short setExtendedPrecision() {
+  unsigned short saved, extended;
+  __asm__ __volatile__("fnstcw %0" : "=m"(saved));
+  extended = static_cast<unsigned short>(saved | 0x0300);
+  __asm__ __volatile__("fldcw %0" : : "m"(extended));
+  return saved;
+}
+static void restorePrecision(unsigned short saved) {
+  __asm__ __volatile__("fldcw %0" : : "m"(saved));
+}
+#else
+static unsigned short setExtendedPrecision() { return 0; }
+static void restorePrecision(unsigned short) {}
+#endif
+
+bool sampleCode(const char* field, int* code) {
+  if (!isDecimalNumber(field)) return false;
+  char* end = nullptr;
+  double v = strtod(field, &end);
+  if (end == field || *end != '\0') return false;
+  unsigned short saved = setExtendedPrecision();
+  long double sum = static_cast<long double>(v) + static_cast<long double>(CURRENT_OFFSET);
+  long double quotient = sum / static_cast<long double>(CURRENT_STEP);
+  restorePrecision(saved);
+  if (quotient >= static_cast<long double>(INT_MAX)) *code = INT_MAX;
+  else if (quotient <= static_cast<long double>(INT_MIN)) *code = INT_MIN;
+  else *code = static_cast<int>(quotient);  // truncation toward zero
+  return true;
+}
+
+bool sampleDelayCount(int32_t timestepMs, int* delay) {
+  if (timestepMs < 0 || timestepMs / SAMPLE_STEP_MS - 1 > 65535) {
+    showCompilerOutput("Invalid timestep");
+    return false;
+  }
+  *delay = timestepMs / SAMPLE_STEP_MS - 1;
+  return true;
+}
+
+// Finds the next white-space separated field at or after pos; false at the end of the text.
+static bool nextField(const char* text, long pos, long* start, long* end) {
+  long p = pos;
+  while (isSampleSpace(text[p])) ++p;
+  if (text[p] == '\0') return false;
+  *start = p;
+  while (text[p] != '\0' && !isSampleSpace(text[p])) ++p;
+  *end = p;
+  return true;
+}
+
+bool generateSampleImage(const char* text, int delay, ScriptImage& image) {
+  image = ScriptImage{nullptr, 0, 0};
+  std::vector<uint8_t> bytes;
+  long pos = 0;
+  int row = 0;
+  for (;;) {
+    int codes[4];
+    int fields = 0;
+    long start, end;
+    while (fields < 4 && nextField(text, pos, &start, &end)) {
+      std::string field(text + start, static_cast<size_t>(end - start));
+      pos = end;
+      if (field.size() > SAMPLE_FIELD_MAX || !sampleCode(field.c_str(), &codes[fields])) {
+        showCompilerOutput("Sample file has bad format:", field.c_str());
+        return false;
+      }
+      if (codes[fields] < 0 || codes[fields] > 255) {
+        showCompilerOutput("Sample must be between -2.56 and 2.54:", field.c_str());
+        return false;
+      }
+      ++fields;
+    }
+    if (fields == 0) break;
+    ++row;
+    if (fields < 4) {
+      char message[96];
+      snprintf(message, sizeof message,
+               "Sample file has an incomplete last row: %d of 4 values (row %d)", fields, row);
+      showCompilerOutput(message);
+      return false;
+    }
+    bytes.push_back(opSetAllElectrodes);
+    for (int code : codes) bytes.push_back(static_cast<uint8_t>(code));
+    if (delay > 0) {
+      bytes.push_back(opDelay);
+      bytes.push_back(static_cast<uint8_t>(delay & 0xFF));
+      bytes.push_back(static_cast<uint8_t>(delay >> 8));
+    }
+  }
+  bytes.push_back(opStop);
+  image.bytes = static_cast<uint8_t*>(malloc(bytes.size()));
+  if (image.bytes == nullptr) {
+    showCompilerOutput("Out of memory");
+    return false;
+  }
+  memcpy(image.bytes, bytes.data(), bytes.size());
+  image.length = static_cast<int>(bytes.size());
+  return true;
+}

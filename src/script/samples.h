@@ -1,0 +1,24 @@
+// Sample-file script generator: rows of four current samples to SetAllElectrodes and Delay
+// instructions ending with Stop.
+#pragma once
+#include "script/instruction_set.h"
+#include <cstdint>
+
+// Longest sample field accepted.
+constexpr int SAMPLE_FIELD_MAX = 19;
+// One SetAllElectrodes lasts one step of this many milliseconds.
+constexpr int SAMPLE_STEP_MS = 25;
+
+// Current code of a field that is wholly one decimal number (optional sign, digits with an
+// optional point, optional exponent): (v + 2.56) / 0.02 in 80-bit extended precision,
+// truncated toward zero (saturated to the int range). False when the field is not such a
+// number.
+bool sampleCode(const char* field, int* code);
+
+// Delay count T / 25 - 1 of a timestep in milliseconds (0 or below means no Delay). Shows
+// "Invalid timestep" and returns false when T is negative or the count would pass 65535.
+bool sampleDelayCount(int32_t timestepMs, int* delay);
+
+// Builds the image for NUL-terminated sample text (address 0; the caller sets it). On
+// failure the message is in the Compiler Output pane and no image exists.
+bool generateSampleImage(const char* text, int delay, ScriptImage& image);

@@ -1,0 +1,51 @@
+// Script memory transfer: upload chunks with acknowledgement polling, read-back requests.
+#include "script/transfer.h"
+#include "script/instruction_set.h"
+#include "link/framing.h"
+#include "link/serial_port.h"
+#include "logging/traffic.h"
+#include "platform/clock.h"
+#include "protocol/catalogue.h"
+#include "protocol/dispatcher.h"
+#include <cstring>
+
+bool uploadScriptImage(int address, const uint8_t* bytes, int length) {
+  int remaining = length;
+  while (remaining > 0) {
+    int offset = length - remaining;
+    int chunkAddress = address + offset;
+    int n = remaining < UPLOAD_CHUNK_SIZE ? remaining : UPLOAD_CHUNK_SIZE;
+    uint8_t payload[3 + UPLOAD_CHUNK_SIZE];
+    payload[0] = cdgSrcUldMem;
+    payload[1] = static_cast<uint8_t>(chunkAddress & 0xFF);
+    payload[2] = static_cast<uint8_t>((chunkAddress >> 8) & 0xFF);
+    memcpy(payload + 3, bytes + offset, static_cast<size_t>(n));
+    sendPacket(payload, n + 3);
+    showSentCommand(payload, n + 3);
+
+    // Stop and wait: every message that arrives meanwhile is dispatched by the pump.
+    uint32_t t0 = tickCountMs();
+    for (;;) {
+      int code = pumpOneMessage();
+      if (code == mdgScrMemUlded) break;
+      if (code == mdgCmdRejectedInvalidMode || code == mdgCmdRejectedUldMemAddrRange) return false;
+      if (tickCountMs() - t0 > UPLOAD_ACK_TIMEOUT_MS) {
+        showWarning("Upload Failed - check connection and turn on Kinestim");
+        return false;
+      }
+    }
+    remaining -= UPLOAD_CHUNK_SIZE;
+  }
+  return true;
+}
+
+void requestScriptMemory(int address) {
+  if (address < 0 || address >= SCRIPT_MEMORY_SIZE) {
+    showWarning("Invalid address, must be between 0 and 2047");
+    return;
+  }
+  uint8_t payload[4] = {cdgScrDldMem, static_cast<uint8_t>(address & 0xFF),
+                        static_cast<uint8_t>(address >> 8), READ_BACK_COUNT};
+  sendPacket(payload, 4);
+  showSentCommand(payload, 4);
+}

@@ -1,0 +1,99 @@
+// Listing tests: the memory view's instruction lines, byte for byte, from read-back answers,
+// including answers that carry fewer bytes than their instruction needs.
+#include "script/compiler.h"
+#include "script/memory_view.h"
+#include "protocol/catalogue.h"
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A whole mdgScrMemDld frame for the address and the memory bytes given.
+std::vector<uint8_t> answerFrame(int address, const std::vector<uint8_t>& memory) {
+  std::vector<uint8_t> f = {SOT, static_cast<uint8_t>(3 + memory.size()), mdgScrMemDld,
+                            static_cast<uint8_t>(address & 0xFF), static_cast<uint8_t>(address >> 8)};
+  f.insert(f.end(), memory.begin(), memory.end());
+  f.push_back(computeChecksum(f.data() + 2, static_cast<int>(f.size()) - 2));
+  f.push_back(EOT);
+  return f;
+}
+
+struct LineCase { const char* name; int address; std::vector<uint8_t> memory; const char* line; int length; };
+
+class ListsAs : public ::testing::TestWithParam<LineCase> {};
+
+TEST_P(ListsAs, Line) {
+  const LineCase& c = GetParam();
+  std::vector<uint8_t> frame = answerFrame(c.address, c.memory);
+  Packet packet{frame.data()};
+  char line[LISTING_LINE_SIZE];
+  memset(line, 'Z', sizeof line);
+  EXPECT_EQ(formatInstructionLine(packet, line), c.length);
+  EXPECT_STREQ(line, c.line);
+}
+
+INSTANTIATE_TEST_SUITE_P(Listing, ListsAs, ::testing::Values(
+  LineCase{"SetAllElectrodes", 0, {3, 128, 128, 128, 128}, "   0\tSetAllElectrodes\t128 128 128 128\r\n", 5},
+  LineCase{"Delay", 5, {4, 40, 0, 2, 1}, "   5\tDelay\t\t40\r\n", 3},
+  LineCase{"SetElectrode", 8, {2, 1, 200, 5, 0}, "   8\tSetElectrode\t1 200\r\n", 3},
+  LineCase{"Goto", 11, {5, 0, 0, 0, 0}, "  11\tGoto\t\t0\r\n", 3},
+  LineCase{"TiltLoop", 100, {8, 0xe8, 3, 5, 0}, " 100\tTiltLoop\t\t1000 5\r\n", 4},
+  LineCase{"Call", 2047, {6, 0xff, 0xff, 0, 0}, "2047\tCall\t\t65535\r\n", 3},
+  LineCase{"Stop", 7, {0, 1, 2, 3, 4}, "   7\tStop\r\n", 1},
+  LineCase{"NOP", 1000, {1, 1, 1, 1, 1}, "1000\tNOP\r\n", 1},
+  LineCase{"Return", 12, {7, 9, 9, 9, 9}, "  12\tReturn\r\n", 1},
+  LineCase{"InvalidOpcode255", 2000, {0xff, 0, 0, 0, 0}, "2000\tInvalid Opcode: 255\r\n", 1},
+  LineCase{"InvalidOpcode9", 3, {9, 0, 0, 0, 0}, "   3\tInvalid Opcode: 9\r\n", 1},
+  LineCase{"WideAddress", 65535, {3, 255, 255, 255, 255}, "65535\tSetAllElectrodes\t255 255 255 255\r\n", 5},
+  // Answers cut short: what is there is listed, every missing value shows as "?", and the
+  // instruction keeps its length so the listing goes on behind it.
+  LineCase{"ShortSetAllElectrodes", 0, {3, 128, 128}, "   0\tSetAllElectrodes\t128 128 ? ?\r\n", 5},
+  LineCase{"ShortDelayOneByte", 5, {4, 40}, "   5\tDelay\t\t?\r\n", 3},
+  LineCase{"ShortTiltLoopNoStep", 6, {8, 0xe8, 3}, "   6\tTiltLoop\t\t1000 ?\r\n", 4},
+  LineCase{"ShortSetElectrodeNoOperands", 9, {2}, "   9\tSetElectrode\t? ?\r\n", 3},
+  LineCase{"NoMemoryBytes", 77, {}, "  77\t?\r\n", 1}
+), [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Listing, AnswerWithoutAddressIsListedWithoutReadingPastIt) {
+  // Code and one parameter byte: not even the whole address.
+  std::vector<uint8_t> frame = {SOT, 2, mdgScrMemDld, 5, 0, EOT};
+  frame[4] = computeChecksum(frame.data() + 2, 2);
+  Packet packet{frame.data()};
+  char line[LISTING_LINE_SIZE];
+  EXPECT_EQ(formatInstructionLine(packet, line), 1);
+  EXPECT_STREQ(line, "   ?\t?\r\n");
+}
+
+// Compiles a source and lists its image from address 0 the way read-back walks memory.
+std::string listImage(const char* source) {
+  ScriptImage image;
+  EXPECT_TRUE(compileScript(source, image)) << lastCompilerOutput();
+  std::string listing;
+  char line[LISTING_LINE_SIZE];
+  for (int p = 0; p < image.length;) {
+    int n = image.length - p < 5 ? image.length - p : 5;
+    std::vector<uint8_t> frame = answerFrame(p, std::vector<uint8_t>(image.bytes + p, image.bytes + p + n));
+    Packet packet{frame.data()};
+    p += formatInstructionLine(packet, line);
+    listing += line;
+  }
+  releaseScriptImage(image);
+  return listing;
+}
+
+TEST(Listing, CompiledSourceListsBackAsItsInstructions) {
+  EXPECT_EQ(listImage("setallelectrodes 255 0 1 254 DELAY 0x2c01 setelectrode 4 0 tiltloop 65535 254 "
+                      "Goto 017 Call 2047 nop return stop"),
+            "   0\tSetAllElectrodes\t255 0 1 254\r\n"
+            "   5\tDelay\t\t11265\r\n"
+            "   8\tSetElectrode\t4 0\r\n"
+            "  11\tTiltLoop\t\t65535 254\r\n"
+            "  15\tGoto\t\t15\r\n"
+            "  18\tCall\t\t2047\r\n"
+            "  21\tNOP\r\n"
+            "  22\tReturn\r\n"
+            "  23\tStop\r\n");
+}
+
+}  // namespace
