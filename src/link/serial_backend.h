@@ -1,0 +1,11 @@
+// Operations every serial backend provides below the seam, used by the portable read logic
+// (serial_reads.cpp) so both backends share one readExact and readFrameStart.
+#pragma once
+#include <cstdint>
+
+enum class ByteRead { Failed, Nothing, Got };
+
+// One read of at most one byte that waits no longer than the 10 ms read time-out.
+ByteRead readSerialByte(uint8_t* byte);
+// Opens again whatever the last open named (number or path); every failure is fatal.
+void reopenSerialPort();

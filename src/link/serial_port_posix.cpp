@@ -1,0 +1,186 @@
+// Serial port backend for POSIX systems: termios on serial devices (/dev/ttyS*, /dev/ttyUSB*)
+// and pseudo-terminals, with 10 ms byte reads, bounded writes and a bounded drain wait.
+#include "link/serial_port.h"
+#include "link/serial_backend.h"
+#include "platform/clock.h"
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int READ_TIMEOUT_MS = 10;
+constexpr int WRITE_MS_PER_BYTE = 8;
+constexpr int WRITE_CONSTANT_MS = 4;
+constexpr int PATH_SIZE = 256;
+
+struct SerialPortState {
+  int fd = -1;
+  int portNumber = 0;
+  bool openedByPath = false;
+  char path[PATH_SIZE] = {};
+};
+
+SerialPortState port;
+
+[[noreturn]] void failOpen(const char* text) {
+  if (port.fd >= 0) {
+    ::close(port.fd);
+    port.fd = -1;
+  }
+  showFatalError(text);
+}
+
+// Opens the device and applies the line settings; the failure texts name the same steps as
+// the Windows backend (open, line settings, time-outs, event mask).
+void openDevice(const char* path) {
+  // Non-blocking: a serial device without carrier would otherwise block the open, and every
+  // read and write below is bounded by poll().
+  port.fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (port.fd < 0) failOpen("Failed to open communications port");
+  // No sharing: a second program (or a second open here) is refused.
+  if (::flock(port.fd, LOCK_EX | LOCK_NB) != 0) failOpen("Failed to open communications port");
+  ioctl(port.fd, TIOCEXCL);
+
+  termios settings{};
+  if (tcgetattr(port.fd, &settings) != 0) failOpen("Failed to set comm state");
+  cfmakeraw(&settings);                       // binary, NUL bytes passed through, no echo
+  settings.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL);
+  settings.c_cflag |= CS8 | CLOCAL | CREAD;   // 8N1, modem lines ignored
+  settings.c_iflag &= ~(IXON | IXOFF | IXANY);
+  settings.c_cc[VMIN] = 0;
+  settings.c_cc[VTIME] = 0;
+  cfsetispeed(&settings, B9600);
+  cfsetospeed(&settings, B9600);
+  if (tcsetattr(port.fd, TCSANOW, &settings) != 0) failOpen("Failed to set comm state");
+  // tcsetattr succeeds when any part was applied, so read the essentials back.
+  termios applied{};
+  if (tcgetattr(port.fd, &applied) != 0 || cfgetospeed(&applied) != B9600 ||
+      (applied.c_cflag & CSIZE) != CS8 || (applied.c_cflag & (PARENB | CSTOPB | CRTSCTS)) != 0)
+    failOpen("Failed to set comm state");
+  // DTR and RTS dropped; a pseudo-terminal has no modem lines, so failure is ignored.
+  int lines = TIOCM_DTR | TIOCM_RTS;
+  ioctl(port.fd, TIOCMBIC, &lines);
+
+  // The time-outs are the poll() bounds below; they need a non-blocking descriptor.
+  int flags = fcntl(port.fd, F_GETFL);
+  if (flags < 0 || fcntl(port.fd, F_SETFL, flags | O_NONBLOCK) != 0)
+    failOpen("Failed to set Timeouts");
+
+  // The transmitter-empty wait reads the output queue count; the port must support it.
+  int queued = 0;
+  if (ioctl(port.fd, TIOCOUTQ, &queued) != 0) failOpen("SetCommMask failed");
+
+  tcflush(port.fd, TCIFLUSH);  // input purged; output already queued is kept
+  ioctl(port.fd, TIOCCBRK);    // end any break state
+}
+
+}  // namespace
+
+void openSerialPort(int portNumber) {
+  closeSerialPort();
+  port.portNumber = portNumber;
+  port.openedByPath = false;
+  // Numbers that do not fit the 8-character "COM%d" name are refused, as on Windows.
+  if (portNumber < 1 || portNumber > MAX_PORT_NUMBER) failOpen("Failed to open communications port");
+  snprintf(port.path, sizeof port.path, "/dev/ttyS%d", portNumber - 1);
+  openDevice(port.path);
+}
+
+void openSerialPortPath(const char* path) {
+  closeSerialPort();
+  port.openedByPath = true;
+  if (path == nullptr || path[0] == '\0' || strlen(path) >= sizeof port.path) {
+    port.path[0] = '\0';
+    failOpen("Failed to open communications port");
+  }
+  snprintf(port.path, sizeof port.path, "%s", path);
+  openDevice(port.path);
+}
+
+void reopenSerialPort() {
+  if (port.openedByPath) {
+    char path[PATH_SIZE];
+    snprintf(path, sizeof path, "%s", port.path);
+    openSerialPortPath(path);
+  } else {
+    openSerialPort(port.portNumber);
+  }
+}
+
+void closeSerialPort() {
+  if (port.fd < 0) return;
+  // Flush what is queued for output within a bound, then close; results are ignored.
+  waitTransmitterEmpty(1000);
+  ::close(port.fd);
+  port.fd = -1;
+}
+
+bool isSerialPortOpen() { return port.fd >= 0; }
+
+ByteRead readSerialByte(uint8_t* byte) {
+  if (port.fd < 0) return ByteRead::Failed;
+  pollfd wanted{port.fd, POLLIN, 0};
+  int ready = poll(&wanted, 1, READ_TIMEOUT_MS);
+  if (ready < 0) return errno == EINTR ? ByteRead::Nothing : ByteRead::Failed;
+  if (ready == 0) return ByteRead::Nothing;
+  if (wanted.revents & POLLIN) {
+    ssize_t got = ::read(port.fd, byte, 1);
+    if (got == 1) return ByteRead::Got;
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return ByteRead::Nothing;
+    // 0 means end of file: the other side of a pseudo-terminal has closed.
+    return ByteRead::Failed;
+  }
+  // POLLERR, POLLHUP or POLLNVAL with nothing left to read: a line error.
+  return ByteRead::Failed;
+}
+
+int writeSerialPort(const uint8_t* data, int count) {
+  if (port.fd < 0 || data == nullptr || count <= 0) return 0;
+  const uint32_t bound = static_cast<uint32_t>(WRITE_MS_PER_BYTE * count + WRITE_CONSTANT_MS);
+  const uint32_t start = tickCountMs();
+  int written = 0;
+  while (written < count) {
+    ssize_t n = ::write(port.fd, data + written, static_cast<size_t>(count - written));
+    if (n > 0) {
+      written += static_cast<int>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+    uint32_t elapsed = tickCountMs() - start;
+    if (elapsed >= bound) break;
+    pollfd wanted{port.fd, POLLOUT, 0};
+    int ready = poll(&wanted, 1, static_cast<int>(bound - elapsed));
+    if (ready < 0 && errno != EINTR) break;
+    if (ready > 0 && (wanted.revents & (POLLERR | POLLHUP | POLLNVAL))) break;
+  }
+  return written;
+}
+
+bool waitTransmitterEmpty(int boundMs) {
+  if (port.fd < 0) return false;
+  // tcdrain() cannot be bounded, so watch the output queue until it is empty and only then
+  // let tcdrain() wait for the last character to leave the shift register.
+  const uint32_t start = tickCountMs();
+  for (;;) {
+    int queued = 0;
+    if (ioctl(port.fd, TIOCOUTQ, &queued) != 0) return false;
+    if (queued == 0) {
+      tcdrain(port.fd);
+      return true;
+    }
+    if (tickCountMs() - start >= static_cast<uint32_t>(boundMs)) return false;
+    sleepMs(1);
+  }
+}
+
+void clearSerialPortErrors() {
+  // POSIX reports a line error on the call it hits and keeps no error state that would make
+  // later calls fail, so there is nothing to clear.
+}

@@ -1,0 +1,28 @@
+// Minimal stand-ins for the two window-seam calls the link makes, recording each call.
+#include "recording_window.h"
+#include "link/serial_port.h"
+#include "platform/window.h"
+#include "ui/status_display.h"
+#include <cstdio>
+
+namespace {
+std::vector<RecordedBox> boxes;
+std::vector<std::string> statusTexts;
+}  // namespace
+
+std::vector<RecordedBox>& recordedBoxes() { return boxes; }
+std::vector<std::string>& recordedStatusTexts() { return statusTexts; }
+
+void clearRecordings() {
+  boxes.clear();
+  statusTexts.clear();
+}
+
+int showMessageBox(Dialog, const char* text, const char* caption, unsigned style) {
+  boxes.push_back(RecordedBox{caption, text, style, isMessageBoxShowing()});
+  fprintf(stderr, "[%s] %s (style 0x%04x)\n", caption, text, style);
+  fflush(stderr);
+  return MB_ANSWER_OK;
+}
+
+void setStatusBarText(const char* text) { statusTexts.push_back(text); }
