@@ -1,0 +1,520 @@
+// kinestim-sim: serves the simulated Kinestim device on a pseudo-terminal or a serial device,
+// with line-speed pacing, a control channel on standard input and an optional transcript.
+#include "sim/control.h"
+#include "sim/device.h"
+#include "sim/wire.h"
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// The host purges its input when it opens the port; power-on waits this long after the
+// host's open so that the first messages are not purged with it.
+constexpr int64_t CONNECT_SETTLE_US = 50000;
+// How often a pseudo-terminal without a host is checked for one.
+constexpr int64_t HOST_CHECK_US = 20000;
+constexpr int CONTROL_LINE_MAX = 1024;
+
+struct Options {
+  const char* port = nullptr;
+  const char* link = nullptr;
+  long baud = 0;
+  long powerOnDelayMs = 0;
+  const char* transcript = nullptr;
+  double tiltX = 0.0, tiltY = 0.0;
+  double period = 1000.0;
+  long noise = 0;
+  double drift = 0.0;
+  long seed = 1;
+};
+
+struct PacedByte { double timeUs; uint8_t byte; };
+
+struct SimHost {
+  Options options;
+  int fd = -1;
+  bool pty = false;
+  char portPath[256] = {};
+  bool linkMade = false;
+  bool connected = false;
+  bool everConnected = false;
+  double byteUs = 0.0;
+  std::deque<PacedByte> rx;
+  double lastRxUs = 0.0;
+  std::deque<PacedByte> tx;
+  double lastTxUs = 0.0;
+  bool txBlocked = false;
+  FILE* transcript = nullptr;
+  bool stdinOpen = true;
+  char control[CONTROL_LINE_MAX + 2] = {};
+  int controlLength = 0;
+  bool controlOverflow = false;
+  bool quit = false;
+  timespec start = {};
+};
+
+SimHost host;
+volatile sig_atomic_t stopSignal = 0;
+
+void onSignal(int) { stopSignal = 1; }
+
+int64_t nowUs() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<int64_t>(t.tv_sec - host.start.tv_sec) * 1000000 + (t.tv_nsec - host.start.tv_nsec) / 1000;
+}
+
+const char* const USAGE =
+  "Usage: kinestim-sim [options]\n"
+  "Simulates a Kinestim device at the far end of a serial line.\n"
+  "\n"
+  "Options:\n"
+  "  --port PATH           serve the serial device PATH instead of a new pseudo-terminal\n"
+  "  --link PATH           also make PATH a symbolic link to the port (an existing link\n"
+  "                        there is replaced; it is removed again at exit)\n"
+  "  --baud N              pace bytes in both directions as an N baud 8N1 line would\n"
+  "                        (10 bits a byte: 1.0417 ms at 9600); 0, the default, sends at once\n"
+  "  --power-on-delay MS   report power-on MS ms later (default 0)\n"
+  "  --transcript FILE     write one line per frame in each direction to FILE\n"
+  "  --tilt X,Y            start with a tilt of X and Y degrees (default 0,0)\n"
+  "  --period P            sensor pulse period in ticks, 100 to 20000 (default 1000)\n"
+  "  --noise N             jitter each reported edge by up to N ticks, 0 to 1000 (default 0)\n"
+  "  --drift D             let the period drift by D ticks per second (default 0)\n"
+  "  --seed N              seed for the noise (default 1)\n"
+  "  --help                show this text\n"
+  "\n"
+  "The first line on standard output is \"port: PATH\", the port for the host to open.\n"
+  "On a pseudo-terminal the device powers on when the host first opens it (50 ms later,\n"
+  "plus the power-on delay) and sends mdgExitedModeInit and mdgEnteredModeIdle; a host\n"
+  "that closes and opens again finds the device as it left it. With --port the device\n"
+  "powers on at start.\n"
+  "\n"
+  "Transcript lines: \"%8.1f %c %s %s\": the time in ms since start, '>' (host to device)\n"
+  "or '<' (device to host), the payload as lower-case hex pairs, and the code's name\n"
+  "(\"?\" for an unknown code). Bytes that failed the framing checks (stray bytes, bad end\n"
+  "byte or checksum, empty or unfinished frames, damaged or injected bytes) are written\n"
+  "whole, SOT to EOT, with the name \"(bad frame)\".\n"
+  "\n";
+
+bool optionValue(int argc, char** argv, int& i, const char* name, const char*& value) {
+  const size_t n = std::strlen(name);
+  if (std::strncmp(argv[i], name, n) != 0) return false;
+  if (argv[i][n] == '=') { value = argv[i] + n + 1; return true; }
+  if (argv[i][n] != '\0') return false;
+  if (i + 1 >= argc) {
+    std::fprintf(stderr, "kinestim-sim: %s needs a value\n", name);
+    std::exit(2);
+  }
+  value = argv[++i];
+  return true;
+}
+
+long numberOption(const char* name, const char* text, long minimum, long maximum) {
+  errno = 0;
+  char* end = nullptr;
+  const long v = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || v < minimum || v > maximum) {
+    std::fprintf(stderr, "kinestim-sim: %s wants a whole number from %ld to %ld, not '%s'\n", name, minimum, maximum, text);
+    std::exit(2);
+  }
+  return v;
+}
+
+double realOption(const char* name, const char* text, double minimum, double maximum) {
+  errno = 0;
+  char* end = nullptr;
+  const double v = std::strtod(text, &end);
+  if (errno != 0 || end == text || *end != '\0' || !std::isfinite(v) || v < minimum || v > maximum) {
+    std::fprintf(stderr, "kinestim-sim: %s wants a number from %g to %g, not '%s'\n", name, minimum, maximum, text);
+    std::exit(2);
+  }
+  return v;
+}
+
+void parseOptions(int argc, char** argv) {
+  Options& o = host.options;
+  for (int i = 1; i < argc; ++i) {
+    const char* v = nullptr;
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(USAGE, stdout);
+      std::fputs(simControlHelp(), stdout);
+      std::exit(0);
+    } else if (optionValue(argc, argv, i, "--port", v)) {
+      o.port = v;
+    } else if (optionValue(argc, argv, i, "--link", v)) {
+      o.link = v;
+    } else if (optionValue(argc, argv, i, "--baud", v)) {
+      o.baud = numberOption("--baud", v, 0, 4000000);
+    } else if (optionValue(argc, argv, i, "--power-on-delay", v)) {
+      o.powerOnDelayMs = numberOption("--power-on-delay", v, 0, 600000);
+    } else if (optionValue(argc, argv, i, "--transcript", v)) {
+      o.transcript = v;
+    } else if (optionValue(argc, argv, i, "--tilt", v)) {
+      const char* comma = std::strchr(v, ',');
+      if (comma == nullptr) {
+        std::fprintf(stderr, "kinestim-sim: --tilt wants X,Y in degrees, not '%s'\n", v);
+        std::exit(2);
+      }
+      char x[64];
+      std::snprintf(x, sizeof x, "%.*s", static_cast<int>(comma - v), v);
+      o.tiltX = realOption("--tilt", x, -360.0, 360.0);
+      o.tiltY = realOption("--tilt", comma + 1, -360.0, 360.0);
+    } else if (optionValue(argc, argv, i, "--period", v)) {
+      o.period = realOption("--period", v, 100.0, 20000.0);
+    } else if (optionValue(argc, argv, i, "--noise", v)) {
+      o.noise = numberOption("--noise", v, 0, SIM_MAX_NOISE);
+    } else if (optionValue(argc, argv, i, "--drift", v)) {
+      o.drift = realOption("--drift", v, -1000.0, 1000.0);
+    } else if (optionValue(argc, argv, i, "--seed", v)) {
+      o.seed = numberOption("--seed", v, 0, 2147483647);
+    } else {
+      std::fprintf(stderr, "kinestim-sim: unknown option '%s' (see --help)\n", argv[i]);
+      std::exit(2);
+    }
+  }
+}
+
+speed_t speedFor(long baud) {
+  switch (baud) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B9600;
+  }
+}
+
+void rawTermios(termios& t) {
+  cfmakeraw(&t);
+  t.c_cflag |= CLOCAL | CREAD;
+  t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS);
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  cfsetispeed(&t, speedFor(host.options.baud));
+  cfsetospeed(&t, speedFor(host.options.baud));
+}
+
+void openPort() {
+  if (host.options.port != nullptr) {
+    host.fd = open(host.options.port, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (host.fd < 0) {
+      std::fprintf(stderr, "kinestim-sim: cannot open %s: %s\n", host.options.port, std::strerror(errno));
+      std::exit(1);
+    }
+    termios t{};
+    if (tcgetattr(host.fd, &t) == 0) {
+      rawTermios(t);
+      tcsetattr(host.fd, TCSANOW, &t);
+    }
+    std::snprintf(host.portPath, sizeof host.portPath, "%s", host.options.port);
+    host.pty = false;
+    return;
+  }
+  int master = -1, slave = -1;
+  termios t{};
+  rawTermios(t);
+  if (openpty(&master, &slave, host.portPath, &t, nullptr) != 0) {
+    std::fprintf(stderr, "kinestim-sim: cannot create a pseudo-terminal: %s\n", std::strerror(errno));
+    std::exit(1);
+  }
+  // Our own slave descriptor stays closed, so the master reports a hang-up until the host
+  // opens the slave: that is how the host's arrival is seen.
+  close(slave);
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  fcntl(master, F_SETFD, FD_CLOEXEC);
+  host.fd = master;
+  host.pty = true;
+}
+
+void makeLink() {
+  if (host.options.link == nullptr) return;
+  struct stat st;
+  if (lstat(host.options.link, &st) == 0) {
+    if (!S_ISLNK(st.st_mode)) {
+      std::fprintf(stderr, "kinestim-sim: %s exists and is not a symbolic link; not replacing it\n", host.options.link);
+      std::exit(1);
+    }
+    unlink(host.options.link);
+  }
+  if (symlink(host.portPath, host.options.link) != 0) {
+    std::fprintf(stderr, "kinestim-sim: cannot link %s: %s\n", host.options.link, std::strerror(errno));
+    std::exit(1);
+  }
+  host.linkMade = true;
+}
+
+void removeLink() {
+  if (!host.linkMade) return;
+  char target[sizeof host.portPath];
+  const ssize_t n = readlink(host.options.link, target, sizeof target - 1);
+  if (n >= 0) {
+    target[n] = '\0';
+    if (std::strcmp(target, host.portPath) == 0) unlink(host.options.link);
+  }
+  host.linkMade = false;
+}
+
+void writeTranscript() {
+  SimFrameEvent event;
+  while (simTakeFrameEvent(event)) {
+    if (host.transcript == nullptr) continue;
+    char line[SIM_TRANSCRIPT_LINE_SIZE];
+    const char* name = event.bad ? SIM_BAD_FRAME_NAME : simFrameName(event.direction, event.bytes[0]);
+    simFormatTranscriptLine(line, sizeof line, static_cast<double>(event.timeUs) / 1000.0, event.direction,
+                            event.bytes, event.count, name);
+    std::fputs(line, host.transcript);
+    std::fflush(host.transcript);
+  }
+}
+
+bool hostPresent() {
+  pollfd p{host.fd, POLLIN, 0};
+  if (poll(&p, 1, 0) < 0) return host.connected;
+  return (p.revents & POLLHUP) == 0;
+}
+
+void updateConnection(int64_t now) {
+  if (!host.pty) return;
+  const bool present = hostPresent();
+  if (present && !host.connected) {
+    host.connected = true;
+    if (!host.everConnected) {
+      host.everConnected = true;
+      simPowerOn(now, static_cast<int>((CONNECT_SETTLE_US / 1000) + host.options.powerOnDelayMs));
+    }
+  } else if (!present && host.connected) {
+    host.connected = false;
+    host.tx.clear();
+    host.txBlocked = false;
+  }
+}
+
+void readPort(int64_t now) {
+  uint8_t buffer[512];
+  for (;;) {
+    const ssize_t n = read(host.fd, buffer, sizeof buffer);
+    if (n <= 0) return;
+    for (ssize_t i = 0; i < n; ++i) {
+      // A byte is complete at the receiver one byte time after it started; back-to-back
+      // bytes follow each other at that pace.
+      double t = static_cast<double>(now);
+      if (t < host.lastRxUs) t = host.lastRxUs;
+      t += host.byteUs;
+      host.lastRxUs = t;
+      host.rx.push_back({t, buffer[i]});
+    }
+  }
+}
+
+void deliverReceived(int64_t now) {
+  while (!host.rx.empty() && host.rx.front().timeUs <= static_cast<double>(now)) {
+    const int64_t t = static_cast<int64_t>(host.rx.front().timeUs);
+    const uint8_t b = host.rx.front().byte;
+    host.rx.pop_front();
+    simReceive(t, &b, 1);
+  }
+}
+
+void pullOutput(int64_t now) {
+  uint8_t buffer[512];
+  for (;;) {
+    const int n = simTakeOutput(now, buffer, sizeof buffer);
+    if (n <= 0) return;
+    if (!host.connected) continue;   // nobody on the line: the bytes are lost
+    for (int i = 0; i < n; ++i) {
+      double t = static_cast<double>(now);
+      if (t < host.lastTxUs) t = host.lastTxUs;
+      t += host.byteUs;
+      host.lastTxUs = t;
+      host.tx.push_back({t, buffer[i]});
+    }
+  }
+}
+
+void writeDue(int64_t now) {
+  uint8_t buffer[1024];
+  int n = 0;
+  for (const PacedByte& b : host.tx) {
+    if (b.timeUs > static_cast<double>(now) || n == static_cast<int>(sizeof buffer)) break;
+    buffer[n++] = b.byte;
+  }
+  host.txBlocked = false;
+  if (n == 0) return;
+  const ssize_t written = write(host.fd, buffer, static_cast<size_t>(n));
+  if (written < 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK) host.txBlocked = true;
+    else host.tx.clear();   // the line is gone (host closed): drop what was due
+    return;
+  }
+  host.tx.erase(host.tx.begin(), host.tx.begin() + written);
+  if (written < n) host.txBlocked = true;
+}
+
+void runControlLine(const char* line) {
+  char message[256];
+  const SimControlResult result = simControlLine(nowUs(), line, static_cast<int>(host.options.powerOnDelayMs),
+                                                 message, sizeof message);
+  if (result == SimControlResult::Quit) host.quit = true;
+  if (result == SimControlResult::Error) {
+    std::fprintf(stderr, "kinestim-sim: %s\n", message);
+    std::fflush(stderr);
+  }
+}
+
+void readControl() {
+  char buffer[512];
+  const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+  if (n <= 0) {
+    if (n == 0 || (errno != EINTR && errno != EAGAIN)) host.stdinOpen = false;
+    if (!host.stdinOpen && host.controlLength > 0 && !host.controlOverflow) {
+      host.control[host.controlLength] = '\0';
+      runControlLine(host.control);
+    }
+    return;
+  }
+  for (ssize_t i = 0; i < n && !host.quit; ++i) {
+    const char c = buffer[i];
+    if (c == '\n') {
+      if (host.controlOverflow) {
+        std::fprintf(stderr, "kinestim-sim: control line longer than %d characters ignored\n", CONTROL_LINE_MAX);
+      } else {
+        host.control[host.controlLength] = '\0';
+        runControlLine(host.control);
+      }
+      host.controlLength = 0;
+      host.controlOverflow = false;
+    } else if (host.controlLength < CONTROL_LINE_MAX) {
+      host.control[host.controlLength++] = c == '\0' ? ' ' : c;
+    } else {
+      host.controlOverflow = true;
+    }
+  }
+}
+
+int64_t nextWakeUs(int64_t now) {
+  int64_t wake = simNextDueUs();
+  if (!host.rx.empty()) {
+    const int64_t t = static_cast<int64_t>(std::ceil(host.rx.front().timeUs));
+    if (t < wake) wake = t;
+  }
+  if (!host.tx.empty() && !host.txBlocked) {
+    const int64_t t = static_cast<int64_t>(std::ceil(host.tx.front().timeUs));
+    if (t < wake) wake = t;
+  }
+  if (host.pty && !host.connected && now + HOST_CHECK_US < wake) wake = now + HOST_CHECK_US;
+  return wake;
+}
+
+void serve() {
+  sigset_t blocked, waitMask;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGINT);
+  sigaddset(&blocked, SIGTERM);
+  sigaddset(&blocked, SIGHUP);
+  sigprocmask(SIG_BLOCK, &blocked, &waitMask);
+  sigdelset(&waitMask, SIGINT);
+  sigdelset(&waitMask, SIGTERM);
+  sigdelset(&waitMask, SIGHUP);
+
+  while (!host.quit && stopSignal == 0) {
+    int64_t now = nowUs();
+    updateConnection(now);
+    deliverReceived(now);
+    simAdvance(now);
+    pullOutput(now);
+    if (host.connected) writeDue(now);
+    writeTranscript();
+
+    pollfd fds[2];
+    int count = 0, portIndex = -1, stdinIndex = -1;
+    if (host.stdinOpen) { stdinIndex = count; fds[count++] = {STDIN_FILENO, POLLIN, 0}; }
+    if (host.connected) {
+      portIndex = count;
+      fds[count++] = {host.fd, static_cast<short>(POLLIN | (host.txBlocked ? POLLOUT : 0)), 0};
+    }
+    const int64_t wake = nextWakeUs(now);
+    timespec timeout{};
+    timespec* timeoutPointer = nullptr;
+    if (wake != SIM_NEVER) {
+      const int64_t wait = wake > now ? wake - now : 0;
+      timeout.tv_sec = static_cast<time_t>(wait / 1000000);
+      timeout.tv_nsec = static_cast<long>((wait % 1000000) * 1000);
+      timeoutPointer = &timeout;
+    }
+    const int ready = ppoll(fds, static_cast<nfds_t>(count), timeoutPointer, &waitMask);
+    if (ready <= 0) continue;
+    now = nowUs();
+    if (portIndex >= 0 && (fds[portIndex].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+      readPort(now);
+      if ((fds[portIndex].revents & (POLLHUP | POLLERR)) != 0 && !host.pty) {
+        std::fprintf(stderr, "kinestim-sim: %s hung up\n", host.portPath);
+        host.quit = true;
+      }
+    }
+    if (stdinIndex >= 0 && (fds[stdinIndex].revents & (POLLIN | POLLHUP | POLLERR)) != 0) readControl();
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  clock_gettime(CLOCK_MONOTONIC, &host.start);
+  parseOptions(argc, argv);
+  const Options& o = host.options;
+  host.byteUs = o.baud > 0 ? 10.0e6 / static_cast<double>(o.baud) : 0.0;
+
+  struct sigaction action{};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  if (o.transcript != nullptr) {
+    host.transcript = std::fopen(o.transcript, "w");
+    if (host.transcript == nullptr) {
+      std::fprintf(stderr, "kinestim-sim: cannot write transcript %s: %s\n", o.transcript, std::strerror(errno));
+      return 1;
+    }
+  }
+
+  simReset(static_cast<uint32_t>(o.seed));
+  simSetTilt(o.tiltX, o.tiltY);
+  simSetPeriod(0, o.period);
+  simSetNoise(static_cast<int>(o.noise));
+  simSetDrift(o.drift);
+
+  openPort();
+  makeLink();
+  std::printf("port: %s\n", host.portPath);
+  std::fflush(stdout);
+
+  if (!host.pty) {
+    host.connected = true;
+    host.everConnected = true;
+    simPowerOn(nowUs(), static_cast<int>(o.powerOnDelayMs));
+  }
+  serve();
+
+  writeTranscript();
+  removeLink();
+  if (host.transcript != nullptr) std::fclose(host.transcript);
+  close(host.fd);
+  return 0;
+}
