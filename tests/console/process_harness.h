@@ -295,6 +295,16 @@ class Simulator {
     }
   }
 
+  // Waits until the transcript holds at least n copies of a frame line.
+  bool waitForCount(const std::string& frame, int n, int timeoutMs = 5000) const {
+    long long deadline = nowMs() + timeoutMs;
+    while (count(frame) < n) {
+      if (nowMs() >= deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+  }
+
   int count(const std::string& frame) const {
     int n = 0;
     for (const std::string& f : frames())
