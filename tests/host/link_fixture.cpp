@@ -1,0 +1,72 @@
+// Pseudo-terminal pair for host tests: the host's serial port is the slave, the test is the
+// device on the master.
+#include "link_fixture.h"
+#include "link/serial_port.h"
+#include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
+
+Bytes frame(const Bytes& payload) {
+  Bytes f = {0xAA, static_cast<uint8_t>(payload.size())};
+  unsigned sum = 0;
+  for (uint8_t b : payload) {
+    f.push_back(b);
+    sum += b;
+  }
+  f.push_back(static_cast<uint8_t>(sum & 0xff));
+  f.push_back(0x55);
+  return f;
+}
+
+std::string hex(const Bytes& bytes) {
+  std::string text;
+  char item[4];
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    std::snprintf(item, sizeof item, i == 0 ? "%.2x" : " %.2x", bytes[i]);
+    text += item;
+  }
+  return text;
+}
+
+void LinkTest::SetUp() {
+  char name[256] = {};
+  ASSERT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0);
+  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+  openSerialPortPath(name);
+  HostTest::SetUp();
+}
+
+void LinkTest::TearDown() {
+  HostTest::TearDown();
+  closeSerialPort();
+  if (slave_ >= 0) close(slave_);
+  if (master_ >= 0) close(master_);
+}
+
+void LinkTest::deviceSends(const Bytes& payload) { deviceSendsRaw(frame(payload)); }
+
+void LinkTest::deviceSendsRaw(const Bytes& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
+    ASSERT_GT(n, 0);
+    done += static_cast<size_t>(n);
+  }
+  // Let the bytes cross the line discipline before the host looks for them.
+  usleep(2000);
+}
+
+Bytes LinkTest::hostSent(int quietMs) {
+  Bytes got;
+  for (;;) {
+    pollfd wanted{master_, POLLIN, 0};
+    if (poll(&wanted, 1, quietMs) <= 0 || !(wanted.revents & POLLIN)) break;
+    uint8_t buffer[512];
+    ssize_t n = read(master_, buffer, sizeof buffer);
+    if (n <= 0) break;
+    got.insert(got.end(), buffer, buffer + n);
+  }
+  return got;
+}
