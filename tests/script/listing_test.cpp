@@ -3,6 +3,7 @@
 #include "script/compiler.h"
 #include "script/memory_view.h"
 #include "protocol/catalogue.h"
+#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -11,9 +12,14 @@ namespace {
 
 // A whole mdgScrMemDld frame for the address and the memory bytes given.
 std::vector<uint8_t> answerFrame(int address, const std::vector<uint8_t>& memory) {
-  std::vector<uint8_t> f = {SOT, static_cast<uint8_t>(3 + memory.size()), mdgScrMemDld,
-                            static_cast<uint8_t>(address & 0xFF), static_cast<uint8_t>(address >> 8)};
-  f.insert(f.end(), memory.begin(), memory.end());
+  std::vector<uint8_t> f(5 + memory.size() + 2);
+  f[0] = SOT;
+  f[1] = static_cast<uint8_t>(3 + memory.size());
+  f[2] = mdgScrMemDld;
+  f[3] = static_cast<uint8_t>(address & 0xFF);
+  f[4] = static_cast<uint8_t>(address >> 8);
+  for (size_t i = 0; i < memory.size(); ++i) f[5 + i] = memory[i];
+  f.resize(5 + memory.size());
   f.push_back(computeChecksum(f.data() + 2, static_cast<int>(f.size()) - 2));
   f.push_back(EOT);
   return f;
