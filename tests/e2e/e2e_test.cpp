@@ -213,14 +213,14 @@ TEST_F(EndToEnd, TrafficLogHoldsEverySentAndReceivedLine) {
   console.sendLine(":show");
   ASSERT_TRUE(console.expect("traffic log: on\r\n"));
 
-  console.sendLine("8");   // Dld Mode
-  ASSERT_TRUE(sim->waitForFrame("< 1b 02 mdgMode"));
+  console.sendLine(":advanced");   // shows the traffic, so the test can follow it
+  console.sendLine("8");           // Dld Mode
+  ASSERT_TRUE(console.expect("received: 1b mdgMode <02>\r\n")) << console.output();
   console.sendLine("2");
   ASSERT_TRUE(console.expect("mode: Direct\r\n"));
   ASSERT_TRUE(sim->waitForFrame("< 1c 7f 7f 7f 7f mdgAllElectrodesDld"));
   console.sendLine(":slider 2 144");
-  ASSERT_TRUE(sim->waitForFrame("> 09 02 90 cdgSetElectrode"));
-  console.settle(200);
+  ASSERT_TRUE(console.expect("received: 00 mdgCmdAccepted <09>\r\n"));
   console.sendLine("74");   // Stop Log
   console.settle(200);
   console.sendLine("8");    // after the stop: not logged
