@@ -1,10 +1,23 @@
 #!/usr/bin/env bash
-# Runs the Windows build's tests under Wine with a fresh private prefix for this run.
+# Runs a Windows build's tests under Wine with a fresh private prefix for this run.
+#   wine-tests.sh [BUILD_DIR]   (default build/mingw-i686; an x86_64 build runs on wine64)
 set -euo pipefail
 build="${1:-build/mingw-i686}"
 here="$(cd "$(dirname "$0")" && pwd)"
+arch=win32
+if grep -q '^CMAKE_TOOLCHAIN_FILE:.*x86_64' "$build/CMakeCache.txt" 2>/dev/null; then
+  arch=win64
+fi
 export WINEPREFIX="$(mktemp -d /tmp/kinestim-wine.XXXXXX)"
-export WINEDEBUG=-all WINEARCH=win32
+export WINEDEBUG=-all WINEARCH="$arch"
+status=0
+WINE="$("$here/wine-run.sh" --loader "$arch")" || status=$?
+if [ "$status" -ne 0 ]; then
+  rm -rf "$WINEPREFIX"
+  echo "wine-tests.sh: the Wine tests of $build cannot run on this machine" >&2
+  exit "$status"
+fi
+export WINE
 trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
-"$here/wine-prefix.sh" "$WINEPREFIX"
+"$here/wine-prefix.sh" "$WINEPREFIX" "$arch"
 ctest --test-dir "$build" --output-on-failure -j 2

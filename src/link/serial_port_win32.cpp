@@ -1,0 +1,158 @@
+// Serial port backend for Windows: CreateFileA on the COM device, DCB line settings,
+// COMMTIMEOUTS read and write bounds, and a bounded wait for the transmitter to drain.
+#include "link/serial_port.h"
+#include "link/serial_backend.h"
+#include <cstdio>
+#include <cstring>
+#include <windows.h>
+
+namespace {
+
+constexpr int DEVICE_NAME_SIZE = 8;  // "COM9999" and its terminator
+constexpr int PATH_SIZE = 260;
+
+static_assert(sizeof(DCB) == 28, "DCBlength must be 28");
+
+struct SerialPortState {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  int portNumber = 0;
+  bool openedByPath = false;
+  char path[PATH_SIZE] = {};  // the name handed to CreateFileA
+};
+
+SerialPortState port;
+
+[[noreturn]] void failOpen(const char* text) {
+  if (port.handle != INVALID_HANDLE_VALUE) {
+    CloseHandle(port.handle);
+    port.handle = INVALID_HANDLE_VALUE;
+  }
+  showFatalError(text);
+}
+
+void openDevice(const char* deviceName) {
+  port.handle = CreateFileA(deviceName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  if (port.handle == INVALID_HANDLE_VALUE) failOpen("Failed to open communications port");
+
+  // Every field not set here keeps the value the driver reports.
+  DCB dcb;
+  memset(&dcb, 0, sizeof dcb);
+  dcb.DCBlength = sizeof dcb;
+  GetCommState(port.handle, &dcb);
+  dcb.DCBlength = sizeof dcb;
+  dcb.BaudRate = 9600;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  dcb.fBinary = 1;
+  dcb.fOutxCtsFlow = 0;
+  dcb.fOutxDsrFlow = 0;
+  dcb.fDtrControl = DTR_CONTROL_DISABLE;
+  dcb.fRtsControl = RTS_CONTROL_DISABLE;
+  dcb.fNull = 0;
+  dcb.fAbortOnError = 1;
+  dcb.EvtChar = 0x55;
+  if (!SetCommState(port.handle, &dcb)) failOpen("Failed to set comm state");
+
+  // A one-byte read returns after at most 10 ms; a write of n bytes after 8 * n + 4 ms.
+  COMMTIMEOUTS timeouts;
+  timeouts.ReadIntervalTimeout = 50;
+  timeouts.ReadTotalTimeoutMultiplier = 10;
+  timeouts.ReadTotalTimeoutConstant = 0;
+  timeouts.WriteTotalTimeoutMultiplier = 8;
+  timeouts.WriteTotalTimeoutConstant = 4;
+  if (!SetCommTimeouts(port.handle, &timeouts)) failOpen("Failed to set Timeouts");
+
+  if (!SetCommMask(port.handle, EV_RXFLAG | EV_TXEMPTY)) failOpen("SetCommMask failed");
+  SetupComm(port.handle, 128, 75);
+  PurgeComm(port.handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_RXCLEAR);
+  ClearCommBreak(port.handle);
+}
+
+}  // namespace
+
+void openSerialPort(int portNumber) {
+  closeSerialPort();
+  port.portNumber = portNumber;
+  port.openedByPath = false;
+  // The device name must fit its 8-character buffer: numbers above 9999 are refused rather
+  // than cut short into another port's name.
+  char name[DEVICE_NAME_SIZE + 16];
+  int length = snprintf(name, sizeof name, "COM%d", portNumber);
+  if (portNumber < 1 || length < 0 || length >= DEVICE_NAME_SIZE)
+    failOpen("Failed to open communications port");
+  // The "\\.\" form is the only one CreateFileA accepts for COM10 and above; it works for
+  // COM1 to COM9 as well.
+  snprintf(port.path, sizeof port.path, "\\\\.\\%s", name);
+  openDevice(port.path);
+}
+
+void openSerialPortPath(const char* path) {
+  closeSerialPort();
+  port.openedByPath = true;
+  const char* prefix = "\\\\.\\";
+  if (path == nullptr || path[0] == '\0') failOpen("Failed to open communications port");
+  if (strncmp(path, "\\\\", 2) == 0) prefix = "";
+  int length = snprintf(port.path, sizeof port.path, "%s%s", prefix, path);
+  if (length < 0 || length >= PATH_SIZE) failOpen("Failed to open communications port");
+  openDevice(port.path);
+}
+
+void reopenSerialPort() {
+  if (port.openedByPath) {
+    char path[PATH_SIZE];
+    snprintf(path, sizeof path, "%s", port.path);
+    openSerialPortPath(path);
+  } else {
+    openSerialPort(port.portNumber);
+  }
+}
+
+void closeSerialPort() {
+  if (port.handle == INVALID_HANDLE_VALUE) return;
+  FlushFileBuffers(port.handle);
+  CloseHandle(port.handle);
+  port.handle = INVALID_HANDLE_VALUE;
+}
+
+bool isSerialPortOpen() { return port.handle != INVALID_HANDLE_VALUE; }
+
+ByteRead readSerialByte(uint8_t* byte) {
+  if (port.handle == INVALID_HANDLE_VALUE) return ByteRead::Failed;
+  DWORD got = 0;
+  if (!ReadFile(port.handle, byte, 1, &got, nullptr)) return ByteRead::Failed;
+  return got == 1 ? ByteRead::Got : ByteRead::Nothing;
+}
+
+int writeSerialPort(const uint8_t* data, int count) {
+  if (port.handle == INVALID_HANDLE_VALUE || data == nullptr || count <= 0) return 0;
+  DWORD written = 0;
+  if (!WriteFile(port.handle, data, static_cast<DWORD>(count), &written, nullptr)) return 0;
+  return static_cast<int>(written);
+}
+
+bool waitTransmitterEmpty(int boundMs) {
+  if (port.handle == INVALID_HANDLE_VALUE) return false;
+  // The port is not overlapped, so WaitCommEvent for EV_TXEMPTY would block without a
+  // bound. Instead the driver's output queue count is polled until it is empty, which is the
+  // condition EV_TXEMPTY reports; this works alike on Windows and under Wine.
+  const DWORD start = GetTickCount();
+  for (;;) {
+    DWORD errors = 0;
+    COMSTAT status;
+    memset(&status, 0, sizeof status);
+    if (!ClearCommError(port.handle, &errors, &status)) return false;
+    if (status.cbOutQue == 0) return true;
+    if (GetTickCount() - start >= static_cast<DWORD>(boundMs)) return false;
+    Sleep(1);
+  }
+}
+
+void clearSerialPortErrors() {
+  // With fAbortOnError set every call fails after a line error until the error is cleared.
+  if (port.handle == INVALID_HANDLE_VALUE) return;
+  DWORD errors = 0;
+  COMSTAT status;
+  ClearCommError(port.handle, &errors, &status);
+}
