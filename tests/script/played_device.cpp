@@ -111,7 +111,7 @@ void PlayedDevice::answer(const Bytes& payload) {
     int address = payload[1] | (payload[2] << 8);
     for (size_t i = 3; i < payload.size() && address + i - 3 < sizeof memory_; ++i)
       memory_[address + i - 3] = payload[i];
-    writeFrame({0x1f, payload[1], payload[2]});
+    writeFrame({0x1f, payload[1], payload[2], static_cast<uint8_t>(payload.size() - 3)});
     ++answersSent_;
   } else if (code == 0x0e && payload.size() == 4) {
     int address = payload[1] | (payload[2] << 8);
