@@ -3,6 +3,7 @@
 #include "sim/control.h"
 #include "sim/device.h"
 #include "sim/wire.h"
+#include "protocol/catalogue.h"
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -100,6 +101,8 @@ const char* const USAGE =
   "plus the power-on delay) and sends mdgExitedModeInit and mdgEnteredModeIdle; a host\n"
   "that closes and opens again finds the device as it left it. With --port the device\n"
   "powers on at start.\n"
+  "It runs until the control line quit, SIGINT or SIGTERM; the end of standard input\n"
+  "only ends the control channel.\n"
   "\n"
   "Transcript lines: \"%8.1f %c %s %s\": the time in ms since start, '>' (host to device)\n"
   "or '<' (device to host), the payload as lower-case hex pairs, and the code's name\n"
@@ -299,6 +302,12 @@ void updateConnection(int64_t now) {
     }
   } else if (!present && host.connected) {
     host.connected = false;
+    // A host that goes away before power-on has finished would miss its messages: the
+    // device goes off again and powers on when a host is back.
+    if (simMode() == modeInit) {
+      simPowerOff();
+      host.everConnected = false;
+    }
     host.tx.clear();
     host.txBlocked = false;
   }
@@ -485,6 +494,8 @@ int main(int argc, char** argv) {
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGHUP, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  // Started in the background of a shell, reading the terminal fails instead of stopping us.
+  signal(SIGTTIN, SIG_IGN);
 
   if (o.transcript != nullptr) {
     host.transcript = std::fopen(o.transcript, "w");

@@ -422,6 +422,18 @@ TEST_F(SimProcessTest, AHostThatReconnectsFindsTheDeviceAsItLeftIt) {
   EXPECT_EQ(port.frames(2), (Lines{"0a", "0b"}));
 }
 
+TEST_F(SimProcessTest, AHostThatLeavesBeforePowerOnGetsItWhenBack) {
+  SimProcess sim;
+  sim.start({"--power-on-delay", "300"});
+  Port port;
+  port.open(sim.port);
+  EXPECT_TRUE(port.drain(100).empty());
+  port.close();
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  port.open(sim.port);
+  EXPECT_EQ(port.frames(2), (Lines{"0a", "0b"}));
+}
+
 TEST_F(SimProcessTest, LinkPointsAtThePortAndGoesAwayOnTermination) {
   SimProcess sim;
   const std::string link = dir + "/kinestim";
