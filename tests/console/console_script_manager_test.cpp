@@ -39,6 +39,9 @@ INSTANTIATE_TEST_SUITE_P(
                           "script> \naddress: 0x10\nscript> \ntimestep: 50\nscript> \naddress: 0x10\nscript> \n"},
         ScriptManagerCase{"UnknownWord", "uplaod\nclose\n",
                           "script> \nUnknown Script Manager command 'uplaod' (type help).\nscript> \n"},
+        ScriptManagerCase{"MainWindowCommand", ":quit\nclose\n",
+                          "script> \nThe Script Manager is open; type close to go back to the main "
+                          "window.\nscript> \n"},
         ScriptManagerCase{"ButtonWithArgument", "view 10\nclose\n",
                           "script> \n'view' takes no argument; set the field with 'address' or "
                           "'timestep'.\nscript> \n"},

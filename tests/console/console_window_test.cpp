@@ -210,6 +210,29 @@ TEST_F(ConsoleWindow, MessageBoxTextLineBreaksAndEchoedAnswers) {
   EXPECT_EQ(take(), "Are you sure?: Really erase\nall of it?\n[y/n] y\n");
 }
 
+// A line source like the terminal loop's: the device talks while the operator is typing.
+bool answerAfterDeviceOutput(std::string& line) {
+  setControlText(Dialog::Main, IDC_STATUS_BAR, "Kinestim is Idle");
+  consoleRestorePrompt();
+  consoleRestorePrompt();   // once is enough
+  line = "";
+  return true;
+}
+
+TEST_F(ConsoleWindow, APromptPushedUpByOtherOutputIsShownAgain) {
+  in.str("");
+  out.str("");
+  consoleWindowReset(&in, &out, true);
+  consoleSetLineReader(answerAfterDeviceOutput);
+  char path[64];
+  EXPECT_FALSE(chooseSaveFileName(path, sizeof path));
+  EXPECT_EQ(take(), "Save as: \nstatus: Kinestim is Idle\nSave as: \n");
+  // Nothing is pending any more: later output does not bring the prompt back.
+  setControlText(Dialog::Main, IDC_STATUS_BAR, "Kinestim Initialized");
+  consoleRestorePrompt();
+  EXPECT_EQ(take(), "status: Kinestim Initialized\n");
+}
+
 class ConsoleFiles : public ConsoleWindow {
  protected:
   void SetUp() override {

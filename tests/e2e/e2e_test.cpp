@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <memory>
 #include <regex>
 
@@ -250,6 +251,43 @@ TEST_F(EndToEnd, TrafficLogHoldsEverySentAndReceivedLine) {
   std::string all = harness::readFile(log);
   ASSERT_GE(all.size(), 2u);
   EXPECT_EQ(all.substr(all.size() - 2), "\r\n");
+}
+
+TEST_F(EndToEnd, ScriptManagerUploadsAScriptAndListsItBack) {
+  std::string source = dir.file("script.txt");
+  {
+    std::ofstream f(source, std::ios::binary);
+    f << "SetElectrode 1 200\r\nDelay 5 ; settle\r\nSetAllElectrodes 128 144 160 176\r\nStop\r\n";
+  }
+  console.sendLine(":script-manager");
+  ASSERT_TRUE(console.expect("script> "));
+  ASSERT_TRUE(console.expect("mode: Program Script\r\n")) << console.output();
+  ASSERT_TRUE(sim->waitForFrame("> 04 cdgSelectModePgmScr"));
+
+  console.sendLine("address 0x10");
+  ASSERT_TRUE(console.expect("address: 0x10\r\n"));
+  console.sendLine("upload");
+  ASSERT_TRUE(console.expect("Open: "));
+  console.sendLine(dir.file("missing.txt"));
+  ASSERT_TRUE(console.expect("File not found: " + dir.file("missing.txt") + "\r\nOpen: "));
+  console.sendLine(source);
+  ASSERT_TRUE(console.expect("compiler output: Build Successful\r\ncompiler output: \r\n"
+                             "compiler output: Upload Successful\r\n"))
+      << console.rest();
+  EXPECT_EQ(sim->count("> 0d 10 00 02 01 c8 04 05 00 03 80 90 a0 b0 00 cdgSrcUldMem"), 1)
+      << harness::readFile(sim->transcriptPath());
+
+  console.sendLine("view");
+  ASSERT_TRUE(console.expect("memory:   16\tSetElectrode\t1 200\r\n"
+                             "memory:   19\tDelay\t\t5\r\n"
+                             "memory:   22\tSetAllElectrodes\t128 144 160 176\r\n"
+                             "memory:   27\tStop\r\n"))
+      << console.rest();
+  console.sendLine("close");
+  ASSERT_TRUE(console.expect("Script Manager closed.\r\n"));
+  // Back at the main window: its commands work again.
+  console.sendLine(":show");
+  EXPECT_TRUE(console.expect("mode: Program Script\r\n"));
 }
 
 }  // namespace

@@ -93,6 +93,7 @@ bool waitForLine(std::string& line, bool topLevel) {
       if (read(loop.drainFd, buffer, sizeof buffer) <= 0) loop.drainFd = -1;
     }
     tickIfDue(topLevel);
+    if (!topLevel) consoleRestorePrompt();
   }
 }
 

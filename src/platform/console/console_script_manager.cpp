@@ -75,6 +75,8 @@ void runScriptManagerDialog() {
       int id = word == "address" ? IDC_SM_ADDRESS : IDC_SM_TIMESTEP;
       if (!rest.empty()) setControlText(Dialog::ScriptManager, id, rest.c_str());
       say(word + ": " + consoleControlText(Dialog::ScriptManager, id));
+    } else if (word[0] == ':') {
+      say("The Script Manager is open; type close to go back to the main window.");
     } else {
       say("Unknown Script Manager command '" + word + "' (type help).");
     }

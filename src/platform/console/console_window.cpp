@@ -47,6 +47,8 @@ struct ConsoleWindowState {
   bool echoAnswers = false;
   bool terminalEchoes = false;  // the terminal already shows the answer and its line end
   bool promptPending = false;   // a prompt was printed without a line end
+  bool promptInterrupted = false;  // other output ended the prompt's line before the answer
+  std::string lastPrompt;
   ConsoleLineReader reader = nullptr;
   DialogTable dialogs[3];
   std::map<int, Slider> sliders;
@@ -92,6 +94,7 @@ void endPromptLine() {
   if (console.promptPending) {
     *console.out << '\n';
     console.promptPending = false;
+    console.promptInterrupted = true;
   }
 }
 
@@ -137,6 +140,8 @@ void prompt(const std::string& text) {
   *console.out << text;
   console.out->flush();
   console.promptPending = true;
+  console.promptInterrupted = false;
+  console.lastPrompt = text;
 }
 
 std::string firstLine(const std::string& text) {
@@ -283,6 +288,7 @@ void buildParameterDialog() {
 
 bool readAnswer(std::string& line) {
   bool ok = consoleReadLine(line);
+  console.promptInterrupted = false;
   if (console.promptPending && console.terminalEchoes && ok) {
     console.promptPending = false;
   } else if (console.promptPending) {
@@ -323,6 +329,8 @@ void consoleWindowReset(std::istream* in, std::ostream* out, bool interactive) {
   console.echoAnswers = false;
   console.terminalEchoes = false;
   console.promptPending = false;
+  console.promptInterrupted = false;
+  console.lastPrompt.clear();
   console.reader = nullptr;
   for (DialogTable& t : console.dialogs) {
     t.exists = false;
@@ -333,6 +341,10 @@ void consoleWindowReset(std::istream* in, std::ostream* out, bool interactive) {
   console.posted.clear();
   console.quitRequested = false;
   console.exitCode = 0;
+}
+
+void consoleRestorePrompt() {
+  if (console.promptInterrupted && !console.promptPending) prompt(console.lastPrompt);
 }
 
 void consoleSetLineReader(ConsoleLineReader reader) { console.reader = reader; }

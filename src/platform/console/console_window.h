@@ -49,5 +49,8 @@ void consoleAddControl(Dialog d, int id, const char* text);
 std::ostream& consoleOutput();
 // Takes the oldest command queued by postCommand; false when none is queued.
 bool consoleTakePostedCommand(int& id);
+// Prints the pending prompt again when other output has pushed it up (the terminal loop
+// calls this while it waits for an answer).
+void consoleRestorePrompt();
 // Prints a prompt (no line end) and reads the answer; false at end of input.
 bool consolePromptLine(const std::string& promptText, std::string& answer);
