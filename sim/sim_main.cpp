@@ -108,7 +108,7 @@ const char* const USAGE =
   "or '<' (device to host), the payload as lower-case hex pairs, and the code's name\n"
   "(\"?\" for an unknown code). Bytes that failed the framing checks (stray bytes, bad end\n"
   "byte or checksum, empty or unfinished frames, damaged or injected bytes) are written\n"
-  "whole, SOT to EOT, with the name \"(bad frame)\".\n"
+  "as the raw bytes, with the name \"(bad frame)\"; each stray byte has a line of its own.\n"
   "\n";
 
 bool optionValue(int argc, char** argv, int& i, const char* name, const char*& value) {

@@ -3,6 +3,8 @@
 #pragma once
 #include "sim/device.h"
 #include "sim/wire.h"
+#include "protocol/catalogue.h"
+#include <gtest/gtest.h>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -54,12 +56,18 @@ inline Bytes takeAll(int64_t nowUs) {
   }
 }
 
-// Payloads sent up to nowUs, each as a hex string, in order.
+// Payloads sent up to nowUs, each as a hex string, in order. Every message must have the
+// length its code has in the catalogue, or the host would refuse it.
 inline std::vector<std::string> answersAt(int64_t nowUs) {
   simAdvance(nowUs);
   Bytes rest;
   std::vector<std::string> lines;
-  for (const Bytes& f : splitFrames(takeAll(nowUs), &rest)) lines.push_back(hex(f));
+  for (const Bytes& f : splitFrames(takeAll(nowUs), &rest)) {
+    EXPECT_LT(f[0], MESSAGE_COUNT) << hex(f);
+    const int length = messageLength(f[0]);
+    if (length != VARIABLE_LENGTH) { EXPECT_EQ(static_cast<int>(f.size()), length) << hex(f); }
+    lines.push_back(hex(f));
+  }
   if (!rest.empty()) lines.push_back("bad: " + hex(rest));
   return lines;
 }
