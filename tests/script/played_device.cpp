@@ -44,11 +44,6 @@ void PlayedDevice::setUploadAnswer(const Bytes& payload) {
   uploadAnswer_ = payload;
 }
 
-void PlayedDevice::setBeforeAck(const Bytes& payload) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  beforeAck_ = payload;
-}
-
 void PlayedDevice::setMemory(int address, const Bytes& bytes) {
   std::lock_guard<std::mutex> lock(mutex_);
   for (size_t i = 0; i < bytes.size() && address + i < sizeof memory_; ++i) memory_[address + i] = bytes[i];
@@ -103,7 +98,6 @@ void PlayedDevice::answer(const Bytes& payload) {
   std::lock_guard<std::mutex> lock(mutex_);
   uint8_t code = payload[0];
   if (code == 0x0d && payload.size() >= 3) {
-    if (!beforeAck_.empty()) writeFrame(beforeAck_);
     if (!uploadAnswer_.empty()) {
       writeFrame(uploadAnswer_);
       return;

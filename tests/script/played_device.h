@@ -1,7 +1,5 @@
-// The device's end of a pseudo-terminal pair, played by a thread of the test: it reads the
-// host's frames from the master side and answers upload chunks, read-back requests and
-// Clear Mem the way the device does, with switches for silence, rejections and extra
-// messages. The program under test opens the slave path with its real serial backend.
+// The device's end of a pseudo-terminal pair, played by a test thread that answers uploads,
+// read-back requests and Clear Mem, with switches for silence, rejections and extra messages.
 #pragma once
 #include <atomic>
 #include <chrono>
@@ -32,8 +30,6 @@ class PlayedDevice {
   void setSilent(bool silent) { silent_ = silent; }
   // Answer every upload chunk with this payload instead of mdgScrMemUlded.
   void setUploadAnswer(const Bytes& payload);
-  // Send this payload before each acknowledgement.
-  void setBeforeAck(const Bytes& payload);
   void setAckDelayMs(int ms) { ackDelayMs_ = ms; }
   // Read-back answers carry at most this many memory bytes (5 normally).
   void setAnswerBytes(int count) { answerBytes_ = count; }
@@ -61,7 +57,6 @@ class PlayedDevice {
   std::atomic<int> answerBytes_{5};
   std::mutex mutex_;
   Bytes uploadAnswer_;
-  Bytes beforeAck_;
   uint8_t memory_[2048] = {};
   std::vector<HostFrame> frames_;
   int answersSent_ = 0;

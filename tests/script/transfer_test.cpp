@@ -1,6 +1,5 @@
 // Memory transfer, read-back and Script Manager action tests over a pseudo-terminal pair:
-// the program's real serial backend, pump and dispatcher on one side, the device played by
-// a test thread on the other.
+// the real serial backend, pump and dispatcher here, the device played by a test thread.
 #include "link/serial_port.h"
 #include "platform/console/console_window.h"
 #include "played_device.h"
@@ -101,7 +100,6 @@ class DeviceLinkTest : public ::testing::Test {
   std::string folder_;
 };
 
-const char UPLOAD_FAILED[] = "Warning: Upload Failed - check connection and turn on Kinestim";
 const char INVALID_ADDRESS_BOX[] = "Warning: Invalid address, must be between 0 and 2047";
 
 // --- Upload ----------------------------------------------------------------------------
@@ -141,25 +139,6 @@ INSTANTIATE_TEST_SUITE_P(Transfer, UploadChunks, ::testing::Values(
   ChunkCase{"LastAddress", 2047, 18, {"0d ff 07", "0d 0f 08"}}
 ), [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(DeviceLinkTest, UploadedBytesLandInDeviceMemory) {
-  Bytes image = imageOf(40);
-  ASSERT_TRUE(uploadScriptImage(100, image.data(), 40));
-  EXPECT_EQ(hexBytes(device_.memory(100, 40)), hexBytes(image));
-}
-
-TEST_F(DeviceLinkTest, SilentDeviceGivesOneWarningAfterFourSeconds) {
-  device_.setSilent(true);
-  Bytes image = imageOf(40);
-  Clock::time_point t0 = Clock::now();
-  EXPECT_FALSE(uploadScriptImage(0, image.data(), 40));
-  double elapsed = msSince(t0);
-  EXPECT_GE(elapsed, 4000.0);
-  EXPECT_LT(elapsed, 6000.0);
-  EXPECT_EQ(timesPrinted(UPLOAD_FAILED), 1);
-  usleep(300000);
-  EXPECT_EQ(payloads().size(), 1u);
-}
-
 TEST_F(DeviceLinkTest, TimeOutCountsPerChunk) {
   // Each answer takes 2.5 s: the upload as a whole runs past 4 s and still succeeds.
   device_.setAckDelayMs(2500);
@@ -167,42 +146,6 @@ TEST_F(DeviceLinkTest, TimeOutCountsPerChunk) {
   EXPECT_TRUE(uploadScriptImage(0, image.data(), 20));
   EXPECT_EQ(payloads().size(), 2u);
   EXPECT_EQ(timesPrinted("Warning:"), 0);
-}
-
-struct RejectionCase { const char* name; Bytes answer; int warnings; };
-
-class UploadRejected : public DeviceLinkTest, public ::testing::WithParamInterface<RejectionCase> {};
-
-TEST_P(UploadRejected, EndsAtOnce) {
-  device_.setUploadAnswer(GetParam().answer);
-  Bytes image = imageOf(40);
-  Clock::time_point t0 = Clock::now();
-  EXPECT_FALSE(uploadScriptImage(100, image.data(), 40));
-  EXPECT_LT(msSince(t0), 1500.0);
-  usleep(300000);
-  EXPECT_EQ(payloads().size(), 1u);
-  EXPECT_EQ(timesPrinted(UPLOAD_FAILED), 0);
-  EXPECT_EQ(timesPrinted("Warning:"), GetParam().warnings);
-}
-
-INSTANTIATE_TEST_SUITE_P(Transfer, UploadRejected, ::testing::Values(
-  // The dispatcher shows its own box for a command rejected in the wrong mode.
-  RejectionCase{"InvalidMode", {0x02, 0x0d}, 1},
-  RejectionCase{"AddressRange", {0x20, 0x0d, 0x64, 0x00}, 0}
-), [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(DeviceLinkTest, OtherMessagesDuringUploadAreDispatched) {
-  device_.setBeforeAck({0x23, 0x05, 0x00});  // mdgScrArmed at 5 before every acknowledgement
-  Bytes image = imageOf(40);
-  EXPECT_TRUE(uploadScriptImage(0, image.data(), 40));
-  EXPECT_EQ(payloads().size(), 3u);
-  EXPECT_EQ(consoleControlText(Dialog::Main, IDC_SCRIPT_STATUS), "Armed at 0x005");
-  std::string received = consoleControlText(Dialog::Main, IDC_RECEIVED_PANE);
-  size_t armedLines = 0;
-  for (size_t at = received.find("23 mdgScrArmed <05> <00>"); at != std::string::npos;
-       at = received.find("23 mdgScrArmed <05> <00>", at + 1))
-    ++armedLines;
-  EXPECT_EQ(armedLines, 3u);
 }
 
 // --- Read-back requests -------------------------------------------------------------------

@@ -170,23 +170,6 @@ TEST_F(ScriptEndToEnd, SamplesUploadAndListBack) {
   EXPECT_EQ(lines[4], lineAt(272, "Stop"));
 }
 
-TEST_F(ScriptEndToEnd, UploadOutsideProgramScriptModeIsRejectedAtOnce) {
-  // "13" opens the Script Manager without selecting Program Script.
-  console.sendLine("13");
-  ASSERT_TRUE(console.expect("script> "));
-  console.sendLine("upload");
-  ASSERT_TRUE(console.expect("Open: "));
-  console.sendLine(writeFile("ramp.ks", rampSource()));
-  ASSERT_TRUE(console.expect("Warning: Command Rejected - Not allowed in this mode\r\n(press Enter) "))
-      << console.rest();
-  console.sendLine("");
-  ASSERT_TRUE(console.expect("script> "));
-  console.settle(300);
-  EXPECT_EQ(uploadChunks().size(), 1u);
-  EXPECT_EQ(console.output().find("Upload Successful"), std::string::npos);
-  EXPECT_EQ(console.output().find("Upload Failed"), std::string::npos);
-}
-
 TEST_F(ScriptEndToEnd, ChunkPastTheEndOfMemoryEndsTheUpload) {
   openScriptManager();
   console.sendLine("address 2040");
@@ -199,25 +182,6 @@ TEST_F(ScriptEndToEnd, ChunkPastTheEndOfMemoryEndsTheUpload) {
   EXPECT_EQ(uploadChunks().size(), 1u);
   EXPECT_EQ(console.output().find("Upload Successful"), std::string::npos);
   EXPECT_EQ(console.output().find("Warning:"), std::string::npos);
-}
-
-TEST_F(ScriptEndToEnd, SilentDeviceTimesOutOnce) {
-  openScriptManager();
-  sim->control("silent on");
-  console.settle(100);
-  console.sendLine("upload");
-  ASSERT_TRUE(console.expect("Open: "));
-  long long t0 = harness::nowMs();
-  console.sendLine(writeFile("ramp.ks", rampSource()));
-  ASSERT_TRUE(console.expect("Warning: Upload Failed - check connection and turn on Kinestim\r\n", 8000))
-      << console.rest();
-  long long elapsed = harness::nowMs() - t0;
-  EXPECT_GE(elapsed, 4000);
-  EXPECT_LT(elapsed, 7000);
-  console.sendLine("");
-  console.settle(500);
-  EXPECT_EQ(uploadChunks().size(), 1u);
-  EXPECT_EQ(console.output().find("Upload Successful"), std::string::npos);
 }
 
 }  // namespace
