@@ -247,11 +247,15 @@ int main(int argc, char** argv) {
     port = simulatorPort.c_str();
   }
 
+  // The main window does not exist while the port opens: a failure there is reported with
+  // no window, and ends the program before one is made.
+  consoleCloseDialog(Dialog::Main);
   if (port != nullptr && port[0] == '/')
     openSerialPortPath(port);
   else
     openSerialPort(port != nullptr ? portNumberOf(port) : 1);
   resetCalibrationStore();
+  consoleOpenDialog(Dialog::Main);
   initMainDialog();
   consoleRunPostedCommands();   // the collapse posted by the initialisation
   if (expanded) routeCommand(ID_TOGGLE_ADVANCED, 0);
