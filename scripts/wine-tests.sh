@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Runs a Windows build's tests under Wine with a fresh private prefix for this run.
-#   wine-tests.sh [BUILD_DIR]   (default build/mingw-i686; an x86_64 build runs on wine64)
+#   wine-tests.sh [BUILD_DIR [CTEST_ARGS...]]
+# BUILD_DIR defaults to build/mingw-i686; an x86_64 build runs on 64-bit Wine.
 set -euo pipefail
 build="${1:-build/mingw-i686}"
+shift $(( $# > 0 ? 1 : 0 ))
 here="$(cd "$(dirname "$0")" && pwd)"
 arch=win32
 if grep -q '^CMAKE_TOOLCHAIN_FILE:.*x86_64' "$build/CMakeCache.txt" 2>/dev/null; then
@@ -20,4 +22,4 @@ if [ "$status" -ne 0 ]; then
 fi
 trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
 "$here/wine-prefix.sh" "$WINEPREFIX" "$arch"
-ctest --test-dir "$build" --output-on-failure -j 2
+ctest --test-dir "$build" --output-on-failure -j 2 "$@"
