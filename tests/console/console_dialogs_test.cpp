@@ -22,6 +22,9 @@ struct ParameterCase {
   ParameterBlock block; // compared when the result is OK
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const ParameterCase& c, std::ostream* os) { *os << c.name; }
+
 class ConsoleParameters : public ::testing::TestWithParam<ParameterCase> {};
 
 TEST_P(ConsoleParameters, PromptsFieldByField) {

@@ -16,6 +16,9 @@ struct ScriptManagerCase {
   std::string output;   // between the opening and closing lines
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const ScriptManagerCase& c, std::ostream* os) { *os << c.name; }
+
 class ConsoleScriptManager : public ::testing::TestWithParam<ScriptManagerCase> {};
 
 TEST_P(ConsoleScriptManager, AnswersEachLine) {
