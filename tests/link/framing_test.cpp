@@ -40,6 +40,8 @@ struct ChecksumCase {
   uint8_t sum;
 };
 
+void PrintTo(const ChecksumCase& c, std::ostream* os) { *os << hex(c.bytes); }
+
 class Checksum : public ::testing::TestWithParam<ChecksumCase> {};
 
 TEST_P(Checksum, IsTheByteSumModulo256) {
@@ -53,13 +55,20 @@ INSTANTIATE_TEST_SUITE_P(
                       ChecksumCase{{0x09, 0x01, 0x80}, 0x8A},
                       ChecksumCase{{0x0A, 0xFF, 0xFF, 0xFF, 0xFF}, 0x06},
                       ChecksumCase{{0xFF, 0x01}, 0x00},
-                      ChecksumCase{Bytes(255, 0xFF), 0x01}));
+                      ChecksumCase{Bytes(255, 0xFF), 0x01}),
+    [](const ::testing::TestParamInfo<ChecksumCase>& info) {
+      char name[32];
+      snprintf(name, sizeof name, "Of%zuBytesIs%.2X", info.param.bytes.size(), info.param.sum);
+      return std::string(name);
+    });
 
 struct SendCase {
   const char* name;
   Bytes payload;
   Bytes line;  // empty: built from the payload below
 };
+
+void PrintTo(const SendCase& c, std::ostream* os) { *os << c.name; }
 
 class SendPacket : public LinkTest, public ::testing::WithParamInterface<SendCase> {};
 
@@ -164,6 +173,8 @@ struct ReceiveCase {
   std::vector<Attempt> attempts;
 };
 
+void PrintTo(const ReceiveCase& c, std::ostream* os) { *os << c.name; }
+
 class ReceivePacket : public LinkTest, public ::testing::WithParamInterface<ReceiveCase> {};
 
 TEST_P(ReceivePacket, YieldsPacketsAndNoticesInOrder) {
@@ -258,6 +269,8 @@ struct StallCase {
   const char* name;
   Bytes partial;
 };
+
+void PrintTo(const StallCase& c, std::ostream* os) { *os << c.name; }
 
 class StalledFrame : public LinkTest, public ::testing::WithParamInterface<StallCase> {};
 

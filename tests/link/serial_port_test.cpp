@@ -3,7 +3,6 @@
 #include "link/framing.h"
 #include "link_fixture.h"
 #include <cstdlib>
-#include <poll.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -68,44 +67,6 @@ TEST_F(LinkTest, OpenPurgesInputThatArrivedBefore) {
   EXPECT_EQ(byte, 0x42);
 }
 
-struct StartCase {
-  uint8_t byte;
-  FrameStartResult result;
-};
-
-class FrameStart : public LinkTest, public ::testing::WithParamInterface<StartCase> {};
-
-TEST_P(FrameStart, ClassifiesTheByte) {
-  device.send({GetParam().byte});
-  uint8_t byte = 0x77;
-  FrameStartResult result = NoByte;
-  for (int i = 0; i < 20 && result == NoByte; ++i) result = readFrameStart(&byte);
-  EXPECT_EQ(result, GetParam().result);
-  EXPECT_EQ(byte, GetParam().result == OtherByte ? GetParam().byte : 0x77);
-  EXPECT_EQ(readFrameStart(&byte), NoByte);  // exactly one byte consumed
-}
-
-INSTANTIATE_TEST_SUITE_P(Bytes, FrameStart,
-                         ::testing::Values(StartCase{0xAA, StartOfFrame}, StartCase{0x55, OtherByte},
-                                           StartCase{0x00, OtherByte}, StartCase{0xFF, OtherByte},
-                                           StartCase{0xAB, OtherByte}),
-                         [](const ::testing::TestParamInfo<StartCase>& info) {
-                           char name[16];
-                           snprintf(name, sizeof name, "Byte%.2X", info.param.byte);
-                           return std::string(name);
-                         });
-
-TEST_F(LinkTest, FrameStartWithNothingOnTheLineReturnsWithinTheReadTimeOut) {
-  for (int i = 0; i < 3; ++i) {
-    auto start = std::chrono::steady_clock::now();
-    uint8_t byte = 0;
-    EXPECT_EQ(readFrameStart(&byte), NoByte);
-    long ms = elapsedMs(start);
-    EXPECT_GE(ms, 5);
-    EXPECT_LT(ms, 100);
-  }
-}
-
 TEST_F(LinkTest, ReadExactCollectsBytesSentWithPausesLongerThanTheReadTimeOut) {
   std::thread sender([this] {
     for (uint8_t b : {0x10, 0x20, 0xAA, 0x55, 0x00}) {
@@ -120,48 +81,14 @@ TEST_F(LinkTest, ReadExactCollectsBytesSentWithPausesLongerThanTheReadTimeOut) {
   EXPECT_EQ(hex(Bytes(buffer, buffer + 6)), "10 20 AA 55 00 EE");
 }
 
-TEST_F(LinkTest, ReadExactGivesUpAfterOneSecondWithoutAByte) {
-  device.sendAndSettle({0x01, 0x02});
-  uint8_t buffer[5] = {};
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(readExact(buffer, 5));
-  long ms = elapsedMs(start);
-  EXPECT_GE(ms, 1000);
-  EXPECT_LT(ms, 3000);
-  EXPECT_TRUE(isSerialPortOpen());
-  EXPECT_TRUE(recordedBoxes().empty());
-}
-
-TEST(MessageBoxes, FlagIsSetOnlyWhileAWarningIsOpen) {
-  clearRecordings();
-  setMessageBoxShowing(0);
-  showWarning("Failed to Read Comm port while checking for SOT");
-  ASSERT_EQ(recordedBoxes().size(), 1u);
-  const RecordedBox& box = recordedBoxes()[0];
-  EXPECT_EQ(box.caption, "Warning");
-  EXPECT_EQ(box.text, "Failed to Read Comm port while checking for SOT");
-  EXPECT_EQ(box.style, 0x0030u);
-  EXPECT_EQ(box.flagWhileShown, 1);
-  EXPECT_EQ(isMessageBoxShowing(), 0);
-  setMessageBoxShowing(1);
-  EXPECT_EQ(isMessageBoxShowing(), 1);
-  setMessageBoxShowing(0);
-}
-
-TEST(MessageBoxesDeathTest, FatalErrorShowsItsBoxAndExitsWithStatusOne) {
-  EXPECT_EXIT(
-      {
-        showFatalError("Reading 12 bytes from com port failed");
-      },
-      ::testing::ExitedWithCode(1), fatalBox("Reading 12 bytes from com port failed"));
-}
-
 struct RefusedOpen {
   const char* name;
   int number;        // used when path is null
   const char* path;
   const char* text;
 };
+
+void PrintTo(const RefusedOpen& c, std::ostream* os) { *os << c.name; }
 
 class OpenDeathTest : public ::testing::TestWithParam<RefusedOpen> {};
 

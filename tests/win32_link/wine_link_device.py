@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Plays the device for win32_link_tests under Wine: maps COM1 to a pseudo-terminal in the
-run's Wine prefix, runs the test program, checks each frame it sends and answers it."""
+# Plays the device for win32_link_tests under Wine: maps COM1 to a pseudo-terminal in the
+# run's Wine prefix, runs the test program, checks each frame it sends and answers it.
 import os
 import select
 import subprocess
