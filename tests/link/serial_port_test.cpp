@@ -163,9 +163,9 @@ TEST(LinkReopen, FailedReadAtFrameStartReopensTheSamePathAndWarns) {
 }
 
 TEST(LinkReopenDeathTest, FailedReadAtFrameStartWithTheDeviceGoneIsFatal) {
+  PortLink link;  // made here: the child ends without running destructors
   EXPECT_EXIT(
       {
-        PortLink link;
         PtyDevice gone;
         if (!gone.create() || !link.pointAt(gone.path)) exit(3);
         openSerialPortPath(link.path.c_str());
