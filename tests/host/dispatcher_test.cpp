@@ -243,7 +243,7 @@ TEST_P(MessageTableTest, RowActsExactlyAsTheTableSays) {
     EXPECT_EQ(firstLine(text(IDC_SENT_PANE)), "");
   } else {
     EXPECT_EQ(hex(hostSent()), hex(frame(row.reply)));
-    EXPECT_EQ(firstLine(text(IDC_SENT_PANE)).substr(0, 3), hex(row.reply) + " ");
+    EXPECT_EQ(firstLine(text(IDC_SENT_PANE)), hex(row.reply) + " " + commandName(row.reply[0]));
   }
   if (row.warning != nullptr) {
     EXPECT_NE(printed().find(row.warning), std::string::npos) << printed();
@@ -431,28 +431,6 @@ TEST_F(DispatcherTest, NothingIsReadWhileAMessageBoxIsOpen) {
   EXPECT_EQ(pumpOneMessage(), mdgScrStarted);
   EXPECT_EQ(text(IDC_SCRIPT_STATUS), "Running at 0x002");
   EXPECT_EQ(pumpOneMessage(), -1);
-}
-
-TEST_F(DispatcherTest, EnteringDirectAsksForTheElectrodesAndEchoesIt) {
-  deviceSends({mdgEnteredModeDirect});
-  ReceiveTimerProc();
-  EXPECT_EQ(hex(hostSent()), "aa 01 0b 0b 55");
-  EXPECT_EQ(text(IDC_SENT_PANE), "0b cdgDldAllElectrodes\r\n\r\n");
-  EXPECT_EQ(text(IDC_RECEIVED_PANE), "\r\n0d mdgEnteredModeDirect\r\n");
-}
-
-TEST_F(DispatcherTest, IdleAfterDirectResetsCodesAndSliders) {
-  deviceSends({mdgEnteredModeDirect});
-  deviceSends({mdgAllElectrodesDld, 0x80, 0x90, 0xa0, 0xb0});
-  deviceSends({mdgExitedModeDirect});
-  ReceiveTimerProc();
-  EXPECT_EQ(getSliderPosition(IDC_SLIDER_4), 0xb0);   // sliders stay put
-  EXPECT_EQ(getElectrodeCode(4), 127);
-  EXPECT_FALSE(consoleControlEnabled(Dialog::Main, IDC_SLIDER_4));
-  deviceSends({mdgEnteredModeIdle});
-  ReceiveTimerProc();
-  EXPECT_EQ(getSliderPosition(IDC_SLIDER_4), 127);
-  EXPECT_EQ(text(IDC_CAPTION_4), "4 (-0.02)");
 }
 
 // A calibration run: 12 requests, each sent as the previous reply arrives.

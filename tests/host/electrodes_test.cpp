@@ -77,26 +77,6 @@ TEST_F(ElectrodeTest, CaptionsFollowSliderPositions) {
   EXPECT_EQ(getElectrodeCode(3), 0);
 }
 
-TEST_F(ElectrodeTest, ShowAllMovesSlidersCaptionsAndCodes) {
-  const uint8_t codes[4] = {0x80, 0x90, 0xa0, 0xb0};
-  showAllElectrodeCodes(codes);
-  const char* captions[4] = {"1 (+0.00)", "2 (+0.32)", "3 (+0.64)", "4 (+0.96)"};
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(getSliderPosition(SLIDERS[i]), codes[i]);
-    EXPECT_EQ(text(CAPTIONS[i]), captions[i]);
-    EXPECT_EQ(getElectrodeCode(i + 1), codes[i]);
-  }
-}
-
-TEST_F(ElectrodeTest, ShowOneMovesOnlyThatElectrode) {
-  showElectrodeCode(1, 128);
-  EXPECT_EQ(getSliderPosition(IDC_SLIDER_2), 128);
-  EXPECT_EQ(text(IDC_CAPTION_2), "2 (+0.00)");
-  EXPECT_EQ(getElectrodeCode(2), 128);
-  EXPECT_EQ(getSliderPosition(IDC_SLIDER_1), 127);
-  EXPECT_EQ(getElectrodeCode(1), 0);
-}
-
 TEST_F(ElectrodeTest, NumbersOutsideOneToFourTouchNothing) {
   for (int e = 1; e <= 4; ++e) setElectrodeCode(e, static_cast<uint8_t>(10 * e));
   for (int e : {-1, 0, 5, 9, 255}) {
@@ -108,32 +88,6 @@ TEST_F(ElectrodeTest, NumbersOutsideOneToFourTouchNothing) {
   for (int e = 1; e <= 4; ++e) {
     EXPECT_EQ(getElectrodeCode(e), 10 * e);
     EXPECT_EQ(getSliderPosition(SLIDERS[e - 1]), 127);
-  }
-}
-
-TEST_F(ElectrodeTest, ResetSetsIdleCodesAndLeavesSliders) {
-  showElectrodeCode(0, 10);
-  resetElectrodeCodes();
-  for (int e = 1; e <= 4; ++e) EXPECT_EQ(getElectrodeCode(e), 127);
-  EXPECT_EQ(getSliderPosition(IDC_SLIDER_1), 10);
-  EXPECT_EQ(text(IDC_CAPTION_1), "1 (-2.36)");
-}
-
-TEST_F(ElectrodeTest, SliderIndexOfKnowsOnlyTheFourSliders) {
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(sliderIndexOf(SLIDERS[i]), i);
-  for (int id : {-1, 0, IDC_CAPTION_1, 147 + 100, 153, IDC_COMMAND_BOX}) EXPECT_EQ(sliderIndexOf(id), -1) << id;
-}
-
-TEST_F(ElectrodeTest, EnableSwitchesSlidersAndCaptionsTogether) {
-  enableElectrodeControls(true);
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_TRUE(enabled(SLIDERS[i]));
-    EXPECT_TRUE(enabled(CAPTIONS[i]));
-  }
-  enableElectrodeControls(false);
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_FALSE(enabled(SLIDERS[i]));
-    EXPECT_FALSE(enabled(CAPTIONS[i]));
   }
 }
 

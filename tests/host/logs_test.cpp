@@ -179,17 +179,6 @@ TEST_F(TrafficPaneTest, StartingAgainWhileOpenClosesTheEarlierFile) {
 
 using DataLogTest = HostTest;
 
-TEST_F(DataLogTest, LineWithoutStampIsFiftySixCharacters) {
-  setElectrodeCode(1, 127);
-  setElectrodeCode(2, 127);
-  setElectrodeCode(3, 127);
-  setElectrodeCode(4, 200);
-  char line[192];
-  int n = formatDataLogLine(line, sizeof line, 28.1369, -21.7481);
-  EXPECT_EQ(std::string(line, n), "\t\t  -0.02\t  -0.02\t  -0.02\t  +1.44\t\t     28.1\t    -21.7\r\n");
-  EXPECT_EQ(n, 56);
-}
-
 struct DataLineCase { uint8_t codes[4]; double x, y; const char* line; };
 
 class DataLineTest : public HostTest, public ::testing::WithParamInterface<DataLineCase> {};
@@ -200,12 +189,15 @@ TEST_P(DataLineTest, FormatsCurrentsAndAngles) {
   char line[192];
   int n = formatDataLogLine(line, sizeof line, c.x, c.y);
   EXPECT_EQ(std::string(line, n), c.line);
+  EXPECT_EQ(n, 56);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, DataLineTest,
     ::testing::Values(
         // Stored codes at start-up are 0: -2.56.
+        DataLineCase{{127, 127, 127, 200}, 28.1369, -21.7481,
+                     "\t\t  -0.02\t  -0.02\t  -0.02\t  +1.44\t\t     28.1\t    -21.7\r\n"},
         DataLineCase{{0, 0, 0, 0}, 0.0, 0.0, "\t\t  -2.56\t  -2.56\t  -2.56\t  -2.56\t\t      0.0\t      0.0\r\n"},
         DataLineCase{{128, 255, 1, 100}, 90.0001, -0.04, "\t\t  +0.00\t  +2.54\t  -2.54\t  -0.56\t\t     90.0\t     -0.0\r\n"},
         DataLineCase{{127, 127, 127, 127}, -90.0001, 45.26, "\t\t  -0.02\t  -0.02\t  -0.02\t  -0.02\t\t    -90.0\t     45.3\r\n"}));

@@ -59,26 +59,6 @@ class ParameterDialogTest : public HostTest {
   }
 };
 
-TEST_F(ParameterDialogTest, TemplatesCarryTheirLabelsAndInitialTexts) {
-  struct Expect { ParameterTemplate t; const char* resource; std::vector<std::pair<std::string, std::string>> fields; };
-  const Expect expected[] = {
-      {ParameterTemplate::Address, "DIALOG_PARAMSADDRESS", {{"Address (16-bit)", "0"}}},
-      {ParameterTemplate::AddressCount, "DIALOG_PARAMSADDRESSCOUNT", {{"Address (16-bit)", "0"}, {"Count", "16"}}},
-      {ParameterTemplate::CountAndStep, "DIALOG_PARAMSCOUNTANDSTEP", {{"Count (16-bit)", "10"}, {"Step", "1"}}},
-      {ParameterTemplate::Current, "DIALOG_PARAMSCURRENT", {{"Electrode", ""}, {"Current", ""}}},
-      {ParameterTemplate::Currents, "DIALOG_PARAMSCURRENTS", {{"1", ""}, {"2", ""}, {"3", ""}, {"4", ""}}},
-  };
-  for (const Expect& e : expected) {
-    const ParameterTemplateInfo& info = parameterTemplateInfo(e.t);
-    EXPECT_STREQ(info.resourceName, e.resource);
-    ASSERT_EQ(info.fieldCount, static_cast<int>(e.fields.size())) << e.resource;
-    for (int k = 0; k < info.fieldCount; ++k) {
-      EXPECT_EQ(info.fields[k].label, e.fields[k].first) << e.resource;
-      EXPECT_EQ(info.fields[k].initialText, e.fields[k].second) << e.resource;
-    }
-  }
-}
-
 TEST_F(ParameterDialogTest, DefaultAddressIsStoredAndAbsentFieldsReadAsMinusOne) {
   open(ParameterTemplate::Address);
   ASSERT_TRUE(parameterDialogOk(ParameterTemplate::Address));

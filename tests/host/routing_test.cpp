@@ -7,7 +7,6 @@
 #include "protocol/catalogue.h"
 #include "protocol/senders.h"
 #include "resource.h"
-#include "tilt/tilt.h"
 #include "ui/electrodes.h"
 #include "ui/main_dialog.h"
 #include "ui/parameters.h"
@@ -331,13 +330,6 @@ TEST_F(RoutingTest, ExitClosesBothLogsStopsTheTimerAndQuits) {
   EXPECT_FALSE(dialogExists(Dialog::Main));
   EXPECT_TRUE(consoleQuitRequested());
   EXPECT_EQ(consoleExitCode(), 0);
-}
-
-TEST_F(RoutingTest, CalibrateButtonStartsOneRun) {
-  ASSERT_TRUE(routeCommand(IDC_CALIBRATE, 0));
-  ASSERT_TRUE(routeCommand(IDC_CALIBRATE, 0));
-  EXPECT_EQ(hex(hostSent()), hex(frame({cdgCalibrate})));
-  EXPECT_EQ(calibrationRemaining(), 12);
 }
 
 struct ScrollCase { int code; bool handled; bool sends; };
