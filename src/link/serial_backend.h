@@ -9,3 +9,6 @@ enum class ByteRead { Failed, Nothing, Got };
 ByteRead readSerialByte(uint8_t* byte);
 // Opens again whatever the last open named (number or path); every failure is fatal.
 void reopenSerialPort();
+// The same without the fatal end: false, with the port left closed, when the device cannot
+// be opened now (for instance an adapter that was unplugged and is not back yet).
+bool tryReopenSerialPort();

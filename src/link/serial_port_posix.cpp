@@ -29,27 +29,34 @@ struct SerialPortState {
 
 SerialPortState port;
 
-[[noreturn]] void failOpen(const char* text) {
+// Closes whatever a failed open left behind and passes its reason on.
+const char* openFailed(const char* text) {
   if (port.fd >= 0) {
     ::close(port.fd);
     port.fd = -1;
   }
+  return text;
+}
+
+[[noreturn]] void failOpen(const char* text) {
+  openFailed(text);
   showFatalError(text);
 }
 
 // Opens the device and applies the line settings; the failure texts name the same steps as
-// the Windows backend (open, line settings, time-outs, event mask).
-void openDevice(const char* path) {
+// the Windows backend (open, line settings, time-outs, event mask). Returns nullptr when the
+// port is open and configured, else the reason, with the port closed.
+const char* openDevice(const char* path) {
   // Non-blocking: a serial device without carrier would otherwise block the open, and every
   // read and write below is bounded by poll().
   port.fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (port.fd < 0) failOpen("Failed to open communications port");
+  if (port.fd < 0) return openFailed("Failed to open communications port");
   // No sharing: a second program (or a second open here) is refused.
-  if (::flock(port.fd, LOCK_EX | LOCK_NB) != 0) failOpen("Failed to open communications port");
+  if (::flock(port.fd, LOCK_EX | LOCK_NB) != 0) return openFailed("Failed to open communications port");
   ioctl(port.fd, TIOCEXCL);
 
   termios settings{};
-  if (tcgetattr(port.fd, &settings) != 0) failOpen("Failed to set comm state");
+  if (tcgetattr(port.fd, &settings) != 0) return openFailed("Failed to set comm state");
   cfmakeraw(&settings);                       // binary, NUL bytes passed through, no echo
   settings.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL);
   settings.c_cflag |= CS8 | CLOCAL | CREAD;   // 8N1, modem lines ignored
@@ -58,12 +65,12 @@ void openDevice(const char* path) {
   settings.c_cc[VTIME] = 0;
   cfsetispeed(&settings, B9600);
   cfsetospeed(&settings, B9600);
-  if (tcsetattr(port.fd, TCSANOW, &settings) != 0) failOpen("Failed to set comm state");
+  if (tcsetattr(port.fd, TCSANOW, &settings) != 0) return openFailed("Failed to set comm state");
   // tcsetattr succeeds when any part was applied, so read the essentials back.
   termios applied{};
   if (tcgetattr(port.fd, &applied) != 0 || cfgetospeed(&applied) != B9600 ||
       (applied.c_cflag & CSIZE) != CS8 || (applied.c_cflag & (PARENB | CSTOPB | CRTSCTS)) != 0)
-    failOpen("Failed to set comm state");
+    return openFailed("Failed to set comm state");
   // DTR and RTS dropped; a pseudo-terminal has no modem lines, so failure is ignored.
   int lines = TIOCM_DTR | TIOCM_RTS;
   ioctl(port.fd, TIOCMBIC, &lines);
@@ -71,14 +78,15 @@ void openDevice(const char* path) {
   // The time-outs are the poll() bounds below; they need a non-blocking descriptor.
   int flags = fcntl(port.fd, F_GETFL);
   if (flags < 0 || fcntl(port.fd, F_SETFL, flags | O_NONBLOCK) != 0)
-    failOpen("Failed to set Timeouts");
+    return openFailed("Failed to set Timeouts");
 
   // The transmitter-empty wait reads the output queue count; the port must support it.
   int queued = 0;
-  if (ioctl(port.fd, TIOCOUTQ, &queued) != 0) failOpen("SetCommMask failed");
+  if (ioctl(port.fd, TIOCOUTQ, &queued) != 0) return openFailed("SetCommMask failed");
 
   tcflush(port.fd, TCIFLUSH);  // input purged; output already queued is kept
   ioctl(port.fd, TIOCCBRK);    // end any break state
+  return nullptr;
 }
 
 }  // namespace
@@ -90,7 +98,7 @@ void openSerialPort(int portNumber) {
   // Numbers that do not fit the 8-character "COM%d" name are refused, as on Windows.
   if (portNumber < 1 || portNumber > MAX_PORT_NUMBER) failOpen("Failed to open communications port");
   snprintf(port.path, sizeof port.path, "/dev/ttyS%d", portNumber - 1);
-  openDevice(port.path);
+  if (const char* failure = openDevice(port.path)) failOpen(failure);
 }
 
 void openSerialPortPath(const char* path) {
@@ -101,7 +109,7 @@ void openSerialPortPath(const char* path) {
     failOpen("Failed to open communications port");
   }
   snprintf(port.path, sizeof port.path, "%s", path);
-  openDevice(port.path);
+  if (const char* failure = openDevice(port.path)) failOpen(failure);
 }
 
 void reopenSerialPort() {
@@ -112,6 +120,13 @@ void reopenSerialPort() {
   } else {
     openSerialPort(port.portNumber);
   }
+}
+
+bool tryReopenSerialPort() {
+  closeSerialPort();
+  // Only a port that was open once has a name to open again.
+  if (port.path[0] == '\0') return false;
+  return openDevice(port.path) == nullptr;
 }
 
 void closeSerialPort() {

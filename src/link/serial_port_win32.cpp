@@ -22,18 +22,26 @@ struct SerialPortState {
 
 SerialPortState port;
 
-[[noreturn]] void failOpen(const char* text) {
+// Closes whatever a failed open left behind and passes its reason on.
+const char* openFailed(const char* text) {
   if (port.handle != INVALID_HANDLE_VALUE) {
     CloseHandle(port.handle);
     port.handle = INVALID_HANDLE_VALUE;
   }
+  return text;
+}
+
+[[noreturn]] void failOpen(const char* text) {
+  openFailed(text);
   showFatalError(text);
 }
 
-void openDevice(const char* deviceName) {
+// Opens and configures the port; nullptr when it is ready, else the reason, with the port
+// closed.
+const char* openDevice(const char* deviceName) {
   port.handle = CreateFileA(deviceName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             0, nullptr);
-  if (port.handle == INVALID_HANDLE_VALUE) failOpen("Failed to open communications port");
+  if (port.handle == INVALID_HANDLE_VALUE) return openFailed("Failed to open communications port");
 
   // Every field not set here keeps the value the driver reports.
   DCB dcb;
@@ -53,7 +61,7 @@ void openDevice(const char* deviceName) {
   dcb.fNull = 0;
   dcb.fAbortOnError = 1;
   dcb.EvtChar = 0x55;
-  if (!SetCommState(port.handle, &dcb)) failOpen("Failed to set comm state");
+  if (!SetCommState(port.handle, &dcb)) return openFailed("Failed to set comm state");
 
   // A one-byte read returns after at most 10 ms; a write of n bytes after 8 * n + 4 ms.
   COMMTIMEOUTS timeouts;
@@ -62,12 +70,13 @@ void openDevice(const char* deviceName) {
   timeouts.ReadTotalTimeoutConstant = 0;
   timeouts.WriteTotalTimeoutMultiplier = 8;
   timeouts.WriteTotalTimeoutConstant = 4;
-  if (!SetCommTimeouts(port.handle, &timeouts)) failOpen("Failed to set Timeouts");
+  if (!SetCommTimeouts(port.handle, &timeouts)) return openFailed("Failed to set Timeouts");
 
-  if (!SetCommMask(port.handle, EV_RXFLAG | EV_TXEMPTY)) failOpen("SetCommMask failed");
+  if (!SetCommMask(port.handle, EV_RXFLAG | EV_TXEMPTY)) return openFailed("SetCommMask failed");
   SetupComm(port.handle, 128, 75);
   PurgeComm(port.handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_RXCLEAR);
   ClearCommBreak(port.handle);
+  return nullptr;
 }
 
 }  // namespace
@@ -85,7 +94,7 @@ void openSerialPort(int portNumber) {
   // The "\\.\" form is the only one CreateFileA accepts for COM10 and above; it works for
   // COM1 to COM9 as well.
   snprintf(port.path, sizeof port.path, "\\\\.\\%s", name);
-  openDevice(port.path);
+  if (const char* failure = openDevice(port.path)) failOpen(failure);
 }
 
 void openSerialPortPath(const char* path) {
@@ -96,7 +105,7 @@ void openSerialPortPath(const char* path) {
   if (strncmp(path, "\\\\", 2) == 0) prefix = "";
   int length = snprintf(port.path, sizeof port.path, "%s%s", prefix, path);
   if (length < 0 || length >= PATH_SIZE) failOpen("Failed to open communications port");
-  openDevice(port.path);
+  if (const char* failure = openDevice(port.path)) failOpen(failure);
 }
 
 void reopenSerialPort() {
@@ -107,6 +116,13 @@ void reopenSerialPort() {
   } else {
     openSerialPort(port.portNumber);
   }
+}
+
+bool tryReopenSerialPort() {
+  closeSerialPort();
+  // Only a port that was open once has a name to open again.
+  if (port.path[0] == '\0') return false;
+  return openDevice(port.path) == nullptr;
 }
 
 void closeSerialPort() {

@@ -162,20 +162,50 @@ TEST(LinkReopen, FailedReadAtFrameStartReopensTheSamePathAndWarns) {
   closeSerialPort();
 }
 
-TEST(LinkReopenDeathTest, FailedReadAtFrameStartWithTheDeviceGoneIsFatal) {
-  PortLink link;  // made here: the child ends without running destructors
-  EXPECT_EXIT(
-      {
-        PtyDevice gone;
-        if (!gone.create() || !link.pointAt(gone.path)) exit(3);
-        openSerialPortPath(link.path.c_str());
-        link.remove();
-        gone.closeAll();
-        uint8_t byte = 0;
-        readFrameStart(&byte);
-        exit(0);
-      },
-      ::testing::ExitedWithCode(1), fatalBox("Failed to open communications port"));
+TEST(LinkReopen, DeviceGoneAtFrameStartWarnsOnceAndIsReopenedWhenItIsBack) {
+  clearRecordings();
+  setMessageBoxShowing(0);
+  PortLink link;
+  PtyDevice gone, back;
+  ASSERT_TRUE(gone.create());
+  ASSERT_TRUE(link.pointAt(gone.path));
+  openSerialPortPath(link.path.c_str());
+
+  // The device goes away and nothing answers to its path.
+  link.remove();
+  gone.closeAll();
+  uint8_t byte = 0;
+  EXPECT_EQ(readFrameStart(&byte), NoByte);
+  ASSERT_EQ(recordedBoxes().size(), 1u);
+  EXPECT_EQ(recordedBoxes()[0].caption, "Warning");
+  EXPECT_EQ(recordedBoxes()[0].text, "Failed to Read Comm port while checking for SOT");
+  EXPECT_FALSE(isSerialPortOpen());
+  // While it is away, receive attempts find nothing and say nothing more.
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(readFrameStart(&byte), NoByte);
+  EXPECT_EQ(recordedBoxes().size(), 1u);
+
+  // It comes back behind the same path: a later attempt opens it with all settings.
+  ASSERT_TRUE(back.create());
+  ASSERT_TRUE(link.pointAt(back.path));
+  auto start = std::chrono::steady_clock::now();
+  while (!isSerialPortOpen() && elapsedMs(start) < 3000) {
+    EXPECT_EQ(readFrameStart(&byte), NoByte);
+    usleep(10 * 1000);
+  }
+  ASSERT_TRUE(isSerialPortOpen());
+  EXPECT_LT(elapsedMs(start), 2000);
+  termios applied{};
+  ASSERT_EQ(tcgetattr(back.slave, &applied), 0);
+  EXPECT_EQ(cfgetospeed(&applied), static_cast<speed_t>(B9600));
+  back.send({0xAA, 0x01, 0x00, 0x00, 0x55});
+  Packet packet{};
+  bool got = false;
+  for (int i = 0; i < 20 && !got; ++i) got = receivePacket(packet);
+  ASSERT_TRUE(got);
+  EXPECT_EQ(hex(Bytes(packet.bytes, packet.bytes + packet.size())), "AA 01 00 00 55");
+  releasePacket(packet);
+  EXPECT_EQ(recordedBoxes().size(), 1u);
+  closeSerialPort();
 }
 
 TEST(LinkReadDeathTest, FailedReadInsideAFrameClosesThePortAndIsFatal) {
