@@ -1,98 +1,65 @@
-// Helpers for the simulator's unit tests: drive the device state machine with command frames
-// and collect the messages it sends, split back into payloads.
+// Helpers for the simulator tests: frames built and split back into payloads, hex renderings,
+// and the device state machine driven with frames.
 #pragma once
 #include "sim/device.h"
 #include "sim/wire.h"
 #include "protocol/catalogue.h"
 #include <gtest/gtest.h>
-#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
+using Lines = std::vector<std::string>;
 
 inline Bytes frameOf(const Bytes& payload) {
   uint8_t frame[SIM_MAX_FRAME];
-  const int n = simBuildFrame(payload.data(), static_cast<int>(payload.size()), frame);
-  return Bytes(frame, frame + n);
-}
-
-// Payloads of the whole frames in bytes; a byte run that is not a valid frame ends the scan
-// and is returned as one entry prefixed with "bad:" by hex() below, so tests see it.
-inline std::vector<Bytes> splitFrames(const Bytes& bytes, Bytes* rest = nullptr) {
-  std::vector<Bytes> frames;
-  size_t i = 0;
-  while (i + 4 <= bytes.size() && bytes[i] == SIM_SOT) {
-    const size_t length = bytes[i + 1];
-    if (i + length + 4 > bytes.size()) break;
-    Bytes payload(bytes.begin() + static_cast<long>(i + 2), bytes.begin() + static_cast<long>(i + 2 + length));
-    if (bytes[i + length + 3] != SIM_EOT || simChecksum(payload.data(), static_cast<int>(length)) != bytes[i + length + 2]) break;
-    frames.push_back(payload);
-    i += length + 4;
-  }
-  if (rest != nullptr) rest->assign(bytes.begin() + static_cast<long>(i), bytes.end());
-  return frames;
+  return Bytes(frame, frame + simBuildFrame(payload.data(), static_cast<int>(payload.size()), frame));
 }
 
 inline std::string hex(const Bytes& bytes) {
   std::string s;
   char pair[4];
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    std::snprintf(pair, sizeof pair, i == 0 ? "%.2x" : " %.2x", bytes[i]);
-    s += pair;
-  }
-  return s;
+  for (uint8_t b : bytes) s += (std::snprintf(pair, sizeof pair, " %.2x", b), pair);
+  return s.empty() ? s : s.substr(1);
 }
 
-// All output ready at nowUs.
+// Hex payloads of the whole, valid frames at the start of bytes; what follows goes to rest.
+inline Lines splitFrames(const Bytes& bytes, Bytes* rest) {
+  Lines frames;
+  size_t i = 0;
+  for (size_t n; i + 4 <= bytes.size() && bytes[i] == SIM_SOT && i + (n = bytes[i + 1]) + 4 <= bytes.size(); i += n + 4) {
+    if (bytes[i + n + 3] != SIM_EOT || simChecksum(&bytes[i + 2], static_cast<int>(n)) != bytes[i + n + 2]) break;
+    frames.push_back(hex(Bytes(bytes.begin() + static_cast<long>(i + 2), bytes.begin() + static_cast<long>(i + 2 + n))));
+  }
+  rest->assign(bytes.begin() + static_cast<long>(i), bytes.end());
+  return frames;
+}
+
 inline Bytes takeAll(int64_t nowUs) {
   Bytes out;
   uint8_t buffer[600];
-  for (;;) {
-    const int n = simTakeOutput(nowUs, buffer, sizeof buffer);
-    if (n <= 0) return out;
-    out.insert(out.end(), buffer, buffer + n);
-  }
+  for (int n; (n = simTakeOutput(nowUs, buffer, sizeof buffer)) > 0;) out.insert(out.end(), buffer, buffer + n);
+  return out;
 }
 
-// Payloads sent up to nowUs, each as a hex string, in order. Every message must have the
-// length its code has in the catalogue, or the host would refuse it.
-inline std::vector<std::string> answersAt(int64_t nowUs) {
+// Payloads sent up to nowUs, then a run that is no valid frame as "bad: ...". Each message
+// must have its catalogue length, or the host would refuse it.
+inline Lines answersAt(int64_t nowUs) {
   simAdvance(nowUs);
   Bytes rest;
-  std::vector<std::string> lines;
-  for (const Bytes& f : splitFrames(takeAll(nowUs), &rest)) {
-    EXPECT_LT(f[0], MESSAGE_COUNT) << hex(f);
-    const int length = messageLength(f[0]);
-    if (length != VARIABLE_LENGTH) { EXPECT_EQ(static_cast<int>(f.size()), length) << hex(f); }
-    lines.push_back(hex(f));
+  Lines lines = splitFrames(takeAll(nowUs), &rest);
+  for (const std::string& f : lines) {
+    const int code = std::stoi(f.substr(0, 2), nullptr, 16);
+    const int length = code < MESSAGE_COUNT ? messageLength(static_cast<uint8_t>(code)) : 0;
+    EXPECT_TRUE(length == VARIABLE_LENGTH || static_cast<int>(f.size() + 1) == 3 * length) << f;
   }
   if (!rest.empty()) lines.push_back("bad: " + hex(rest));
   return lines;
 }
 
-// Sends one command frame at nowUs and returns what the device answered at that moment.
-inline std::vector<std::string> command(int64_t nowUs, const Bytes& payload) {
-  const Bytes frame = frameOf(payload);
-  simReceive(nowUs, frame.data(), static_cast<int>(frame.size()));
-  return answersAt(nowUs);
-}
-
-inline std::vector<std::string> raw(int64_t nowUs, const Bytes& bytes) {
+inline Lines raw(int64_t nowUs, const Bytes& bytes) {
   simReceive(nowUs, bytes.data(), static_cast<int>(bytes.size()));
   return answersAt(nowUs);
 }
-
-// Payloads with their send times, from the transcript events (device side only).
-struct Timed { int64_t timeUs; std::string payload; };
-inline std::vector<Timed> sentEvents() {
-  std::vector<Timed> out;
-  SimFrameEvent e;
-  while (simTakeFrameEvent(e)) {
-    if (e.direction == '<') out.push_back({e.timeUs, hex(Bytes(e.bytes, e.bytes + e.count))});
-  }
-  return out;
-}
-
-using Lines = std::vector<std::string>;
+inline Lines command(int64_t nowUs, const Bytes& payload) { return raw(nowUs, frameOf(payload)); }
