@@ -1,0 +1,95 @@
+// The three dialog procedures of kinestim-host.exe. Each translates window messages into
+// calls of the portable main dialog, parameter and Script Manager code.
+#include "platform/window.h"
+#include "platform/win32/win32_gui.h"
+#include "resource.h"
+#include "script/script_manager.h"
+#include "ui/main_dialog.h"
+#include "ui/parameters.h"
+
+// Handle bookkeeping kept by win32_window.cpp.
+void setMainWindowHandle(HWND window);
+void setScriptManagerWindowHandle(HWND window);
+void setParameterWindowHandle(HWND window);
+ParameterTemplate openParameterTemplate();
+
+namespace {
+
+// Identifier of a slider that sent WM_VSCROLL, or -1 for any window that is not a control of
+// the main dialog.
+int scrollSourceId(HWND dialog, LPARAM lParam) {
+  HWND source = reinterpret_cast<HWND>(lParam);
+  if (source == nullptr || GetParent(source) != dialog) return -1;
+  return GetDlgCtrlID(source);
+}
+
+}  // namespace
+
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      setMainWindowHandle(window);
+      initMainDialog();
+      return TRUE;  // the system focuses the first tab stop, the Command box
+    case WM_COMMAND:
+      return routeCommand(LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
+    case WM_VSCROLL:
+      return handleSliderScroll(scrollSourceId(window, lParam), LOWORD(wParam)) ? TRUE : FALSE;
+    case WM_CLOSE:
+      closeMainDialog();
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+INT_PTR CALLBACK ParameterDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      setParameterWindowHandle(window);
+      return TRUE;  // focus goes to the first tab stop, the first parameter edit
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case IDOK:
+        case IDC_PARAM_OK:
+          // A refused entry has been reported; the dialog stays open for a correction.
+          if (parameterDialogOk(openParameterTemplate())) EndDialog(window, PARAMETER_DIALOG_OK);
+          return TRUE;
+        case IDCANCEL:
+        case IDC_PARAM_CANCEL:
+          EndDialog(window, PARAMETER_DIALOG_CANCEL);
+          return TRUE;
+        default:
+          return FALSE;
+      }
+    case WM_CLOSE:
+      EndDialog(window, PARAMETER_DIALOG_CANCEL);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+INT_PTR CALLBACK ScriptManagerDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      setScriptManagerWindowHandle(window);
+      initScriptManager();
+      // The Address field, shared by both halves, takes the focus.
+      SetFocus(GetDlgItem(window, IDC_SM_ADDRESS));
+      return FALSE;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDCANCEL) {
+        closeScriptManager();
+        EndDialog(window, SCRIPT_MANAGER_RESULT);
+        return TRUE;
+      }
+      return routeScriptManagerCommand(LOWORD(wParam)) ? TRUE : FALSE;
+    case WM_CLOSE:
+      closeScriptManager();
+      EndDialog(window, SCRIPT_MANAGER_RESULT);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}

@@ -1,0 +1,272 @@
+// The window seam on real Win32 controls: texts, enable and check states, trackbars, the
+// menu, message boxes, the Open and Save As dialogs, modal dialogs, the timer and commands.
+#include "platform/window.h"
+#include "platform/win32/win32_gui.h"
+#include "protocol/dispatcher.h"
+#include "resource.h"
+#include <commctrl.h>
+#include <commdlg.h>
+#include <cstring>
+
+namespace {
+
+// Both common file dialogs use a 300-character name buffer.
+constexpr int FILE_NAME_CHARS = 300;
+
+struct Win32WindowState {
+  HINSTANCE instance = nullptr;
+  HWND mainWindow = nullptr;
+  HWND scriptManagerWindow = nullptr;
+  HWND parameterWindow = nullptr;
+  ParameterTemplate parameterTemplate = ParameterTemplate::Address;
+  int expandedWidth = 0;
+  int collapsedWidth = 0;
+};
+
+Win32WindowState win;
+
+HWND handleOf(Dialog d) {
+  switch (d) {
+    case Dialog::Main: return win.mainWindow;
+    case Dialog::ScriptManager: return win.scriptManagerWindow;
+    case Dialog::Parameters: return win.parameterWindow;
+  }
+  return nullptr;
+}
+
+HWND controlOf(Dialog d, int id) {
+  HWND dialog = handleOf(d);
+  return dialog != nullptr ? GetDlgItem(dialog, id) : nullptr;
+}
+
+LRESULT sendToSlider(int id, UINT message, WPARAM wParam, LPARAM lParam) {
+  HWND slider = controlOf(Dialog::Main, id);
+  return slider != nullptr ? SendMessageA(slider, message, wParam, lParam) : 0;
+}
+
+const char* templateName(ParameterTemplate t) {
+  switch (t) {
+    case ParameterTemplate::Address: return "DIALOG_PARAMSADDRESS";
+    case ParameterTemplate::AddressCount: return "DIALOG_PARAMSADDRESSCOUNT";
+    case ParameterTemplate::CountAndStep: return "DIALOG_PARAMSCOUNTANDSTEP";
+    case ParameterTemplate::Current: return "DIALOG_PARAMSCURRENT";
+    case ParameterTemplate::Currents: return "DIALOG_PARAMSCURRENTS";
+  }
+  return "DIALOG_PARAMSADDRESS";
+}
+
+// Copies a chosen file name to the caller; a name that does not fit is refused rather than
+// cut, so that no other file is ever opened or created.
+bool copyChosenName(const char* chosen, char* path, int size) {
+  size_t length = std::strlen(chosen);
+  if (path == nullptr || size <= 0 || length >= static_cast<size_t>(size)) return false;
+  std::memcpy(path, chosen, length + 1);
+  return true;
+}
+
+void CALLBACK receiveTimerCallback(HWND, UINT, UINT_PTR, DWORD) { ReceiveTimerProc(); }
+
+}  // namespace
+
+// --- Front-end internals ----------------------------------------------------------------
+void setAppInstance(HINSTANCE instance) { win.instance = instance; }
+
+HINSTANCE appInstance() {
+  return win.instance != nullptr ? win.instance : GetModuleHandleA(nullptr);
+}
+
+HWND mainWindowHandle() { return win.mainWindow; }
+HWND scriptManagerWindowHandle() { return win.scriptManagerWindow; }
+HWND parameterWindowHandle() { return win.parameterWindow; }
+
+void resetWin32Window() {
+  HINSTANCE instance = win.instance;
+  win = Win32WindowState{};
+  win.instance = instance;
+}
+
+// Called by the dialog procedures as their dialogs initialise and end.
+void setMainWindowHandle(HWND window) { win.mainWindow = window; }
+void setScriptManagerWindowHandle(HWND window) { win.scriptManagerWindow = window; }
+void setParameterWindowHandle(HWND window) { win.parameterWindow = window; }
+ParameterTemplate openParameterTemplate() { return win.parameterTemplate; }
+
+void recordWindowWidths() {
+  RECT window{};
+  RECT sent{};
+  GetWindowRect(win.mainWindow, &window);
+  GetWindowRect(GetDlgItem(win.mainWindow, IDC_SENT_PANE), &sent);
+  win.expandedWidth = window.right - window.left;
+  // Measured from the window's own left edge, so it holds wherever the window was placed.
+  win.collapsedWidth = sent.left - window.left - 10;
+}
+
+// --- Controls ---------------------------------------------------------------------------
+bool dialogExists(Dialog d) {
+  HWND dialog = handleOf(d);
+  return dialog != nullptr && IsWindow(dialog);
+}
+
+void setControlText(Dialog d, int id, const char* text) {
+  HWND dialog = handleOf(d);
+  if (dialog != nullptr) SetDlgItemTextA(dialog, id, text != nullptr ? text : "");
+}
+
+int getControlText(Dialog d, int id, char* buffer, int size) {
+  if (buffer == nullptr || size <= 0) return 0;
+  buffer[0] = '\0';
+  if (controlOf(d, id) == nullptr) return 0;
+  UINT copied = GetDlgItemTextA(handleOf(d), id, buffer, size);
+  if (copied >= static_cast<UINT>(size)) copied = static_cast<UINT>(size - 1);
+  buffer[copied] = '\0';
+  return static_cast<int>(copied);
+}
+
+void enableControl(Dialog d, int id, bool enabled) {
+  HWND control = controlOf(d, id);
+  if (control != nullptr) EnableWindow(control, enabled ? TRUE : FALSE);
+}
+
+void showControl(Dialog d, int id, bool shown) {
+  HWND control = controlOf(d, id);
+  if (control != nullptr) ShowWindow(control, shown ? SW_SHOW : SW_HIDE);
+}
+
+void setCheckMark(Dialog d, int id, bool checked) {
+  HWND dialog = handleOf(d);
+  if (dialog != nullptr) CheckDlgButton(dialog, id, checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+bool hasCheckMark(Dialog d, int id) {
+  HWND dialog = handleOf(d);
+  return dialog != nullptr && IsDlgButtonChecked(dialog, id) == BST_CHECKED;
+}
+
+void focusControl(Dialog d, int id) {
+  HWND control = controlOf(d, id);
+  if (control != nullptr) SetFocus(control);
+}
+
+void scrollEditLines(Dialog d, int id, int lines) {
+  HWND control = controlOf(d, id);
+  if (control != nullptr) SendMessageA(control, EM_LINESCROLL, 0, lines);
+}
+
+void postScrollEditLines(Dialog d, int id, int lines) {
+  HWND control = controlOf(d, id);
+  if (control != nullptr) PostMessageA(control, EM_LINESCROLL, 0, lines);
+}
+
+// --- Electrode sliders ------------------------------------------------------------------
+void setSliderRange(int id, int low, int high) {
+  sendToSlider(id, TBM_SETRANGE, TRUE, MAKELPARAM(low, high));
+}
+
+void setSliderPosition(int id, int position) { sendToSlider(id, TBM_SETPOS, TRUE, position); }
+
+int getSliderPosition(int id) { return static_cast<int>(sendToSlider(id, TBM_GETPOS, 0, 0)); }
+
+void addSliderTick(int id, int position) { sendToSlider(id, TBM_SETTIC, 0, position); }
+
+void setSliderPageSize(int id, int page) { sendToSlider(id, TBM_SETPAGESIZE, 0, page); }
+
+// --- Main window ------------------------------------------------------------------------
+void enableMenuItem(int id, bool enabled) {
+  if (win.mainWindow == nullptr) return;
+  HMENU menu = GetMenu(win.mainWindow);
+  if (menu != nullptr) {
+    EnableMenuItem(menu, static_cast<UINT>(id), MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+  }
+}
+
+int mainWindowWidth() {
+  RECT r{};
+  if (win.mainWindow == nullptr || !GetWindowRect(win.mainWindow, &r)) return 0;
+  return r.right - r.left;
+}
+
+void setMainWindowWidth(int width) {
+  RECT r{};
+  if (win.mainWindow == nullptr || !GetWindowRect(win.mainWindow, &r)) return;
+  MoveWindow(win.mainWindow, r.left, r.top, width, r.bottom - r.top, TRUE);
+}
+
+int expandedWindowWidth() { return win.expandedWidth; }
+int collapsedWindowWidth() { return win.collapsedWidth; }
+
+// --- Modal interaction ------------------------------------------------------------------
+int showMessageBox(Dialog owner, const char* text, const char* caption, unsigned style) {
+  HWND ownerWindow = dialogExists(owner) ? handleOf(owner) : nullptr;
+  return MessageBoxA(ownerWindow, text != nullptr ? text : "", caption != nullptr ? caption : "",
+                     style);
+}
+
+bool chooseSaveFileName(char* path, int size) {
+  char chosen[FILE_NAME_CHARS] = "";
+  OPENFILENAMEA settings;
+  std::memset(&settings, 0, sizeof settings);
+  settings.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+  settings.hwndOwner = win.mainWindow;
+  settings.lpstrFile = chosen;
+  settings.nMaxFile = FILE_NAME_CHARS;
+  settings.Flags = OFN_OVERWRITEPROMPT;
+  if (!GetSaveFileNameA(&settings)) return false;
+  return copyChosenName(chosen, path, size);
+}
+
+bool chooseOpenFileName(char* path, int size) {
+  char chosen[FILE_NAME_CHARS] = "";
+  OPENFILENAMEA settings;
+  std::memset(&settings, 0, sizeof settings);
+  // The short (Windows NT 4) form of the settings: 76 bytes in the 32-bit program.
+  settings.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+  settings.hwndOwner = win.scriptManagerWindow;
+  settings.lpstrFile = chosen;
+  settings.nMaxFile = FILE_NAME_CHARS;
+  settings.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+  if (!GetOpenFileNameA(&settings)) return false;
+  return copyChosenName(chosen, path, size);
+}
+
+int runParameterDialog(ParameterTemplate t) {
+  win.parameterTemplate = t;
+  INT_PTR result = DialogBoxParamA(appInstance(), templateName(t), win.mainWindow,
+                                   ParameterDialogProc, 0);
+  win.parameterWindow = nullptr;
+  // A dialog that could not be shown at all (-1) sends nothing, like a cancelled one.
+  if (result == PARAMETER_DIALOG_CANCEL || result <= 0) return PARAMETER_DIALOG_CANCEL;
+  return PARAMETER_DIALOG_OK;
+}
+
+void runScriptManagerDialog() {
+  DialogBoxParamA(appInstance(), "DIALOG_SCRIPT", win.mainWindow, ScriptManagerDialogProc, 0);
+  win.scriptManagerWindow = nullptr;
+}
+
+// --- Timer and commands -----------------------------------------------------------------
+void startReceiveTimer() {
+  if (win.mainWindow != nullptr) {
+    SetTimer(win.mainWindow, RECEIVE_TIMER_ID, RECEIVE_TIMER_MS, receiveTimerCallback);
+  }
+}
+
+void stopReceiveTimer() {
+  if (win.mainWindow != nullptr) KillTimer(win.mainWindow, RECEIVE_TIMER_ID);
+}
+
+void postCommand(int id) {
+  if (win.mainWindow != nullptr) PostMessageA(win.mainWindow, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+}
+
+void sendCommand(int id) {
+  if (win.mainWindow != nullptr) SendMessageA(win.mainWindow, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+}
+
+void endMainDialog() {
+  // A modeless dialog ends by being destroyed; its handle is gone from here on.
+  HWND window = win.mainWindow;
+  win.mainWindow = nullptr;
+  if (window != nullptr) DestroyWindow(window);
+}
+
+void postQuit(int exitCode) { PostQuitMessage(exitCode); }

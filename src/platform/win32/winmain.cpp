@@ -1,0 +1,19 @@
+// Entry point of kinestim-host.exe: opens the serial port named on the command line, creates
+// the main dialog, runs the message loop and closes the port when the loop ends.
+#include "link/serial_port.h"
+#include "platform/win32/win32_gui.h"
+#include "tilt/tilt.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+  setAppInstance(instance);
+  HACCEL accelerators = loadMainAccelerators();
+  // The port is opened before any window exists; a failure there ends the program.
+  openSerialPort(parsePortNumber(commandLine));
+  resetCalibrationStore();
+  if (!createMainDialog()) {
+    showFatalError("Failed to create the main window");
+  }
+  int exitCode = runMessageLoop(accelerators);
+  closeSerialPort();
+  return exitCode;
+}
