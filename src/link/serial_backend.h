@@ -7,8 +7,6 @@ enum class ByteRead { Failed, Nothing, Got };
 
 // One read of at most one byte that waits no longer than the 10 ms read time-out.
 ByteRead readSerialByte(uint8_t* byte);
-// Opens again whatever the last open named (number or path); every failure is fatal.
-void reopenSerialPort();
-// The same without the fatal end: false, with the port left closed, when the device cannot
-// be opened now (for instance an adapter that was unplugged and is not back yet).
+// Opens again the device the last open named; false, with the port left closed, when it
+// cannot be opened now (for instance an adapter that was unplugged and is not back yet).
 bool tryReopenSerialPort();

@@ -22,8 +22,6 @@ constexpr int PATH_SIZE = 256;
 
 struct SerialPortState {
   int fd = -1;
-  int portNumber = 0;
-  bool openedByPath = false;
   char path[PATH_SIZE] = {};
 };
 
@@ -93,8 +91,6 @@ const char* openDevice(const char* path) {
 
 void openSerialPort(int portNumber) {
   closeSerialPort();
-  port.portNumber = portNumber;
-  port.openedByPath = false;
   // Numbers that do not fit the 8-character "COM%d" name are refused, as on Windows.
   if (portNumber < 1 || portNumber > MAX_PORT_NUMBER) failOpen("Failed to open communications port");
   snprintf(port.path, sizeof port.path, "/dev/ttyS%d", portNumber - 1);
@@ -103,23 +99,12 @@ void openSerialPort(int portNumber) {
 
 void openSerialPortPath(const char* path) {
   closeSerialPort();
-  port.openedByPath = true;
   if (path == nullptr || path[0] == '\0' || strlen(path) >= sizeof port.path) {
     port.path[0] = '\0';
     failOpen("Failed to open communications port");
   }
   snprintf(port.path, sizeof port.path, "%s", path);
   if (const char* failure = openDevice(port.path)) failOpen(failure);
-}
-
-void reopenSerialPort() {
-  if (port.openedByPath) {
-    char path[PATH_SIZE];
-    snprintf(path, sizeof path, "%s", port.path);
-    openSerialPortPath(path);
-  } else {
-    openSerialPort(port.portNumber);
-  }
 }
 
 bool tryReopenSerialPort() {

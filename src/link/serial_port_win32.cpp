@@ -15,8 +15,6 @@ static_assert(sizeof(DCB) == 28, "DCBlength must be 28");
 
 struct SerialPortState {
   HANDLE handle = INVALID_HANDLE_VALUE;
-  int portNumber = 0;
-  bool openedByPath = false;
   char path[PATH_SIZE] = {};  // the name handed to CreateFileA
 };
 
@@ -83,8 +81,6 @@ const char* openDevice(const char* deviceName) {
 
 void openSerialPort(int portNumber) {
   closeSerialPort();
-  port.portNumber = portNumber;
-  port.openedByPath = false;
   // The device name must fit its 8-character buffer: numbers above 9999 are refused rather
   // than cut short into another port's name.
   char name[DEVICE_NAME_SIZE + 16];
@@ -99,23 +95,12 @@ void openSerialPort(int portNumber) {
 
 void openSerialPortPath(const char* path) {
   closeSerialPort();
-  port.openedByPath = true;
   const char* prefix = "\\\\.\\";
   if (path == nullptr || path[0] == '\0') failOpen("Failed to open communications port");
   if (strncmp(path, "\\\\", 2) == 0) prefix = "";
   int length = snprintf(port.path, sizeof port.path, "%s%s", prefix, path);
   if (length < 0 || length >= PATH_SIZE) failOpen("Failed to open communications port");
   if (const char* failure = openDevice(port.path)) failOpen(failure);
-}
-
-void reopenSerialPort() {
-  if (port.openedByPath) {
-    char path[PATH_SIZE];
-    snprintf(path, sizeof path, "%s", port.path);
-    openSerialPortPath(path);
-  } else {
-    openSerialPort(port.portNumber);
-  }
 }
 
 bool tryReopenSerialPort() {
