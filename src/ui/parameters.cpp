@@ -28,34 +28,6 @@ int digitValue(char c, int base) {
   return v < base ? v : -1;
 }
 
-// What the open template asks for: which edit, how it is named in a refusal, and the range
-// its command can carry.
-struct FieldRule { int editId; const char* name; int32_t high; };
-struct TemplateRules { int count; FieldRule rules[4]; };
-
-const TemplateRules& rulesOf(ParameterTemplate t) {
-  static const TemplateRules address = {1, {{IDC_ADDRESS_EDIT, "Address", 65535}}};
-  static const TemplateRules addressCount = {
-      2, {{IDC_ADDRESS_EDIT, "Address", 65535}, {IDC_COUNT_EDIT, "Count", 255}}};
-  static const TemplateRules countAndStep = {
-      2, {{IDC_COUNT_EDIT, "Count", 65535}, {IDC_STEP_EDIT, "Step", 255}}};
-  static const TemplateRules current = {
-      2, {{IDC_ELECTRODE_EDIT, "Electrode", 255}, {IDC_CURRENT_EDIT, "Current", 255}}};
-  static const TemplateRules currents = {4,
-                                         {{IDC_CURRENT1_EDIT, "Current 1", 255},
-                                          {IDC_CURRENT2_EDIT, "Current 2", 255},
-                                          {IDC_CURRENT3_EDIT, "Current 3", 255},
-                                          {IDC_CURRENT4_EDIT, "Current 4", 255}}};
-  switch (t) {
-    case ParameterTemplate::Address: return address;
-    case ParameterTemplate::AddressCount: return addressCount;
-    case ParameterTemplate::CountAndStep: return countAndStep;
-    case ParameterTemplate::Current: return current;
-    case ParameterTemplate::Currents: break;
-  }
-  return currents;
-}
-
 // Reads one edit of the open dialog with parseNumber.
 int32_t readEdit(int editId) {
   char text[EDIT_TEXT_SIZE];
@@ -101,38 +73,28 @@ int32_t parseNumber(const char* text) {
 }
 
 const ParameterTemplateInfo& parameterTemplateInfo(ParameterTemplate t) {
-  static const ParameterTemplateInfo address = {
-      "DIALOG_PARAMSADDRESS", 1, {{IDC_ADDRESS_LABEL, "Address (16-bit)", IDC_ADDRESS_EDIT, "0"}}};
-  static const ParameterTemplateInfo addressCount = {
-      "DIALOG_PARAMSADDRESSCOUNT",
-      2,
-      {{IDC_ADDRESS_LABEL, "Address (16-bit)", IDC_ADDRESS_EDIT, "0"},
-       {IDC_COUNT_LABEL, "Count", IDC_COUNT_EDIT, "16"}}};
-  static const ParameterTemplateInfo countAndStep = {
-      "DIALOG_PARAMSCOUNTANDSTEP",
-      2,
-      {{IDC_COUNT_LABEL, "Count (16-bit)", IDC_COUNT_EDIT, "10"},
-       {IDC_STEP_LABEL, "Step", IDC_STEP_EDIT, "1"}}};
-  static const ParameterTemplateInfo current = {
-      "DIALOG_PARAMSCURRENT",
-      2,
-      {{IDC_ELECTRODE_LABEL, "Electrode", IDC_ELECTRODE_EDIT, ""},
-       {IDC_CURRENT_LABEL, "Current", IDC_CURRENT_EDIT, ""}}};
-  static const ParameterTemplateInfo currents = {
-      "DIALOG_PARAMSCURRENTS",
-      4,
-      {{IDC_CURRENT1_LABEL, "1", IDC_CURRENT1_EDIT, ""},
-       {IDC_CURRENT2_LABEL, "2", IDC_CURRENT2_EDIT, ""},
-       {IDC_CURRENT3_LABEL, "3", IDC_CURRENT3_EDIT, ""},
-       {IDC_CURRENT4_LABEL, "4", IDC_CURRENT4_EDIT, ""}}};
-  switch (t) {
-    case ParameterTemplate::Address: return address;
-    case ParameterTemplate::AddressCount: return addressCount;
-    case ParameterTemplate::CountAndStep: return countAndStep;
-    case ParameterTemplate::Current: return current;
-    case ParameterTemplate::Currents: break;
-  }
-  return currents;
+  // Per field: label control and text, edit control and initial text, the name a refusal
+  // uses and the highest value its command can carry. Indexed by ParameterTemplate.
+  static const ParameterTemplateInfo templates[] = {
+      {"DIALOG_PARAMSADDRESS", 1,
+       {{IDC_ADDRESS_LABEL, "Address (16-bit)", IDC_ADDRESS_EDIT, "0", "Address", 65535}}},
+      {"DIALOG_PARAMSADDRESSCOUNT", 2,
+       {{IDC_ADDRESS_LABEL, "Address (16-bit)", IDC_ADDRESS_EDIT, "0", "Address", 65535},
+        {IDC_COUNT_LABEL, "Count", IDC_COUNT_EDIT, "16", "Count", 255}}},
+      {"DIALOG_PARAMSCOUNTANDSTEP", 2,
+       {{IDC_COUNT_LABEL, "Count (16-bit)", IDC_COUNT_EDIT, "10", "Count", 65535},
+        {IDC_STEP_LABEL, "Step", IDC_STEP_EDIT, "1", "Step", 255}}},
+      {"DIALOG_PARAMSCURRENT", 2,
+       {{IDC_ELECTRODE_LABEL, "Electrode", IDC_ELECTRODE_EDIT, "", "Electrode", 255},
+        {IDC_CURRENT_LABEL, "Current", IDC_CURRENT_EDIT, "", "Current", 255}}},
+      {"DIALOG_PARAMSCURRENTS", 4,
+       {{IDC_CURRENT1_LABEL, "1", IDC_CURRENT1_EDIT, "", "Current 1", 255},
+        {IDC_CURRENT2_LABEL, "2", IDC_CURRENT2_EDIT, "", "Current 2", 255},
+        {IDC_CURRENT3_LABEL, "3", IDC_CURRENT3_EDIT, "", "Current 3", 255},
+        {IDC_CURRENT4_LABEL, "4", IDC_CURRENT4_EDIT, "", "Current 4", 255}}},
+  };
+  int index = static_cast<int>(t);
+  return templates[index >= 0 && index < 5 ? index : 4];
 }
 
 // A field of the open template that is empty, not a number, or beyond what its command can
@@ -140,14 +102,14 @@ const ParameterTemplateInfo& parameterTemplateInfo(ParameterTemplate t) {
 // Accepted entries overwrite the whole block from all nine edits; edits the template lacks
 // read as empty text and store -1 (255 in the 8-bit fields).
 bool parameterDialogOk(ParameterTemplate t) {
-  const TemplateRules& rules = rulesOf(t);
-  for (int i = 0; i < rules.count; ++i) {
-    const FieldRule& rule = rules.rules[i];
+  const ParameterTemplateInfo& info = parameterTemplateInfo(t);
+  for (int i = 0; i < info.fieldCount; ++i) {
+    const ParameterField& rule = info.fields[i];
     // Empty text and text with no number read as -1, so the lower bound refuses them too.
     int32_t value = readEdit(rule.editId);
     if (value < 0 || value > rule.high) {
       char warning[96];
-      std::snprintf(warning, sizeof warning, "%s must be a number from 0 to %d", rule.name,
+      std::snprintf(warning, sizeof warning, "%s must be a number from 0 to %d", rule.refusalName,
                     static_cast<int>(rule.high));
       showWarning(warning);
       focusControl(Dialog::Parameters, rule.editId);

@@ -20,8 +20,16 @@ void resetParameterBlock();
 // no number.
 int32_t parseNumber(const char* text);
 
-// One field of a template, for front-ends that draw or prompt for it.
-struct ParameterField { int labelId; const char* label; int editId; const char* initialText; };
+// One field of a template, for front-ends that draw or prompt for it; refusals name it by
+// refusalName and accept 0 to high.
+struct ParameterField {
+  int labelId;
+  const char* label;
+  int editId;
+  const char* initialText;
+  const char* refusalName;
+  int32_t high;
+};
 struct ParameterTemplateInfo { const char* resourceName; int fieldCount; ParameterField fields[4]; };
 const ParameterTemplateInfo& parameterTemplateInfo(ParameterTemplate t);
 
