@@ -20,7 +20,7 @@ static MemoryViewState memoryView = {-1, -1, {}};
 // Scrolling far down then back by one batch brings the batch's lines into view.
 static constexpr int SCROLL_TO_END_LINES = 2050;
 // The pane text is read in growing blocks up to this size.
-static constexpr size_t PANE_READ_LIMIT = 64u * 1024u * 1024u;
+static constexpr size_t PANE_READ_LIMIT = static_cast<size_t>(64) * 1024 * 1024;
 
 void resetMemoryView() {
   memoryView.batch = -1;

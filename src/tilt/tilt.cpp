@@ -98,7 +98,8 @@ double tiltDegrees(double highTime, double reference, double period) {
 }
 
 uint16_t edgeTime(const uint8_t* params, int index) {
-  return static_cast<uint16_t>(params[2 * index] | (params[2 * index + 1] << 8));
+  const uint8_t* edge = params + 2 * static_cast<size_t>(index);
+  return static_cast<uint16_t>(edge[0] | (edge[1] << 8));
 }
 
 }  // namespace

@@ -11,6 +11,6 @@ void consoleLoopDrainDescriptor(int fd);
 // Where ":sim TEXT" lines go (the simulator's control input); -1 when there is none.
 void consoleLoopSimulatorControl(int fd);
 // Handles one line of operator input at the top level (a ":" command or a command code).
-void consoleHandleInputLine(const std::string& line);
+void consoleHandleInputLine(const std::string& raw);
 // Runs until the main window is closed (":quit", Exit, or end of input) or a quit is posted.
 void consoleRunLoop();
