@@ -76,8 +76,10 @@ void startHost(std::istream* input) {
 // --- Serial port seam ------------------------------------------------------------------
 void openSerialPort(int) { link.open = true; }
 void openSerialPortPath(const char*) { link.open = true; }
-void reopenSerialPort() { link.open = true; }
-bool tryReopenSerialPort() { return link.open = true; }
+bool tryReopenSerialPort() {
+  link.open = true;
+  return true;
+}
 void closeSerialPort() { link.open = false; }
 bool isSerialPortOpen() { return link.open; }
 
