@@ -34,6 +34,7 @@ struct Options {
   long baud = 0;
   long powerOnDelayMs = 0;
   const char* transcript = nullptr;
+  const char* wireLog = nullptr;
   double tiltX = 0.0, tiltY = 0.0;
   double period = 1000.0;
   long noise = 0;
@@ -58,6 +59,7 @@ struct SimHost {
   double lastTxUs = 0.0;
   bool txBlocked = false;
   FILE* transcript = nullptr;
+  FILE* wireLog = nullptr;
   bool stdinOpen = true;
   char control[CONTROL_LINE_MAX + 2] = {};
   int controlLength = 0;
@@ -89,6 +91,9 @@ const char* const USAGE =
   "                        (10 bits a byte: 1.0417 ms at 9600); 0, the default, sends at once\n"
   "  --power-on-delay MS   report power-on MS ms later (default 0)\n"
   "  --transcript FILE     write one line per frame in each direction to FILE\n"
+  "  --wire-log FILE       write one line per read from and write to the line to FILE,\n"
+  "                        stamped with the absolute CLOCK_MONOTONIC time (for timing\n"
+  "                        measurements; complete once the simulator has ended)\n"
   "  --tilt X,Y            start with a tilt of X and Y degrees (default 0,0)\n"
   "  --period P            sensor pulse period in ticks, 100 to 20000 (default 1000)\n"
   "  --noise N             jitter each reported edge by up to N ticks, 0 to 1000 (default 0)\n"
@@ -164,6 +169,8 @@ void parseOptions(int argc, char** argv) {
       o.powerOnDelayMs = numberOption("--power-on-delay", v, 0, 600000);
     } else if (optionValue(argc, argv, i, "--transcript", v)) {
       o.transcript = v;
+    } else if (optionValue(argc, argv, i, "--wire-log", v)) {
+      o.wireLog = v;
     } else if (optionValue(argc, argv, i, "--tilt", v)) {
       const char* comma = std::strchr(v, ',');
       if (comma == nullptr) {
@@ -272,6 +279,24 @@ void removeLink() {
   host.linkMade = false;
 }
 
+// Absolute CLOCK_MONOTONIC time in milliseconds, the clock other programs stamp with.
+double monotonicMs() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+// One wire-log line: "%.3f %c" with the time in absolute CLOCK_MONOTONIC milliseconds and
+// '<' (written to the host) or '>' (read from the host), then the bytes as hex pairs.
+// Writes are stamped just before the write call, reads just after the read returned, so the
+// host can never appear to have seen a byte before it was on the line.
+void logWire(char direction, const uint8_t* bytes, ssize_t count, double timeMs) {
+  if (host.wireLog == nullptr || count <= 0) return;
+  std::fprintf(host.wireLog, "%.3f %c", timeMs, direction);
+  for (ssize_t i = 0; i < count; ++i) std::fprintf(host.wireLog, " %.2x", bytes[i]);
+  std::fputc('\n', host.wireLog);
+}
+
 void writeTranscript() {
   SimFrameEvent event;
   while (simTakeFrameEvent(event)) {
@@ -318,6 +343,7 @@ void readPort(int64_t now) {
   for (;;) {
     const ssize_t n = read(host.fd, buffer, sizeof buffer);
     if (n <= 0) return;
+    logWire('>', buffer, n, monotonicMs());
     for (ssize_t i = 0; i < n; ++i) {
       // A byte is complete at the receiver one byte time after it started; back-to-back
       // bytes follow each other at that pace.
@@ -364,12 +390,14 @@ void writeDue(int64_t now) {
   }
   host.txBlocked = false;
   if (n == 0) return;
+  const double writeMs = host.wireLog != nullptr ? monotonicMs() : 0.0;
   const ssize_t written = write(host.fd, buffer, static_cast<size_t>(n));
   if (written < 0) {
     if (errno == EAGAIN || errno == EWOULDBLOCK) host.txBlocked = true;
     else host.tx.clear();   // the line is gone (host closed): drop what was due
     return;
   }
+  logWire('<', buffer, written, writeMs);
   host.tx.erase(host.tx.begin(), host.tx.begin() + written);
   if (written < n) host.txBlocked = true;
 }
@@ -504,6 +532,13 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  if (o.wireLog != nullptr) {
+    host.wireLog = std::fopen(o.wireLog, "w");
+    if (host.wireLog == nullptr) {
+      std::fprintf(stderr, "kinestim-sim: cannot write wire log %s: %s\n", o.wireLog, std::strerror(errno));
+      return 1;
+    }
+  }
 
   simReset(static_cast<uint32_t>(o.seed));
   simSetTilt(o.tiltX, o.tiltY);
@@ -526,6 +561,7 @@ int main(int argc, char** argv) {
   writeTranscript();
   removeLink();
   if (host.transcript != nullptr) std::fclose(host.transcript);
+  if (host.wireLog != nullptr) std::fclose(host.wireLog);
   close(host.fd);
   return 0;
 }
