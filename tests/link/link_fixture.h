@@ -1,16 +1,39 @@
-// Shared fixture for link tests: a pseudo-terminal device with the program's port opened
-// on its slave, and the recordings of message boxes and status texts cleared.
+// Link test fixture: a pseudo-terminal pair whose master plays the device while the program
+// has its port open on the slave, with the recorded notices cleared.
 #pragma once
+#include "link/framing.h"
 #include "link/serial_port.h"
-#include "pty_device.h"
 #include "recording_window.h"
 #include <chrono>
 #include <gtest/gtest.h>
 
+using Bytes = std::vector<uint8_t>;
+
+struct PtyDevice {
+  int master = -1;
+  int slave = -1;  // held open so the pair stays usable while the program re-opens it
+  std::string path;
+
+  bool create();  // false when no pseudo-terminal is available
+  // settle: wait (up to 2 s) until the bytes are readable on the slave, for timed reads.
+  void send(const Bytes& bytes, bool settle = false) const;
+  Bytes drain(int quietMs = 100) const;  // all that arrives within quietMs of the last byte
+  void close();
+  ~PtyDevice() { close(); }
+};
+
+std::string hex(const Bytes& bytes);
+Bytes frameOf(const Bytes& payload);  // SOT, length, payload, byte sum, EOT
+long elapsedMs(std::chrono::steady_clock::time_point since);
+// Receive attempts until one yields a packet (its hex) or a notice (recordedNotices()); ""
+// when `tries` attempts yield nothing.
+std::string receiveOne(int tries = 20);
+
+template <class C> std::string caseName(const ::testing::TestParamInfo<C>& info) { return info.param.name; }
+
 class LinkTest : public ::testing::Test {
  protected:
   PtyDevice device;
-
   void SetUp() override {
     clearRecordings();
     setMessageBoxShowing(0);
@@ -20,9 +43,3 @@ class LinkTest : public ::testing::Test {
   }
   void TearDown() override { closeSerialPort(); }
 };
-
-inline long elapsedMs(std::chrono::steady_clock::time_point since) {
-  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                               std::chrono::steady_clock::now() - since)
-                               .count());
-}

@@ -7,22 +7,23 @@
 
 namespace {
 std::vector<RecordedBox> boxes;
-std::vector<std::string> statusTexts;
+std::string notices;
 }  // namespace
 
 std::vector<RecordedBox>& recordedBoxes() { return boxes; }
-std::vector<std::string>& recordedStatusTexts() { return statusTexts; }
+const std::string& recordedNotices() { return notices; }
 
 void clearRecordings() {
   boxes.clear();
-  statusTexts.clear();
+  notices.clear();
 }
 
 int showMessageBox(Dialog, const char* text, const char* caption, unsigned style) {
   boxes.push_back(RecordedBox{caption, text, style, isMessageBoxShowing()});
+  notices += std::string(caption) + ": " + text + "\n";
   fprintf(stderr, "[%s] %s (style 0x%04x)\n", caption, text, style);
   fflush(stderr);
   return MB_ANSWER_OK;
 }
 
-void setStatusBarText(const char* text) { statusTexts.push_back(text); }
+void setStatusBarText(const char* text) { notices += std::string("status: ") + text + "\n"; }

@@ -5,12 +5,12 @@
 #include <vector>
 
 struct RecordedBox {
-  std::string caption;
-  std::string text;
+  std::string caption, text;
   unsigned style;
   int flagWhileShown;  // isMessageBoxShowing() while the box was open
 };
 
 std::vector<RecordedBox>& recordedBoxes();
-std::vector<std::string>& recordedStatusTexts();
+// Everything shown since the last clear, in order: "status: TEXT\n" or "CAPTION: TEXT\n".
+const std::string& recordedNotices();
 void clearRecordings();
