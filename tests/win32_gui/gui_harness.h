@@ -32,7 +32,7 @@ std::vector<TranscriptFrame> readTranscript();
 std::vector<std::vector<uint8_t>> sentSince(size_t mark);
 size_t transcriptSize();
 // Waits until a host-to-device frame with this payload appears after mark.
-bool waitForSent(size_t mark, const std::vector<uint8_t>& payload, int ms = 3000);
+bool waitForSent(size_t mark, const std::vector<uint8_t>& payload, int ms = 10000);
 // Counts host-to-device frames after mark whose payload starts with the given code.
 int countSent(size_t mark, uint8_t code);
 

@@ -75,13 +75,13 @@ bool modeIs(const char* mode) { return mainText(IDC_MODE_FIELD) == mode; }
 void enterMode(int commandId, const char* mode) {
   if (modeIs(mode)) return;
   postToMain(commandId);
-  ASSERT_TRUE(pumpUntil([&] { return modeIs(mode); }, 4000)) << "mode " << mainText(IDC_MODE_FIELD);
+  ASSERT_TRUE(pumpUntil([&] { return modeIs(mode); }, 10000)) << "mode " << mainText(IDC_MODE_FIELD);
 }
 
 void backToIdle() {
   if (modeIs("Idle")) return;
   postToMain(ID_IDLE);
-  ASSERT_TRUE(pumpUntil([] { return modeIs("Idle"); }, 4000)) << mainText(IDC_MODE_FIELD);
+  ASSERT_TRUE(pumpUntil([] { return modeIs("Idle"); }, 10000)) << mainText(IDC_MODE_FIELD);
 }
 
 class Gui : public ::testing::Test {
@@ -91,7 +91,7 @@ class Gui : public ::testing::Test {
     clearDialogSteps();
   }
   void TearDown() override {
-    pumpUntil(dialogStepsDone, 2000);
+    pumpUntil(dialogStepsDone, 10000);
     EXPECT_TRUE(dialogStepsDone()) << "a dialog the test expected never appeared";
     clearDialogSteps();
     std::vector<std::string> warnings = takeUnexpectedWarnings();
@@ -138,25 +138,25 @@ TEST_F(Gui, CollapsesOnTheFirstLoopPassAndTogglesBack) {
   EXPECT_EQ(initial.collapsedWidth, initial.measuredCollapsedWidth);
   EXPECT_EQ(expandedWindowWidth(), initial.expandedWidth);
   EXPECT_GT(initial.expandedWidth, initial.collapsedWidth + 100);
-  ASSERT_TRUE(pumpUntil([] { return windowWidth(mainWindow()) == initial.collapsedWidth; }, 2000))
+  ASSERT_TRUE(pumpUntil([] { return windowWidth(mainWindow()) == initial.collapsedWidth; }, 10000))
       << windowWidth(mainWindow());
   EXPECT_FALSE(mainVisible(IDC_SENT_LABEL));
   EXPECT_FALSE(mainVisible(IDC_RECEIVED_LABEL));
   // 70 typed into the Command box reaches command 370 even while the box is cut off.
   typeCommand("70");
-  ASSERT_TRUE(pumpUntil([] { return windowWidth(mainWindow()) == initial.expandedWidth; }, 2000));
+  ASSERT_TRUE(pumpUntil([] { return windowWidth(mainWindow()) == initial.expandedWidth; }, 10000));
   EXPECT_TRUE(mainVisible(IDC_SENT_LABEL));
   EXPECT_TRUE(mainVisible(IDC_RECEIVED_LABEL));
   // Ctrl+A through the loop's accelerator step collapses it again, and back.
   PostMessageA(GetDlgItem(mainWindow(), IDC_COMMAND_BOX), WM_CHAR, 1, 0);
-  ASSERT_TRUE(pumpUntil([] { return windowWidth(mainWindow()) == initial.collapsedWidth; }, 2000));
+  ASSERT_TRUE(pumpUntil([] { return windowWidth(mainWindow()) == initial.collapsedWidth; }, 10000));
   EXPECT_EQ(mainText(IDC_COMMAND_BOX), "70");  // the keystroke reached no control
   postToMain(ID_TOGGLE_ADVANCED);
-  ASSERT_TRUE(pumpUntil([] { return windowWidth(mainWindow()) == initial.expandedWidth; }, 2000));
+  ASSERT_TRUE(pumpUntil([] { return windowWidth(mainWindow()) == initial.expandedWidth; }, 10000));
 }
 
 TEST_F(Gui, DeviceEnteringIdleEnablesTheScriptAndTiltControls) {
-  ASSERT_TRUE(pumpUntil([] { return modeIs("Idle"); }, 5000)) << mainText(IDC_MODE_FIELD);
+  ASSERT_TRUE(pumpUntil([] { return modeIs("Idle"); }, 10000)) << mainText(IDC_MODE_FIELD);
   for (int id : {IDC_LOCAL_CONTROL, IDC_RUN_STOP, IDC_SCRIPT_MANAGER, IDC_CALIBRATE,
                  IDC_READ_TILT, IDC_TILT_LOOP}) {
     EXPECT_TRUE(mainEnabled(id)) << id;
@@ -170,15 +170,15 @@ TEST_F(Gui, DeviceEnteringIdleEnablesTheScriptAndTiltControls) {
 // --- Modes and accelerators -------------------------------------------------------------
 
 TEST_F(Gui, CtrlDAndCtrlIThroughTheLoopSwitchDirectModeOnAndOff) {
-  ASSERT_TRUE(pumpUntil([] { return modeIs("Idle"); }, 5000));
+  ASSERT_TRUE(pumpUntil([] { return modeIs("Idle"); }, 10000));
   size_t mark = transcriptSize();
   HWND box = GetDlgItem(mainWindow(), IDC_COMMAND_BOX);
   PostMessageA(box, WM_CHAR, 4, 0);  // Ctrl+D
-  ASSERT_TRUE(pumpUntil([] { return modeIs("Direct"); }, 4000)) << mainText(IDC_MODE_FIELD);
+  ASSERT_TRUE(pumpUntil([] { return modeIs("Direct"); }, 10000)) << mainText(IDC_MODE_FIELD);
   for (int id : kSliders) EXPECT_TRUE(mainEnabled(id)) << id;
   EXPECT_EQ(countSent(mark, 0x02), 1);
   PostMessageA(box, WM_CHAR, 9, 0);  // Ctrl+I
-  ASSERT_TRUE(pumpUntil([] { return modeIs("Idle"); }, 4000)) << mainText(IDC_MODE_FIELD);
+  ASSERT_TRUE(pumpUntil([] { return modeIs("Idle"); }, 10000)) << mainText(IDC_MODE_FIELD);
   EXPECT_EQ(countSent(mark, 0x03), 1);
   for (int id : kSliders) EXPECT_FALSE(mainEnabled(id)) << id;
   // Idle from Idle sends nothing.
@@ -189,7 +189,7 @@ TEST_F(Gui, CtrlDAndCtrlIThroughTheLoopSwitchDirectModeOnAndOff) {
 }
 
 TEST_F(Gui, TheSentPaneEchoesWhatTheCommandBoxSends) {
-  ASSERT_TRUE(pumpUntil([] { return modeIs("Idle"); }, 5000));
+  ASSERT_TRUE(pumpUntil([] { return modeIs("Idle"); }, 10000));
   size_t mark = transcriptSize();
   typeCommand("0x08");  // Dld Mode, hexadecimal
   ASSERT_TRUE(waitForSent(mark, {0x08}));
@@ -209,7 +209,7 @@ TEST_F(Gui, TheSentPaneEchoesWhatTheCommandBoxSends) {
 }
 
 TEST_F(Gui, LocalControlClickTogglesTheMarkAtOnceAndSends) {
-  ASSERT_TRUE(pumpUntil([] { return modeIs("Idle"); }, 5000));
+  ASSERT_TRUE(pumpUntil([] { return modeIs("Idle"); }, 10000));
   HWND box = GetDlgItem(mainWindow(), IDC_LOCAL_CONTROL);
   ASSERT_TRUE(IsWindowEnabled(box));
   ASSERT_EQ(IsDlgButtonChecked(mainWindow(), IDC_LOCAL_CONTROL), BST_CHECKED);
@@ -357,7 +357,7 @@ TEST_F(Gui, CancelEscapeAndTheCloseBoxSendNothing) {
     size_t mark = transcriptSize();
     expectDialog("Enter Parameters", c.action);
     postToMain(c.command);
-    ASSERT_TRUE(pumpUntil(dialogStepsDone, 3000)) << c.command;
+    ASSERT_TRUE(pumpUntil(dialogStepsDone, 10000)) << c.command;
     pumpFor(300);
     EXPECT_EQ(parameterWindowHandle(), nullptr) << c.command;
     EXPECT_TRUE(sentSince(mark).empty()) << c.command;
@@ -393,7 +393,7 @@ TEST_F(Gui, AnUnsafeEntryIsRefusedAndTheDialogStaysOpen) {
     pressButton(IDC_PARAM_CANCEL)(dialog);
   });
   postToMain(309);
-  ASSERT_TRUE(pumpUntil(dialogStepsDone, 4000));
+  ASSERT_TRUE(pumpUntil(dialogStepsDone, 10000));
   pumpFor(300);
   EXPECT_TRUE(stillOpen);
   EXPECT_FALSE(warning.empty());
@@ -454,7 +454,7 @@ TEST_F(Gui, RunAndStopRoundTripTheButtonCaption) {
   size_t mark = transcriptSize();
   expectDialog("Enter Parameters", setTextThenPress({{IDC_ADDRESS_EDIT, "0"}}, IDC_PARAM_OK));
   SendDlgItemMessageA(mainWindow(), IDC_RUN_STOP, BM_CLICK, 0, 0);
-  ASSERT_TRUE(pumpUntil([] { return mainText(IDC_RUN_STOP) == "St&op"; }, 5000))
+  ASSERT_TRUE(pumpUntil([] { return mainText(IDC_RUN_STOP) == "St&op"; }, 10000))
       << mainText(IDC_RUN_STOP) << " / " << mainText(IDC_STATUS_BAR);
   std::vector<std::vector<uint8_t>> sent = sentSince(mark);
   ASSERT_GE(sent.size(), 2u);
@@ -463,9 +463,9 @@ TEST_F(Gui, RunAndStopRoundTripTheButtonCaption) {
   EXPECT_EQ(mainText(IDC_SCRIPT_STATUS), "Running at 0x000");
   size_t stopMark = transcriptSize();
   SendDlgItemMessageA(mainWindow(), IDC_RUN_STOP, BM_CLICK, 0, 0);
-  ASSERT_TRUE(pumpUntil([] { return mainText(IDC_RUN_STOP) == "&Run"; }, 5000));
+  ASSERT_TRUE(pumpUntil([] { return mainText(IDC_RUN_STOP) == "&Run"; }, 10000));
   EXPECT_EQ(sentSince(stopMark).at(0), Bytes{0x14});     // only cdgScrStop from the button
-  EXPECT_TRUE(pumpUntil([] { return mainText(IDC_SCRIPT_STATUS) == "Stopped"; }, 3000));
+  EXPECT_TRUE(pumpUntil([] { return mainText(IDC_SCRIPT_STATUS) == "Stopped"; }, 10000));
   ASSERT_NO_FATAL_FAILURE(backToIdle());
 }
 
@@ -483,7 +483,7 @@ TEST_F(Gui, EveryPlainCommandGoesOutFromTheMenu) {
     pumpFor(100);
   }
   // cdgInit made the device start over; it reports Idle again.
-  EXPECT_TRUE(pumpUntil([] { return modeIs("Idle"); }, 5000)) << mainText(IDC_MODE_FIELD);
+  EXPECT_TRUE(pumpUntil([] { return modeIs("Idle"); }, 10000)) << mainText(IDC_MODE_FIELD);
   // The parameter commands through the Command box, with the dialogs' defaults.
   const struct { const char* typed; Bytes payload; } withDialogs[] = {
       {"0x0f", {0x0f, 0x00, 0x00}}, {"14", {0x0e, 0x00, 0x00, 0x10}},
@@ -508,7 +508,7 @@ TEST_F(Gui, AboutShowsTheBoxAndChangesNothing) {
   size_t mark = transcriptSize();
   expectDialog("Kinestim Host v2.6", readAndPress(&text, IDOK));
   postToMain(ID_ABOUT);
-  ASSERT_TRUE(pumpUntil(dialogStepsDone, 4000));
+  ASSERT_TRUE(pumpUntil(dialogStepsDone, 10000));
   EXPECT_FALSE(text.empty());
   EXPECT_TRUE(sentSince(mark).empty());
 }
@@ -521,14 +521,14 @@ TEST_F(Gui, LogMenuEntriesFollowTheLogs) {
   // A cancelled Save As leaves the log off.
   expectDialog("Save As", pressButton(IDCANCEL));
   postToMain(ID_START_TRAFFIC_LOG);
-  ASSERT_TRUE(pumpUntil(dialogStepsDone, 4000));
+  ASSERT_TRUE(pumpUntil(dialogStepsDone, 10000));
   pumpFor(100);
   EXPECT_FALSE(menuGreyed(ID_START_TRAFFIC_LOG));
   EXPECT_TRUE(menuGreyed(ID_STOP_TRAFFIC_LOG));
   // Chosen: Log greyed, Stop Log enabled; a command goes into the file.
   expectDialog("Save As", chooseFile(trafficLog));
   postToMain(ID_START_TRAFFIC_LOG);
-  ASSERT_TRUE(pumpUntil(dialogStepsDone, 4000));
+  ASSERT_TRUE(pumpUntil(dialogStepsDone, 10000));
   pumpFor(100);
   EXPECT_TRUE(menuGreyed(ID_START_TRAFFIC_LOG));
   EXPECT_FALSE(menuGreyed(ID_STOP_TRAFFIC_LOG));
@@ -547,7 +547,7 @@ TEST_F(Gui, LogMenuEntriesFollowTheLogs) {
   DeleteFileA(dataLog.c_str());
   expectDialog("Save As", chooseFile(dataLog));
   postToMain(ID_START_DATA_LOG);
-  ASSERT_TRUE(pumpUntil(dialogStepsDone, 4000));
+  ASSERT_TRUE(pumpUntil(dialogStepsDone, 10000));
   pumpFor(100);
   EXPECT_TRUE(menuGreyed(ID_START_DATA_LOG));
   EXPECT_FALSE(menuGreyed(ID_STOP_DATA_LOG));
@@ -565,10 +565,10 @@ TEST_F(Gui, ExitClosesBothLogsAndEndsTheLoopWithZero) {
   DeleteFileA(dataLog.c_str());
   expectDialog("Save As", chooseFile(trafficLog));
   postToMain(ID_START_TRAFFIC_LOG);
-  ASSERT_TRUE(pumpUntil(dialogStepsDone, 4000));
+  ASSERT_TRUE(pumpUntil(dialogStepsDone, 10000));
   expectDialog("Save As", chooseFile(dataLog));
   postToMain(ID_START_DATA_LOG);
-  ASSERT_TRUE(pumpUntil(dialogStepsDone, 4000));
+  ASSERT_TRUE(pumpUntil(dialogStepsDone, 10000));
   size_t mark = transcriptSize();
   postToMain(328);  // Dld Tilt: a tilt reading goes into the data log
   ASSERT_TRUE(waitForSent(mark, {0x1c}));

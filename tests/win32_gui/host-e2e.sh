@@ -20,6 +20,19 @@ wait_transcript() {
   return 1
 }
 
+# window_box WIN...: the screen rectangle (WxH+X+Y) that holds the given windows.
+window_box() {
+  local w x0=100000 y0=100000 x1=0 y1=0 X Y WIDTH HEIGHT
+  for w in "$@"; do
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    [ "$X" -lt "$x0" ] && x0=$X
+    [ "$Y" -lt "$y0" ] && y0=$Y
+    [ $((X + WIDTH)) -gt "$x1" ] && x1=$((X + WIDTH))
+    [ $((Y + HEIGHT)) -gt "$y1" ] && y1=$((Y + HEIGHT))
+  done
+  echo "$((x1 - x0 + 4))x$((y1 - y0 + 4))+$((x0 > 2 ? x0 - 2 : 0))+$((y0 > 2 ? y0 - 2 : 0))"
+}
+
 inner() {
   "$LOADER" "$EXE" 1 >"$WORK/host-out.txt" 2>&1 &
   local host=$! win sm
@@ -36,19 +49,25 @@ inner() {
   xdotool key ctrl+d
   wait_transcript '> 02 cdgSelectModeDirect' 15 || fail "Ctrl+D sent no cdgSelectModeDirect"
   wait_transcript '> 0b cdgDldAllElectrodes' 15 || fail "Direct mode did not ask for the electrodes"
+  # Alt+T presses "Read &Tilt"; the angles appear in the X and Y fields.
+  xdotool key alt+t
+  wait_transcript '> 1c cdgDldTilt' 15 || fail "Alt+T sent no cdgDldTilt"
   # Ctrl+A shows the advanced windows (the Command box and the traffic panes).
   xdotool key ctrl+a
   sleep 3
-  import -window root "$SHOTS/screenshot-main.png"
-  # 13 opens the Script Manager.
-  xdotool windowfocus --sync "$win"
-  xdotool key --delay 60 BackSpace BackSpace BackSpace BackSpace   # the box keeps its "8"
-  xdotool type --delay 60 "13"
-  xdotool key Return
+  import -window root -crop "$(window_box "$win")" +repage "$SHOTS/screenshot-main.png"
+  # Ctrl+I leaves Direct mode; Alt+M presses "Script &Manager", which selects Program Script
+  # mode and opens the Script Manager.
+  xdotool key ctrl+i
+  wait_transcript '> 03 cdgDeselectModeDirect' 15 || fail "Ctrl+I sent no cdgDeselectModeDirect"
+  wait_transcript '< 0b mdgEnteredModeIdle' 15 || fail "the device did not return to Idle"
+  sleep 1
+  xdotool key alt+m
+  wait_transcript '> 04 cdgSelectModePgmScr' 15 || fail "Alt+M sent no cdgSelectModePgmScr"
   sm="$(timeout 30 xdotool search --sync --name '^Script Manager$' | head -1)" ||
     fail "the Script Manager never appeared"
   sleep 2
-  import -window root "$SHOTS/screenshot-script-manager.png"
+  import -window root -crop "$(window_box "$win" "$sm")" +repage "$SHOTS/screenshot-script-manager.png"
   xdotool windowfocus --sync "$sm"
   xdotool key Escape
   local i

@@ -14,7 +14,7 @@ map_com1 "$loader" "$SIM_PORT"
 quiet_server "$work/wineserver.log"
 export KINESTIM_SIM_TRANSCRIPT="Z:$SIM_TRANSCRIPT" KINESTIM_SIM_CONTROL="Z:$SIM_CONTROL"
 set +e
-timeout 400 xvfb-run -a -s "-screen 0 1024x768x24" "$loader" "$exe" "$@"
+timeout 800 xvfb-run -a -s "-screen 0 1024x768x24" "$loader" "$exe" "$@"
 rc=$?
 set -e
 if [ "$rc" -ne 0 ]; then
