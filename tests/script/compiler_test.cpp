@@ -27,33 +27,27 @@ INSTANTIATE_TEST_SUITE_P(Compiler, CompilesTo, ::testing::Values(
   CompileCase{"OnlyCommentsAndSpace", " \t\r\n; just a note\r\n\r\n;another", ""},
   CompileCase{"CommentOnLastLineWithoutLineEnd", "Stop ; the end", "00"},
   CompileCase{"CommaSeparates", "Stop,NOP", "00 01"},
-  CompileCase{"SpaceSeparates", "Stop NOP", "00 01"},
   CompileCase{"HighBytesSeparate", "Stop\xa0NOP\xff" "Return", "00 01 07"},
-  CompileCase{"NumberOnNextLine", "Delay\r\n40", "04 28 00"},
   CompileCase{"HexNumber", "Delay 0x28", "04 28 00"},
   CompileCase{"UpperHexPrefix", "Delay 0X1f", "04 1f 00"},
   CompileCase{"OctalNumber", "Delay 050", "04 28 00"},
   CompileCase{"VerticalTabAndFormFeedAreWhiteSpace", "Delay\v\f40", "04 28 00"},
   CompileCase{"PlusSign", "Delay +40", "04 28 00"},
-  CompileCase{"MinusZero", "Delay -0", "04 00 00"},
   CompileCase{"CommentRightAfterKeyword", "Stop;comment\r\nNOP", "00 01"},
   CompileCase{"CommentRightAfterNumber", "Delay 40;comment", "04 28 00"},
+  CompileCase{"KeywordRightAfterNumber", "Delay 40NOP", "04 28 00 01"},
   CompileCase{"DelayLittleEndian", "Delay 300", "04 2c 01"},
   CompileCase{"DelayMaximum", "Delay 65535", "04 ff ff"},
   CompileCase{"GotoTopOfMemory", "Goto 2047", "05 ff 07"},
   CompileCase{"CallAnyAddress", "Call 0x1234", "06 34 12"},
-  CompileCase{"TiltLoop", "TiltLoop 1000 5", "08 e8 03 05"},
   CompileCase{"TiltLoopLimits", "tiltloop 65535 254", "08 ff ff fe"},
-  CompileCase{"SetAllElectrodesMidScale", "SetAllElectrodes 128 128 128 128", "03 80 80 80 80"},
   CompileCase{"FirstCurrentMay255", "SetAllElectrodes 255 0 0 0", "03 ff 00 00 00"},
   CompileCase{"OtherCurrentsUpTo254", "SetAllElectrodes 0 254 254 254", "03 00 fe fe fe"},
-  CompileCase{"SetElectrode", "SetElectrode 1 200", "02 01 c8"},
   CompileCase{"SetElectrodeLimits", "SETELECTRODE 4 254 setelectrode 1 0", "02 04 fe 02 01 00"},
   CompileCase{"AnyCase", "sToP nop RETURN", "00 01 07"},
   CompileCase{"FourInstructions",
               "SetAllElectrodes 128 128 128 128\r\nDelay 40\r\nSetElectrode 1 200\r\nGoto 0\r\n",
               "03 80 80 80 80 04 28 00 02 01 c8 05 00 00"},
-  CompileCase{"NoStopAppended", "NOP", "01"},
   CompileCase{"NumbersAcrossLinesAndTabs", "SetAllElectrodes\t1\r\n2\n\n3 4", "03 01 02 03 04"}
 ), [](const auto& info) { return std::string(info.param.name); });
 
@@ -84,15 +78,12 @@ INSTANTIATE_TEST_SUITE_P(Compiler, FailsWith, ::testing::Values(
   ErrorCase{"KeywordRunIntoNumber", "Delay40", INVALID_COMMAND "Delay40", 0},
   ErrorCase{"CommentBetweenKeywordAndNumber", "Delay ; wait\r\n40", INVALID_ARGUMENT "Delay", 0},
   ErrorCase{"ElectrodeZero", "SetElectrode 0 10", INVALID_ARGUMENT "SetElectrode", 0},
-  ErrorCase{"ElectrodeFive", "setelectrode 5 10", INVALID_ARGUMENT "setelectrode", 0},
   ErrorCase{"Current255OnSetElectrode", "SetElectrode 1 255", INVALID_ARGUMENT "SetElectrode", 0},
   ErrorCase{"Current255NotFirst", "SetAllElectrodes 0 255 0 0", INVALID_ARGUMENT "SetAllElectrodes", 0},
-  ErrorCase{"Current255Last", "SetAllElectrodes 0 0 0 255", INVALID_ARGUMENT "SetAllElectrodes", 0},
   ErrorCase{"FirstCurrent256", "SetAllElectrodes 256 0 0 0", INVALID_ARGUMENT "SetAllElectrodes", 0},
   ErrorCase{"NegativeCurrent", "SetAllElectrodes -1 0 0 0", INVALID_ARGUMENT "SetAllElectrodes", 0},
   ErrorCase{"TooFewCurrents", "SetAllElectrodes 1 2 3", INVALID_ARGUMENT "SetAllElectrodes", 0},
   ErrorCase{"DelayTooLarge", "Delay 65536", INVALID_ARGUMENT "Delay", 0},
-  ErrorCase{"DelayNegative", "Delay -1", INVALID_ARGUMENT "Delay", 0},
   ErrorCase{"NoNumberAtEnd", "NOP Delay", INVALID_ARGUMENT "Delay", 4},
   ErrorCase{"NoNumberBeforeKeyword", "Goto Stop", INVALID_ARGUMENT "Goto", 0},
   // Values beyond 32 bits would wrap into range (to 0 and to 40) if read modulo 2^32.
@@ -106,9 +97,6 @@ INSTANTIATE_TEST_SUITE_P(Compiler, FailsWith, ::testing::Values(
   ErrorCase{"DecimalPointStopsNumber", "Goto 1.5", INVALID_COMMAND "5", 7},
   ErrorCase{"EightIsNoOctalDigit", "Delay 08", INVALID_COMMAND "8", 7},
   ErrorCase{"HexPrefixWithoutDigits", "Delay 0x", INVALID_ARGUMENT "Delay", 0},
-  ErrorCase{"HexPrefixThenLetter", "Delay 0xg", INVALID_ARGUMENT "Delay", 0},
-  ErrorCase{"SignThenSpace", "Delay - 5", INVALID_ARGUMENT "Delay", 0},
-  ErrorCase{"TwoSigns", "Delay +-5", INVALID_ARGUMENT "Delay", 0},
   ErrorCase{"StepTooLarge", "TiltLoop 1 255", INVALID_ARGUMENT "TiltLoop", 0},
   ErrorCase{"CountTooLarge", "TiltLoop 65536 1", INVALID_ARGUMENT "TiltLoop", 0},
   ErrorCase{"KeywordAsWritten", "NOP\r\n  dElAy x", INVALID_ARGUMENT "dElAy", 7},
@@ -136,45 +124,19 @@ INSTANTIATE_TEST_SUITE_P(Compiler, ReadsNumber, ::testing::Values(
   NumberCase{" \t\r\n\v\f12z", true, 12, 8},
   NumberCase{"-12", true, -12, 3},
   NumberCase{"+0x1F;", true, 31, 5},
-  NumberCase{"-0x10", true, -16, 5},
   NumberCase{"017", true, 15, 3},
-  NumberCase{"0", true, 0, 1},
   NumberCase{"09", true, 0, 1},
   NumberCase{"0x1g", true, 1, 3},
   NumberCase{"2147483648", true, 2147483648LL, 10},
-  NumberCase{"4294967295", true, 4294967295LL, 10},
   NumberCase{"4294967296", true, 4294967296LL, 10},
   NumberCase{"99999999999999999999", true, 4294967296LL, 20},
   NumberCase{"-99999999999999999999", true, -4294967296LL, 21},
   NumberCase{"", false, 0, 0},
-  NumberCase{"   ", false, 0, 0},
   NumberCase{"x1", false, 0, 0},
-  NumberCase{"-", false, 0, 0},
   NumberCase{"- 1", false, 0, 0},
   NumberCase{"0x", false, 0, 0},
-  NumberCase{"0X;", false, 0, 0},
   NumberCase{"\xa0" "1", false, 0, 0}
 ));
-
-TEST(Compiler, ScanResumesRightAfterTheNumbers) {
-  // A keyword directly after a number's last digit is found by the next keyword search.
-  uint8_t bytes[16];
-  int length = 0;
-  const char* text = "Delay 40NOP";
-  long after = encodeArguments(opDelay, text, 5, bytes, &length);
-  EXPECT_EQ(after, 8);
-  long start, end;
-  ASSERT_TRUE(nextKeyword(text, after, &start, &end));
-  EXPECT_EQ(start, 8);
-  EXPECT_EQ(end, 11);
-}
-
-TEST(Compiler, KeywordSearchEndsAtTextEndInsideComment) {
-  long start = -1, end = -1;
-  EXPECT_FALSE(nextKeyword("  ; Stop NOP", 0, &start, &end));
-  EXPECT_TRUE(nextKeyword("; x\rNOP", 0, &start, &end));
-  EXPECT_EQ(start, 4);
-}
 
 TEST(Compiler, LongInvalidTokenIsQuotedWhole) {
   std::string token(5000, 'Q');

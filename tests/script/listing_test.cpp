@@ -1,6 +1,5 @@
 // Listing tests: the memory view's instruction lines, byte for byte, from read-back answers,
 // including answers that carry fewer bytes than their instruction needs.
-#include "script/compiler.h"
 #include "script/memory_view.h"
 #include "protocol/catalogue.h"
 #include <cstring>
@@ -69,37 +68,6 @@ TEST(Listing, AnswerWithoutAddressIsListedWithoutReadingPastIt) {
   char line[LISTING_LINE_SIZE];
   EXPECT_EQ(formatInstructionLine(packet, line), 1);
   EXPECT_STREQ(line, "   ?\t?\r\n");
-}
-
-// Compiles a source and lists its image from address 0 the way read-back walks memory.
-std::string listImage(const char* source) {
-  ScriptImage image;
-  EXPECT_TRUE(compileScript(source, image)) << lastCompilerOutput();
-  std::string listing;
-  char line[LISTING_LINE_SIZE];
-  for (int p = 0; p < image.length;) {
-    int n = image.length - p < 5 ? image.length - p : 5;
-    std::vector<uint8_t> frame = answerFrame(p, std::vector<uint8_t>(image.bytes + p, image.bytes + p + n));
-    Packet packet{frame.data()};
-    p += formatInstructionLine(packet, line);
-    listing += line;
-  }
-  releaseScriptImage(image);
-  return listing;
-}
-
-TEST(Listing, CompiledSourceListsBackAsItsInstructions) {
-  EXPECT_EQ(listImage("setallelectrodes 255 0 1 254 DELAY 0x2c01 setelectrode 4 0 tiltloop 65535 254 "
-                      "Goto 017 Call 2047 nop return stop"),
-            "   0\tSetAllElectrodes\t255 0 1 254\r\n"
-            "   5\tDelay\t\t11265\r\n"
-            "   8\tSetElectrode\t4 0\r\n"
-            "  11\tTiltLoop\t\t65535 254\r\n"
-            "  15\tGoto\t\t15\r\n"
-            "  18\tCall\t\t2047\r\n"
-            "  21\tNOP\r\n"
-            "  22\tReturn\r\n"
-            "  23\tStop\r\n");
 }
 
 }  // namespace

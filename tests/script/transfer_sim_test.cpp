@@ -1,6 +1,5 @@
-// Memory transfer against kinestim-sim as a separate process: the program's real serial
-// backend, pump and dispatcher in this process, the simulated device on its pseudo-terminal.
-#include "link/framing.h"
+// Memory transfer, read-back and Script Manager actions against kinestim-sim as a separate
+// process: the program's real serial backend, pump and dispatcher in this process.
 #include "link/serial_port.h"
 #include "platform/console/console_window.h"
 #include "process_harness.h"
@@ -8,71 +7,96 @@
 #include "protocol/dispatcher.h"
 #include "protocol/senders.h"
 #include "resource.h"
+#include "script/compiler.h"
 #include "script/memory_view.h"
+#include "script/script_manager.h"
 #include "script/transfer.h"
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <functional>
 #include <memory>
-#include <sstream>
-#include <string>
-#include <vector>
 
 namespace {
 
-using harness::Simulator;
-using harness::TempDir;
+const char INVALID_ADDRESS_BOX[] = "Warning: Invalid address, must be between 0 and 2047";
 
+std::string hexOf(const std::vector<uint8_t>& bytes, const char* separator = " ") {
+  std::string out;
+  char pair[4];
+  for (uint8_t b : bytes) out += (std::snprintf(pair, sizeof pair, "%.2x", b), out.empty() ? pair : separator + std::string(pair));
+  return out;
+}
+
+// The simulator on its port, the Script Manager open on this process's console window.
 class SimulatorTransfer : public ::testing::Test {
  protected:
   void start(std::vector<std::string> simOptions = {}) {
-    sim = std::make_unique<Simulator>(dir, simOptions);
+    sim = std::make_unique<harness::Simulator>(dir, simOptions);
     ASSERT_TRUE(sim->ok()) << "kinestim-sim did not report its port";
     consoleWindowReset(&input, &output);
     setMessageBoxShowing(0);
     resetMemoryView();
+    resetCompilerOutput();
+    consoleOpenDialog(Dialog::ScriptManager);
+    initScriptManager();
     openSerialPortPath(sim->port().c_str());
     ASSERT_TRUE(pumpUntil([] { return mode() == "Idle"; }, 5000)) << mode();
   }
+  void SetUp() override { start(); }
   void TearDown() override {
+    closeScriptManager();
+    consoleCloseDialog(Dialog::ScriptManager);
     closeSerialPort();
-    if (sim) sim->control("quit");
+    sim->control("quit");
   }
-
   static std::string mode() { return consoleControlText(Dialog::Main, IDC_MODE_FIELD); }
+  static std::string field(int id) { return consoleControlText(Dialog::ScriptManager, id); }
+  static void setField(int id, const char* text) { setControlText(Dialog::ScriptManager, id, text); }
 
   void selectProgramScript() {
     sendSimpleCommand(cdgSelectModePgmScr);
     ASSERT_TRUE(pumpUntil([] { return mode() == "Program Script"; }, 5000)) << mode();
   }
-
+  // Runs the receive timer's work until done holds or timeoutMs passes.
   bool pumpUntil(const std::function<bool()>& done, int timeoutMs) {
-    long long deadline = harness::nowMs() + timeoutMs;
-    while (harness::nowMs() < deadline) {
+    for (const long long deadline = harness::nowMs() + timeoutMs; harness::nowMs() < deadline; usleep(5000)) {
       ReceiveTimerProc();
       if (done()) return true;
-      usleep(5000);
     }
     return done();
   }
-
-  std::vector<std::string> chunks() {
+  void pumpFor(int ms) { pumpUntil([] { return false; }, ms); }
+  // Host frames with the given code, as "<hex> <name>".
+  std::vector<std::string> sent(const char* code) {
     std::vector<std::string> out;
     for (const std::string& f : sim->frames('>'))
-      if (f.rfind("0d ", 0) == 0) out.push_back(f);
+      if (f.rfind(code, 0) == 0) out.push_back(f);
     return out;
   }
-
+  // The device sends this message now, whatever it is doing (also while silent).
+  void inject(const std::vector<uint8_t>& payload) {
+    uint8_t sum = 0;
+    for (uint8_t b : payload) sum = static_cast<uint8_t>(sum + b);
+    std::vector<uint8_t> frame = {SOT, static_cast<uint8_t>(payload.size())};
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    frame.insert(frame.end(), {sum, EOT});
+    sim->control("garbage " + hexOf(frame, ""));
+  }
   int timesPrinted(const std::string& text) const {
-    std::string all = output.str();
+    const std::string all = output.str();
     int n = 0;
     for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
     return n;
   }
+  std::string file(const std::string& name, const std::string& text) {
+    std::ofstream(dir.file(name), std::ios::binary) << text;
+    return dir.file(name) + "\n";
+  }
 
-  TempDir dir;
-  std::unique_ptr<Simulator> sim;
+  harness::TempDir dir;
+  std::unique_ptr<harness::Simulator> sim;
   std::istringstream input;
   std::ostringstream output;
 };
@@ -83,86 +107,178 @@ std::vector<uint8_t> imageOf(int length) {
   return image;
 }
 
-std::string hexRun(int from, int count) {
-  std::string out;
-  char pair[4];
-  for (int i = from; i < from + count; ++i) {
-    std::snprintf(pair, sizeof pair, "%.2x ", 0x40 + i);
-    out += pair;
-  }
-  return out;
-}
-
-TEST_F(SimulatorTransfer, FortyBytesAt100GoOutAsThreeChunks) {
-  start();
+TEST_F(SimulatorTransfer, FortyBytesAt100GoOutAsThreeChunksEachAfterTheLastAcknowledgement) {
   selectProgramScript();
-  std::vector<uint8_t> image = imageOf(40);
+  const std::vector<uint8_t> image = imageOf(40);
   EXPECT_TRUE(uploadScriptImage(100, image.data(), 40));
-  EXPECT_EQ(chunks(), (std::vector<std::string>{"0d 64 00 " + hexRun(0, 16) + "cdgSrcUldMem",
-                                                "0d 74 00 " + hexRun(16, 16) + "cdgSrcUldMem",
-                                                "0d 84 00 " + hexRun(32, 8) + "cdgSrcUldMem"}));
-  // Each chunk follows the acknowledgement of the one before.
   std::vector<std::string> order;
   for (const std::string& f : sim->frames())
-    if (f.rfind("> 0d ", 0) == 0 || f.rfind("< 1f ", 0) == 0) order.push_back(f.substr(0, 11));
-  EXPECT_EQ(order, (std::vector<std::string>{"> 0d 64 00 ", "< 1f 64 00 ", "> 0d 74 00 ", "< 1f 74 00 ",
-                                             "> 0d 84 00 ", "< 1f 84 00 "}));
+    if (f.rfind("> 0d ", 0) == 0 || f.rfind("< 1f ", 0) == 0) order.push_back(f);
+  EXPECT_EQ(order, (std::vector<std::string>{
+                       "> 0d 64 00 " + hexOf({image.begin(), image.begin() + 16}) + " cdgSrcUldMem", "< 1f 64 00 10 mdgScrMemUlded",
+                       "> 0d 74 00 " + hexOf({image.begin() + 16, image.begin() + 32}) + " cdgSrcUldMem", "< 1f 74 00 10 mdgScrMemUlded",
+                       "> 0d 84 00 " + hexOf({image.begin() + 32, image.end()}) + " cdgSrcUldMem", "< 1f 84 00 08 mdgScrMemUlded"}));
+  EXPECT_TRUE(uploadScriptImage(0, nullptr, 0));
+  pumpFor(200);
+  EXPECT_EQ(sent("0d ").size(), 3u) << "an empty image sends nothing";
   EXPECT_EQ(timesPrinted("Warning:"), 0);
 }
 
-TEST_F(SimulatorTransfer, EmptyImageSendsNothing) {
-  start();
+TEST_F(SimulatorTransfer, TheTimeOutCountsPerChunkAndASilentDeviceWarnsOnceAfterFourSeconds) {
+  TearDown();
+  start({"--baud", "300"});   // about a second for each chunk and its acknowledgement
   selectProgramScript();
-  EXPECT_TRUE(uploadScriptImage(0, nullptr, 0));
-  usleep(200000);
-  EXPECT_TRUE(chunks().empty());
-}
-
-TEST_F(SimulatorTransfer, SilentDeviceWarnsOnceAfterFourSeconds) {
-  start();
-  selectProgramScript();
+  const std::vector<uint8_t> image = imageOf(80);
+  long long t0 = harness::nowMs();
+  EXPECT_TRUE(uploadScriptImage(0, image.data(), 80));
+  EXPECT_GE(harness::nowMs() - t0, 4100);
   sim->control("silent on");
   usleep(100000);
-  std::vector<uint8_t> image = imageOf(40);
-  long long t0 = harness::nowMs();
-  EXPECT_FALSE(uploadScriptImage(0, image.data(), 40));
-  long long elapsed = harness::nowMs() - t0;
-  EXPECT_GE(elapsed, 4000);
-  EXPECT_LT(elapsed, 6000);
+  t0 = harness::nowMs();
+  EXPECT_FALSE(uploadScriptImage(0, image.data(), 80));
+  EXPECT_GE(harness::nowMs() - t0, 4000);
+  EXPECT_LT(harness::nowMs() - t0, 6000);
+  EXPECT_EQ(timesPrinted("Warning:"), 1);
   EXPECT_EQ(timesPrinted("Warning: Upload Failed - check connection and turn on Kinestim"), 1);
   usleep(300000);
-  EXPECT_EQ(chunks().size(), 1u);
+  EXPECT_EQ(sent("0d ").size(), 6u);
 }
 
 TEST_F(SimulatorTransfer, RejectionEndsTheUploadAtOnce) {
-  start();  // Idle: uploads are not allowed
-  std::vector<uint8_t> image = imageOf(40);
-  long long t0 = harness::nowMs();
+  const std::vector<uint8_t> image = imageOf(40);   // Idle: uploads are not allowed
+  const long long t0 = harness::nowMs();
   EXPECT_FALSE(uploadScriptImage(0, image.data(), 40));
   EXPECT_LT(harness::nowMs() - t0, 1500);
   ASSERT_TRUE(sim->waitForFrame("< 02 0d mdgCmdRejectedInvalidMode"));
   usleep(200000);
-  EXPECT_EQ(chunks().size(), 1u);
+  EXPECT_EQ(sent("0d ").size(), 1u);
   EXPECT_EQ(timesPrinted("Warning: Upload Failed"), 0);
 }
 
 TEST_F(SimulatorTransfer, MessagesOfOtherKindsAreDispatchedDuringTheUpload) {
+  TearDown();
   start({"--baud", "9600"});
   selectProgramScript();
   // A tilt loop reports every 25 ms while the chunks cross the 9600 baud line.
   const uint8_t tiltLoop[4] = {cdgTiltLoop, 40, 0, 1};
   sendPacket(tiltLoop, 4);
-  std::vector<uint8_t> image = imageOf(160);
+  const std::vector<uint8_t> image = imageOf(160);
   EXPECT_TRUE(uploadScriptImage(0, image.data(), 160));
-  EXPECT_EQ(chunks().size(), 10u);
-  // Nothing but the upload's own polling has read the line since the loop started, so
-  // every reading in the Received pane was dispatched while the upload waited.
-  std::string received = consoleControlText(Dialog::Main, IDC_RECEIVED_PANE);
+  EXPECT_EQ(sent("0d ").size(), 10u);
+  // Only the upload's own polling has read the line since the loop started.
+  const std::string received = consoleControlText(Dialog::Main, IDC_RECEIVED_PANE);
   size_t readings = 0;
-  for (size_t at = received.find(" mdgTilt <"); at != std::string::npos; at = received.find(" mdgTilt <", at + 1))
-    ++readings;
+  for (size_t at = received.find(" mdgTilt <"); at != std::string::npos; at = received.find(" mdgTilt <", at + 1)) ++readings;
   EXPECT_GE(readings, 3u) << received;
   EXPECT_EQ(timesPrinted("Warning:"), 0);
+}
+
+TEST_F(SimulatorTransfer, ReadBackRequestsOnlyInsideScriptMemory) {
+  sim->control("silent on");
+  for (int address : {0, 300, 2047, 2048, -1, INT_MIN}) requestScriptMemory(address);
+  pumpFor(300);
+  EXPECT_EQ(sent("0e "), (std::vector<std::string>{"0e 00 00 05 cdgScrDldMem", "0e 2c 01 05 cdgScrDldMem", "0e ff 07 05 cdgScrDldMem"}));
+  EXPECT_EQ(timesPrinted(INVALID_ADDRESS_BOX), 3);
+}
+
+TEST_F(SimulatorTransfer, ViewStopsWithOneWarningAtTheEndOfMemory) {
+  setField(IDC_SM_ADDRESS, "2040");
+  routeScriptManagerCommand(IDC_SM_VIEW);
+  ASSERT_TRUE(pumpUntil([&] { return timesPrinted(INVALID_ADDRESS_BOX) > 0; }, 5000));
+  pumpFor(200);
+  EXPECT_EQ(timesPrinted(INVALID_ADDRESS_BOX), 1);
+  EXPECT_EQ(sent("0e ").size(), 8u);
+  EXPECT_EQ(sent("0e ").back(), "0e ff 07 05 cdgScrDldMem");
+  EXPECT_EQ(field(IDC_SM_MEMORY), "");
+  EXPECT_EQ(field(IDC_SM_ADDRESS), "2040");
+}
+
+TEST_F(SimulatorTransfer, MemoryViewIgnoresStrayAndWrongAddressAnswersAndListsShortOnes) {
+  sim->control("silent on");
+  inject({mdgScrMemDld, 0x00, 0x00, 0x01, 0x01, 0x01, 0x01, 0x01});   // no batch running
+  pumpFor(150);
+  EXPECT_EQ(field(IDC_SM_MEMORY), "");
+  routeScriptManagerCommand(IDC_SM_VIEW);
+  ASSERT_TRUE(pumpUntil([&] { return sent("0e ").size() == 1; }, 2000));
+  inject({mdgScrMemDld, 0x07, 0x00, 0x02, 0x01, 0x02, 0x00, 0x00});   // another address
+  pumpFor(150);
+  EXPECT_EQ(sent("0e ").size(), 1u);
+  // Each request answered by hand with only two memory bytes.
+  std::string expected;
+  for (int k = 0; k < 20; ++k) {
+    ASSERT_TRUE(pumpUntil([&] { return sent("0e ").size() == static_cast<size_t>(k + 1); }, 2000)) << k;
+    const int address = std::stoi(sent("0e ")[static_cast<size_t>(k)].substr(3, 2), nullptr, 16) +
+                        256 * std::stoi(sent("0e ")[static_cast<size_t>(k)].substr(6, 2), nullptr, 16);
+    EXPECT_EQ(address, 5 * k);
+    inject({mdgScrMemDld, static_cast<uint8_t>(address & 0xFF), static_cast<uint8_t>(address >> 8), 0x03, 0x80});
+    char line[48];
+    std::snprintf(line, sizeof line, "%4d\tSetAllElectrodes\t128 ? ? ?\r\n", address);
+    expected += line;
+  }
+  ASSERT_TRUE(pumpUntil([&] { return field(IDC_SM_ADDRESS) != "0"; }, 2000));
+  EXPECT_EQ(field(IDC_SM_MEMORY), expected);
+  EXPECT_EQ(field(IDC_SM_ADDRESS), "100");
+}
+
+TEST_F(SimulatorTransfer, AnswersAfterCloseShowNothing) {
+  sim->control("silent on");
+  routeScriptManagerCommand(IDC_SM_VIEW);
+  ASSERT_TRUE(pumpUntil([&] { return sent("0e ").size() == 1; }, 2000));
+  closeScriptManager();
+  consoleCloseDialog(Dialog::ScriptManager);
+  inject({mdgScrMemDld, 0x00, 0x00, 0x01, 0x01, 0x01, 0x01, 0x01});
+  pumpFor(200);
+  EXPECT_EQ(sent("0e ").size(), 1u);
+  consoleOpenDialog(Dialog::ScriptManager);
+  initScriptManager();
+  EXPECT_EQ(field(IDC_SM_MEMORY), "");
+}
+
+TEST_F(SimulatorTransfer, UploadReadsTheAddressFieldAsANumber) {
+  selectProgramScript();
+  for (const char* address : {"0x10", "010", "0", "2044"}) {
+    setField(IDC_SM_ADDRESS, address);
+    input.clear();
+    input.str(file("a.ks", "Delay 40 Stop\r\n"));
+    EXPECT_TRUE(routeScriptManagerCommand(IDC_SM_UPLOAD));
+    EXPECT_EQ(field(IDC_SM_COMPILER_OUTPUT), "Build Successful\r\n\r\nUpload Successful") << address;
+  }
+  EXPECT_EQ(sent("0d "), (std::vector<std::string>{"0d 10 00 04 28 00 00 cdgSrcUldMem", "0d 08 00 04 28 00 00 cdgSrcUldMem",
+                                                  "0d 00 00 04 28 00 00 cdgSrcUldMem", "0d fc 07 04 28 00 00 cdgSrcUldMem"}));
+}
+
+// Refusals before anything is sent: the compiler output pane, and whether a file was asked for.
+TEST_F(SimulatorTransfer, RefusedUploadsSendNothing) {
+  const struct { int button; const char* address; const char* timestep; std::string input; const char* pane; int opens; } cases[] = {
+    {IDC_SM_APPEND, "2048", "25", "", "", 0}, {IDC_SM_APPEND, "-1", "25", "", "", 0},
+    {IDC_SM_UPLOAD, "2048", "25", file("a.ks", "Stop"), "Invalid address, must be between 0 and 2047", 0},
+    {IDC_SM_UPLOAD_SAMPLES, "abc", "25", file("s.txt", "0 0 0 0"), "Invalid address, must be between 0 and 2047", 0},
+    {IDC_SM_UPLOAD, "", "25", file("a.ks", "Stop"), "Invalid address, must be between 0 and 2047", 0},
+    {IDC_SM_UPLOAD, "0", "25", "\n", "Failed to read source file", 1},
+    {IDC_SM_UPLOAD, "0", "25", file("bad.ks", "Stop\r\nWait 5\r\n"), "Syntax Error: Invalid command Wait", 1},
+    {IDC_SM_UPLOAD, "0", "25", dir.file("missing.ks") + "\n\n", "Failed to read source file", 2},
+    {IDC_SM_UPLOAD_SAMPLES, "0", "abc", file("s.txt", "0 0 0 0"), "Invalid timestep", 0},
+    {IDC_SM_UPLOAD_SAMPLES, "0", "-5", file("s.txt", "0 0 0 0"), "Invalid timestep", 0},
+    {IDC_SM_UPLOAD_SAMPLES, "0", "1638425", file("s.txt", "0 0 0 0"), "Invalid timestep", 0},
+    {IDC_SM_UPLOAD_SAMPLES, "0", "25", "\n", "Failed to read sample file", 1},
+    {IDC_SM_UPLOAD_SAMPLES, "0", "25", file("s2.txt", "0 0 0 0\n0 0"), "Sample file has an incomplete last row: 2 of 4 values (row 2)", 1},
+    {IDC_SM_UPLOAD_SAMPLES, "0", "25", file("s3.txt", "0 0 0 2.56"), "Sample must be between -2.56 and 2.54: 2.56", 1}};
+  for (const auto& c : cases) {
+    setField(IDC_SM_ADDRESS, c.address);
+    setField(IDC_SM_TIMESTEP, c.timestep);
+    setField(IDC_SM_COMPILER_OUTPUT, "");
+    output.str("");
+    input.clear();
+    input.str(c.input);
+    routeScriptManagerCommand(c.button);
+    pumpFor(50);
+    EXPECT_EQ(field(IDC_SM_COMPILER_OUTPUT), c.pane) << c.address << " " << c.timestep << " " << c.input;
+    EXPECT_EQ(timesPrinted("Open: "), c.opens) << c.pane;
+    EXPECT_EQ(timesPrinted(INVALID_ADDRESS_BOX), c.button == IDC_SM_APPEND ? 1 : 0) << c.address;
+  }
+  pumpFor(100);
+  EXPECT_TRUE(sent("0d ").empty());
+  EXPECT_TRUE(sent("0e ").empty());
 }
 
 }  // namespace
