@@ -14,7 +14,12 @@ SECONDS_RUN="${KINESTIM_BENCH_SECONDS:-60}"
 FRAMES="${KINESTIM_BENCH_FRAMES:-1000}"
 OUTPUT="${KINESTIM_BENCH_OUTPUT:-docs/performance.md}"
 NOTES="bench/performance-notes.md"
-COMMAND="${KINESTIM_BENCH_COMMAND:-make bench}"
+# How this run was started, for the report.
+COMMAND="bash scripts/bench.sh"
+[ -n "${MAKELEVEL:-}" ] && COMMAND="make bench"
+for var in KINESTIM_BENCH_BUILD KINESTIM_BENCH_SECONDS KINESTIM_BENCH_FRAMES KINESTIM_BENCH_OUTPUT; do
+  [ -n "${!var:-}" ] && COMMAND="$var=${!var} $COMMAND"
+done
 
 if [ ! -f "$BUILD/build.ninja" ] && [ ! -f "$BUILD/Makefile" ]; then
   if [ "$BUILD" = build/native-release ]; then

@@ -707,6 +707,8 @@ int simTakeOutput(int64_t nowUs, uint8_t* out, int capacity) {
   return taken;
 }
 
+int64_t simNextOutputUs() { return device.out.empty() ? SIM_NEVER : device.out.front().releaseUs; }
+
 bool simTakeFrameEvent(SimFrameEvent& event) {
   if (device.events.empty()) return false;
   event = device.events.front();

@@ -101,6 +101,9 @@ void simAdvance(int64_t nowUs);
 int64_t simNextDueUs();
 // Takes up to capacity bytes that are ready to go on the line at nowUs.
 int simTakeOutput(int64_t nowUs, uint8_t* out, int capacity);
+// When the oldest output not yet taken was ready to go on the line, SIM_NEVER when none is
+// waiting: the moment a real device would have started sending it.
+int64_t simNextOutputUs();
 // Takes the oldest transcript event; false when there is none.
 bool simTakeFrameEvent(SimFrameEvent& event);
 

@@ -4,6 +4,7 @@
 #include "sim/device.h"
 #include "sim/wire.h"
 #include "protocol/catalogue.h"
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -368,11 +369,18 @@ void deliverReceived(int64_t now) {
 void pullOutput(int64_t now) {
   uint8_t buffer[512];
   for (;;) {
-    const int n = simTakeOutput(now, buffer, sizeof buffer);
+    // Paced from the moment the device had the bytes ready rather than from when this loop
+    // woke up to take them, so that the usual wake-up delay does not make the line slower
+    // than its baud rate. A wake-up later than one byte time is not caught up: the bytes
+    // then start at once, and the line never runs faster than its baud rate either.
+    const int64_t ready = simNextOutputUs();
+    if (ready > now) return;
+    const int n = simTakeOutput(ready, buffer, sizeof buffer);
     if (n <= 0) return;
     if (!host.connected) continue;   // nobody on the line: the bytes are lost
+    const double start = std::max(static_cast<double>(ready), static_cast<double>(now) - host.byteUs);
     for (int i = 0; i < n; ++i) {
-      double t = static_cast<double>(now);
+      double t = start;
       if (t < host.lastTxUs) t = host.lastTxUs;
       t += host.byteUs;
       host.lastTxUs = t;
