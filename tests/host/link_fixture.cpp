@@ -11,10 +11,7 @@
 Bytes frame(const Bytes& payload) {
   Bytes f = {0xAA, static_cast<uint8_t>(payload.size())};
   unsigned sum = 0;
-  for (uint8_t b : payload) {
-    f.push_back(b);
-    sum += b;
-  }
+  for (uint8_t b : payload) f.push_back(b), sum += b;
   f.push_back(static_cast<uint8_t>(sum & 0xff));
   f.push_back(0x55);
   return f;
@@ -41,32 +38,26 @@ void LinkTest::SetUp() {
 void LinkTest::TearDown() {
   HostTest::TearDown();
   closeSerialPort();
-  if (slave_ >= 0) close(slave_);
-  if (master_ >= 0) close(master_);
+  close(slave_);
+  close(master_);
 }
 
-void LinkTest::deviceSends(const Bytes& payload) { deviceSendsRaw(frame(payload)); }
-
 void LinkTest::deviceSendsRaw(const Bytes& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
+  for (size_t done = 0; done < bytes.size();) {
     ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
     ASSERT_GT(n, 0);
     done += static_cast<size_t>(n);
   }
-  // Let the bytes cross the line discipline before the host looks for them.
-  usleep(2000);
+  usleep(2000);  // let the bytes cross the line discipline before the host looks for them
 }
 
-Bytes LinkTest::hostSent(int quietMs) {
+std::string LinkTest::hostSent(int quietMs) {
   Bytes got;
-  for (;;) {
-    pollfd wanted{master_, POLLIN, 0};
-    if (poll(&wanted, 1, quietMs) <= 0 || !(wanted.revents & POLLIN)) break;
-    uint8_t buffer[512];
+  uint8_t buffer[512];
+  for (pollfd wanted{master_, POLLIN, 0}; poll(&wanted, 1, quietMs) > 0 && (wanted.revents & POLLIN);) {
     ssize_t n = read(master_, buffer, sizeof buffer);
     if (n <= 0) break;
     got.insert(got.end(), buffer, buffer + n);
   }
-  return got;
+  return hex(got);
 }

@@ -3,25 +3,20 @@
 #pragma once
 #include "host_fixture.h"
 #include <cstdint>
-#include <string>
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
 
-// SOT, length, payload, checksum, EOT.
-Bytes frame(const Bytes& payload);
+Bytes frame(const Bytes& payload);  // SOT, length, payload, checksum, EOT
 std::string hex(const Bytes& bytes);
 
 class LinkTest : public HostTest {
  protected:
   void SetUp() override;
   void TearDown() override;
-  // The device sends one framed message (or raw bytes).
-  void deviceSends(const Bytes& payload);
+  void deviceSends(const Bytes& payload) { deviceSendsRaw(frame(payload)); }
   void deviceSendsRaw(const Bytes& bytes);
-  // Everything the host has written to the line, read until the line stays quiet.
-  Bytes hostSent(int quietMs = 30);
-
-  int master_ = -1;
-  int slave_ = -1;
+  // Everything the host has written to the line, as hex, read until the line stays quiet.
+  std::string hostSent(int quietMs = 30);
+  int master_ = -1, slave_ = -1;
 };
