@@ -26,13 +26,12 @@ TEST(ReadmeExample, TheReadmeShowsTheExampleFile) {
 
 TEST(ReadmeExample, CompilesAndListsBackAsItsInstructions) {
   TempDir dir;
-  Process compile;
-  ASSERT_TRUE(compile.startOnPipes({harness::binary("kinestim-script"), "compile", EXAMPLE, "-o", dir.file("image")}));
-  ASSERT_EQ(compile.waitExit(), 0);
-  Process list;
-  ASSERT_TRUE(list.startOnPipes({harness::binary("kinestim-script"), "list", dir.file("image")}));
-  ASSERT_EQ(list.waitExit(), 0);
-  EXPECT_EQ(list.output(),
+  std::string tool = harness::binary("kinestim-script");
+  std::string compile = tool + " compile '" + EXAMPLE + "' -o " + dir.file("image") + " 2>/dev/null";
+  ASSERT_EQ(std::system(compile.c_str()), 0);
+  std::string list = tool + " list " + dir.file("image") + " >" + dir.file("listing") + " 2>/dev/null";
+  ASSERT_EQ(std::system(list.c_str()), 0);
+  EXPECT_EQ(harness::readFile(dir.file("listing")),
             "   0\tSetAllElectrodes\t128 128 128 128\r\n"
             "   5\tSetElectrode\t1 178\r\n"
             "   8\tDelay\t\t3\r\n"
