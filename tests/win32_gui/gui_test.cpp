@@ -134,6 +134,16 @@ TEST_F(Gui, PortNumberComesFromTheLeadingDecimalInteger) {
   EXPECT_EQ(parsePortNumber(nullptr), 1);
 }
 
+TEST_F(Gui, AMissingMainTemplateIsReportedAsAFailure) {
+  // A module without the program's resources: no dialog, and WinMain then ends the program
+  // with a fatal error instead of running a loop with no window.
+  setAppInstance(GetModuleHandleA("kernel32.dll"));
+  HWND before = mainWindow();
+  EXPECT_FALSE(createMainDialog());
+  setAppInstance(GetModuleHandleA(nullptr));
+  EXPECT_EQ(mainWindow(), before);
+}
+
 TEST_F(Gui, CollapsesOnTheFirstLoopPassAndTogglesBack) {
   EXPECT_EQ(initial.collapsedWidth, initial.measuredCollapsedWidth);
   EXPECT_EQ(expandedWindowWidth(), initial.expandedWidth);
@@ -201,11 +211,16 @@ TEST_F(Gui, TheSentPaneEchoesWhatTheCommandBoxSends) {
   for (const char* text : {"31", "5000", "-1", "", "abc"}) typeCommand(text);
   pumpFor(300);
   EXPECT_TRUE(sentSince(nothing).empty());
-  // Clear empties both panes.
+  // Clear empties both panes, and so does 71 (the Window menu's Clear Sent/Rec'd Windows).
   SendDlgItemMessageA(mainWindow(), IDC_CLEAR, BM_CLICK, 0, 0);
   pumpFor(50);
   EXPECT_EQ(mainText(IDC_SENT_PANE), "");
   EXPECT_EQ(mainText(IDC_RECEIVED_PANE), "");
+  typeCommand("0x08");
+  ASSERT_TRUE(pumpUntil([] { return !mainText(IDC_RECEIVED_PANE).empty(); }, 10000));
+  typeCommand("71");
+  ASSERT_TRUE(pumpUntil([] { return mainText(IDC_SENT_PANE).empty() &&
+                                    mainText(IDC_RECEIVED_PANE).empty(); }, 10000));
 }
 
 TEST_F(Gui, LocalControlClickTogglesTheMarkAtOnceAndSends) {

@@ -60,7 +60,7 @@ inner() {
   # mode and opens the Script Manager.
   xdotool key ctrl+i
   wait_transcript '> 03 cdgDeselectModeDirect' 15 || fail "Ctrl+I sent no cdgDeselectModeDirect"
-  wait_transcript '< 0b mdgEnteredModeIdle' 15 || fail "the device did not return to Idle"
+  wait_transcript '< 16 mdgModeDirectDeselected' 15 || fail "the device did not leave Direct mode"
   sleep 1
   xdotool key alt+m
   wait_transcript '> 04 cdgSelectModePgmScr' 15 || fail "Alt+M sent no cdgSelectModePgmScr"

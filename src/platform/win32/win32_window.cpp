@@ -6,12 +6,18 @@
 #include "resource.h"
 #include <commctrl.h>
 #include <commdlg.h>
+#include <cstddef>
 #include <cstring>
 
 namespace {
 
 // Both common file dialogs use a 300-character name buffer.
 constexpr int FILE_NAME_CHARS = 300;
+
+#ifndef _WIN64
+static_assert(offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR) == 76,
+              "the short (76-byte) form of the file dialog settings");
+#endif
 
 struct Win32WindowState {
   HINSTANCE instance = nullptr;
