@@ -37,15 +37,17 @@ find_sim() {
 
 # make_prefix DIR LOADER: a fresh prefix in which Wine draws its own captions and menus.
 make_prefix() {
-  local dir="$1" loader="$2" src
-  export WINEPREFIX="$dir" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  local dir="$1" loader="$2" src arch=win32
+  [ "$loader" = /usr/lib/wine/wine ] || arch=win64
+  mkdir -p "$dir"
+  export WINEPREFIX="$(cd "$dir" && pwd)" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   src="${KINESTIM_SOURCE_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
-  if [ "$loader" = /usr/lib/wine/wine ] && [ -x "$src/scripts/wine-prefix.sh" ]; then
-    "$src/scripts/wine-prefix.sh" "$dir" >/dev/null 2>&1 || return 1
+  if [ -x "$src/scripts/wine-prefix.sh" ]; then
+    "$src/scripts/wine-prefix.sh" "$dir" "$arch" >/dev/null 2>&1 || return 1
   else
     timeout 180 "$loader" wineboot -i >/dev/null 2>&1 || return 1
+    "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
   fi
-  "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
   wineserver -w
 }
 
