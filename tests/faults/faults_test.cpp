@@ -126,9 +126,9 @@ struct Damage {
   bool warning;                       // a Warning box that must be dismissed
 };
 
-class DamagedFrame : public Faults, public ::testing::WithParamInterface<Damage> {};
+class FaultsDamagedFrame : public Faults, public ::testing::WithParamInterface<Damage> {};
 
-TEST_P(DamagedFrame, IsDroppedWithItsReportAndTheNextFrameIsHandled) {
+TEST_P(FaultsDamagedFrame, IsDroppedWithItsReportAndTheNextFrameIsHandled) {
   const Damage& d = GetParam();
   askMode();
   sim->control(std::string("corrupt-next ") + d.kind);
@@ -148,7 +148,7 @@ TEST_P(DamagedFrame, IsDroppedWithItsReportAndTheNextFrameIsHandled) {
 
 // mdgMode in Idle is the frame aa 02 1b 02 1d 55.
 INSTANTIATE_TEST_SUITE_P(
-    Kinds, DamagedFrame,
+    Faults, FaultsDamagedFrame,
     ::testing::Values(
         Damage{"checksum", {"Warning: Packet tossed for invalid checksum\r\n"}, true},
         Damage{"eot", {"Warning: Packet tossed for invalid EOT character\r\n"}, true},
@@ -231,12 +231,12 @@ TEST_F(Faults, DeviceSilentDuringAnUploadGivesOneWarningAndNoFurtherChunk) {
   ASSERT_TRUE(console.expect("received: 1b mdgMode <04>\r\n")) << console.rest();
 }
 
-class VanishingDevice : public Faults {
+class FaultsVanishingDevice : public Faults {
  protected:
   void SetUp() override { startBoth({"--link", dir.file("kinestim")}); }
 };
 
-TEST_F(VanishingDevice, HostWarnsAndReopensWhenTheDeviceComesBackOnTheSamePath) {
+TEST_F(FaultsVanishingDevice, HostWarnsAndReopensWhenTheDeviceComesBackOnTheSamePath) {
   console.sendLine(":quit");
   console.waitExit();
   // The host opens the device through the link the simulator keeps up to date.
