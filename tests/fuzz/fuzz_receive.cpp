@@ -1,6 +1,6 @@
 // Fuzz target: arbitrary bytes from the device through the receive pump, the framing checks
-// and the dispatcher into the console window, with the logs, a read-back batch and a
-// calibration run optionally in progress.
+// and the dispatcher into the console window, with the logs, a read-back batch, a calibration
+// run or a script upload (whose wait loop pumps the messages itself) optionally in progress.
 #include "fake_link.h"
 
 #include "logging/data_log.h"
@@ -10,6 +10,7 @@
 #include "protocol/dispatcher.h"
 #include "resource.h"
 #include "script/memory_view.h"
+#include "script/transfer.h"
 #include "tilt/tilt.h"
 
 #include <cstdlib>
@@ -21,6 +22,7 @@ namespace {
 constexpr uint8_t WITH_SCRIPT_MANAGER = 0x01;
 constexpr uint8_t WITH_LOGS = 0x02;
 constexpr uint8_t WITH_CALIBRATION = 0x04;
+constexpr uint8_t WITH_UPLOAD = 0x08;
 
 void check(bool condition) {
   if (!condition) abort();
@@ -42,11 +44,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (flags & WITH_SCRIPT_MANAGER) {
     consoleOpenDialog(Dialog::ScriptManager);
-    beginReadBack(static_cast<int>((flags >> 3) * 64));
+    beginReadBack(static_cast<int>((flags >> 4) * 128));
   }
   if (flags & WITH_CALIBRATION) beginCalibrationRun();
 
   fakeLinkServe(data + 1, size - 1);
+  if (flags & WITH_UPLOAD) {
+    // Three chunks; the answers (or the silence that times the upload out) come from the
+    // input, and every other message is dispatched by the upload's own wait.
+    uint8_t image[40];
+    for (int i = 0; i < 40; ++i) image[i] = static_cast<uint8_t>(i % 9);
+    uploadScriptImage((flags >> 4) * 128, image, sizeof image);
+    check(isMessageBoxShowing() == 0);
+  }
   // Every tick consumes at least one byte until the line is drained; one more tick finds
   // nothing and must end at once.
   while (!fakeLinkDrained()) ReceiveTimerProc();
