@@ -261,6 +261,28 @@ TEST_F(FaultsVanishingDevice, HostWarnsAndReopensWhenTheDeviceComesBackOnTheSame
   EXPECT_EQ(console.output().find("Fatal Error!"), std::string::npos);
 }
 
+TEST_F(Faults, LogsOnAFullDiskLoseTheirLinesButNothingElse) {
+  // Every write to /dev/full fails with "no space left on device".
+  for (const char* start : {":log", ":data-log"}) {
+    console.sendLine(start);
+    ASSERT_TRUE(console.expect("Save as: "));
+    console.sendLine("/dev/full");
+    ASSERT_TRUE(console.expect("Replace /dev/full? [y/n] "));
+    console.sendLine("y");
+  }
+  console.sendLine(":show");
+  ASSERT_TRUE(console.expect("traffic log: on\r\ndata log: on\r\n")) << console.rest();
+  console.sendLine(":read-tilt");
+  ASSERT_TRUE(console.expect("tilt y: ")) << console.rest();
+  askMode();
+  console.sendLine(":stop-data-log");
+  console.sendLine(":stop-log");
+  console.sendLine(":show");
+  ASSERT_TRUE(console.expect("traffic log: off\r\n")) << console.rest();
+  EXPECT_EQ(occurrences(console.output(), "Warning: "), 0) << console.output();
+  expectEveryFrameDispatched();
+}
+
 TEST_F(Faults, HostKilledDuringATiltLoopLeavesOnlyWholeLinesInBothLogs) {
   std::string traffic = dir.file("traffic.log"), data = dir.file("data.log");
   console.sendLine(":log");
