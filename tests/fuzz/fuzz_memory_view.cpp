@@ -36,7 +36,7 @@ struct Reader {
 // unless the operation asks for an arbitrary code), framed as receivePacket leaves it.
 void deliver(Reader& in, bool anyCode, bool throughDispatcher) {
   const int length = in.next();
-  uint8_t* frame = static_cast<uint8_t*>(malloc(static_cast<size_t>(length) + 4));
+  uint8_t* frame = static_cast<uint8_t*>(calloc(static_cast<size_t>(length) + 4, 1));
   frame[0] = SOT;
   frame[1] = static_cast<uint8_t>(length);
   for (int k = 0; k < length; ++k) frame[2 + k] = in.next();

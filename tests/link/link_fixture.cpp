@@ -60,10 +60,15 @@ std::string hex(const Bytes& bytes) {
 }
 
 Bytes frameOf(const Bytes& payload) {
-  Bytes frame{0xAA, static_cast<uint8_t>(payload.size())};
+  Bytes frame;
+  frame.reserve(payload.size() + 4);
+  frame.push_back(0xAA);
+  frame.push_back(static_cast<uint8_t>(payload.size()));
   unsigned sum = 0;
-  for (uint8_t b : payload) sum += b;
-  frame.insert(frame.end(), payload.begin(), payload.end());
+  for (uint8_t b : payload) {
+    sum += b;
+    frame.push_back(b);
+  }
   frame.push_back(static_cast<uint8_t>(sum % 256));
   frame.push_back(0x55);
   return frame;
