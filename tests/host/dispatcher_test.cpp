@@ -86,82 +86,56 @@ void enterBaseline(int which) {
 
 struct MessageRow {
   uint8_t code;
-  const char* name;
   Bytes params;
   std::string effects;
-  Bytes reply;          // the command the host answers with, if any
-  const char* warning;  // the Warning box's first line, if any
+  Bytes reply = {};                // the command the host answers with, if any
+  const char* warning = nullptr;  // the Warning box's first line, if any
 };
 
-std::ostream& operator<<(std::ostream& os, const MessageRow& r) { return os << r.name; }
+std::ostream& operator<<(std::ostream& os, const MessageRow& r) { return os << messageName(r.code); }
 
 const Bytes VAR = {0x01, 0x02};
 const Bytes TILT_EDGES = {0x00, 0x00, 0xbc, 0x01, 0xe8, 0x03, 0xa4, 0x05};  // 0 444 1000 1444
 
+// One row per catalogue code; codes without a row here only clear the status bar.
 std::vector<MessageRow> messageRows() {
   const std::string idle = "mode-label=Mode;mode=Idle;status=Kinestim is Idle;script=Stopped;local-mark=on;run=&Run;" +
                            four("slider", {4, "127"}) + four("caption", {"1 (-0.02)", "2 (-0.02)", "3 (-0.02)", "4 (-0.02)"}) +
                            CODES_127 + "run-enabled=on;manager-enabled=on;local-enabled=on;" + tilt(true) + electrodes(false);
-  return {
-      {0x00, "mdgCmdAccepted", VAR, "", {}, nullptr},
-      {0x01, "mdgExpectedSOC", VAR, CLEARS, {}, nullptr},
-      {0x02, "mdgCmdRejectedInvalidMode", VAR, CLEARS, {}, "Command Rejected - Not allowed in this mode"},
-      {0x03, "mdgCmdRejectedLengthBad", VAR, CLEARS, {}, nullptr},
-      {0x04, "mdgCmdRejectedInvalidCdg", VAR, CLEARS, {}, nullptr},
-      {0x05, "mdgCmdRejectedLengthToCdgBad", VAR, CLEARS, {}, nullptr},
-      {0x06, "mdgCmdRejectedEOCNotPresent", VAR, CLEARS, {}, nullptr},
-      {0x07, "mdgCmdRejectedChecksum", VAR, CLEARS, {}, nullptr},
-      {0x08, "mdgRxCmdTimeout", {}, CLEARS, {}, nullptr},
-      {0x09, "mdgResync", {}, CLEARS, {}, nullptr},
-      {0x0a, "mdgExitedModeInit", {}, "status=Kinestim Initialized;local-mark=on;", {}, nullptr},
-      {0x0b, "mdgEnteredModeIdle", {}, idle, {}, nullptr},
-      {0x0c, "mdgExitedModeIdle", {}, CLEARS + "local-enabled=off;", {}, nullptr},
-      {0x0d, "mdgEnteredModeDirect", {}, CLEARS + electrodes(true) + "mode-label=Mode;mode=Direct;", {0x0b}, nullptr},
-      {0x0e, "mdgExitedModeDirect", {}, CLEARS + electrodes(false) + CODES_127, {}, nullptr},
-      {0x0f, "mdgEnteredModePgmScr", {}, CLEARS + "mode-label=Mode;mode=Program Script;", {}, nullptr},
-      {0x10, "mdgExitedModePgmScr", {}, CLEARS, {}, nullptr},
-      {0x11, "mdgEnteredModeRunScr", {}, CLEARS + "mode-label=Mode;mode=Run Scr;local-enabled=on;" + tilt(false), {}, nullptr},
-      {0x12, "mdgExitedModeRunScr", {}, CLEARS + "local-enabled=off;" + tilt(true) + CODES_127, {}, nullptr},
-      {0x13, "mdgEnteredModeFault", {}, CLEARS, {}, nullptr},
-      {0x14, "mdgExitedModeFault", {}, CLEARS + tilt(true), {}, nullptr},
-      {0x15, "mdgModeDirectSelected", {}, CLEARS, {}, nullptr},
-      {0x16, "mdgModeDirectDeselected", {}, CLEARS, {}, nullptr},
-      {0x17, "mdgModePgmScrSelected", {}, CLEARS, {}, nullptr},
-      {0x18, "mdgModePgmScrDeselected", {}, CLEARS, {}, nullptr},
-      {0x19, "mdgModeRunScrSelected", {}, CLEARS, {}, nullptr},
-      {0x1a, "mdgModeRunScrDeselected", {}, CLEARS, {}, nullptr},
-      {0x1b, "mdgMode", {0x04}, "mode-label=Mode;mode=Program Script;status=Mode: Program Script;", {}, nullptr},
-      {0x1c, "mdgAllElectrodesDld", {0x80, 0x90, 0xa0, 0xb0},
-       CLEARS + four("slider", {"128", "144", "160", "176"}) + four("code", {"128", "144", "160", "176"}) +
-           four("caption", {"1 (+0.00)", "2 (+0.32)", "3 (+0.64)", "4 (+0.96)"}), {}, nullptr},
-      {0x1d, "mdgCmdRejectedElectrodeRange", VAR, CLEARS, {}, nullptr},
-      {0x1e, "mdgScrMemCleared", {}, CLEARS, {}, nullptr},
-      {0x1f, "mdgScrMemUlded", {0x01, 0x02, 0x03}, CLEARS, {}, nullptr},
-      {0x20, "mdgCmdRejectedUldMemAddrRange", VAR, CLEARS, {}, nullptr},
-      {0x21, "mdgScrMemDld", {0x00, 0x00, 0x01, 0x02}, CLEARS, {}, nullptr},
-      {0x22, "mdgCmdRejectedDldMemAddrRange", VAR, CLEARS, {}, nullptr},
-      {0x23, "mdgScrArmed", {0x05, 0x00}, "script=Armed at 0x005;status=Armed at 0x005;", {}, nullptr},
-      {0x24, "mdgCmdRejectedScrArmAddr", VAR, CLEARS, {}, nullptr},
-      {0x25, "mdgScrDisarmed", {}, CLEARS, {}, nullptr},
-      {0x26, "mdgScrStarted", {0x23, 0x01}, "run=St&op;script=Running at 0x123;status=Running at 0x123;", {}, nullptr},
-      {0x27, "mdgCmdRejectedScrRunAddr", VAR, CLEARS, {}, nullptr},
-      {0x28, "mdgCmdRejectedScrRunNotArmed", VAR, CLEARS, {}, nullptr},
-      {0x29, "mdgScrStopped", {0x00, 0x00}, "run=&Run;script=Stopped;status=Script terminated;" + CODES_127, {0x07}, nullptr},
-      {0x2a, "mdgScrTrace", {0x01, 0x02, 0x03, 0x04}, CLEARS, {}, nullptr},
-      {0x2b, "mdgLclCtrlDisabled", {}, "local-mark=off;status=Local Control Disabled;", {}, nullptr},
-      {0x2c, "mdgLclCtrlEnabled", {}, "local-mark=on;status=Local Control Enabled;", {}, nullptr},
-      {0x2d, "mdgFault", {0x08},
-       "mode-label=Fault;mode=WatchdogTimer;status=*** Fault: WatchdogTimer ***;local-enabled=off;" + tilt(false) +
-           electrodes(false), {}, FAULT_WARNING},
-      {0x2e, "mdgFaultStatusCleared", {}, CLEARS, {}, nullptr},
-      {0x2f, "mdgRAMDld", VAR, CLEARS, {}, nullptr},
-      {0x30, "mdgCmdRejectedDldRAMAddrRange", VAR, CLEARS, {}, nullptr},
-      {0x31, "mdgLclCmdRejectedLclCtrlDisabled", VAR, CLEARS, {}, nullptr},
-      {0x32, "mdgTilt", TILT_EDGES, "status=New period detected - recalibrate;tilt-x=0.0000;tilt-y=0.0000;", {}, nullptr},
-      {0x33, "mdgCalibrate", TILT_EDGES,
-       "status=Entered new calibration point ;calibration-next-slot=1;slot0-weight=1;", {}, nullptr},
-      {0x34, "mdgRxRateTooFast", {}, CLEARS, {}, "Overrun Error - You are transmitting to quickly"},
-  };
+  const MessageRow acting[] = {
+      {0x00, VAR, ""},
+      {0x02, VAR, CLEARS, {}, "Command Rejected - Not allowed in this mode"},
+      {0x0a, {}, "status=Kinestim Initialized;local-mark=on;"},
+      {0x0b, {}, idle},
+      {0x0c, {}, CLEARS + "local-enabled=off;"},
+      {0x0d, {}, CLEARS + electrodes(true) + "mode-label=Mode;mode=Direct;", {0x0b}},
+      {0x0e, {}, CLEARS + electrodes(false) + CODES_127},
+      {0x0f, {}, CLEARS + "mode-label=Mode;mode=Program Script;"},
+      {0x11, {}, CLEARS + "mode-label=Mode;mode=Run Scr;local-enabled=on;" + tilt(false)},
+      {0x12, {}, CLEARS + "local-enabled=off;" + tilt(true) + CODES_127},
+      {0x14, {}, CLEARS + tilt(true)},
+      {0x1b, {0x04}, "mode-label=Mode;mode=Program Script;status=Mode: Program Script;"},
+      {0x1c, {0x80, 0x90, 0xa0, 0xb0}, CLEARS + four("slider", {"128", "144", "160", "176"}) +
+           four("code", {"128", "144", "160", "176"}) + four("caption", {"1 (+0.00)", "2 (+0.32)", "3 (+0.64)", "4 (+0.96)"})},
+      {0x23, {0x05, 0x00}, "script=Armed at 0x005;status=Armed at 0x005;"},
+      {0x26, {0x23, 0x01}, "run=St&op;script=Running at 0x123;status=Running at 0x123;"},
+      {0x29, {0x00, 0x00}, "run=&Run;script=Stopped;status=Script terminated;" + CODES_127, {0x07}},
+      {0x2b, {}, "local-mark=off;status=Local Control Disabled;"},
+      {0x2c, {}, "local-mark=on;status=Local Control Enabled;"},
+      {0x2d, {0x08}, "mode-label=Fault;mode=WatchdogTimer;status=*** Fault: WatchdogTimer ***;local-enabled=off;" +
+           tilt(false) + electrodes(false), {}, FAULT_WARNING},
+      {0x32, TILT_EDGES, "status=New period detected - recalibrate;tilt-x=0.0000;tilt-y=0.0000;"},
+      {0x33, TILT_EDGES, "status=Entered new calibration point ;calibration-next-slot=1;slot0-weight=1;"},
+      {0x34, {}, CLEARS, {}, "Overrun Error - You are transmitting to quickly"}};
+  std::vector<MessageRow> rows;
+  for (int c = 0; c < MESSAGE_COUNT; ++c) {
+    const int length = messageLength(static_cast<uint8_t>(c));
+    Bytes params = VAR;
+    if (length != VARIABLE_LENGTH) for (params.clear(); static_cast<int>(params.size()) < length - 1;) params.push_back(static_cast<uint8_t>(params.size() + 1));
+    rows.push_back({static_cast<uint8_t>(c), params, CLEARS});
+  }
+  for (const MessageRow& r : acting) rows[r.code] = r;
+  return rows;
 }
 
 std::string traceLine(uint8_t code, const char* name, const Bytes& params) {
@@ -193,7 +167,7 @@ TEST_P(MessageTableTest, RowActsExactlyAsTheTableSays) {
 
   ASSERT_EQ(pumpOneMessage(), row.code);
   // The trace line is on top of the Received pane, under the empty line of an answer's echo.
-  const std::string trace = traceLine(row.code, row.name, row.params) + "\r\n";
+  const std::string trace = traceLine(row.code, messageName(row.code), row.params) + "\r\n";
   EXPECT_EQ(text(IDC_RECEIVED_PANE), row.reply.empty() ? trace : "\r\n" + trace);
   EXPECT_EQ(snapshot(), expected);
   EXPECT_EQ(hostSent(), row.reply.empty() ? "" : hex(frame(row.reply)));
@@ -206,20 +180,9 @@ TEST_P(MessageTableTest, RowActsExactlyAsTheTableSays) {
 INSTANTIATE_TEST_SUITE_P(AllCodes, MessageTableTest,
                          ::testing::Combine(::testing::ValuesIn(messageRows()), ::testing::Values(0, 1)),
                          [](const auto& info) {
-                           return std::string(std::get<0>(info.param).name) + "_baseline" +
+                           return std::string(messageName(std::get<0>(info.param).code)) + "_baseline" +
                                   std::to_string(std::get<1>(info.param));
                          });
-
-TEST(MessageTableCoverage, EveryCatalogueCodeHasARow) {
-  std::vector<MessageRow> rows = messageRows();
-  ASSERT_EQ(rows.size(), static_cast<size_t>(MESSAGE_COUNT));
-  for (int c = 0; c < MESSAGE_COUNT; ++c) {
-    EXPECT_EQ(rows[c].code, c);
-    EXPECT_STREQ(rows[c].name, messageName(static_cast<uint8_t>(c)));
-    int length = messageLength(static_cast<uint8_t>(c));
-    if (length != VARIABLE_LENGTH) { EXPECT_EQ(static_cast<int>(rows[c].params.size()) + 1, length) << rows[c].name; }
-  }
-}
 
 using DispatcherTest = LinkTest;
 

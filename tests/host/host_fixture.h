@@ -3,9 +3,15 @@
 #pragma once
 #include "platform/console/console_window.h"
 #include "resource.h"
+#include <cstdint>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+Bytes frame(const Bytes& payload);  // SOT, length, payload, checksum, EOT
+std::string hex(const Bytes& bytes);
 
 class HostTest : public ::testing::Test {
  protected:

@@ -8,25 +8,6 @@
 #include <pty.h>
 #include <unistd.h>
 
-Bytes frame(const Bytes& payload) {
-  Bytes f = {0xAA, static_cast<uint8_t>(payload.size())};
-  unsigned sum = 0;
-  for (uint8_t b : payload) f.push_back(b), sum += b;
-  f.push_back(static_cast<uint8_t>(sum & 0xff));
-  f.push_back(0x55);
-  return f;
-}
-
-std::string hex(const Bytes& bytes) {
-  std::string text;
-  char item[4];
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    std::snprintf(item, sizeof item, i == 0 ? "%.2x" : " %.2x", bytes[i]);
-    text += item;
-  }
-  return text;
-}
-
 void LinkTest::SetUp() {
   char name[256] = {};
   ASSERT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0);

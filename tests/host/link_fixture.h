@@ -2,13 +2,6 @@
 // the test plays the device on the master, writing frames and reading what the host sent.
 #pragma once
 #include "host_fixture.h"
-#include <cstdint>
-#include <vector>
-
-using Bytes = std::vector<uint8_t>;
-
-Bytes frame(const Bytes& payload);  // SOT, length, payload, checksum, EOT
-std::string hex(const Bytes& bytes);
 
 class LinkTest : public HostTest {
  protected:

@@ -10,21 +10,14 @@ namespace {
 class TiltTest : public HostTest {
  protected:
   // A whole mdgTilt or mdgCalibrate frame carrying four little-endian edge times.
-  static std::vector<uint8_t> tiltFrame(uint8_t code, int t0, int t1, int t2, int t3) {
-    std::vector<uint8_t> f = {0xAA, 9, code};
-    unsigned sum = code;
-    for (int t : {t0, t1, t2, t3}) {
-      f.push_back(static_cast<uint8_t>(t & 0xff));
-      f.push_back(static_cast<uint8_t>((t >> 8) & 0xff));
-      sum += (t & 0xff) + ((t >> 8) & 0xff);
-    }
-    f.push_back(static_cast<uint8_t>(sum & 0xff));
-    f.push_back(0x55);
-    return f;
+  static Bytes tiltFrame(uint8_t code, int t0, int t1, int t2, int t3) {
+    Bytes payload = {code};
+    for (int t : {t0, t1, t2, t3}) payload.insert(payload.end(), {static_cast<uint8_t>(t & 0xff), static_cast<uint8_t>((t >> 8) & 0xff)});
+    return frame(payload);
   }
   // The angles of a reading as the X and Y fields show them, and whether its period was calibrated.
   std::string reading(int t0, int t1, int t2, int t3) {
-    std::vector<uint8_t> frame = tiltFrame(mdgTilt, t0, t1, t2, t3);
+    Bytes frame = tiltFrame(mdgTilt, t0, t1, t2, t3);
     double x = -99.0, y = -99.0;
     bool calibrated = computeTilt(Packet{frame.data()}, &x, &y);
     char shown[64];
@@ -36,7 +29,7 @@ class TiltTest : public HostTest {
   int calibratePeriod(double period, int xHigh, int yHigh) {
     int twiceB = static_cast<int>(2 * period) + xHigh - yHigh;  // period = (b + c - a) / 2, c - b = yHigh
     EXPECT_EQ(twiceB % 2, 0) << "pick highs that give a whole b";
-    std::vector<uint8_t> frame = tiltFrame(mdgCalibrate, 0, xHigh, twiceB / 2, twiceB / 2 + yHigh);
+    Bytes frame = tiltFrame(mdgCalibrate, 0, xHigh, twiceB / 2, twiceB / 2 + yHigh);
     return handleCalibrateReply(Packet{frame.data()});
   }
 };
@@ -63,37 +56,24 @@ TEST_F(TiltTest, FreshStoreMeasuresAgainstTheInitialReferences) {
   for (const auto& c : cases) EXPECT_EQ(reading(c.t[0], c.t[1], c.t[2], c.t[3]), c.shown);
 }
 
-TEST_F(TiltTest, FirstSampleCreatesSlotZeroAndSetsTheAverages) {
-  EXPECT_EQ(calibratePeriod(950.0, 500, 400), 0);
-  CalibrationEntry slot = calibrationEntry(0);
-  EXPECT_EQ(slot.period, 950.0);
-  EXPECT_EQ(slot.xReference, 500.0);
-  EXPECT_EQ(slot.yReference, 400.0);
-  EXPECT_EQ(slot.weight, 1);
-  EXPECT_EQ(calibrationEntry(AVERAGE_ENTRY).xReference, 500.0);
-  EXPECT_EQ(calibrationEntry(AVERAGE_ENTRY).yReference, 400.0);
+// The first sample of a period sets its slot and the averages; averaging into the slot
+// leaves the averages alone; a new point weighs them by sample count.
+TEST_F(TiltTest, SlotsAndAveragesFollowTheSamples) {
+  EXPECT_EQ(calibratePeriod(1000.0, 400, 420), 0);
   EXPECT_EQ(calibrationNextSlot(), 1);
-  EXPECT_EQ(reading(0, 500, 1000, 1400), "0.0000 0.0000 calibrated");
-}
-
-TEST_F(TiltTest, AveragingIntoASlotLeavesTheAveragesEntryAlone) {
-  ASSERT_EQ(calibratePeriod(1000.0, 400, 420), 0);
+  EXPECT_EQ(reading(0, 400, 990, 1410), "0.0000 0.0000 calibrated");
   ASSERT_EQ(calibratePeriod(1000.0, 460, 480), 1);
   ASSERT_EQ(calibratePeriod(1000.0, 430, 390), 1);
-  EXPECT_EQ(calibrationEntry(0).weight, 3);
-  EXPECT_DOUBLE_EQ(calibrationEntry(0).xReference, 430.0);  // (400 + 460) / 2, then (2 * 430 + 430) / 3
-  EXPECT_DOUBLE_EQ(calibrationEntry(0).yReference, 430.0);  // (420 + 480) / 2, then (2 * 450 + 390) / 3
-  EXPECT_EQ(calibrationEntry(AVERAGE_ENTRY).xReference, 400.0);
-  EXPECT_EQ(calibrationEntry(AVERAGE_ENTRY).yReference, 420.0);
-}
-
-TEST_F(TiltTest, NewPointWeighsTheAveragesBySampleCount) {
-  for (int i = 0; i < 3; ++i) calibratePeriod(1000.0, 400, 400);  // slot 0: weight 3
-  calibratePeriod(800.0, 500, 300);                                // slot 1: weight 1
-  EXPECT_DOUBLE_EQ(calibrationEntry(AVERAGE_ENTRY).xReference, (3 * 400.0 + 500.0) / 4);
-  EXPECT_DOUBLE_EQ(calibrationEntry(AVERAGE_ENTRY).yReference, (3 * 400.0 + 300.0) / 4);
-  // An uncalibrated period (975) is measured against those averages.
-  EXPECT_EQ(reading(0, 425, 1000, 1375), "0.0000 0.0000");
+  const CalibrationEntry slot = calibrationEntry(0), average = calibrationEntry(AVERAGE_ENTRY);
+  // (400 + 460) / 2, then (2 * 430 + 430) / 3; Y: (420 + 480) / 2, then (2 * 450 + 390) / 3
+  EXPECT_EQ(std::vector<double>({slot.period, slot.xReference, slot.yReference, average.xReference, average.yReference}),
+            (std::vector<double>{1000.0, 430.0, 430.0, 400.0, 420.0}));
+  EXPECT_EQ(slot.weight, 3);
+  calibratePeriod(800.0, 530, 274);  // slot 1: weight 1
+  EXPECT_DOUBLE_EQ(calibrationEntry(AVERAGE_ENTRY).xReference, (3 * 430.0 + 530.0) / 4);
+  EXPECT_DOUBLE_EQ(calibrationEntry(AVERAGE_ENTRY).yReference, (3 * 430.0 + 274.0) / 4);
+  // An uncalibrated period (975) is measured against those averages (455, 391).
+  EXPECT_EQ(reading(0, 455, 1007, 1398), "0.0000 0.0000");
 }
 
 TEST_F(TiltTest, PeriodsHalfATickApartAreDifferentSlots) {
