@@ -33,14 +33,15 @@ void check(bool condition) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const uint8_t flags = data[0];
-  // The Save As prompts of the two logs read their answers here; afterwards every Warning
-  // box is dismissed by the end of input.
-  std::istringstream input((flags & WITH_LOGS) ? "/dev/null\n/dev/null\n" : "");
+  // The Save As prompts of the two logs (with their replace question) read their answers
+  // here; afterwards every Warning box is dismissed by the end of input.
+  std::istringstream input((flags & WITH_LOGS) ? "/dev/null\ny\n/dev/null\ny\n" : "");
   startHost(&input);
   if (flags & WITH_LOGS) {
     startTrafficLog();
     setDataLogTimeStamps(true);
     startDataLog();
+    check(isTrafficLogOpen() && isDataLogOpen());
   }
   if (flags & WITH_SCRIPT_MANAGER) {
     consoleOpenDialog(Dialog::ScriptManager);
