@@ -36,5 +36,3 @@ struct TempFolder {
   std::string path(const std::string& name) const { return root + "/" + name; }
   static std::string read(const std::string& path);
 };
-
-template <class C> std::string caseName(const ::testing::TestParamInfo<C>& info) { return info.param.name; }

@@ -13,7 +13,7 @@
 namespace {
 
 const std::string STAMP = "[0-2][0-9]\t[0-5][0-9]\t[0-5][0-9]\\.[0-9]{3} ";
-const std::string LOW_CURRENTS = "\t\t  -2.56\t  -2.56\t  -2.56\t  -2.56\t\t";  // stored codes 0
+const std::string CURRENTS = "\t\t  -2.56\t  -2.56\t  -2.56\t  \\+1.44\t\t";  // stored codes 0 0 0 200
 
 // Open file descriptors of this process, where the system lists them (-1 elsewhere).
 int openDescriptors() {
@@ -105,20 +105,8 @@ TEST_F(LogTest, StartingALogAgainClosesTheEarlierFile) {
   EXPECT_FALSE(isTrafficLogOpen() || isDataLogOpen());
 }
 
-// A slider moved without a send does not count; leaving Direct mode resets the codes.
-TEST_F(LogTest, DataLineShowsTheStoredCodesNotTheSliders) {
-  setElectrodeCode(4, 200);
-  setSliderPosition(IDC_SLIDER_2, 10);
-  char line[192];
-  EXPECT_EQ(std::string(line, formatDataLogLine(line, sizeof line, 1.0, 2.0)),
-            "\t\t  -2.56\t  -2.56\t  -2.56\t  +1.44\t\t      1.0\t      2.0\r\n");
-  resetElectrodeCodes();
-  EXPECT_EQ(std::string(line, formatDataLogLine(line, sizeof line, 1.0, 2.0)),
-            "\t\t  -0.02\t  -0.02\t  -0.02\t  -0.02\t\t      1.0\t      2.0\r\n");
-}
-
 // The stamp is on after the data log starts (even a cancelled start) and off after the
-// traffic log stops; a restart empties the file.
+// traffic log stops; a restart empties the file. Lines show the stored codes, not the sliders.
 TEST_F(LogTest, DataLogStampFollowsDataLogStartAndTrafficLogStop) {
   typeLines("");
   ASSERT_TRUE(routeCommand(ID_START_DATA_LOG, 0));
@@ -128,6 +116,8 @@ TEST_F(LogTest, DataLogStampFollowsDataLogStartAndTrafficLogStop) {
   std::string path = folder.path("data.log");
   typeLines(path + "\n");
   ASSERT_TRUE(routeCommand(ID_START_DATA_LOG, 0));
+  setElectrodeCode(4, 200);
+  setSliderPosition(IDC_SLIDER_2, 10);  // moved without a send: does not count
   writeDataLogLine(28.1369, -21.7481);
   ASSERT_TRUE(routeCommand(ID_STOP_TRAFFIC_LOG, 0));  // switches the stamp off
   writeDataLogLine(1.0, 2.0);
@@ -136,15 +126,17 @@ TEST_F(LogTest, DataLogStampFollowsDataLogStartAndTrafficLogStop) {
   EXPECT_FALSE(consoleMenuItemEnabled(ID_STOP_DATA_LOG));
   writeDataLogLine(3.0, 4.0);  // closed: nothing written
   std::string logged = TempFolder::read(path);
-  std::regex expected(STAMP + LOW_CURRENTS + "     28.1\t    -21.7\r\n" + LOW_CURRENTS + "      1.0\t      2.0\r\n");
+  std::regex expected(STAMP + CURRENTS + "     28.1\t    -21.7\r\n" + CURRENTS + "      1.0\t      2.0\r\n");
   EXPECT_TRUE(std::regex_match(logged, expected)) << logged;
 
   typeLines(path + "\ny\n");
   ASSERT_TRUE(routeCommand(ID_START_DATA_LOG, 0));
+  resetElectrodeCodes();  // as on leaving Direct mode
   writeDataLogLine(5.0, 6.0);
   ASSERT_TRUE(routeCommand(ID_STOP_DATA_LOG, 0));
   logged = TempFolder::read(path);
-  EXPECT_TRUE(std::regex_match(logged, std::regex(STAMP + LOW_CURRENTS + "      5.0\t      6.0\r\n"))) << logged;
+  const std::string reset = "\t\t  -0.02\t  -0.02\t  -0.02\t  -0.02\t\t      5.0\t      6.0\r\n";
+  EXPECT_TRUE(std::regex_match(logged, std::regex(STAMP + reset))) << logged;
 }
 
 }  // namespace

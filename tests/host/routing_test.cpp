@@ -26,47 +26,38 @@ TEST_F(RoutingTest, IdentifiersOutsideTheTableDoNothing) {
   EXPECT_TRUE(takePosted().empty());
 }
 
-TEST_F(RoutingTest, RunSendsSelectRunScriptBeforePostingRun) {
-  ASSERT_TRUE(routeCommand(IDC_RUN_STOP, 0));
-  // cdgSelectModeRunScr is already on the line; the address dialog waits in the queue.
-  EXPECT_EQ(hostSent(), hex(frame({cdgSelectModeRunScr})));
-  EXPECT_EQ(takePosted(), posted(cdgScrRun));
-  for (const char* typed : {"5\n", ".\n"}) {  // answered, then cancelled
+// Buttons that send a mode change first and then post the command that opens its dialog.
+TEST_F(RoutingTest, ButtonsSendTheirModeFirstAndPostTheirCommands) {
+  const struct { int id; Bytes sent; int posted; } cases[] = {
+      {IDC_RUN_STOP, {cdgSelectModeRunScr}, cdgScrRun}, {IDC_SCRIPT_MANAGER, {cdgSelectModePgmScr}, cdgSrcUldMem},
+      {IDC_READ_TILT, {}, cdgDldTilt}, {IDC_TILT_LOOP, {}, cdgTiltLoop}};
+  for (const auto& c : cases) {
+    ASSERT_TRUE(routeCommand(c.id, 0));
+    EXPECT_EQ(hostSent(), c.sent.empty() ? "" : hex(frame(c.sent))) << c.id;
+    EXPECT_EQ(takePosted(), posted(c.posted)) << c.id;  // the dialog waits in the queue
+  }
+  EXPECT_EQ(printed().find("Script Manager open"), std::string::npos);
+  for (const char* typed : {"5\n", ".\n"}) {  // Run's address answered, then cancelled
     ASSERT_TRUE(routeCommand(IDC_RUN_STOP, 0));
     hostSent();
     typeLines(typed);
     consoleRunPostedCommands();
     EXPECT_EQ(hostSent(), typed[0] == '5' ? hex(frame({cdgScrRun, 0x05, 0x00})) : "") << typed;
   }
-}
-
-TEST_F(RoutingTest, StopCaptionPostsOnlyStopAndOnlyTheExactRunCaptionMeansRun) {
-  showStopCaption();
-  ASSERT_TRUE(routeCommand(IDC_RUN_STOP, 0));
-  EXPECT_EQ(hostSent(), "");
-  EXPECT_EQ(takePosted(), posted(cdgScrStop));
-  for (const char* caption : {"&run", "&Run ", "&Run"}) {
-    setControlText(Dialog::Main, IDC_RUN_STOP, caption);
-    EXPECT_EQ(isRunCaptionShown(), caption == std::string("&Run")) << caption;
-  }
-}
-
-TEST_F(RoutingTest, ScriptManagerSendsProgramScriptFirst) {
-  ASSERT_TRUE(routeCommand(IDC_SCRIPT_MANAGER, 0));
-  EXPECT_EQ(hostSent(), hex(frame({cdgSelectModePgmScr})));
-  EXPECT_EQ(takePosted(), posted(cdgSrcUldMem));
-  EXPECT_EQ(printed().find("Script Manager open"), std::string::npos);
   // 313 opens the Script Manager (closed again at the end of input) and sends nothing.
   ASSERT_TRUE(routeCommand(ID_DEVICE_COMMAND_BASE + cdgSrcUldMem, 0));
   EXPECT_NE(printed().find("Script Manager open"), std::string::npos) << printed();
   EXPECT_EQ(hostSent(), "");
 }
 
-TEST_F(RoutingTest, ButtonsPostTheirCommandsAndLocalControlTogglesOnClicksOnly) {
-  ASSERT_TRUE(routeCommand(IDC_READ_TILT, 0));
-  EXPECT_EQ(takePosted(), posted(cdgDldTilt));
-  ASSERT_TRUE(routeCommand(IDC_TILT_LOOP, 0));
-  EXPECT_EQ(takePosted(), posted(cdgTiltLoop));
+TEST_F(RoutingTest, StopCaptionPostsOnlyStopAndLocalControlTogglesOnClicksOnly) {
+  showStopCaption();
+  ASSERT_TRUE(routeCommand(IDC_RUN_STOP, 0));
+  EXPECT_EQ(takePosted(), posted(cdgScrStop));
+  for (const char* caption : {"&run", "&Run ", "&Run"}) {
+    setControlText(Dialog::Main, IDC_RUN_STOP, caption);
+    EXPECT_EQ(isRunCaptionShown(), caption == std::string("&Run")) << caption;
+  }
   EXPECT_FALSE(routeCommand(IDC_LOCAL_CONTROL, 1));  // not a click
   EXPECT_TRUE(takePosted().empty());
   for (bool mark : {false, true}) {
