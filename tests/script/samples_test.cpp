@@ -9,13 +9,15 @@
 
 namespace {
 
+// A field and its code, or REFUSED when the field is no number.
 struct CodeCase { const char* field; int code; };
+const int REFUSED = -12345;
 
 class SampleCodeOf : public ::testing::TestWithParam<CodeCase> {};
 
 TEST_P(SampleCodeOf, Field) {
-  int code = -12345;
-  ASSERT_TRUE(sampleCode(GetParam().field, &code)) << GetParam().field;
+  int code = REFUSED;
+  EXPECT_EQ(sampleCode(GetParam().field, &code), GetParam().code != REFUSED) << GetParam().field;
   EXPECT_EQ(code, GetParam().code) << GetParam().field;
 }
 
@@ -30,18 +32,11 @@ INSTANTIATE_TEST_SUITE_P(Samples, SampleCodeOf, ::testing::Values(
   CodeCase{"+1", 177}, CodeCase{"1e0", 177}, CodeCase{"100E-2", 177}, CodeCase{".5", 152},
   CodeCase{"1.", 177}, CodeCase{"-0", 128}, CodeCase{"0.02", 129}, CodeCase{"-0.02", 127},
   CodeCase{"2.5", 252}, CodeCase{"-2.54", 1},
-  CodeCase{"1e999", INT_MAX}, CodeCase{"-1e999", INT_MIN}, CodeCase{"1e-999", 128}));
-
-class SampleCodeRefuses : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(SampleCodeRefuses, Field) {
-  int code = 7;
-  EXPECT_FALSE(sampleCode(GetParam(), &code)) << GetParam();
-}
-
-INSTANTIATE_TEST_SUITE_P(Samples, SampleCodeRefuses, ::testing::Values(
-  "", "abc", "1.2.3", "0.5mA", "+", "-", ".", "-.e5", "1e", "1e+", "inf", "-INF", "nan",
-  "0x1p0", "0x10", "1,5", "1 "));
+  CodeCase{"1e999", INT_MAX}, CodeCase{"-1e999", INT_MIN}, CodeCase{"1e-999", 128},
+  CodeCase{"", REFUSED}, CodeCase{"abc", REFUSED}, CodeCase{"1.2.3", REFUSED}, CodeCase{"0.5mA", REFUSED}, CodeCase{"+", REFUSED},
+  CodeCase{"-", REFUSED}, CodeCase{".", REFUSED}, CodeCase{"-.e5", REFUSED}, CodeCase{"1e", REFUSED}, CodeCase{"1e+", REFUSED},
+  CodeCase{"inf", REFUSED}, CodeCase{"-INF", REFUSED}, CodeCase{"nan", REFUSED}, CodeCase{"0x1p0", REFUSED},
+  CodeCase{"0x10", REFUSED}, CodeCase{"1,5", REFUSED}, CodeCase{"1 ", REFUSED}));
 
 struct DelayCase { int32_t timestep; bool ok; int delay; };
 

@@ -5,17 +5,14 @@
 #include <string>
 #include <vector>
 
-// "03 80 ff" for the bytes, lower case, one space between pairs.
-inline std::string hexOf(const uint8_t* bytes, int length) {
+// "03 80 ff" for the bytes, lower case, the separator between pairs.
+inline std::string hexOf(const uint8_t* bytes, int length, const char* separator = " ") {
   std::string out;
   char pair[4];
-  for (int i = 0; i < length; ++i) {
-    snprintf(pair, sizeof pair, i == 0 ? "%.2x" : " %.2x", bytes[i]);
-    out += pair;
-  }
+  for (int i = 0; i < length; ++i) out += (std::snprintf(pair, sizeof pair, "%.2x", bytes[i]), i == 0 ? pair : separator + std::string(pair));
   return out;
 }
 
-inline std::string hexOf(const std::vector<uint8_t>& bytes) {
-  return hexOf(bytes.data(), static_cast<int>(bytes.size()));
+inline std::string hexOf(const std::vector<uint8_t>& bytes, const char* separator = " ") {
+  return hexOf(bytes.data(), static_cast<int>(bytes.size()), separator);
 }
