@@ -54,11 +54,13 @@ class ScriptTool : public ::testing::Test {
     std::vector<char*> argv = {const_cast<char*>(KINESTIM_SCRIPT_PATH)};
     for (std::string& a : args) argv.push_back((a = withFolder(a, folder_)).data());
     argv.push_back(nullptr);
-    pid_t pid;
-    EXPECT_EQ(posix_spawn(&pid, KINESTIM_SCRIPT_PATH, &actions, nullptr, argv.data(), environ), 0);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, KINESTIM_SCRIPT_PATH, &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    for (int waited = 0; waitpid(pid, &status, WNOHANG) != pid; waited += 10) {
+    EXPECT_EQ(spawned, 0);
+    int status = -1;
+    if (spawned != 0) return -1;  // never wait for a child that does not exist
+    for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; waited += 10) {
       if (waited >= 10000) kill(pid, SIGKILL);
       usleep(10000);
     }
