@@ -33,7 +33,9 @@ struct ToolRun {
 void PrintTo(const ToolRun& r, std::ostream* os) { *os << r.name; }
 
 std::string withFolder(std::string text, const std::string& folder) {
-  for (size_t at; (at = text.find("F/")) != std::string::npos;) text.replace(at, 1, folder);
+  // Searches on after each inserted folder: the folder's own name may end in "F".
+  for (size_t at = 0; (at = text.find("F/", at)) != std::string::npos; at += folder.size() + 1)
+    text.replace(at, 1, folder);
   return text;
 }
 
