@@ -11,8 +11,13 @@ class TiltTest : public HostTest {
  protected:
   // A whole mdgTilt or mdgCalibrate frame carrying four little-endian edge times.
   static Bytes tiltFrame(uint8_t code, int t0, int t1, int t2, int t3) {
-    Bytes payload = {code};
-    for (int t : {t0, t1, t2, t3}) payload.insert(payload.end(), {static_cast<uint8_t>(t & 0xff), static_cast<uint8_t>((t >> 8) & 0xff)});
+    Bytes payload;
+    payload.reserve(9);
+    payload.push_back(code);
+    for (int t : {t0, t1, t2, t3}) {
+      payload.push_back(static_cast<uint8_t>(t & 0xff));
+      payload.push_back(static_cast<uint8_t>((t >> 8) & 0xff));
+    }
     return frame(payload);
   }
   // The angles of a reading as the X and Y fields show them, and whether its period was calibrated.
