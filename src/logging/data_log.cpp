@@ -25,16 +25,9 @@ void setDataLogTimeStamps(bool on) { dataLogState.timeStamps = on; }
 bool dataLogTimeStamps() { return dataLogState.timeStamps; }
 
 // A start while the log is open (typing 72) closes the earlier file before the new choice.
-void startDataLog() {
-  closeFileHandle(dataLogState.file);
-  dataLogState.file = NO_FILE;
-  dataLogState.file = chooseAndCreateLogFile();
-}
+void startDataLog() { restartLogFile(dataLogState.file); }
 
-void stopDataLog() {
-  closeFileHandle(dataLogState.file);
-  dataLogState.file = NO_FILE;
-}
+void stopDataLog() { closeLogFile(dataLogState.file); }
 
 bool isDataLogOpen() { return dataLogState.file != NO_FILE; }
 

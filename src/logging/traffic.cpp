@@ -95,17 +95,22 @@ intptr_t chooseAndCreateLogFile() {
   return f;
 }
 
-// A start while the log is open (typing 73) closes the earlier file before the new choice,
-// so no file is left open and unwritten; a cancelled choice leaves the log closed.
-void startTrafficLog() {
-  closeFileHandle(trafficLogState.file);
-  trafficLogState.file = NO_FILE;
-  trafficLogState.file = chooseAndCreateLogFile();
+void closeLogFile(intptr_t& file) {
+  closeFileHandle(file);
+  file = NO_FILE;
 }
 
+void restartLogFile(intptr_t& file) {
+  closeLogFile(file);
+  file = chooseAndCreateLogFile();
+}
+
+// A start while the log is open (typing 73) closes the earlier file before the new choice,
+// so no file is left open and unwritten; a cancelled choice leaves the log closed.
+void startTrafficLog() { restartLogFile(trafficLogState.file); }
+
 void stopTrafficLog() {
-  closeFileHandle(trafficLogState.file);
-  trafficLogState.file = NO_FILE;
+  closeLogFile(trafficLogState.file);
   setDataLogTimeStamps(false);
 }
 

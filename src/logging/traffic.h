@@ -11,6 +11,10 @@ void showReceivedText(const char* text);
 int formatTimeStamp(char* out);
 // Save As, then create the file; NO_FILE (-1) when cancelled or not created.
 intptr_t chooseAndCreateLogFile();
+// Closes `file` if open and leaves it NO_FILE.
+void closeLogFile(intptr_t& file);
+// Closes `file`, then chooses and creates a new one in its place (NO_FILE when cancelled).
+void restartLogFile(intptr_t& file);
 void startTrafficLog();
 void stopTrafficLog();
 bool isTrafficLogOpen();
