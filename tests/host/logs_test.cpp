@@ -20,9 +20,8 @@ int openDescriptors() {
 #ifdef __linux__
   auto entries = std::filesystem::directory_iterator("/proc/self/fd");
   return static_cast<int>(std::distance(begin(entries), end(entries)));
-#else
-  return -1;
 #endif
+  return -1;
 }
 
 using LogTest = HostTest;
@@ -43,30 +42,6 @@ TEST_F(LogTest, PanesCutTheOldestTextAtTheLimit) {
       EXPECT_EQ(text(otherId), "\r\n" + other.substr(0, PANE_TEXT_LIMIT - 2)) << otherBefore;
     }
   }
-}
-
-TEST_F(LogTest, TrafficLogHoldsOneStampedLinePerEventInItsColumnEvenBeyondThePane) {
-  TempFolder folder;
-  std::string path = folder.path("traffic.log");
-  { std::ofstream(path) << "earlier content that must go\r\n"; }
-  typeLines(path + "\ny\n");  // the chooser asks before replacing an existing file
-  ASSERT_TRUE(routeCommand(ID_START_TRAFFIC_LOG, 0));
-  EXPECT_FALSE(consoleMenuItemEnabled(ID_START_TRAFFIC_LOG));
-  EXPECT_TRUE(consoleMenuItemEnabled(ID_STOP_TRAFFIC_LOG));
-  showSentText("0f cdgScrArm 05 00");
-  showReceivedText("23 mdgScrArmed <05> <00>");
-  const std::string longText(5000, 'b');
-  showSentText(longText.c_str());
-  EXPECT_EQ(text(IDC_SENT_PANE), std::string(PANE_TEXT_LIMIT, 'b'));
-  ASSERT_TRUE(routeCommand(ID_STOP_TRAFFIC_LOG, 0));
-  EXPECT_FALSE(isTrafficLogOpen());
-  EXPECT_TRUE(consoleMenuItemEnabled(ID_START_TRAFFIC_LOG));
-  EXPECT_FALSE(consoleMenuItemEnabled(ID_STOP_TRAFFIC_LOG));
-  showSentText("not logged");
-  std::regex expected(STAMP + "\t0f cdgScrArm 05 00\r\n" + STAMP + "\t\t\t23 mdgScrArmed <05> <00>\r\n" + STAMP + "\t" +
-                      longText + "\r\n");
-  std::string logged = TempFolder::read(path);
-  EXPECT_TRUE(std::regex_match(logged, expected)) << logged;
 }
 
 // Starting a log while it is open closes the earlier file; a cancelled choice leaves it off
@@ -105,36 +80,50 @@ TEST_F(LogTest, StartingALogAgainClosesTheEarlierFile) {
   EXPECT_FALSE(isTrafficLogOpen() || isDataLogOpen());
 }
 
-// The stamp is on after the data log starts (even a cancelled start) and off after the
-// traffic log stops; a restart empties the file. Lines show the stored codes, not the sliders.
-TEST_F(LogTest, DataLogStampFollowsDataLogStartAndTrafficLogStop) {
+// The traffic log holds one stamped line per event in its column, even beyond the pane, until
+// it stops; its stop switches the data log's stamp off, which a data log start (even a
+// cancelled one) switches on. Data lines show the stored codes, not the sliders; a restart
+// empties the file.
+TEST_F(LogTest, LogsHoldStampedLinesAndTrafficLogStopEndsTheDataLogStamp) {
+  TempFolder folder;
+  const std::string traffic = folder.path("traffic.log"), data = folder.path("data.log");
+  { std::ofstream(traffic) << "earlier content that must go\r\n"; }
   typeLines("");
   ASSERT_TRUE(routeCommand(ID_START_DATA_LOG, 0));
   EXPECT_TRUE(dataLogTimeStamps());
   EXPECT_FALSE(isDataLogOpen());
-  TempFolder folder;
-  std::string path = folder.path("data.log");
-  typeLines(path + "\n");
+  typeLines(traffic + "\ny\n" + data + "\n");  // the chooser asks before replacing an existing file
+  ASSERT_TRUE(routeCommand(ID_START_TRAFFIC_LOG, 0));
   ASSERT_TRUE(routeCommand(ID_START_DATA_LOG, 0));
+  EXPECT_EQ(std::pair(consoleMenuItemEnabled(ID_START_TRAFFIC_LOG), consoleMenuItemEnabled(ID_STOP_TRAFFIC_LOG)), std::pair(false, true));
+  showSentText("0f cdgScrArm 05 00");
+  showReceivedText("23 mdgScrArmed <05> <00>");
+  const std::string longText(5000, 'b');
+  showSentText(longText.c_str());
+  EXPECT_EQ(text(IDC_SENT_PANE), std::string(PANE_TEXT_LIMIT, 'b'));
   setElectrodeCode(4, 200);
   setSliderPosition(IDC_SLIDER_2, 10);  // moved without a send: does not count
   writeDataLogLine(28.1369, -21.7481);
   ASSERT_TRUE(routeCommand(ID_STOP_TRAFFIC_LOG, 0));  // switches the stamp off
+  EXPECT_FALSE(isTrafficLogOpen());
+  EXPECT_EQ(std::pair(consoleMenuItemEnabled(ID_START_TRAFFIC_LOG), consoleMenuItemEnabled(ID_STOP_TRAFFIC_LOG)), std::pair(true, false));
+  showSentText("not logged");
   writeDataLogLine(1.0, 2.0);
   ASSERT_TRUE(routeCommand(ID_STOP_DATA_LOG, 0));
-  EXPECT_TRUE(consoleMenuItemEnabled(ID_START_DATA_LOG));
-  EXPECT_FALSE(consoleMenuItemEnabled(ID_STOP_DATA_LOG));
+  EXPECT_EQ(std::pair(consoleMenuItemEnabled(ID_START_DATA_LOG), consoleMenuItemEnabled(ID_STOP_DATA_LOG)), std::pair(true, false));
   writeDataLogLine(3.0, 4.0);  // closed: nothing written
-  std::string logged = TempFolder::read(path);
-  std::regex expected(STAMP + CURRENTS + "     28.1\t    -21.7\r\n" + CURRENTS + "      1.0\t      2.0\r\n");
-  EXPECT_TRUE(std::regex_match(logged, expected)) << logged;
+  std::string logged = TempFolder::read(traffic);
+  EXPECT_TRUE(std::regex_match(logged, std::regex(STAMP + "\t0f cdgScrArm 05 00\r\n" + STAMP + "\t\t\t23 mdgScrArmed <05> <00>\r\n" +
+                                                  STAMP + "\t" + longText + "\r\n"))) << logged;
+  logged = TempFolder::read(data);
+  EXPECT_TRUE(std::regex_match(logged, std::regex(STAMP + CURRENTS + "     28.1\t    -21.7\r\n" + CURRENTS + "      1.0\t      2.0\r\n"))) << logged;
 
-  typeLines(path + "\ny\n");
+  typeLines(data + "\ny\n");
   ASSERT_TRUE(routeCommand(ID_START_DATA_LOG, 0));
   resetElectrodeCodes();  // as on leaving Direct mode
   writeDataLogLine(5.0, 6.0);
   ASSERT_TRUE(routeCommand(ID_STOP_DATA_LOG, 0));
-  logged = TempFolder::read(path);
+  logged = TempFolder::read(data);
   const std::string reset = "\t\t  -0.02\t  -0.02\t  -0.02\t  -0.02\t\t      5.0\t      6.0\r\n";
   EXPECT_TRUE(std::regex_match(logged, std::regex(STAMP + reset))) << logged;
 }

@@ -10,22 +10,19 @@ namespace {
 class TiltTest : public HostTest {
  protected:
   // A whole mdgTilt or mdgCalibrate frame carrying four little-endian edge times.
-  static Bytes tiltFrame(uint8_t code, int t0, int t1, int t2, int t3) {
+  static Bytes tiltFrame(uint8_t code, std::initializer_list<int> times) {
     Bytes payload;
     payload.reserve(9);
     payload.push_back(code);
-    for (int t : {t0, t1, t2, t3}) {
-      payload.push_back(static_cast<uint8_t>(t & 0xff));
-      payload.push_back(static_cast<uint8_t>((t >> 8) & 0xff));
-    }
+    for (int t : times) payload.push_back(static_cast<uint8_t>(t & 0xff)), payload.push_back(static_cast<uint8_t>((t >> 8) & 0xff));
     return frame(payload);
   }
   // The angles of a reading as the X and Y fields show them, and whether its period was calibrated.
   std::string reading(int t0, int t1, int t2, int t3) {
-    Bytes frame = tiltFrame(mdgTilt, t0, t1, t2, t3);
+    Bytes frame = tiltFrame(mdgTilt, {t0, t1, t2, t3});
     double x = -99.0, y = -99.0;
-    bool calibrated = computeTilt(Packet{frame.data()}, &x, &y);
     char shown[64];
+    const bool calibrated = computeTilt(Packet{frame.data()}, &x, &y);
     std::snprintf(shown, sizeof shown, "%.4f %.4f%s", x, y, calibrated ? " calibrated" : "");
     return shown;
   }
@@ -34,7 +31,7 @@ class TiltTest : public HostTest {
   int calibratePeriod(double period, int xHigh, int yHigh) {
     int twiceB = static_cast<int>(2 * period) + xHigh - yHigh;  // period = (b + c - a) / 2, c - b = yHigh
     EXPECT_EQ(twiceB % 2, 0) << "pick highs that give a whole b";
-    Bytes frame = tiltFrame(mdgCalibrate, 0, xHigh, twiceB / 2, twiceB / 2 + yHigh);
+    Bytes frame = tiltFrame(mdgCalibrate, {0, xHigh, twiceB / 2, twiceB / 2 + yHigh});
     return handleCalibrateReply(Packet{frame.data()});
   }
 };
@@ -46,9 +43,7 @@ TEST_F(TiltTest, DecodesHighTimesAndPeriodWithoutUnwrapping) {
       {{0x00, 0x00, 0xff, 0xff, 0x00, 0x00, 0x01, 0x00}, 65535, 1, (0 + 1 - 65535) / 2.0}};   // 16-bit top
   for (const auto& c : cases) {
     TiltSample s = decodeTiltSample(c.bytes);
-    EXPECT_EQ(s.xHigh, c.xHigh);
-    EXPECT_EQ(s.yHigh, c.yHigh);
-    EXPECT_EQ(s.period, c.period);
+    EXPECT_EQ(std::vector<double>({1.0 * s.xHigh, 1.0 * s.yHigh, s.period}), (std::vector<double>{1.0 * c.xHigh, 1.0 * c.yHigh, c.period}));
   }
 }
 
@@ -81,32 +76,26 @@ TEST_F(TiltTest, SlotsAndAveragesFollowTheSamples) {
   EXPECT_EQ(reading(0, 455, 1007, 1398), "0.0000 0.0000");
 }
 
-TEST_F(TiltTest, PeriodsHalfATickApartAreDifferentSlots) {
+// Periods half a tick apart are different slots; an eleventh period reuses the first slot
+// whatever its weight.
+TEST_F(TiltTest, SlotsAreExactPeriodsAndTheEleventhReusesTheFirst) {
   EXPECT_EQ(calibratePeriod(1000.0, 400, 400), 0);
   EXPECT_EQ(calibratePeriod(1000.5, 401, 400), 0);
   EXPECT_EQ(calibrationEntry(1).period, 1000.5);
-  EXPECT_EQ(findPeriodSlot(1000.5), 1);
-  EXPECT_EQ(findPeriodSlot(999.5), AVERAGE_ENTRY);
-}
-
-TEST_F(TiltTest, EleventhPeriodReusesTheFirstSlotWhateverItsWeight) {
-  for (int i = 0; i < 10; ++i) {
-    ASSERT_EQ(calibratePeriod(500.0 + 10 * i, 400, 400), 0);
-    calibratePeriod(500.0 + 10 * i, 400, 400);
-  }
+  EXPECT_EQ(std::vector<int>({findPeriodSlot(1000.5), findPeriodSlot(999.5)}), (std::vector<int>{1, AVERAGE_ENTRY}));
+  for (int i = 2; i < 10; ++i) ASSERT_EQ(calibratePeriod(500.0 + 10 * i, 400, 400), 0);
+  calibratePeriod(1000.0, 400, 400);
   EXPECT_EQ(calibrationNextSlot(), 0);
   EXPECT_EQ(calibratePeriod(2000.0, 300, 200), 0);
-  EXPECT_EQ(calibrationEntry(0).period, 2000.0);
-  EXPECT_EQ(calibrationEntry(0).weight, 1);
-  EXPECT_EQ(calibrationEntry(0).xReference, 300.0);
+  const CalibrationEntry first = calibrationEntry(0);
+  EXPECT_EQ(std::vector<double>({first.period, 1.0 * first.weight, first.xReference}), (std::vector<double>{2000.0, 1.0, 300.0}));
   EXPECT_EQ(calibrationNextSlot(), 1);
-  EXPECT_EQ(findPeriodSlot(500.0), AVERAGE_ENTRY);  // the first period is gone
+  EXPECT_EQ(findPeriodSlot(1000.0), AVERAGE_ENTRY);  // the first period is gone
 }
 
 TEST_F(TiltTest, HundredAndFirstSampleHalvesEveryWeight) {
-  for (int i = 0; i < 100; ++i) calibratePeriod(1000.0, 400, 400);
-  for (int i = 0; i < 7; ++i) calibratePeriod(600.0, 400, 400);
-  for (int i = 0; i < 2; ++i) calibratePeriod(700.0, 400, 400);
+  for (auto [period, samples] : {std::pair{1000.0, 100}, {600.0, 7}, {700.0, 2}})
+    for (int i = 0; i < samples; ++i) calibratePeriod(period, 400, 400);
   ASSERT_EQ(calibrationEntry(0).weight, 100);
   calibratePeriod(1000.0, 400, 400);
   const int halved[4] = {51, 3, 1, 0};  // 100 / 2 and the new sample, 7 / 2, 2 / 2, empty
