@@ -39,12 +39,9 @@ TEST_P(ConsoleParameters, PromptsFieldByField) {
 
 INSTANTIATE_TEST_SUITE_P(Templates, ConsoleParameters, ::testing::Values(
   ParameterCase{"AddressTyped", ParameterTemplate::Address, "0x7ff\n", "Address (16-bit) [0]: \n", "255 255 255 255 255 255 2047 -1 255"},
-  ParameterCase{"AddressKept", ParameterTemplate::Address, "\n", "Address (16-bit) [0]: \n", "255 255 255 255 255 255 0 -1 255"},
-  ParameterCase{"AddressCancelled", ParameterTemplate::Address, ".\n", "Address (16-bit) [0]: \n", "cancelled"},
   ParameterCase{"EndOfInputCancels", ParameterTemplate::Address, "", "Address (16-bit) [0]: \n", "cancelled"},
   ParameterCase{"RefusedThenCorrected", ParameterTemplate::Address, "abc\n\n017\n", "Address (16-bit) [0]: \n" + REFUSED + "Address (16-bit) [abc]: \n",
                 "255 255 255 255 255 255 15 -1 255"},
-  ParameterCase{"RefusedThenCancelled", ParameterTemplate::Address, "-1\n\n.\n", "Address (16-bit) [0]: \n" + REFUSED + "Address (16-bit) [-1]: \n", "cancelled"},
   ParameterCase{"AddressCount", ParameterTemplate::AddressCount, "16\n\n", "Address (16-bit) [0]: \nCount [16]: \n", "255 255 255 255 255 255 16 16 255"},
   ParameterCase{"CountAndStep", ParameterTemplate::CountAndStep, "\n3\n", "Count (16-bit) [10]: \nStep [1]: \n", "255 255 255 255 255 255 -1 10 3"},
   ParameterCase{"CancelOnSecondField", ParameterTemplate::CountAndStep, "5\n.\n", "Count (16-bit) [10]: \nStep [1]: \n", "cancelled"},

@@ -18,15 +18,12 @@ class ConsoleWindow : public ::testing::Test {
  protected:
   void SetUp() override { reset(""); }
   void reset(const std::string& input, bool interactive = false) {
-    in.str(input);
-    in.clear();
-    out.str("");
+    in.str(input), in.clear(), out.str("");
     consoleWindowReset(&in, &out, interactive);
   }
   std::string take() {
     const std::string s = out.str();
-    out.str("");
-    return s;
+    return out.str(""), s;
   }
   std::istringstream in;
   std::ostringstream out;
@@ -38,42 +35,26 @@ std::function<void()> check(bool on) { return [=] { setCheckMark(Dialog::Main, I
 
 TEST_F(ConsoleWindow, PrintsOnlyRealChangesAsPrefixedLines) {
   const struct { const char* what; std::function<void()> action; const char* output; } steps[] = {
-      {"status set", text(IDC_STATUS_BAR, "Entered mode Idle"), "status: Entered mode Idle\n"},
-      {"status same", text(IDC_STATUS_BAR, "Entered mode Idle"), ""},
-      {"status cleared", text(IDC_STATUS_BAR, ""), ""},
-      {"status set again after clear", text(IDC_STATUS_BAR, "Entered mode Idle"), "status: Entered mode Idle\n"},
+      {"status set", text(IDC_STATUS_BAR, "Entered mode Idle"), "status: Entered mode Idle\n"}, {"status same", text(IDC_STATUS_BAR, "Entered mode Idle"), ""},
+      {"status cleared", text(IDC_STATUS_BAR, ""), ""}, {"status set after clear", text(IDC_STATUS_BAR, "Entered mode Idle"), "status: Entered mode Idle\n"},
       {"mode", [] { setControlText(Dialog::Main, IDC_MODE_LABEL, "Mode"); setControlText(Dialog::Main, IDC_MODE_FIELD, "Idle"); }, "mode: Idle\n"},
-      {"same mode", text(IDC_MODE_FIELD, "Idle"), ""},
-      {"fault", [] { setControlText(Dialog::Main, IDC_MODE_LABEL, "Fault"); setControlText(Dialog::Main, IDC_MODE_FIELD, "ScrInvalidOp"); }, "fault: ScrInvalidOp\n"},
-      {"script status", text(IDC_SCRIPT_STATUS, "Armed at 0x005"), "script: Armed at 0x005\n"},
-      {"run caption", text(IDC_RUN_STOP, "St&op"), "run button: Stop\n"},
-      {"run disabled", enable(IDC_RUN_STOP, false), "run button: disabled\n"},
-      {"run disabled again", enable(IDC_RUN_STOP, false), ""},
-      {"local mark", check(true), "local control: checked\n"},
-      {"local mark again", check(true), ""},
+      {"same mode", text(IDC_MODE_FIELD, "Idle"), ""}, {"run caption", text(IDC_RUN_STOP, "St&op"), "run button: Stop\n"},
+      {"run disabled", enable(IDC_RUN_STOP, false), "run button: disabled\n"}, {"run disabled again", enable(IDC_RUN_STOP, false), ""},
+      {"local mark", check(true), "local control: checked\n"}, {"local mark again", check(true), ""},
       {"local cleared", check(false), "local control: cleared\n"},
-      {"caption", text(IDC_CAPTION_3, "3 (+1.44)"), "electrode 3: 3 (+1.44)\n"},
-      {"slider disabled", enable(IDC_SLIDER_2, false), "electrode 2: disabled\n"},
-      {"slider enabled", enable(IDC_SLIDER_2, true), "electrode 2: enabled\n"},
-      {"tilt x", text(IDC_TILT_X, "1.5000"), "tilt x: 1.5000\n"},
-      {"command box is quiet", text(IDC_COMMAND_BOX, "9"), ""},
-      {"tilt buttons are quiet", enable(IDC_CALIBRATE, false), ""},
+      {"slider disabled", enable(IDC_SLIDER_2, false), "electrode 2: disabled\n"}, {"slider enabled", enable(IDC_SLIDER_2, true), "electrode 2: enabled\n"},
+      {"command box is quiet", text(IDC_COMMAND_BOX, "9"), ""}, {"tilt buttons are quiet", enable(IDC_CALIBRATE, false), ""},
       {"sent line on top", text(IDC_SENT_PANE, "02 cdgSelectModeDirect\r\n"), "sent: 02 cdgSelectModeDirect\n"},
       {"received line on top", text(IDC_RECEIVED_PANE, "20 mdgEnteredModeDirect\r\n\r\n"), "received: 20 mdgEnteredModeDirect\n"},
       {"empty line on top", text(IDC_SENT_PANE, "\r\n02 cdgSelectModeDirect\r\n"), ""},
-      {"collapse", [] { setMainWindowWidth(collapsedWindowWidth()); }, ""},
-      {"no traffic while collapsed", text(IDC_SENT_PANE, "0b cdgDldAllElectrodes\r\n"), ""},
+      {"collapse", [] { setMainWindowWidth(collapsedWindowWidth()); }, ""}, {"no traffic while collapsed", text(IDC_SENT_PANE, "0b cdgDldAllElectrodes\r\n"), ""},
       {"expand", [] { setMainWindowWidth(expandedWindowWidth()); }, ""},
       {"traffic again", text(IDC_RECEIVED_PANE, "1c mdgAllElectrodesDld <80> <90>\r\n"), "received: 1c mdgAllElectrodesDld <80> <90>\n"},
-      {"closed dialog ignores writes", text(IDC_SM_COMPILER_OUTPUT, "lost", Dialog::ScriptManager), ""},
-      {"open", [] { consoleOpenDialog(Dialog::ScriptManager); }, ""},
-      {"compiler output, every line", text(IDC_SM_COMPILER_OUTPUT, "Build Successful\r\n\r\nUpload Successful", Dialog::ScriptManager),
-       "compiler output: Build Successful\ncompiler output: \ncompiler output: Upload Successful\n"},
+      {"closed dialog ignores writes", text(IDC_SM_MEMORY, "lost\r\n", Dialog::ScriptManager), ""}, {"open", [] { consoleOpenDialog(Dialog::ScriptManager); }, ""},
       {"memory lines", text(IDC_SM_MEMORY, "0000 Delay 1\r\n0002 Stop\r\n", Dialog::ScriptManager), "memory: 0000 Delay 1\nmemory: 0002 Stop\n"},
       {"memory appended", text(IDC_SM_MEMORY, "0000 Delay 1\r\n0002 Stop\r\n0003 Stop\r\n", Dialog::ScriptManager), "memory: 0003 Stop\n"},
       {"memory replaced", text(IDC_SM_MEMORY, "0100 Stop\r\n", Dialog::ScriptManager), "memory: 0100 Stop\n"},
-      {"address field is quiet", text(IDC_SM_ADDRESS, "0x10", Dialog::ScriptManager), ""},
-  };
+      {"address field is quiet", text(IDC_SM_ADDRESS, "0x10", Dialog::ScriptManager), ""}};
   for (const auto& s : steps) {
     s.action();
     EXPECT_EQ(take(), s.output) << s.what;
@@ -136,10 +117,7 @@ TEST_F(ConsoleWindow, APromptPushedUpByOtherOutputIsShownAgainOnce) {
 
 class ConsoleFiles : public ConsoleWindow {
  protected:
-  void SetUp() override {
-    std::filesystem::create_directories(dir);
-    std::ofstream(existing) << "old";
-  }
+  void SetUp() override { std::filesystem::create_directories(dir), std::ofstream(existing) << "old"; }
   void TearDown() override { std::filesystem::remove_all(dir); }
   const std::string dir = (std::filesystem::temp_directory_path() / ("console_files_" + std::to_string(getpid()))).string();
   const std::string existing = dir + "/old.log", fresh = dir + "/new.log", missing = dir + "/missing.txt";
@@ -147,18 +125,14 @@ class ConsoleFiles : public ConsoleWindow {
 
 TEST_F(ConsoleFiles, SaveAsAsksBeforeReplacingAndOpenAsksAgainForAMissingFile) {
   const struct { bool save; std::string input; std::string path; std::string output; } cases[] = {
-      {true, "\n", "", "Save as: \n"},
-      {true, "", "", "Save as: \n"},
+      {true, "\n", "", "Save as: \n"}, {true, "", "", "Save as: \n"},
       {true, "  " + fresh + "  \n", fresh, "Save as: \n"},
       {true, existing + "\ny\n", existing, "Save as: \nReplace " + existing + "? [y/n] \n"},
-      {true, existing + "\nn\n", "", "Save as: \nReplace " + existing + "? [y/n] \n"},
-      {true, existing + "\n", "", "Save as: \nReplace " + existing + "? [y/n] \n"},
+      {true, existing + "\nn\n", "", "Save as: \nReplace " + existing + "? [y/n] \n"}, {true, existing + "\n", "", "Save as: \nReplace " + existing + "? [y/n] \n"},
       {true, dir + "\n" + fresh + "\n", fresh, "Save as: \n" + dir + " is a folder; give a file name.\nSave as: \n"},
-      {false, "\n", "", "Open: \n"},
-      {false, existing + "\n", existing, "Open: \n"},
+      {false, "\n", "", "Open: \n"}, {false, existing + "\n", existing, "Open: \n"},
       {false, missing + "\n" + existing + "\n", existing, "Open: \nFile not found: " + missing + "\nOpen: \n"},
-      {false, missing + "\n\n", "", "Open: \nFile not found: " + missing + "\nOpen: \n"},
-  };
+      {false, missing + "\n\n", "", "Open: \nFile not found: " + missing + "\nOpen: \n"}};
   for (const auto& c : cases) {
     reset(c.input);
     char path[260] = "unchanged";

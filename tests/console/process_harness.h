@@ -34,6 +34,8 @@ inline long long nowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
+inline void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
 // A child process with its standard input and output reachable from the test.
 class Process {
  public:
@@ -44,8 +46,8 @@ class Process {
 
   // Starts argv on a pseudo-terminal (line mode, no echo), so its output ends lines with CR LF.
   bool startOnTerminal(const std::vector<std::string>& argv) {
-    int master = -1, slave = -1;
-    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return false;
+    int slave = -1;
+    if (openpty(&fd_, &slave, nullptr, nullptr, nullptr) != 0) return false;
     termios t;
     tcgetattr(slave, &t);
     t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL);
@@ -54,27 +56,28 @@ class Process {
       setsid();
       ioctl(slave, TIOCSCTTY, 0);
       for (int fd = 0; fd < 3; ++fd) dup2(slave, fd);
-      close(master);
+      close(fd_);
       if (slave > 2) close(slave);
-      exec(argv);
+      std::vector<char*> args;
+      for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+      args.push_back(nullptr);
+      execv(args[0], args.data());
+      std::fprintf(stderr, "cannot run %s: %s\n", args[0], std::strerror(errno));
+      _exit(127);
     }
     close(slave);
-    inFd_ = outFd_ = master;
     return pid_ > 0;
   }
 
-  // Reads what is there, waiting up to waitMs for the first bytes.
+  // Reads what is there, waiting up to waitMs for the first bytes. A pseudo-terminal reports
+  // EIO once the child is gone: the line is then closed.
   void readAvailable(int waitMs) {
-    pollfd p = {outFd_, POLLIN, 0};
-    if (outFd_ < 0 || poll(&p, 1, waitMs) <= 0) return;
+    pollfd p = {fd_, POLLIN, 0};
     char buffer[4096];
-    const ssize_t got = read(outFd_, buffer, sizeof buffer);
-    if (got > 0) {
-      output_.append(buffer, static_cast<size_t>(got));
-    } else if (got == 0 || errno != EINTR) {   // a pseudo-terminal reports EIO once the child is gone
-      close(outFd_);
-      inFd_ = outFd_ = -1;
-    }
+    if (fd_ < 0 || poll(&p, 1, waitMs) <= 0) return;
+    const ssize_t got = read(fd_, buffer, sizeof buffer);
+    if (got > 0) output_.append(buffer, static_cast<size_t>(got));
+    else if (got == 0 || errno != EINTR) close(fd_), fd_ = -1;
   }
 
   // Waits until the output after the last match contains needle; the match is consumed.
@@ -83,25 +86,21 @@ class Process {
       const size_t at = output_.find(needle, mark_);
       if (at != std::string::npos) return (mark_ = at + needle.size()), true;
       const long long left = deadline - nowMs();
-      if (left <= 0 || outFd_ < 0) return false;
+      if (left <= 0 || fd_ < 0) return false;
       readAvailable(static_cast<int>(left < 50 ? left : 50));
     }
   }
 
   // Collects output for a while without looking for anything.
   void settle(int ms) {
-    for (const long long deadline = nowMs() + ms; nowMs() < deadline && outFd_ >= 0;) readAvailable(static_cast<int>(deadline - nowMs()));
+    for (const long long deadline = nowMs() + ms; nowMs() < deadline && fd_ >= 0;) readAvailable(static_cast<int>(deadline - nowMs()));
   }
 
   void send(const std::string& text) {
-    for (size_t done = 0; inFd_ >= 0 && done < text.size();) {
-      const ssize_t n = write(inFd_, text.data() + done, text.size() - done);
-      if (n <= 0) return;
-      done += static_cast<size_t>(n);
-    }
+    for (ssize_t done = 0, n = 0; fd_ >= 0 && done < static_cast<ssize_t>(text.size()); done += n)
+      if ((n = write(fd_, text.data() + done, text.size() - static_cast<size_t>(done))) <= 0) return;
   }
   void sendLine(const std::string& line) { send(line + "\n"); }
-
   void sendEndOfInput() { send("\x04"); }   // Ctrl+D
 
   // The exit status, 128 + signal for a signal, or -1 when it did not end in time (then it
@@ -109,15 +108,9 @@ class Process {
   int waitExit(int timeoutMs = 5000) {
     for (const long long deadline = nowMs() + timeoutMs; pid_ > 0 && nowMs() < deadline;) {
       int st = 0;
-      if (waitpid(pid_, &st, WNOHANG) == pid_) {
-        pid_ = -1;
-        status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-        settle(50);
-      } else if (outFd_ >= 0) {
-        readAvailable(20);
-      } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      }
+      if (waitpid(pid_, &st, WNOHANG) == pid_) pid_ = -1, status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st), settle(50);
+      else if (fd_ >= 0) readAvailable(20);
+      else sleepMs(20);
     }
     if (pid_ > 0) kill();
     return status_;
@@ -125,8 +118,8 @@ class Process {
 
   void kill() {
     if (pid_ > 0) ::kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
-    if (outFd_ >= 0) close(outFd_);
-    pid_ = inFd_ = outFd_ = -1;
+    if (fd_ >= 0) close(fd_);
+    pid_ = fd_ = -1;
   }
 
   pid_t pid() const { return pid_; }
@@ -134,17 +127,8 @@ class Process {
   std::string rest() const { return output_.substr(mark_); }   // output after the last match
 
  private:
-  [[noreturn]] static void exec(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    std::fprintf(stderr, "cannot run %s: %s\n", args[0], std::strerror(errno));
-    _exit(127);
-  }
-
   pid_t pid_ = -1;
-  int inFd_ = -1, outFd_ = -1, status_ = -1;
+  int fd_ = -1, status_ = -1;   // fd_: the terminal's master side, both directions
   std::string output_;
   size_t mark_ = 0;
 };
@@ -175,17 +159,15 @@ inline std::vector<std::string> readLines(const std::string& path) {
 
 inline std::string readFile(const std::string& path) {
   std::ostringstream all;
-  all << std::ifstream(path, std::ios::binary).rdbuf();
-  return all.str();
+  return (all << std::ifstream(path, std::ios::binary).rdbuf()), all.str();
 }
 
 // kinestim-sim with a transcript file; its control input and messages on a terminal.
 class Simulator {
  public:
   explicit Simulator(const TempDir& dir, std::vector<std::string> extra = {}) : transcript_(dir.file("transcript.txt")) {
-    std::vector<std::string> argv = {binary("kinestim-sim"), "--transcript", transcript_};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    if (!process_.startOnTerminal(argv) || !process_.expect("port: ", 5000) || !process_.expect("\n", 2000)) return;
+    extra.insert(extra.begin(), {binary("kinestim-sim"), "--transcript", transcript_});
+    if (!process_.startOnTerminal(extra) || !process_.expect("port: ", 5000) || !process_.expect("\n", 2000)) return;
     const std::string& out = process_.output();
     const size_t at = out.find("port: ") + 6;
     port_ = out.substr(at, out.find_first_of("\r\n ", at) - at);
@@ -200,14 +182,12 @@ class Simulator {
   // Transcript lines "%8.1f %c %s %s" reduced to "<dir> <hex> <name>", or only those in one
   // direction ('>' host to device, '<' device to host) without the direction.
   std::vector<std::string> frames(char direction = 0) const {
-    std::vector<std::string> out;
     static const std::regex lineForm(R"(^ *[0-9]+\.[0-9] ([<>]) (.*)$)");
+    std::vector<std::string> out;
     std::smatch m;
-    for (const std::string& line : readLines(transcript_)) {
-      if (!std::regex_match(line, m, lineForm)) continue;
-      if (direction == 0) out.push_back(m[1].str() + " " + m[2].str());
-      else if (m[1].str()[0] == direction) out.push_back(m[2].str());
-    }
+    for (const std::string& line : readLines(transcript_))
+      if (std::regex_match(line, m, lineForm) && (direction == 0 || m[1].str()[0] == direction))
+        out.push_back(direction == 0 ? m[1].str() + " " + m[2].str() : m[2].str());
     return out;
   }
 
@@ -219,25 +199,21 @@ class Simulator {
 
   // Waits until the transcript holds at least n copies of a frame line "<dir> <hex> <name>".
   bool waitForCount(const std::string& frame, int n, int timeoutMs = 5000) const {
-    for (const long long deadline = nowMs() + timeoutMs; count(frame) < n;) {
+    for (const long long deadline = nowMs() + timeoutMs; count(frame) < n; sleepMs(20))
       if (nowMs() >= deadline) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
     return true;
   }
   bool waitForFrame(const std::string& frame, int timeoutMs = 5000) const { return waitForCount(frame, 1, timeoutMs); }
 
  private:
-  std::string transcript_;
-  std::string port_;
+  std::string transcript_, port_;
   Process process_;
 };
 
 // kinestim-console on a pseudo-terminal connected to a port.
-inline bool startConsole(Process& console, const std::vector<std::string>& arguments) {
-  std::vector<std::string> argv = {binary("kinestim-console")};
-  argv.insert(argv.end(), arguments.begin(), arguments.end());
-  return console.startOnTerminal(argv);
+inline bool startConsole(Process& console, std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), binary("kinestim-console"));
+  return console.startOnTerminal(arguments);
 }
 
 }  // namespace harness
