@@ -23,6 +23,12 @@ namespace {
 
 const char INVALID_ADDRESS_BOX[] = "Warning: Invalid address, must be between 0 and 2047";
 
+int occurrences(const std::string& all, const std::string& text) {
+  int n = 0;
+  for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
+  return n;
+}
+
 // The simulator on its port, the Script Manager open on this process's console window.
 class SimulatorTransfer : public ::testing::Test {
  protected:
@@ -30,21 +36,13 @@ class SimulatorTransfer : public ::testing::Test {
     sim = std::make_unique<harness::Simulator>(dir, simOptions);
     ASSERT_TRUE(sim->ok()) << "kinestim-sim did not report its port";
     consoleWindowReset(&input, &output);
-    setMessageBoxShowing(0);
-    resetMemoryView();
-    resetCompilerOutput();
-    consoleOpenDialog(Dialog::ScriptManager);
-    initScriptManager();
+    setMessageBoxShowing(0), resetMemoryView(), resetCompilerOutput();
+    consoleOpenDialog(Dialog::ScriptManager), initScriptManager();
     openSerialPortPath(sim->port().c_str());
     ASSERT_TRUE(pumpUntil([] { return mode() == "Idle"; }, 5000)) << mode();
   }
   void SetUp() override { start(); }
-  void TearDown() override {
-    closeScriptManager();
-    consoleCloseDialog(Dialog::ScriptManager);
-    closeSerialPort();
-    sim->control("quit");
-  }
+  void TearDown() override { closeScriptManager(), consoleCloseDialog(Dialog::ScriptManager), closeSerialPort(), sim->control("quit"); }
   static std::string mode() { return consoleControlText(Dialog::Main, IDC_MODE_FIELD); }
   static std::string field(int id) { return consoleControlText(Dialog::ScriptManager, id); }
   static void setField(int id, const char* text) { setControlText(Dialog::ScriptManager, id, text); }
@@ -55,10 +53,8 @@ class SimulatorTransfer : public ::testing::Test {
   }
   // Runs the receive timer's work until done holds or timeoutMs passes.
   bool pumpUntil(const std::function<bool()>& done, int timeoutMs) {
-    for (const long long deadline = harness::nowMs() + timeoutMs; harness::nowMs() < deadline; usleep(5000)) {
-      ReceiveTimerProc();
-      if (done()) return true;
-    }
+    for (const long long deadline = harness::nowMs() + timeoutMs; harness::nowMs() < deadline; usleep(5000))
+      if (ReceiveTimerProc(), done()) return true;
     return done();
   }
   void pumpFor(int ms) { pumpUntil([] { return false; }, ms); }
@@ -71,19 +67,13 @@ class SimulatorTransfer : public ::testing::Test {
   }
   // The device sends this message now, whatever it is doing (also while silent).
   void inject(const std::vector<uint8_t>& payload) {
-    uint8_t sum = 0;
-    for (uint8_t b : payload) sum = static_cast<uint8_t>(sum + b);
     std::vector<uint8_t> frame = {SOT, static_cast<uint8_t>(payload.size())};
     frame.insert(frame.end(), payload.begin(), payload.end());
-    frame.insert(frame.end(), {sum, EOT});
+    frame.push_back(computeChecksum(payload.data(), static_cast<int>(payload.size())));
+    frame.push_back(EOT);
     sim->control("garbage " + hexOf(frame, ""));
   }
-  int timesPrinted(const std::string& text) const {
-    const std::string all = output.str();
-    int n = 0;
-    for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
-    return n;
-  }
+  int timesPrinted(const std::string& text) const { return occurrences(output.str(), text); }
   std::string file(const std::string& name, const std::string& text) {
     std::ofstream(dir.file(name), std::ios::binary) << text;
     return dir.file(name) + "\n";
@@ -118,24 +108,18 @@ TEST_F(SimulatorTransfer, FortyBytesAt100GoOutAsThreeChunksEachAfterTheLastAckno
   EXPECT_EQ(timesPrinted("Warning:"), 0);
 }
 
-TEST_F(SimulatorTransfer, TheTimeOutCountsPerChunkAndASilentDeviceWarnsOnceAfterFourSeconds) {
+// A silent device during an upload is the fault-injection suite's case; here the time-out
+// must restart with each chunk, so a slow upload longer than it still succeeds.
+TEST_F(SimulatorTransfer, TheTimeOutCountsPerChunk) {
   TearDown();
   start({"--baud", "300"});   // about a second for each chunk and its acknowledgement
   selectProgramScript();
   const std::vector<uint8_t> image = imageOf(80);
-  long long t0 = harness::nowMs();
+  const long long t0 = harness::nowMs();
   EXPECT_TRUE(uploadScriptImage(0, image.data(), 80));
   EXPECT_GE(harness::nowMs() - t0, 4100);
-  sim->control("silent on");
-  usleep(100000);
-  t0 = harness::nowMs();
-  EXPECT_FALSE(uploadScriptImage(0, image.data(), 80));
-  EXPECT_GE(harness::nowMs() - t0, 4000);
-  EXPECT_LT(harness::nowMs() - t0, 6000);
-  EXPECT_EQ(timesPrinted("Warning:"), 1);
-  EXPECT_EQ(timesPrinted("Warning: Upload Failed - check connection and turn on Kinestim"), 1);
-  usleep(300000);
-  EXPECT_EQ(sent("0d ").size(), 6u);
+  EXPECT_EQ(sent("0d ").size(), 5u);
+  EXPECT_EQ(timesPrinted("Warning:"), 0);
 }
 
 TEST_F(SimulatorTransfer, RejectionEndsTheUploadAtOnce) {
@@ -161,30 +145,27 @@ TEST_F(SimulatorTransfer, MessagesOfOtherKindsAreDispatchedDuringTheUpload) {
   EXPECT_EQ(sent("0d ").size(), 10u);
   // Only the upload's own polling has read the line since the loop started.
   const std::string received = consoleControlText(Dialog::Main, IDC_RECEIVED_PANE);
-  size_t readings = 0;
-  for (size_t at = received.find(" mdgTilt <"); at != std::string::npos; at = received.find(" mdgTilt <", at + 1)) ++readings;
-  EXPECT_GE(readings, 3u) << received;
+  EXPECT_GE(occurrences(received, " mdgTilt <"), 3) << received;
   EXPECT_EQ(timesPrinted("Warning:"), 0);
 }
 
-TEST_F(SimulatorTransfer, ReadBackRequestsOnlyInsideScriptMemory) {
-  sim->control("silent on");
-  for (int address : {0, 300, 2047, 2048, -1, INT_MIN}) requestScriptMemory(address);
-  pumpFor(300);
-  EXPECT_EQ(sent("0e "), (std::vector<std::string>{"0e 00 00 05 cdgScrDldMem", "0e 2c 01 05 cdgScrDldMem", "0e ff 07 05 cdgScrDldMem"}));
-  EXPECT_EQ(timesPrinted(INVALID_ADDRESS_BOX), 3);
-}
-
-TEST_F(SimulatorTransfer, ViewStopsWithOneWarningAtTheEndOfMemory) {
+// A View from 2040 stops with one warning at the end of script memory; read-back requests
+// outside it are refused, each with a warning.
+TEST_F(SimulatorTransfer, ReadBackStaysInsideScriptMemory) {
   setField(IDC_SM_ADDRESS, "2040");
   routeScriptManagerCommand(IDC_SM_VIEW);
   ASSERT_TRUE(pumpUntil([&] { return timesPrinted(INVALID_ADDRESS_BOX) > 0; }, 5000));
   pumpFor(200);
   EXPECT_EQ(timesPrinted(INVALID_ADDRESS_BOX), 1);
-  EXPECT_EQ(sent("0e ").size(), 8u);
-  EXPECT_EQ(sent("0e ").back(), "0e ff 07 05 cdgScrDldMem");
-  EXPECT_EQ(field(IDC_SM_MEMORY), "");
-  EXPECT_EQ(field(IDC_SM_ADDRESS), "2040");
+  ASSERT_EQ(sent("0e ").size(), 8u);
+  EXPECT_EQ(field(IDC_SM_MEMORY) + "|" + field(IDC_SM_ADDRESS), "|2040");
+  sim->control("silent on");
+  for (int address : {0, 300, 2047, 2048, -1, INT_MIN}) requestScriptMemory(address);
+  pumpFor(300);
+  const std::vector<std::string> requests = sent("0e ");
+  EXPECT_EQ(std::vector<std::string>(requests.begin() + 7, requests.end()),  // the View's last, then the three inside
+            (std::vector<std::string>{"0e ff 07 05 cdgScrDldMem", "0e 00 00 05 cdgScrDldMem", "0e 2c 01 05 cdgScrDldMem", "0e ff 07 05 cdgScrDldMem"}));
+  EXPECT_EQ(timesPrinted(INVALID_ADDRESS_BOX), 4);
 }
 
 TEST_F(SimulatorTransfer, MemoryViewIgnoresStrayAndWrongAddressAnswersAndListsShortOnes) {
@@ -201,11 +182,11 @@ TEST_F(SimulatorTransfer, MemoryViewIgnoresStrayAndWrongAddressAnswersAndListsSh
   std::string expected;
   for (int k = 0; k < 20; ++k) {
     ASSERT_TRUE(pumpUntil([&] { return sent("0e ").size() == static_cast<size_t>(k + 1); }, 2000)) << k;
-    const int address = std::stoi(sent("0e ")[static_cast<size_t>(k)].substr(3, 2), nullptr, 16) +
-                        256 * std::stoi(sent("0e ")[static_cast<size_t>(k)].substr(6, 2), nullptr, 16);
-    EXPECT_EQ(address, 5 * k);
-    inject({mdgScrMemDld, static_cast<uint8_t>(address & 0xFF), static_cast<uint8_t>(address >> 8), 0x03, 0x80});
+    const int address = 5 * k;   // each short answer still moves the view on by a whole instruction
     char line[48];
+    std::snprintf(line, sizeof line, "0e %.2x %.2x 05 cdgScrDldMem", address & 0xFF, address >> 8);
+    EXPECT_EQ(sent("0e ")[static_cast<size_t>(k)], line);
+    inject({mdgScrMemDld, static_cast<uint8_t>(address & 0xFF), static_cast<uint8_t>(address >> 8), 0x03, 0x80});
     std::snprintf(line, sizeof line, "%4d\tSetAllElectrodes\t128 ? ? ?\r\n", address);
     expected += line;
   }
@@ -218,51 +199,41 @@ TEST_F(SimulatorTransfer, AnswersAfterCloseShowNothing) {
   sim->control("silent on");
   routeScriptManagerCommand(IDC_SM_VIEW);
   ASSERT_TRUE(pumpUntil([&] { return sent("0e ").size() == 1; }, 2000));
-  closeScriptManager();
-  consoleCloseDialog(Dialog::ScriptManager);
+  closeScriptManager(), consoleCloseDialog(Dialog::ScriptManager);
   inject({mdgScrMemDld, 0x00, 0x00, 0x01, 0x01, 0x01, 0x01, 0x01});
   pumpFor(200);
   EXPECT_EQ(sent("0e ").size(), 1u);
-  consoleOpenDialog(Dialog::ScriptManager);
-  initScriptManager();
+  consoleOpenDialog(Dialog::ScriptManager), initScriptManager();
   EXPECT_EQ(field(IDC_SM_MEMORY), "");
 }
 
 TEST_F(SimulatorTransfer, UploadReadsTheAddressFieldAsANumber) {
   selectProgramScript();
-  for (const char* address : {"0x10", "010", "0", "2044"}) {
+  for (const char* address : {"0x10", "010", "2044"}) {   // the last fills memory up to its end
     setField(IDC_SM_ADDRESS, address);
-    input.clear();
-    input.str(file("a.ks", "Delay 40 Stop\r\n"));
+    input.clear(), input.str(file("a.ks", "Delay 40 Stop\r\n"));
     EXPECT_TRUE(routeScriptManagerCommand(IDC_SM_UPLOAD));
     EXPECT_EQ(field(IDC_SM_COMPILER_OUTPUT), "Build Successful\r\n\r\nUpload Successful") << address;
   }
   EXPECT_EQ(sent("0d "), (std::vector<std::string>{"0d 10 00 04 28 00 00 cdgSrcUldMem", "0d 08 00 04 28 00 00 cdgSrcUldMem",
-                                                  "0d 00 00 04 28 00 00 cdgSrcUldMem", "0d fc 07 04 28 00 00 cdgSrcUldMem"}));
+                                                  "0d fc 07 04 28 00 00 cdgSrcUldMem"}));
 }
 
-// Refusals before anything is sent: the compiler output pane, and whether a file was asked for.
+// Refusals before anything is sent: the compiler output pane, and whether a file was asked for
+// (the console Script Manager test has an upload past memory and a cancelled source choice).
 TEST_F(SimulatorTransfer, RefusedUploadsSendNothing) {
   const struct { int button; const char* address; const char* timestep; std::string input; const char* pane; int opens; } cases[] = {
     {IDC_SM_APPEND, "2048", "25", "", "", 0}, {IDC_SM_APPEND, "-1", "25", "", "", 0},
-    {IDC_SM_UPLOAD, "2048", "25", file("a.ks", "Stop"), "Invalid address, must be between 0 and 2047", 0},
     {IDC_SM_UPLOAD_SAMPLES, "abc", "25", file("s.txt", "0 0 0 0"), "Invalid address, must be between 0 and 2047", 0},
     {IDC_SM_UPLOAD, "", "25", file("a.ks", "Stop"), "Invalid address, must be between 0 and 2047", 0},
-    {IDC_SM_UPLOAD, "0", "25", "\n", "Failed to read source file", 1},
     {IDC_SM_UPLOAD, "0", "25", file("bad.ks", "Stop\r\nWait 5\r\n"), "Syntax Error: Invalid command Wait", 1},
     {IDC_SM_UPLOAD, "0", "25", dir.file("missing.ks") + "\n\n", "Failed to read source file", 2},
     {IDC_SM_UPLOAD_SAMPLES, "0", "abc", file("s.txt", "0 0 0 0"), "Invalid timestep", 0},
-    {IDC_SM_UPLOAD_SAMPLES, "0", "1638425", file("s.txt", "0 0 0 0"), "Invalid timestep", 0},
     {IDC_SM_UPLOAD_SAMPLES, "0", "25", "\n", "Failed to read sample file", 1},
-    {IDC_SM_UPLOAD_SAMPLES, "0", "25", file("s2.txt", "0 0 0 0\n0 0"), "Sample file has an incomplete last row: 2 of 4 values (row 2)", 1},
     {IDC_SM_UPLOAD_SAMPLES, "0", "25", file("s3.txt", "0 0 0 2.56"), "Sample must be between -2.56 and 2.54: 2.56", 1}};
   for (const auto& c : cases) {
-    setField(IDC_SM_ADDRESS, c.address);
-    setField(IDC_SM_TIMESTEP, c.timestep);
-    setField(IDC_SM_COMPILER_OUTPUT, "");
-    output.str("");
-    input.clear();
-    input.str(c.input);
+    setField(IDC_SM_ADDRESS, c.address), setField(IDC_SM_TIMESTEP, c.timestep), setField(IDC_SM_COMPILER_OUTPUT, "");
+    output.str(""), input.clear(), input.str(c.input);
     routeScriptManagerCommand(c.button);
     pumpFor(50);
     EXPECT_EQ(field(IDC_SM_COMPILER_OUTPUT), c.pane) << c.address << " " << c.timestep << " " << c.input;
@@ -270,8 +241,7 @@ TEST_F(SimulatorTransfer, RefusedUploadsSendNothing) {
     EXPECT_EQ(timesPrinted(INVALID_ADDRESS_BOX), c.button == IDC_SM_APPEND ? 1 : 0) << c.address;
   }
   pumpFor(100);
-  EXPECT_TRUE(sent("0d ").empty());
-  EXPECT_TRUE(sent("0e ").empty());
+  EXPECT_TRUE(sent("0d ").empty() && sent("0e ").empty());
 }
 
 }  // namespace
