@@ -93,25 +93,19 @@ std::vector<MessageRow> messageRows() {
                            four("slider", {4, "127"}) + four("caption", {"1 (-0.02)", "2 (-0.02)", "3 (-0.02)", "4 (-0.02)"}) +
                            CODES_127 + "run-enabled=on;manager-enabled=on;local-enabled=on;" + tilt(true) + electrodes(false);
   const MessageRow acting[] = {
-      {0x00, VAR, ""},
-      {0x02, VAR, CLEARS, {}, "Command Rejected - Not allowed in this mode"},
-      {0x0a, {}, "status=Kinestim Initialized;local-mark=on;"},
-      {0x0b, {}, idle},
-      {0x0c, {}, CLEARS + "local-enabled=off;"},
-      {0x0d, {}, CLEARS + electrodes(true) + "mode-label=Mode;mode=Direct;", {0x0b}},
-      {0x0e, {}, CLEARS + electrodes(false) + CODES_127},
-      {0x0f, {}, CLEARS + "mode-label=Mode;mode=Program Script;"},
+      {0x00, VAR, ""}, {0x02, VAR, CLEARS, {}, "Command Rejected - Not allowed in this mode"}, {0x0b, {}, idle},
+      {0x0a, {}, "status=Kinestim Initialized;local-mark=on;"}, {0x0c, {}, CLEARS + "local-enabled=off;"},
+      {0x0d, {}, CLEARS + electrodes(true) + "mode-label=Mode;mode=Direct;", {0x0b}}, {0x0e, {}, CLEARS + electrodes(false) + CODES_127},
+      {0x0f, {}, CLEARS + "mode-label=Mode;mode=Program Script;"}, {0x14, {}, CLEARS + tilt(true)},
       {0x11, {}, CLEARS + "mode-label=Mode;mode=Run Scr;local-enabled=on;" + tilt(false)},
       {0x12, {}, CLEARS + "local-enabled=off;" + tilt(true) + CODES_127},
-      {0x14, {}, CLEARS + tilt(true)},
       {0x1b, {0x04}, "mode-label=Mode;mode=Program Script;status=Mode: Program Script;"},
       {0x1c, {0x80, 0x90, 0xa0, 0xb0}, CLEARS + four("slider", {"128", "144", "160", "176"}) +
            four("code", {"128", "144", "160", "176"}) + four("caption", {"1 (+0.00)", "2 (+0.32)", "3 (+0.64)", "4 (+0.96)"})},
       {0x23, {0x05, 0x00}, "script=Armed at 0x005;status=Armed at 0x005;"},
       {0x26, {0x23, 0x01}, "run=St&op;script=Running at 0x123;status=Running at 0x123;"},
       {0x29, {0x00, 0x00}, "run=&Run;script=Stopped;status=Script terminated;" + CODES_127, {0x07}},
-      {0x2b, {}, "local-mark=off;status=Local Control Disabled;"},
-      {0x2c, {}, "local-mark=on;status=Local Control Enabled;"},
+      {0x2b, {}, "local-mark=off;status=Local Control Disabled;"}, {0x2c, {}, "local-mark=on;status=Local Control Enabled;"},
       {0x2d, {0x08}, "mode-label=Fault;mode=WatchdogTimer;status=*** Fault: WatchdogTimer ***;local-enabled=off;" +
            tilt(false) + electrodes(false), {}, FAULT_WARNING},
       {0x32, TILT_EDGES, "status=New period detected - recalibrate;tilt-x=0.0000;tilt-y=0.0000;"},
@@ -161,10 +155,8 @@ TEST_P(MessageTableTest, RowActsExactlyAsTheTableSays) {
   const int length = messageLength(row.code);
   for (int size : {length + 1, length - 1}) {
     if (length == VARIABLE_LENGTH || size < 1) continue;
-    Bytes wrong(static_cast<size_t>(size), 0x04);
-    wrong[0] = row.code;
-    setStatusBarText("prior notice");
-    output_.str("");
+    const Bytes wrong = Bytes{row.code} + Bytes(static_cast<size_t>(size - 1), 0x04);
+    setStatusBarText("prior notice"), output_.str("");
     State before = snapshot();
     before["status"] = "Error: invalid mdg message";
     deviceSends(wrong);
@@ -206,9 +198,7 @@ TEST_F(DispatcherTest, TraceLinesAreWholeUpToTheLongestFrameAndCutSafelyBeyondTh
   for (int i = 0; i < 254; ++i) params.push_back(static_cast<uint8_t>(i));
   deviceSends(Bytes{mdgRAMDld} + params);
   ASSERT_EQ(pumpOneMessage(), mdgRAMDld);
-  std::string expected = traceLine(mdgRAMDld, params);
-  EXPECT_EQ(expected.size(), 2u + 1u + 9u + 254u * 5u);
-  EXPECT_EQ(firstLine(text(IDC_RECEIVED_PANE)), expected);
+  EXPECT_EQ(firstLine(text(IDC_RECEIVED_PANE)), traceLine(mdgRAMDld, params));
 
   Bytes f = frame({mdgRAMDld, 0x10, 0x20, 0x30, 0x40});
   const struct { size_t size; const char* line; } cuts[] = {

@@ -18,7 +18,8 @@ Bytes frame(const Bytes& payload) {
   Bytes f = {0xAA, static_cast<uint8_t>(payload.size())};
   unsigned sum = 0;
   for (uint8_t b : payload) f.push_back(b), sum += b;
-  f.insert(f.end(), {static_cast<uint8_t>(sum & 0xff), 0x55});
+  f.push_back(static_cast<uint8_t>(sum & 0xff));
+  f.push_back(0x55);
   return f;
 }
 
@@ -32,13 +33,8 @@ std::string hex(const Bytes& bytes) {
 void HostTest::SetUp() {
   consoleWindowReset(&input_, &output_);
   HostTest::TearDown();
-  setDataLogTimeStamps(false);
-  resetCalibrationStore();
-  resetCalibrationRun();
-  clearElectrodeCodes();
-  resetParameterBlock();
-  resetMemoryView();
-  setMessageBoxShowing(0);
+  setDataLogTimeStamps(false), resetCalibrationStore(), resetCalibrationRun(), clearElectrodeCodes();
+  resetParameterBlock(), resetMemoryView(), setMessageBoxShowing(0);
   initMainDialog();
   consoleRunPostedCommands();
 }

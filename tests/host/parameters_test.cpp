@@ -45,7 +45,8 @@ class ParameterDialogTest : public HostTest {
 TEST_F(ParameterDialogTest, StoresWhatTheCommandCanCarryAndRefusesTheRest) {
   using T = ParameterTemplate;
   const std::string spaces(38, ' ');
-  const struct { T t; std::vector<std::pair<int, std::string>> typed; const char* warning; std::string block; } cases[] = {
+  const char* const ADDRESS = "Address must be a number from 0 to 65535";
+  const struct { T t; std::vector<std::pair<int, std::string>> typed; const char* warning; std::string block = ""; } cases[] = {
       {T::Address, {}, nullptr, "255 255 255 255 255 255 0 -1 255"},  // the default "0"
       {T::AddressCount, {{IDC_ADDRESS_EDIT, "65535"}, {IDC_COUNT_EDIT, "255"}}, nullptr, "255 255 255 255 255 255 65535 255 255"},
       {T::CountAndStep, {{IDC_COUNT_EDIT, "65535"}, {IDC_STEP_EDIT, "255"}}, nullptr, "255 255 255 255 255 255 -1 65535 255"},
@@ -53,22 +54,17 @@ TEST_F(ParameterDialogTest, StoresWhatTheCommandCanCarryAndRefusesTheRest) {
        nullptr, "255 255 0 128 255 1 -1 -1 255"},
       {T::Current, {{IDC_ELECTRODE_EDIT, "9"}, {IDC_CURRENT_EDIT, "200"}}, nullptr, "9 200 255 255 255 255 -1 -1 255"},  // no such electrode, but it fits
       {T::Address, {{IDC_ADDRESS_EDIT, spaces + "5"}}, nullptr, "255 255 255 255 255 255 5 -1 255"},  // 39 characters are read
-      {T::Address, {{IDC_ADDRESS_EDIT, spaces + " 5"}}, "Address must be a number from 0 to 65535", ""},  // the 40th is not
-      {T::Address, {{IDC_ADDRESS_EDIT, ""}}, "Address must be a number from 0 to 65535", ""},
-      {T::Address, {{IDC_ADDRESS_EDIT, "-1"}}, "Address must be a number from 0 to 65535", ""},
-      {T::Address, {{IDC_ADDRESS_EDIT, "65536"}}, "Address must be a number from 0 to 65535", ""},
-      {T::Address, {{IDC_ADDRESS_EDIT, "4294967296"}}, "Address must be a number from 0 to 65535", ""},
-      {T::AddressCount, {{IDC_COUNT_EDIT, "256"}}, "Count must be a number from 0 to 255", ""},
-      {T::AddressCount, {{IDC_ADDRESS_EDIT, "0x10000"}}, "Address must be a number from 0 to 65535", ""},
-      {T::CountAndStep, {{IDC_COUNT_EDIT, "65536"}}, "Count must be a number from 0 to 65535", ""},
-      {T::CountAndStep, {{IDC_STEP_EDIT, "256"}}, "Step must be a number from 0 to 255", ""},
-      {T::Current, {{IDC_ELECTRODE_EDIT, "2"}}, "Current must be a number from 0 to 255", ""},
-      {T::Current, {{IDC_ELECTRODE_EDIT, "2"}, {IDC_CURRENT_EDIT, "256"}}, "Current must be a number from 0 to 255", ""},
-      {T::Current, {{IDC_ELECTRODE_EDIT, "256"}, {IDC_CURRENT_EDIT, "1"}}, "Electrode must be a number from 0 to 255", ""},
-      {T::Currents, {{IDC_CURRENT1_EDIT, "1"}, {IDC_CURRENT2_EDIT, "2"}, {IDC_CURRENT3_EDIT, "x"}, {IDC_CURRENT4_EDIT, "4"}},
-       "Current 3 must be a number from 0 to 255", ""},
-      {T::Currents, {{IDC_CURRENT1_EDIT, "1"}, {IDC_CURRENT2_EDIT, "2"}, {IDC_CURRENT3_EDIT, "3"}},
-       "Current 4 must be a number from 0 to 255", ""}};
+      {T::Address, {{IDC_ADDRESS_EDIT, spaces + " 5"}}, ADDRESS},  // the 40th is not
+      {T::Address, {{IDC_ADDRESS_EDIT, ""}}, ADDRESS}, {T::Address, {{IDC_ADDRESS_EDIT, "-1"}}, ADDRESS},
+      {T::Address, {{IDC_ADDRESS_EDIT, "65536"}}, ADDRESS}, {T::Address, {{IDC_ADDRESS_EDIT, "4294967296"}}, ADDRESS},
+      {T::AddressCount, {{IDC_COUNT_EDIT, "256"}}, "Count must be a number from 0 to 255"}, {T::AddressCount, {{IDC_ADDRESS_EDIT, "0x10000"}}, ADDRESS},
+      {T::CountAndStep, {{IDC_COUNT_EDIT, "65536"}}, "Count must be a number from 0 to 65535"},
+      {T::CountAndStep, {{IDC_STEP_EDIT, "256"}}, "Step must be a number from 0 to 255"},
+      {T::Current, {{IDC_ELECTRODE_EDIT, "2"}}, "Current must be a number from 0 to 255"},
+      {T::Current, {{IDC_ELECTRODE_EDIT, "2"}, {IDC_CURRENT_EDIT, "256"}}, "Current must be a number from 0 to 255"},
+      {T::Current, {{IDC_ELECTRODE_EDIT, "256"}, {IDC_CURRENT_EDIT, "1"}}, "Electrode must be a number from 0 to 255"},
+      {T::Currents, {{IDC_CURRENT1_EDIT, "1"}, {IDC_CURRENT2_EDIT, "2"}, {IDC_CURRENT3_EDIT, "x"}, {IDC_CURRENT4_EDIT, "4"}}, "Current 3 must be a number from 0 to 255"},
+      {T::Currents, {{IDC_CURRENT1_EDIT, "1"}, {IDC_CURRENT2_EDIT, "2"}, {IDC_CURRENT3_EDIT, "3"}}, "Current 4 must be a number from 0 to 255"}};
   for (const auto& c : cases) {
     parameterBlock() = ParameterBlock{3, 99, {1, 2, 3, 4}, 1234, 77, 5};
     output_.str("");

@@ -20,12 +20,6 @@ std::vector<int> posted(int code) { return {ID_DEVICE_COMMAND_BASE + code}; }
 
 using RoutingTest = LinkTest;
 
-TEST_F(RoutingTest, IdentifiersOutsideTheTableDoNothing) {
-  for (int id : {0, 100, 122, 138, 299, 331, 369, 377, 389, 392, 800, 1534}) EXPECT_FALSE(routeCommand(id, 0)) << id;
-  EXPECT_EQ(hostSent(), "");
-  EXPECT_TRUE(takePosted().empty());
-}
-
 // Buttons that send a mode change first and then post the command that opens its dialog; Run
 // showing Stop posts only Stop.
 TEST_F(RoutingTest, ButtonsSendTheirModeFirstAndPostTheirCommands) {
@@ -60,8 +54,9 @@ TEST_F(RoutingTest, RunCaptionMustMatchExactlyAndLocalControlTogglesOnClicksOnly
   EXPECT_EQ(hostSent(), "");
 }
 
-// The Send button posts 300 plus the number in the command box (at most 4 characters read).
-TEST_F(RoutingTest, SendPostsThreeHundredPlusTheTypedNumber) {
+// The Send button posts 300 plus the number in the command box (at most 4 characters read);
+// identifiers outside the routing table do nothing.
+TEST_F(RoutingTest, SendPostsThreeHundredPlusTheTypedNumberAndUnknownIdentifiersDoNothing) {
   const struct { const char* box; std::vector<int> posted; } cases[] = {
       {"9", {309}}, {"0x1e", {330}}, {"017", {315}}, {"1e", {301}}, {"0", {300}}, {"91", {391}},
       {"5000", {5300}}, {"12345", {1534}}, {"-1", {}}, {"", {}}, {"abc", {}}, {" ", {}}};
@@ -71,6 +66,8 @@ TEST_F(RoutingTest, SendPostsThreeHundredPlusTheTypedNumber) {
     EXPECT_EQ(takePosted(), c.posted) << c.box;
     EXPECT_EQ(text(IDC_COMMAND_BOX), c.box);
   }
+  for (int id : {0, 100, 122, 138, 299, 331, 369, 377, 389, 392, 800, 1534}) EXPECT_FALSE(routeCommand(id, 0)) << id;
+  EXPECT_TRUE(takePosted().empty());
   EXPECT_EQ(hostSent(), "");
 }
 
@@ -94,13 +91,10 @@ std::vector<DialogCase> commandCases() {
   for (int id : {300, 301, 302, 303, 304, 305, 306, 307, 308, 311, 312, 316, 317, 319, 320, 321, 322, 323, 324, 325, 326, 328, 329})
     cases.push_back({id, "", {static_cast<uint8_t>(id - ID_DEVICE_COMMAND_BASE)}});
   const DialogCase dialogs[] = {
-      {315, "\n", {0x0f, 0x00, 0x00}},  // the default "0"
-      {315, ".\n", {}},  // cancelled
-      {318, "0x10\n", {0x12, 0x10, 0x00}},
+      {315, "\n", {0x0f, 0x00, 0x00}}, {315, ".\n", {}}, {318, "0x10\n", {0x12, 0x10, 0x00}},  // the default "0"; cancelled
       {314, "\n\n", {0x0e, 0x00, 0x00, 0x10}},                 // defaults 0 and 16
       {314, "16\n300\n\n16\n20\n", {0x0e, 0x10, 0x00, 0x14}},  // 300 refused, asked again
-      {327, "0x7ff\n255\n", {0x1b, 0xff, 0x07, 0xff}},
-      {330, "\n\n", {0x1e, 0x0a, 0x00, 0x01}},  // defaults 10 and 1
+      {327, "0x7ff\n255\n", {0x1b, 0xff, 0x07, 0xff}}, {330, "\n\n", {0x1e, 0x0a, 0x00, 0x01}},  // defaults 10 and 1
       {330, "70000\n1\n", {}},  // refused, then input ends
       {309, "2\n\n", {}}};  // empty Current refused
   cases.insert(cases.end(), std::begin(dialogs), std::end(dialogs));
