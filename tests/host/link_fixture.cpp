@@ -2,7 +2,6 @@
 // device on the master.
 #include "link_fixture.h"
 #include "link/serial_port.h"
-#include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>

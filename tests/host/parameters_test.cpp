@@ -2,7 +2,6 @@
 // and the refusal of fields that their command cannot carry.
 #include "host_fixture.h"
 #include "ui/parameters.h"
-#include <climits>
 #include <cstdio>
 #include <vector>
 

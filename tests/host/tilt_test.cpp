@@ -36,7 +36,7 @@ class TiltTest : public HostTest {
   }
 };
 
-TEST_F(TiltTest, DecodesHighTimesAndPeriodWithoutUnwrapping) {
+TEST_F(TiltTest, DecodesHighTimesWithoutUnwrappingAndMeasuresAgainstTheInitialReferences) {
   const struct { uint8_t bytes[8]; int xHigh, yHigh; double period; } cases[] = {
       {{0x00, 0x00, 0xbc, 0x01, 0xe8, 0x03, 0xa4, 0x05}, 444, 444, 1000.0},                  // 0 444 1000 1444
       {{0xe8, 0x03, 0xac, 0x05, 0xf4, 0x01, 0x84, 0x03}, 452, 100 - 500, (500 + 100 - 452) / 2.0},  // Y before X
@@ -45,15 +45,13 @@ TEST_F(TiltTest, DecodesHighTimesAndPeriodWithoutUnwrapping) {
     TiltSample s = decodeTiltSample(c.bytes);
     EXPECT_EQ(std::vector<double>({1.0 * s.xHigh, 1.0 * s.yHigh, s.period}), (std::vector<double>{1.0 * c.xHigh, 1.0 * c.yHigh, c.period}));
   }
-}
-
-TEST_F(TiltTest, FreshStoreMeasuresAgainstTheInitialReferences) {
-  const struct { int t[4]; const char* shown; } cases[] = {
+  // A fresh store measures against the initial references.
+  const struct { int t[4]; const char* shown; } readings[] = {
       {{0, 569, 1000, 1444}, "-68.9606 0.0000"},  // X normalised 1.0667 wraps once to -0.9333
       {{0, 569, 1062, 1507}, "90.0001 0.4584"},  // a sine of exactly 1: the 3.14159 divisor shows 90.0001
       {{0, 484, 200, 484}, "0.0000 0.0000"},     // period 100: X 3.2 stays outside [-1, 1] after one wrap
       {{0, 0, 0, 0}, "0.0000 0.0000"}};          // a period of 0 gives no number
-  for (const auto& c : cases) EXPECT_EQ(reading(c.t[0], c.t[1], c.t[2], c.t[3]), c.shown);
+  for (const auto& c : readings) EXPECT_EQ(reading(c.t[0], c.t[1], c.t[2], c.t[3]), c.shown);
 }
 
 // The first sample of a period sets its slot and the averages; averaging into the slot
