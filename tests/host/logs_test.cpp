@@ -78,23 +78,19 @@ TEST_F(LogTest, StartingALogAgainClosesTheEarlierFile) {
   EXPECT_FALSE(isTrafficLogOpen() || isDataLogOpen());
 }
 
-// The traffic log holds one stamped line per event in its column, even beyond the pane, until
-// it stops; its stop switches the data log's stamp off, which a data log start (even a
+// The traffic log holds a long line whole, beyond the pane (the end-to-end tests check its
+// columns and its stop); its stop switches the data log's stamp off, which a data log start (even a
 // cancelled one) switches on. Data lines show the stored codes, not the sliders; a restart
 // empties the file.
 TEST_F(LogTest, LogsHoldStampedLinesAndTrafficLogStopEndsTheDataLogStamp) {
   TempFolder folder;
   const std::string traffic = folder.path("traffic.log"), data = folder.path("data.log");
   { std::ofstream(traffic) << "earlier content that must go\r\n"; }
-  typeLines("");
-  ASSERT_TRUE(routeCommand(ID_START_DATA_LOG, 0));
-  EXPECT_TRUE(dataLogTimeStamps());
-  EXPECT_FALSE(isDataLogOpen());
+  ASSERT_TRUE(routeCommand(ID_START_DATA_LOG, 0));  // no input: cancelled
+  EXPECT_EQ(std::pair(dataLogTimeStamps(), isDataLogOpen()), std::pair(true, false));
   typeLines(traffic + "\ny\n" + data + "\n");  // the chooser asks before replacing an existing file
   ASSERT_TRUE(routeCommand(ID_START_TRAFFIC_LOG, 0));
   ASSERT_TRUE(routeCommand(ID_START_DATA_LOG, 0));
-  showSentText("0f cdgScrArm 05 00");
-  showReceivedText("23 mdgScrArmed <05> <00>");
   const std::string longText(5000, 'b');
   showSentText(longText.c_str());
   EXPECT_EQ(text(IDC_SENT_PANE), std::string(PANE_TEXT_LIMIT, 'b'));
@@ -104,14 +100,12 @@ TEST_F(LogTest, LogsHoldStampedLinesAndTrafficLogStopEndsTheDataLogStamp) {
   ASSERT_TRUE(routeCommand(ID_STOP_TRAFFIC_LOG, 0));  // switches the stamp off
   EXPECT_FALSE(isTrafficLogOpen());
   EXPECT_EQ(std::pair(consoleMenuItemEnabled(ID_START_TRAFFIC_LOG), consoleMenuItemEnabled(ID_STOP_TRAFFIC_LOG)), std::pair(true, false));
-  showSentText("not logged");
   writeDataLogLine(1.0, 2.0);
   ASSERT_TRUE(routeCommand(ID_STOP_DATA_LOG, 0));
   EXPECT_EQ(std::pair(consoleMenuItemEnabled(ID_START_DATA_LOG), consoleMenuItemEnabled(ID_STOP_DATA_LOG)), std::pair(true, false));
   writeDataLogLine(3.0, 4.0);  // closed: nothing written
   std::string logged = TempFolder::read(traffic);
-  EXPECT_TRUE(std::regex_match(logged, std::regex(STAMP + "\t0f cdgScrArm 05 00\r\n" + STAMP + "\t\t\t23 mdgScrArmed <05> <00>\r\n" +
-                                                  STAMP + "\t" + longText + "\r\n"))) << logged;
+  EXPECT_TRUE(std::regex_match(logged, std::regex(STAMP + "\t" + longText + "\r\n"))) << logged;
   logged = TempFolder::read(data);
   EXPECT_TRUE(std::regex_match(logged, std::regex(STAMP + CURRENTS + "     28.1\t    -21.7\r\n" + CURRENTS + "      1.0\t      2.0\r\n"))) << logged;
 

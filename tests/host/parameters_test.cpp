@@ -46,7 +46,6 @@ TEST_F(ParameterDialogTest, StoresWhatTheCommandCanCarryAndRefusesTheRest) {
   const std::string spaces(38, ' ');
   const char* const ADDRESS = "Address must be a number from 0 to 65535";
   const struct { T t; std::vector<std::pair<int, std::string>> typed; const char* warning; std::string block = ""; } cases[] = {
-      {T::Address, {}, nullptr, "255 255 255 255 255 255 0 -1 255"},  // the default "0"
       {T::AddressCount, {{IDC_ADDRESS_EDIT, "65535"}, {IDC_COUNT_EDIT, "255"}}, nullptr, "255 255 255 255 255 255 65535 255 255"},
       {T::CountAndStep, {{IDC_COUNT_EDIT, "65535"}, {IDC_STEP_EDIT, "255"}}, nullptr, "255 255 255 255 255 255 -1 65535 255"},
       {T::Currents, {{IDC_CURRENT1_EDIT, "0"}, {IDC_CURRENT2_EDIT, "128"}, {IDC_CURRENT3_EDIT, "0xff"}, {IDC_CURRENT4_EDIT, "1"}},
@@ -65,8 +64,7 @@ TEST_F(ParameterDialogTest, StoresWhatTheCommandCanCarryAndRefusesTheRest) {
       {T::Currents, {{IDC_CURRENT1_EDIT, "1"}, {IDC_CURRENT2_EDIT, "2"}, {IDC_CURRENT3_EDIT, "x"}, {IDC_CURRENT4_EDIT, "4"}}, "Current 3 must be a number from 0 to 255"},
       {T::Currents, {{IDC_CURRENT1_EDIT, "1"}, {IDC_CURRENT2_EDIT, "2"}, {IDC_CURRENT3_EDIT, "3"}}, "Current 4 must be a number from 0 to 255"}};
   for (const auto& c : cases) {
-    parameterBlock() = ParameterBlock{3, 99, {1, 2, 3, 4}, 1234, 77, 5};
-    output_.str("");
+    parameterBlock() = ParameterBlock{3, 99, {1, 2, 3, 4}, 1234, 77, 5}, output_.str("");
     EXPECT_EQ(enter(c.t, c.typed), c.warning == nullptr) << c.block;
     const ParameterBlock& b = parameterBlock();
     char block[64];

@@ -112,21 +112,15 @@ TEST_F(RoutingTest, SetElectrodeMovesOnlyItsOwnSlider) {
 
 // The senders take the 16-bit values' bytes from whatever the block holds.
 TEST_F(RoutingTest, SendersLayOutSixteenBitValuesLowByteFirst) {
-  parameterBlock() = ParameterBlock{3, 99, {1, 2, 3, 4}, -1, 300, 7};
-  sendAddressCommand(cdgScrArm);
-  EXPECT_EQ(hostSent(), hex(frame({0x0f, 0xff, 0x00})));
-  sendAddressCountCommand(cdgScrDldMem);
-  EXPECT_EQ(hostSent(), hex(frame({0x0e, 0xff, 0x00, 0x2c})));
-  parameterBlock().count = 70000;
-  sendCountStepCommand(cdgTiltLoop);
-  EXPECT_EQ(hostSent(), hex(frame({0x1e, 0x70, 0x11, 0x07})));
-  sendSimpleCommand(31);  // beyond the catalogue: not sent
-  sendSimpleCommand(255);
+  parameterBlock() = ParameterBlock{3, 99, {1, 2, 3, 4}, -1, 70000, 7};
+  sendAddressCommand(cdgScrArm), sendAddressCountCommand(cdgScrDldMem), sendCountStepCommand(cdgTiltLoop);
+  EXPECT_EQ(hostSent(), hex(frame({0x0f, 0xff, 0x00}) + frame({0x0e, 0xff, 0x00, 0x70}) + frame({0x1e, 0x70, 0x11, 0x07})));
+  sendSimpleCommand(31), sendSimpleCommand(255);  // beyond the catalogue: not sent
   EXPECT_EQ(hostSent(), "");
   EXPECT_EQ(firstLine(text(IDC_SENT_PANE)), "Error: Out of Range");
 }
 
-TEST_F(RoutingTest, IdleLeavesTheModeTheFieldShows) {
+TEST_F(RoutingTest, IdleLeavesTheModeTheFieldShowsAndClearEmptiesBothPanes) {
   const struct { const char* field; Bytes sent; } cases[] = {
       {"Direct", {0x03}}, {"Program Script", {0x05}}, {"Run Scr", {0x07}}, {"Idle", {}}, {"Init", {}}, {"Unknown", {}},
       {"Fault", {}}, {"program script", {}}, {"Direct ", {}}};  // only exact mode names count
@@ -135,10 +129,7 @@ TEST_F(RoutingTest, IdleLeavesTheModeTheFieldShows) {
     ASSERT_TRUE(routeCommand(ID_IDLE, 0));
     EXPECT_EQ(hostSent(), c.sent.empty() ? "" : hex(frame(c.sent))) << c.field;
   }
-}
-
-TEST_F(RoutingTest, ClearEmptiesBothPanes) {
-  for (int id : {ID_CLEAR_PANES, IDC_CLEAR}) {
+  for (int id : {ID_CLEAR_PANES, IDC_CLEAR}) {  // both Clears empty both panes
     showSentText("09 cdgSetElectrode 03 c8");
     ASSERT_TRUE(routeCommand(id, 0));
     EXPECT_EQ(text(IDC_SENT_PANE) + text(IDC_RECEIVED_PANE), "");
