@@ -52,18 +52,34 @@ std::string four(const char* key, const std::vector<std::string>& v) {
   return e;
 }
 std::string tilt(bool on) {
-  return "calibrate-enabled=" + onOff(on) + ";read-tilt-enabled=" + onOff(on) + ";tilt-loop-enabled=" + onOff(on) + ";";
+  return "calibrate-enabled=" + onOff(on) + ";read-tilt-enabled=" + onOff(on) + ";tilt-loop-enabled=" + onOff(on) +
+         ";";
 }
-std::string electrodes(bool on) { return four("slider-enabled", {4, onOff(on)}) + four("caption-enabled", {4, onOff(on)}); }
+std::string electrodes(bool on) {
+  return four("slider-enabled", {4, onOff(on)}) + four("caption-enabled", {4, onOff(on)});
+}
 const std::string CLEARS = "status=;", CODES_127 = four("code", {4, "127"});
 
 // Two opposite starting points, so that every change a row makes is visible in one of them.
 void enterBaseline(int which) {
   const bool first = which == 0;
   setStatusBarText("prior notice");
-  if (first) setModeText("Direct"), showStopCaption(), setTiltXText("1.0000"), setTiltYText("2.0000"), setScriptStatusText("Armed at 0x010");
-  else setFaultText("WatchdogTimer"), showRunCaption(), setScriptStatusText("Running at 0x123");
-  setLocalControlCheck(!first), enableLocalControl(first), enableScriptControls(first), enableTiltControls(first), enableElectrodeControls(first);
+  if (first) {
+    setModeText("Direct");
+    showStopCaption();
+    setTiltXText("1.0000");
+    setTiltYText("2.0000");
+    setScriptStatusText("Armed at 0x010");
+  } else {
+    setFaultText("WatchdogTimer");
+    showRunCaption();
+    setScriptStatusText("Running at 0x123");
+  }
+  setLocalControlCheck(!first);
+  enableLocalControl(first);
+  enableScriptControls(first);
+  enableTiltControls(first);
+  enableElectrodeControls(first);
   for (int i = 0; i < 4; ++i) {
     setSliderPosition(SLIDERS[i], first ? 10 * (i + 1) : 200 + 10 * i);
     setElectrodeCode(i + 1, static_cast<uint8_t>(first ? i + 1 : i + 5));
@@ -87,22 +103,30 @@ const Bytes TILT_EDGES = {0x00, 0x00, 0xbc, 0x01, 0xe8, 0x03, 0xa4, 0x05};  // 0
 // One row per catalogue code; codes without a row here only clear the status bar.
 std::vector<MessageRow> messageRows() {
   const std::string idle = "mode-label=Mode;mode=Idle;status=Kinestim is Idle;script=Stopped;local-mark=on;run=&Run;" +
-                           four("slider", {4, "127"}) + four("caption", {"1 (-0.02)", "2 (-0.02)", "3 (-0.02)", "4 (-0.02)"}) +
-                           CODES_127 + "run-enabled=on;manager-enabled=on;local-enabled=on;" + tilt(true) + electrodes(false);
+                           four("slider", {4, "127"}) +
+                           four("caption", {"1 (-0.02)", "2 (-0.02)", "3 (-0.02)", "4 (-0.02)"}) + CODES_127 +
+                           "run-enabled=on;manager-enabled=on;local-enabled=on;" + tilt(true) + electrodes(false);
   const MessageRow acting[] = {
-      {0x00, VAR, ""}, {0x02, VAR, CLEARS, {}, "Command Rejected - Not allowed in this mode"}, {0x0b, {}, idle},
-      {0x0a, {}, "status=Kinestim Initialized;local-mark=on;"}, {0x0c, {}, CLEARS + "local-enabled=off;"},
-      {0x0d, {}, CLEARS + electrodes(true) + "mode-label=Mode;mode=Direct;", {0x0b}}, {0x0e, {}, CLEARS + electrodes(false) + CODES_127},
-      {0x0f, {}, CLEARS + "mode-label=Mode;mode=Program Script;"}, {0x14, {}, CLEARS + tilt(true)},
+      {0x00, VAR, ""},
+      {0x02, VAR, CLEARS, {}, "Command Rejected - Not allowed in this mode"},
+      {0x0a, {}, "status=Kinestim Initialized;local-mark=on;"},
+      {0x0b, {}, idle},
+      {0x0c, {}, CLEARS + "local-enabled=off;"},
+      {0x0d, {}, CLEARS + electrodes(true) + "mode-label=Mode;mode=Direct;", {0x0b}},
+      {0x0e, {}, CLEARS + electrodes(false) + CODES_127},
+      {0x0f, {}, CLEARS + "mode-label=Mode;mode=Program Script;"},
       {0x11, {}, CLEARS + "mode-label=Mode;mode=Run Scr;local-enabled=on;" + tilt(false)},
       {0x12, {}, CLEARS + "local-enabled=off;" + tilt(true) + CODES_127},
+      {0x14, {}, CLEARS + tilt(true)},
       {0x1b, {0x04}, "mode-label=Mode;mode=Program Script;status=Mode: Program Script;"},
-      {0x1c, {0x80, 0x90, 0xa0, 0xb0}, CLEARS + four("slider", {"128", "144", "160", "176"}) +
-           four("code", {"128", "144", "160", "176"}) + four("caption", {"1 (+0.00)", "2 (+0.32)", "3 (+0.64)", "4 (+0.96)"})},
+      {0x1c, {0x80, 0x90, 0xa0, 0xb0},
+       CLEARS + four("slider", {"128", "144", "160", "176"}) + four("code", {"128", "144", "160", "176"}) +
+           four("caption", {"1 (+0.00)", "2 (+0.32)", "3 (+0.64)", "4 (+0.96)"})},
       {0x23, {0x05, 0x00}, "script=Armed at 0x005;status=Armed at 0x005;"},
       {0x26, {0x23, 0x01}, "run=St&op;script=Running at 0x123;status=Running at 0x123;"},
       {0x29, {0x00, 0x00}, "run=&Run;script=Stopped;status=Script terminated;" + CODES_127, {0x07}},
-      {0x2b, {}, "local-mark=off;status=Local Control Disabled;"}, {0x2c, {}, "local-mark=on;status=Local Control Enabled;"},
+      {0x2b, {}, "local-mark=off;status=Local Control Disabled;"},
+      {0x2c, {}, "local-mark=on;status=Local Control Enabled;"},
       {0x2d, {0x08}, "mode-label=Fault;mode=WatchdogTimer;status=*** Fault: WatchdogTimer ***;local-enabled=off;" +
            tilt(false) + electrodes(false), {}, FAULT_WARNING},
       {0x32, TILT_EDGES, "status=New period detected - recalibrate;tilt-x=0.0000;tilt-y=0.0000;"},
@@ -112,7 +136,10 @@ std::vector<MessageRow> messageRows() {
   for (int c = 0; c < MESSAGE_COUNT; ++c) {
     const int length = messageLength(static_cast<uint8_t>(c));
     Bytes params = VAR;
-    if (length != VARIABLE_LENGTH) for (params.clear(); static_cast<int>(params.size()) < length - 1;) params.push_back(static_cast<uint8_t>(params.size() + 1));
+    if (length != VARIABLE_LENGTH) {
+      params.clear();
+      while (static_cast<int>(params.size()) < length - 1) params.push_back(static_cast<uint8_t>(params.size() + 1));
+    }
     rows.push_back({static_cast<uint8_t>(c), params, CLEARS});
   }
   for (const MessageRow& r : acting) rows[r.code] = r;
@@ -146,14 +173,16 @@ TEST_P(MessageTableTest, RowActsExactlyAsTheTableSays) {
   EXPECT_EQ(hostSent(), row.reply.empty() ? "" : hex(frame(row.reply)));
   EXPECT_EQ(firstLine(text(IDC_SENT_PANE)), row.reply.empty() ? "" : hex(row.reply) + " " + commandName(row.reply[0]));
   // Its own Warning box, or none at all.
-  EXPECT_EQ(printed().find(row.warning ? row.warning : "Warning") != std::string::npos, row.warning != nullptr) << printed();
+  EXPECT_EQ(printed().find(row.warning ? row.warning : "Warning") != std::string::npos, row.warning != nullptr)
+      << printed();
   EXPECT_EQ(pumpOneMessage(), -1);  // nothing else is waiting: the tick ends here
   // The code one byte too long or too short is traced and reported, nothing more.
   const int length = messageLength(row.code);
   for (int size : {length + 1, length - 1}) {
     if (length == VARIABLE_LENGTH || size < 1) continue;
     const Bytes wrong = Bytes{row.code} + Bytes(static_cast<size_t>(size - 1), 0x04);
-    setStatusBarText("prior notice"), output_.str("");
+    setStatusBarText("prior notice");
+    output_.str("");
     State before = snapshot();
     before["status"] = "Error: invalid mdg message";
     deviceSends(wrong);
@@ -164,8 +193,12 @@ TEST_P(MessageTableTest, RowActsExactlyAsTheTableSays) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(AllCodes, MessageTableTest, ::testing::Combine(::testing::ValuesIn(messageRows()), ::testing::Values(0, 1)),
-                         [](const auto& i) { return messageName(std::get<0>(i.param).code) + ("_baseline" + std::to_string(std::get<1>(i.param))); });
+INSTANTIATE_TEST_SUITE_P(AllCodes, MessageTableTest,
+                         ::testing::Combine(::testing::ValuesIn(messageRows()), ::testing::Values(0, 1)),
+                         [](const auto& i) {
+                           return messageName(std::get<0>(i.param).code) +
+                                  ("_baseline" + std::to_string(std::get<1>(i.param)));
+                         });
 
 using DispatcherTest = LinkTest;
 
@@ -180,8 +213,12 @@ TEST_F(DispatcherTest, NumbersBeyondTheirTablesAreShown) {
       {frame({mdgFault, 20}), "2d mdgFault <14>|Fault|Unknown fault 20|*** Fault: Unknown fault 20 ***"},
       {frame({mdgFault, 13}), "2d mdgFault <0d>|Fault|ScrStackUnderflow|*** Fault: ScrStackUnderflow ***"}};
   for (const auto& c : cases) {
-    setStatusBarText("prior"), deviceSendsRaw(c.line), ReceiveTimerProc();
-    EXPECT_EQ(firstLine(text(IDC_RECEIVED_PANE)) + "|" + text(IDC_MODE_LABEL) + "|" + text(IDC_MODE_FIELD) + "|" + text(IDC_STATUS_BAR), c.shown);
+    setStatusBarText("prior");
+    deviceSendsRaw(c.line);
+    ReceiveTimerProc();
+    EXPECT_EQ(firstLine(text(IDC_RECEIVED_PANE)) + "|" + text(IDC_MODE_LABEL) + "|" + text(IDC_MODE_FIELD) + "|" +
+                  text(IDC_STATUS_BAR),
+              c.shown);
   }
 }
 
@@ -204,7 +241,8 @@ TEST_F(DispatcherTest, TraceLinesAreWholeUpToTheLongestFrameAndCutSafelyBeyondTh
 
 // One tick handles every waiting message in order and ends at a stray byte.
 TEST_F(DispatcherTest, PumpTickRules) {
-  deviceSendsRaw(frame({mdgLclCtrlDisabled}) + frame({mdgScrArmed, 0x34, 0x12}) + Bytes{0x17} + frame({mdgScrStarted, 2, 0}));
+  deviceSendsRaw(frame({mdgLclCtrlDisabled}) + frame({mdgScrArmed, 0x34, 0x12}) + Bytes{0x17} +
+                 frame({mdgScrStarted, 2, 0}));
   ReceiveTimerProc();
   EXPECT_EQ(text(IDC_SCRIPT_STATUS), "Armed at 0x1234");  // four digits where three do not suffice
   EXPECT_EQ(text(IDC_RECEIVED_PANE), "23 mdgScrArmed <34> <12>\r\n2b mdgLclCtrlDisabled\r\n");
@@ -219,9 +257,11 @@ TEST_F(DispatcherTest, LoneCalibrateOutsideARunReportsItsOwnResultAndSendsNothin
   for (const char* result : {"Entered new calibration point ", "Averaged in calibration data"}) {
     deviceSends(Bytes{mdgCalibrate} + TILT_EDGES);
     ReceiveTimerProc();
-    EXPECT_EQ(hostSent() + "|" + std::to_string(calibrationRemaining()) + "|" + text(IDC_STATUS_BAR), std::string("|0|") + result);
+    EXPECT_EQ(hostSent() + "|" + std::to_string(calibrationRemaining()) + "|" + text(IDC_STATUS_BAR),
+              std::string("|0|") + result);
   }
-  EXPECT_EQ(calibrationEntry(0).weight, 2);  // the button's full run of twelve is the end-to-end tests' case
+  // The button's full run of twelve is the end-to-end tests' case.
+  EXPECT_EQ(calibrationEntry(0).weight, 2);
 }
 
 }  // namespace

@@ -26,20 +26,31 @@ Bytes frame(const Bytes& payload) {
 std::string hex(const Bytes& bytes) {
   std::string text;
   char item[4];
-  for (uint8_t b : bytes) text += (std::snprintf(item, sizeof item, " %.2x", b), item);
+  for (uint8_t b : bytes) {
+    std::snprintf(item, sizeof item, " %.2x", b);
+    text += item;
+  }
   return text.empty() ? text : text.substr(1);
 }
 
 void HostTest::SetUp() {
   consoleWindowReset(&input_, &output_);
   HostTest::TearDown();
-  setDataLogTimeStamps(false), resetCalibrationStore(), resetCalibrationRun(), clearElectrodeCodes();
-  resetParameterBlock(), resetMemoryView(), setMessageBoxShowing(0);
+  setDataLogTimeStamps(false);
+  resetCalibrationStore();
+  resetCalibrationRun();
+  clearElectrodeCodes();
+  resetParameterBlock();
+  resetMemoryView();
+  setMessageBoxShowing(0);
   initMainDialog();
   consoleRunPostedCommands();
 }
 
-void HostTest::TearDown() { stopDataLog(), stopTrafficLog(); }
+void HostTest::TearDown() {
+  stopDataLog();
+  stopTrafficLog();
+}
 
 TempFolder::TempFolder() {
   std::random_device seed;
@@ -48,7 +59,10 @@ TempFolder::TempFolder() {
   while (!fs::create_directory(root));
 }
 
-TempFolder::~TempFolder() { std::error_code ignored; std::filesystem::remove_all(root, ignored); }
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(root, ignored);
+}
 
 std::string TempFolder::read(const std::string& path) {
   std::ifstream file(path, std::ios::binary);

@@ -12,7 +12,10 @@
 using Bytes = std::vector<uint8_t>;
 Bytes frame(const Bytes& payload);  // SOT, length, payload, checksum, EOT
 std::string hex(const Bytes& bytes);
-inline Bytes operator+(Bytes a, const Bytes& b) { return a.insert(a.end(), b.begin(), b.end()), a; }
+inline Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
 
 class HostTest : public ::testing::Test {
  protected:

@@ -15,7 +15,12 @@ void LinkTest::SetUp() {
   HostTest::SetUp();
 }
 
-void LinkTest::TearDown() { HostTest::TearDown(), closeSerialPort(), close(slave_), close(master_); }
+void LinkTest::TearDown() {
+  HostTest::TearDown();
+  closeSerialPort();
+  close(slave_);
+  close(master_);
+}
 
 void LinkTest::deviceSendsRaw(const Bytes& bytes) {
   for (size_t done = 0; done < bytes.size();) {

@@ -38,7 +38,8 @@ TEST_F(LogTest, PanesCutTheOldestTextAtTheLimit) {
       setControlText(Dialog::Main, ownId, own.c_str());
       setControlText(Dialog::Main, otherId, other.c_str());
       sent ? showSentText("xyz") : showReceivedText("xyz");
-      EXPECT_EQ(text(ownId), "xyz\r\n" + own.substr(0, PANE_TEXT_LIMIT - 5)) << ownBefore << (sent ? " sent" : " received");
+      EXPECT_EQ(text(ownId), "xyz\r\n" + own.substr(0, PANE_TEXT_LIMIT - 5))
+          << ownBefore << (sent ? " sent" : " received");
       EXPECT_EQ(text(otherId), "\r\n" + other.substr(0, PANE_TEXT_LIMIT - 2)) << otherBefore;
     }
   }
@@ -79,9 +80,9 @@ TEST_F(LogTest, StartingALogAgainClosesTheEarlierFile) {
 }
 
 // The traffic log holds a long line whole, beyond the pane (the end-to-end tests check its
-// columns and its stop); its stop switches the data log's stamp off, which a data log start (even a
-// cancelled one) switches on. Data lines show the stored codes, not the sliders; a restart
-// empties the file.
+// columns and its stop); its stop switches the data log's stamp off, which a data log start
+// (even a cancelled one) switches on. Data lines show the stored codes, not the sliders; a
+// restart empties the file.
 TEST_F(LogTest, LogsHoldStampedLinesAndTrafficLogStopEndsTheDataLogStamp) {
   TempFolder folder;
   const std::string traffic = folder.path("traffic.log"), data = folder.path("data.log");
@@ -99,15 +100,18 @@ TEST_F(LogTest, LogsHoldStampedLinesAndTrafficLogStopEndsTheDataLogStamp) {
   writeDataLogLine(28.1369, -21.7481);
   ASSERT_TRUE(routeCommand(ID_STOP_TRAFFIC_LOG, 0));  // switches the stamp off
   EXPECT_FALSE(isTrafficLogOpen());
-  EXPECT_EQ(std::pair(consoleMenuItemEnabled(ID_START_TRAFFIC_LOG), consoleMenuItemEnabled(ID_STOP_TRAFFIC_LOG)), std::pair(true, false));
+  EXPECT_EQ(std::pair(consoleMenuItemEnabled(ID_START_TRAFFIC_LOG), consoleMenuItemEnabled(ID_STOP_TRAFFIC_LOG)),
+            std::pair(true, false));
   writeDataLogLine(1.0, 2.0);
   ASSERT_TRUE(routeCommand(ID_STOP_DATA_LOG, 0));
-  EXPECT_EQ(std::pair(consoleMenuItemEnabled(ID_START_DATA_LOG), consoleMenuItemEnabled(ID_STOP_DATA_LOG)), std::pair(true, false));
+  EXPECT_EQ(std::pair(consoleMenuItemEnabled(ID_START_DATA_LOG), consoleMenuItemEnabled(ID_STOP_DATA_LOG)),
+            std::pair(true, false));
   writeDataLogLine(3.0, 4.0);  // closed: nothing written
   std::string logged = TempFolder::read(traffic);
   EXPECT_TRUE(std::regex_match(logged, std::regex(STAMP + "\t" + longText + "\r\n"))) << logged;
   logged = TempFolder::read(data);
-  EXPECT_TRUE(std::regex_match(logged, std::regex(STAMP + CURRENTS + "     28.1\t    -21.7\r\n" + CURRENTS + "      1.0\t      2.0\r\n"))) << logged;
+  const std::string dataLines = STAMP + CURRENTS + "     28.1\t    -21.7\r\n" + CURRENTS + "      1.0\t      2.0\r\n";
+  EXPECT_TRUE(std::regex_match(logged, std::regex(dataLines))) << logged;
 
   typeLines(data + "\ny\n");
   ASSERT_TRUE(routeCommand(ID_START_DATA_LOG, 0));

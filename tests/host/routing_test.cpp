@@ -24,8 +24,11 @@ using RoutingTest = LinkTest;
 // showing Stop posts only Stop.
 TEST_F(RoutingTest, ButtonsSendTheirModeFirstAndPostTheirCommandsAndLocalControlTogglesOnClicksOnly) {
   const struct { int id; Bytes sent; int posted; bool stopShown = false; } cases[] = {
-      {IDC_RUN_STOP, {cdgSelectModeRunScr}, cdgScrRun}, {IDC_SCRIPT_MANAGER, {cdgSelectModePgmScr}, cdgSrcUldMem},
-      {IDC_READ_TILT, {}, cdgDldTilt}, {IDC_TILT_LOOP, {}, cdgTiltLoop}, {IDC_RUN_STOP, {}, cdgScrStop, true}};
+      {IDC_RUN_STOP, {cdgSelectModeRunScr}, cdgScrRun},
+      {IDC_SCRIPT_MANAGER, {cdgSelectModePgmScr}, cdgSrcUldMem},
+      {IDC_READ_TILT, {}, cdgDldTilt},
+      {IDC_TILT_LOOP, {}, cdgTiltLoop},
+      {IDC_RUN_STOP, {}, cdgScrStop, true}};
   for (const auto& c : cases) {
     if (c.stopShown) showStopCaption();
     ASSERT_TRUE(routeCommand(c.id, 0));
@@ -52,15 +55,19 @@ TEST_F(RoutingTest, ButtonsSendTheirModeFirstAndPostTheirCommandsAndLocalControl
 // identifiers outside the routing table do nothing.
 TEST_F(RoutingTest, SendPostsThreeHundredPlusTheTypedNumberAndUnknownIdentifiersDoNothing) {
   const struct { const char* box; std::vector<int> posted; } cases[] = {
-      {"9", {309}}, {"0x1e", {330}}, {"017", {315}}, {"1e", {301}}, {"0", {300}}, {"91", {391}},
-      {"5000", {5300}}, {"12345", {1534}}, {"-1", {}}, {"", {}}, {"abc", {}}, {" ", {}}};
+      {"9", {309}}, {"0x1e", {330}}, {"017", {315}},
+      {"1e", {301}}, {"0", {300}}, {"91", {391}},
+      {"5000", {5300}}, {"12345", {1534}}, {"-1", {}},
+      {"", {}}, {"abc", {}}, {" ", {}}};
   for (const auto& c : cases) {
     setControlText(Dialog::Main, IDC_COMMAND_BOX, c.box);
     ASSERT_TRUE(routeCommand(IDC_SEND, 0));
     EXPECT_EQ(takePosted(), c.posted) << c.box;
     EXPECT_EQ(text(IDC_COMMAND_BOX), c.box);
   }
-  for (int id : {0, 100, 122, 138, 299, 331, 369, 377, 389, 392, 800, 1534}) EXPECT_FALSE(routeCommand(id, 0)) << id;
+  for (int id : {0, 100, 122, 138, 299, 331, 369, 377, 389, 392, 800, 1534}) {
+    EXPECT_FALSE(routeCommand(id, 0)) << id;
+  }
   EXPECT_TRUE(takePosted().empty());
   EXPECT_EQ(hostSent(), "");
 }
@@ -80,20 +87,26 @@ TEST_P(CommandTest, SendsWhatWasEntered) {
 
 std::vector<DialogCase> commandCases() {
   std::vector<DialogCase> cases;  // the plain commands: their code alone
-  for (int id : {300, 301, 302, 303, 304, 305, 306, 307, 308, 311, 312, 316, 317, 319, 320, 321, 322, 323, 324, 325, 326, 328, 329})
+  for (int id : {300, 301, 302, 303, 304, 305, 306, 307, 308, 311, 312, 316, 317, 319, 320, 321, 322, 323, 324, 325,
+                 326, 328, 329}) {
     cases.push_back({id, "", {static_cast<uint8_t>(id - ID_DEVICE_COMMAND_BASE)}});
+  }
   const DialogCase dialogs[] = {
-      {315, "\n", {0x0f, 0x00, 0x00}}, {315, ".\n", {}}, {318, "0x10\n", {0x12, 0x10, 0x00}},  // the default "0"; cancelled
+      {315, "\n", {0x0f, 0x00, 0x00}},                         // the default "0"
+      {315, ".\n", {}},                                        // cancelled
+      {318, "0x10\n", {0x12, 0x10, 0x00}},
       {314, "\n\n", {0x0e, 0x00, 0x00, 0x10}},                 // defaults 0 and 16
       {314, "16\n300\n\n16\n20\n", {0x0e, 0x10, 0x00, 0x14}},  // 300 refused, asked again
-      {327, "0x7ff\n255\n", {0x1b, 0xff, 0x07, 0xff}}, {330, "\n\n", {0x1e, 0x0a, 0x00, 0x01}}};  // defaults 10 and 1
+      {327, "0x7ff\n255\n", {0x1b, 0xff, 0x07, 0xff}},
+      {330, "\n\n", {0x1e, 0x0a, 0x00, 0x01}}};                // defaults 10 and 1
   cases.insert(cases.end(), std::begin(dialogs), std::end(dialogs));
   return cases;
 }
 
 INSTANTIATE_TEST_SUITE_P(Identifiers, CommandTest, ::testing::ValuesIn(commandCases()));
 
-// Set Electrode moves only its own slider; electrodes outside 1 to 4 are sent but change nothing here.
+// Set Electrode moves only its own slider; electrodes outside 1 to 4 are sent but change
+// nothing here.
 TEST_F(RoutingTest, SetElectrodeMovesOnlyItsOwnSlider) {
   for (int e = 1; e <= 4; ++e) setElectrodeCode(e, static_cast<uint8_t>(e));
   for (const char* electrode : {"0", "5", "255", "2"}) {
@@ -102,27 +115,37 @@ TEST_F(RoutingTest, SetElectrodeMovesOnlyItsOwnSlider) {
     EXPECT_EQ(hostSent(), hex(frame({0x09, static_cast<uint8_t>(parseNumber(electrode)), 0x80})));
   }
   std::string shown;  // code/slider of each electrode
-  for (int e = 1; e <= 4; ++e) shown += std::to_string(getElectrodeCode(e)) + "/" + std::to_string(getSliderPosition(IDC_SLIDER_1 + 2 * (e - 1))) + " ";
+  for (int e = 1; e <= 4; ++e) {
+    shown += std::to_string(getElectrodeCode(e)) + "/" + std::to_string(getSliderPosition(IDC_SLIDER_1 + 2 * (e - 1))) +
+             " ";
+  }
   EXPECT_EQ(shown + text(IDC_CAPTION_2), "1/127 128/128 3/127 4/127 2 (+0.00)");
   typeLines("0x80\n0x90\n0xa0\n0xb0\n");
   ASSERT_TRUE(routeCommand(ID_DEVICE_COMMAND_BASE + cdgSetAllElectrodes, 0));
   EXPECT_EQ(hostSent(), hex(frame({0x0a, 0x80, 0x90, 0xa0, 0xb0})));
-  EXPECT_EQ(std::to_string(getSliderPosition(IDC_SLIDER_4)) + " " + std::to_string(getElectrodeCode(4)) + " " + text(IDC_CAPTION_4), "176 176 4 (+0.96)");
+  EXPECT_EQ(std::to_string(getSliderPosition(IDC_SLIDER_4)) + " " + std::to_string(getElectrodeCode(4)) + " " +
+                text(IDC_CAPTION_4),
+            "176 176 4 (+0.96)");
 }
 
 // The senders take the 16-bit values' bytes from whatever the block holds.
 TEST_F(RoutingTest, SendersLayOutSixteenBitValuesLowByteFirst) {
   parameterBlock() = ParameterBlock{3, 99, {1, 2, 3, 4}, -1, 70000, 7};
-  sendAddressCommand(cdgScrArm), sendAddressCountCommand(cdgScrDldMem), sendCountStepCommand(cdgTiltLoop);
-  EXPECT_EQ(hostSent(), hex(frame({0x0f, 0xff, 0x00}) + frame({0x0e, 0xff, 0x00, 0x70}) + frame({0x1e, 0x70, 0x11, 0x07})));
-  sendSimpleCommand(31), sendSimpleCommand(255);  // beyond the catalogue: not sent
+  sendAddressCommand(cdgScrArm);
+  sendAddressCountCommand(cdgScrDldMem);
+  sendCountStepCommand(cdgTiltLoop);
+  EXPECT_EQ(hostSent(),
+            hex(frame({0x0f, 0xff, 0x00}) + frame({0x0e, 0xff, 0x00, 0x70}) + frame({0x1e, 0x70, 0x11, 0x07})));
+  sendSimpleCommand(31);  // beyond the catalogue: not sent
+  sendSimpleCommand(255);
   EXPECT_EQ(hostSent(), "");
   EXPECT_EQ(firstLine(text(IDC_SENT_PANE)), "Error: Out of Range");
 }
 
 TEST_F(RoutingTest, IdleLeavesTheModeTheFieldShowsAndClearEmptiesBothPanes) {
   const struct { const char* field; Bytes sent; } cases[] = {
-      {"Direct", {0x03}}, {"Program Script", {0x05}}, {"Run Scr", {0x07}}, {"Idle", {}}, {"Init", {}}, {"Unknown", {}},
+      {"Direct", {0x03}}, {"Program Script", {0x05}}, {"Run Scr", {0x07}},
+      {"Idle", {}}, {"Init", {}}, {"Unknown", {}},
       {"Fault", {}}, {"program script", {}}, {"Direct ", {}}};  // only exact mode names count
   for (const auto& c : cases) {
     setModeText(c.field);

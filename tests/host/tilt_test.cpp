@@ -14,7 +14,10 @@ class TiltTest : public HostTest {
     Bytes payload;
     payload.reserve(9);
     payload.push_back(code);
-    for (int t : times) payload.push_back(static_cast<uint8_t>(t & 0xff)), payload.push_back(static_cast<uint8_t>((t >> 8) & 0xff));
+    for (int t : times) {
+      payload.push_back(static_cast<uint8_t>(t & 0xff));
+      payload.push_back(static_cast<uint8_t>((t >> 8) & 0xff));
+    }
     return frame(payload);
   }
   // The angles of a reading as the X and Y fields show them, and whether its period was calibrated.
@@ -43,7 +46,8 @@ TEST_F(TiltTest, DecodesHighTimesWithoutUnwrappingAndMeasuresAgainstTheInitialRe
       {{0x00, 0x00, 0xff, 0xff, 0x00, 0x00, 0x01, 0x00}, 65535, 1, (0 + 1 - 65535) / 2.0}};   // 16-bit top
   for (const auto& c : cases) {
     TiltSample s = decodeTiltSample(c.bytes);
-    EXPECT_EQ(std::vector<double>({1.0 * s.xHigh, 1.0 * s.yHigh, s.period}), (std::vector<double>{1.0 * c.xHigh, 1.0 * c.yHigh, c.period}));
+    EXPECT_EQ(std::vector<double>({1.0 * s.xHigh, 1.0 * s.yHigh, s.period}),
+              (std::vector<double>{1.0 * c.xHigh, 1.0 * c.yHigh, c.period}));
   }
   // A fresh store measures against the initial references.
   const struct { int t[4]; const char* shown; } readings[] = {
@@ -80,20 +84,23 @@ TEST_F(TiltTest, SlotsAreExactPeriodsAndTheEleventhReusesTheFirst) {
   EXPECT_EQ(calibratePeriod(1000.0, 400, 400), 0);
   EXPECT_EQ(calibratePeriod(1000.5, 401, 400), 0);
   EXPECT_EQ(calibrationEntry(1).period, 1000.5);
-  EXPECT_EQ(std::vector<int>({findPeriodSlot(1000.5), findPeriodSlot(999.5)}), (std::vector<int>{1, AVERAGE_ENTRY}));
+  EXPECT_EQ(std::vector<int>({findPeriodSlot(1000.5), findPeriodSlot(999.5)}),
+            (std::vector<int>{1, AVERAGE_ENTRY}));
   for (int i = 2; i < 10; ++i) ASSERT_EQ(calibratePeriod(500.0 + 10 * i, 400, 400), 0);
   calibratePeriod(1000.0, 400, 400);
   EXPECT_EQ(calibrationNextSlot(), 0);
   EXPECT_EQ(calibratePeriod(2000.0, 300, 200), 0);
   const CalibrationEntry first = calibrationEntry(0);
-  EXPECT_EQ(std::vector<double>({first.period, 1.0 * first.weight, first.xReference}), (std::vector<double>{2000.0, 1.0, 300.0}));
+  EXPECT_EQ(std::vector<double>({first.period, 1.0 * first.weight, first.xReference}),
+            (std::vector<double>{2000.0, 1.0, 300.0}));
   EXPECT_EQ(calibrationNextSlot(), 1);
   EXPECT_EQ(findPeriodSlot(1000.0), AVERAGE_ENTRY);  // the first period is gone
 }
 
 TEST_F(TiltTest, HundredAndFirstSampleHalvesEveryWeight) {
-  for (auto [period, samples] : {std::pair{1000.0, 100}, {600.0, 7}, {700.0, 2}})
+  for (auto [period, samples] : {std::pair{1000.0, 100}, {600.0, 7}, {700.0, 2}}) {
     for (int i = 0; i < samples; ++i) calibratePeriod(period, 400, 400);
+  }
   ASSERT_EQ(calibrationEntry(0).weight, 100);
   calibratePeriod(1000.0, 400, 400);
   const int halved[4] = {51, 3, 1, 0};  // 100 / 2 and the new sample, 7 / 2, 2 / 2, empty
