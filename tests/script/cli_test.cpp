@@ -33,8 +33,9 @@ void PrintTo(const ToolRun& r, std::ostream* os) { *os << r.name; }
 
 std::string withFolder(std::string text, const std::string& folder) {
   // Searches on after each inserted folder: the folder's own name may end in "F".
-  for (size_t at = 0; (at = text.find("F/", at)) != std::string::npos; at += folder.size() + 1)
+  for (size_t at = 0; (at = text.find("F/", at)) != std::string::npos; at += folder.size() + 1) {
     text.replace(at, 1, folder);
+  }
   return text;
 }
 
@@ -50,8 +51,9 @@ class ScriptTool : public ::testing::Test {
   int run(std::vector<std::string> args, std::string& out, std::string& err) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, (folder_ + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, (folder_ + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int flags = O_WRONLY | O_CREAT | O_TRUNC;
+    posix_spawn_file_actions_addopen(&actions, 1, (folder_ + "/stdout").c_str(), flags, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, (folder_ + "/stderr").c_str(), flags, 0600);
     std::vector<char*> argv = {const_cast<char*>(KINESTIM_SCRIPT_PATH)};
     for (std::string& a : args) argv.push_back((a = withFolder(a, folder_)).data());
     argv.push_back(nullptr);
@@ -61,9 +63,11 @@ class ScriptTool : public ::testing::Test {
     EXPECT_EQ(spawned, 0);
     int status = -1;
     if (spawned != 0) return -1;  // never wait for a child that does not exist
-    for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; waited += 10, usleep(10000))
+    for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; waited += 10, usleep(10000)) {
       if (waited >= 10000) kill(pid, SIGKILL);
-    out = readAll(folder_ + "/stdout"), err = readAll(folder_ + "/stderr");
+    }
+    out = readAll(folder_ + "/stdout");
+    err = readAll(folder_ + "/stderr");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   std::string folder_;
@@ -78,18 +82,20 @@ TEST_P(ScriptToolRuns, OutputErrorsAndStatus) {
   EXPECT_EQ(run(r.args, out, err), r.status);
   EXPECT_EQ(out, r.out);
   // A usage error is checked by its form: the program's name, then the usage text.
-  const bool usage = err.rfind("kinestim-script: ", 0) == 0 && err.find("usage: kinestim-script compile SOURCE") != std::string::npos;
+  const bool usage =
+      err.rfind("kinestim-script: ", 0) == 0 && err.find("usage: kinestim-script compile SOURCE") != std::string::npos;
   EXPECT_EQ(usage ? "usage" : err, withFolder(r.err, folder_));
 }
 
 TEST_F(ScriptTool, CompileAndListReproduceTheSourceAndHelpShowsUsage) {
   std::string out, err;
-  std::ofstream(folder_ + "/all.ks") << "SetAllElectrodes 255 0 1 254\nDelay 0x2c01\nSetElectrode 4 0\nTiltLoop 1000 5\n"
-                                        "Goto 117\nCall 2047\nNOP\nReturn\nStop\n";
+  std::ofstream(folder_ + "/all.ks") << "SetAllElectrodes 255 0 1 254\nDelay 0x2c01\nSetElectrode 4 0\n"
+                                        "TiltLoop 1000 5\nGoto 117\nCall 2047\nNOP\nReturn\nStop\n";
   ASSERT_EQ(run({"compile", "F/all.ks", "-o", "F/all.img"}, out, err), 0) << err;
   EXPECT_EQ(run({"list", "F/all.img", "--at", "100"}, out, err), 0);
   EXPECT_EQ(out, " 100\tSetAllElectrodes\t255 0 1 254\r\n 105\tDelay\t\t11265\r\n 108\tSetElectrode\t4 0\r\n"
-                 " 111\tTiltLoop\t\t1000 5\r\n 115\tGoto\t\t117\r\n 118\tCall\t\t2047\r\n 121\tNOP\r\n 122\tReturn\r\n 123\tStop\r\n");
+                 " 111\tTiltLoop\t\t1000 5\r\n 115\tGoto\t\t117\r\n 118\tCall\t\t2047\r\n"
+                 " 121\tNOP\r\n 122\tReturn\r\n 123\tStop\r\n");
   EXPECT_EQ(err, "image: 24 bytes, fits in script memory at 100 (ends at 123)\n");
   EXPECT_EQ(run({"--help"}, out, err), 0);
   EXPECT_EQ(out.rfind("usage: kinestim-script compile SOURCE", 0), 0u);
@@ -100,34 +106,49 @@ const std::pair<std::string, std::string> FOUR = {
     "a.ks", "; test script\r\nSetAllElectrodes 128 128 128 128\r\nDelay 40\r\nSetElectrode 1 200\r\nGoto 0\r\n"};
 const std::pair<std::string, std::string> SAMPLES = {"s.txt", "0 0 0 0\r\n1 -1 0.5 2.54\r\n"};
 
-INSTANTIATE_TEST_SUITE_P(Runs, ScriptToolRuns, ::testing::Values(
-  ToolRun{"CompileToStandardOutput", {FOUR}, {"compile", "F/a.ks"}, 0, "03 80 80 80 80 04 28 00 02 01 c8 05 00 00\n",
-      "image: 14 bytes, fits in script memory at 0 (ends at 13)\n"},
-  ToolRun{"CompileToImageFile", {FOUR}, {"compile", "F/a.ks", "-o", "F/a.img", "--at", "2034"}, 0, "",
-      "image: 14 bytes, fits in script memory at 2034 (ends at 2047)\n"},
-  ToolRun{"ImageThatDoesNotFit", {FOUR}, {"compile", "F/a.ks", "--at", "2035"}, 0, "03 80 80 80 80 04 28 00 02 01 c8 05 00 00\n",
-      "image: 14 bytes, does not fit in script memory at 2035: ends at 2048, memory ends at 2047\n"},
-  ToolRun{"EmptySource", {{"e.ks", "; nothing\r\n"}}, {"compile", "F/e.ks"}, 0, "", "image: 0 bytes, fits in script memory at 0 (nothing to write)\n"},
-  ToolRun{"TextEndsAtNul", {{"n.ks", std::string("Stop\0Wait", 9)}}, {"compile", "F/n.ks"}, 0, "00\n", "image: 1 bytes, fits in script memory at 0 (ends at 0)\n"},
-  ToolRun{"ListInvalidOpcodes", {{"i.img", "\xff\x01\x09"}}, {"list", "F/i.img"}, 0, "   0\tInvalid Opcode: 255\r\n   1\tNOP\r\n   2\tInvalid Opcode: 9\r\n",
-      "image: 3 bytes, fits in script memory at 0 (ends at 2)\n"},
-  ToolRun{"ListStopsAtTheImageEnd", {{"i.img", "\x01\x03\x80\x80"}}, {"list", "F/i.img"}, 0, "   0\tNOP\r\n   1\tSetAllElectrodes\t128 128 ? ?\r\n",
-      "image: 4 bytes, fits in script memory at 0 (ends at 3)\n"},
-  ToolRun{"ErrorAtLineAndColumnCrLf", {{"b.ks", "NOP\r\n\r\n  Wait 5"}}, {"compile", "F/b.ks"}, 1, "", "Syntax Error: Invalid command Wait\nF/b.ks:3:3\n"},
-  ToolRun{"ErrorAtLineAndColumnLf", {{"b.ks", "NOP\n\tsetelectrode 9 1\n"}}, {"compile", "F/b.ks"}, 1, "", "Syntax Error: Invalid argument at setelectrode\nF/b.ks:2:2\n"},
-  ToolRun{"ErrorAtLineAndColumnCr", {{"b.ks", "NOP\rNOP\rDelay x"}}, {"compile", "F/b.ks"}, 1, "", "Syntax Error: Invalid argument at Delay\nF/b.ks:3:1\n"},
-  ToolRun{"MissingSource", {}, {"compile", "F/none.ks"}, 1, "", "Failed to read source file\n"},
-  ToolRun{"Samples", {SAMPLES}, {"samples", "F/s.txt", "--timestep", "100"}, 0, "03 80 80 80 80 04 03 00 03 b1 4e 98 fe 04 03 00 00\n",
-      "image: 17 bytes, fits in script memory at 0 (ends at 16)\n"},
-  ToolRun{"SamplesTimestepTooLong", {SAMPLES}, {"samples", "F/s.txt", "--timestep", "1638425"}, 1, "", "Invalid timestep\n"},
-  ToolRun{"MissingSampleFile", {}, {"samples", "F/none.txt"}, 1, "", "Failed to read sample file\n"},
-  ToolRun{"NoArguments", {}, {}, 2, "", "usage"}, ToolRun{"UnknownAction", {FOUR}, {"build", "F/a.ks"}, 2, "", "usage"},
-  ToolRun{"TwoSources", {FOUR}, {"compile", "F/a.ks", "F/a.ks"}, 2, "", "usage"}, ToolRun{"OutputWithoutName", {FOUR}, {"compile", "F/a.ks", "-o"}, 2, "", "usage"},
-  ToolRun{"AddressNotANumber", {FOUR}, {"compile", "F/a.ks", "--at", "abc"}, 2, "", "usage"},
-  ToolRun{"AddressPastMemory", {FOUR}, {"compile", "F/a.ks", "--at", "2048"}, 2, "", "usage"},
-  ToolRun{"NegativeAddress", {FOUR}, {"compile", "F/a.ks", "--at", "-1"}, 2, "", "usage"},
-  ToolRun{"TimestepForCompile", {FOUR}, {"compile", "F/a.ks", "--timestep", "25"}, 2, "", "usage"},
-  ToolRun{"FractionalTimestep", {SAMPLES}, {"samples", "F/s.txt", "--timestep", "1.5"}, 2, "", "usage"}),
-  [](const auto& info) { return std::string(info.param.name); });
+const char* const FOUR_BYTES = "03 80 80 80 80 04 28 00 02 01 c8 05 00 00\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, ScriptToolRuns,
+    ::testing::Values(
+        ToolRun{"CompileToStandardOutput", {FOUR}, {"compile", "F/a.ks"}, 0, FOUR_BYTES,
+                "image: 14 bytes, fits in script memory at 0 (ends at 13)\n"},
+        ToolRun{"CompileToImageFile", {FOUR}, {"compile", "F/a.ks", "-o", "F/a.img", "--at", "2034"}, 0, "",
+                "image: 14 bytes, fits in script memory at 2034 (ends at 2047)\n"},
+        ToolRun{"ImageThatDoesNotFit", {FOUR}, {"compile", "F/a.ks", "--at", "2035"}, 0, FOUR_BYTES,
+                "image: 14 bytes, does not fit in script memory at 2035: ends at 2048, memory ends at 2047\n"},
+        ToolRun{"EmptySource", {{"e.ks", "; nothing\r\n"}}, {"compile", "F/e.ks"}, 0, "",
+                "image: 0 bytes, fits in script memory at 0 (nothing to write)\n"},
+        ToolRun{"TextEndsAtNul", {{"n.ks", std::string("Stop\0Wait", 9)}}, {"compile", "F/n.ks"}, 0, "00\n",
+                "image: 1 bytes, fits in script memory at 0 (ends at 0)\n"},
+        ToolRun{"ListInvalidOpcodes", {{"i.img", "\xff\x01\x09"}}, {"list", "F/i.img"}, 0,
+                "   0\tInvalid Opcode: 255\r\n   1\tNOP\r\n   2\tInvalid Opcode: 9\r\n",
+                "image: 3 bytes, fits in script memory at 0 (ends at 2)\n"},
+        ToolRun{"ListStopsAtTheImageEnd", {{"i.img", "\x01\x03\x80\x80"}}, {"list", "F/i.img"}, 0,
+                "   0\tNOP\r\n   1\tSetAllElectrodes\t128 128 ? ?\r\n",
+                "image: 4 bytes, fits in script memory at 0 (ends at 3)\n"},
+        ToolRun{"ErrorAtLineAndColumnCrLf", {{"b.ks", "NOP\r\n\r\n  Wait 5"}}, {"compile", "F/b.ks"}, 1, "",
+                "Syntax Error: Invalid command Wait\nF/b.ks:3:3\n"},
+        ToolRun{"ErrorAtLineAndColumnLf", {{"b.ks", "NOP\n\tsetelectrode 9 1\n"}}, {"compile", "F/b.ks"}, 1, "",
+                "Syntax Error: Invalid argument at setelectrode\nF/b.ks:2:2\n"},
+        ToolRun{"ErrorAtLineAndColumnCr", {{"b.ks", "NOP\rNOP\rDelay x"}}, {"compile", "F/b.ks"}, 1, "",
+                "Syntax Error: Invalid argument at Delay\nF/b.ks:3:1\n"},
+        ToolRun{"MissingSource", {}, {"compile", "F/none.ks"}, 1, "", "Failed to read source file\n"},
+        ToolRun{"Samples", {SAMPLES}, {"samples", "F/s.txt", "--timestep", "100"}, 0,
+                "03 80 80 80 80 04 03 00 03 b1 4e 98 fe 04 03 00 00\n",
+                "image: 17 bytes, fits in script memory at 0 (ends at 16)\n"},
+        ToolRun{"SamplesTimestepTooLong", {SAMPLES}, {"samples", "F/s.txt", "--timestep", "1638425"}, 1, "",
+                "Invalid timestep\n"},
+        ToolRun{"MissingSampleFile", {}, {"samples", "F/none.txt"}, 1, "", "Failed to read sample file\n"},
+        ToolRun{"NoArguments", {}, {}, 2, "", "usage"},
+        ToolRun{"UnknownAction", {FOUR}, {"build", "F/a.ks"}, 2, "", "usage"},
+        ToolRun{"TwoSources", {FOUR}, {"compile", "F/a.ks", "F/a.ks"}, 2, "", "usage"},
+        ToolRun{"OutputWithoutName", {FOUR}, {"compile", "F/a.ks", "-o"}, 2, "", "usage"},
+        ToolRun{"AddressNotANumber", {FOUR}, {"compile", "F/a.ks", "--at", "abc"}, 2, "", "usage"},
+        ToolRun{"AddressPastMemory", {FOUR}, {"compile", "F/a.ks", "--at", "2048"}, 2, "", "usage"},
+        ToolRun{"NegativeAddress", {FOUR}, {"compile", "F/a.ks", "--at", "-1"}, 2, "", "usage"},
+        ToolRun{"TimestepForCompile", {FOUR}, {"compile", "F/a.ks", "--timestep", "25"}, 2, "", "usage"},
+        ToolRun{"FractionalTimestep", {SAMPLES}, {"samples", "F/s.txt", "--timestep", "1.5"}, 2, "", "usage"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -9,7 +9,11 @@
 inline std::string hexOf(const uint8_t* bytes, int length, const char* separator = " ") {
   std::string out;
   char pair[4];
-  for (int i = 0; i < length; ++i) out += (std::snprintf(pair, sizeof pair, "%.2x", bytes[i]), i == 0 ? pair : separator + std::string(pair));
+  for (int i = 0; i < length; ++i) {
+    std::snprintf(pair, sizeof pair, "%.2x", bytes[i]);
+    if (i > 0) out += separator;
+    out += pair;
+  }
   return out;
 }
 

@@ -36,13 +36,21 @@ class SimulatorTransfer : public ::testing::Test {
     sim = std::make_unique<harness::Simulator>(dir, simOptions);
     ASSERT_TRUE(sim->ok()) << "kinestim-sim did not report its port";
     consoleWindowReset(&input, &output);
-    setMessageBoxShowing(0), resetMemoryView(), resetCompilerOutput();
-    consoleOpenDialog(Dialog::ScriptManager), initScriptManager();
+    setMessageBoxShowing(0);
+    resetMemoryView();
+    resetCompilerOutput();
+    consoleOpenDialog(Dialog::ScriptManager);
+    initScriptManager();
     openSerialPortPath(sim->port().c_str());
     ASSERT_TRUE(pumpUntil([] { return mode() == "Idle"; }, 5000)) << mode();
   }
   void SetUp() override { start(); }
-  void TearDown() override { closeScriptManager(), consoleCloseDialog(Dialog::ScriptManager), closeSerialPort(), sim->control("quit"); }
+  void TearDown() override {
+    closeScriptManager();
+    consoleCloseDialog(Dialog::ScriptManager);
+    closeSerialPort();
+    sim->control("quit");
+  }
   static std::string mode() { return consoleControlText(Dialog::Main, IDC_MODE_FIELD); }
   static std::string field(int id) { return consoleControlText(Dialog::ScriptManager, id); }
   static void setField(int id, const char* text) { setControlText(Dialog::ScriptManager, id, text); }
@@ -53,16 +61,19 @@ class SimulatorTransfer : public ::testing::Test {
   }
   // Runs the receive timer's work until done holds or timeoutMs passes.
   bool pumpUntil(const std::function<bool()>& done, int timeoutMs) {
-    for (const long long deadline = harness::nowMs() + timeoutMs; harness::nowMs() < deadline; usleep(5000))
-      if (ReceiveTimerProc(), done()) return true;
+    for (const long long deadline = harness::nowMs() + timeoutMs; harness::nowMs() < deadline; usleep(5000)) {
+      ReceiveTimerProc();
+      if (done()) return true;
+    }
     return done();
   }
   void pumpFor(int ms) { pumpUntil([] { return false; }, ms); }
   // Host frames with the given code, as "<hex> <name>".
   std::vector<std::string> sent(const char* code) {
     std::vector<std::string> out;
-    for (const std::string& f : sim->frames('>'))
+    for (const std::string& f : sim->frames('>')) {
       if (f.rfind(code, 0) == 0) out.push_back(f);
+    }
     return out;
   }
   // The device sends this message now, whatever it is doing (also while silent).
@@ -96,12 +107,16 @@ TEST_F(SimulatorTransfer, FortyBytesAt100GoOutAsThreeChunksEachAfterTheLastAckno
   const std::vector<uint8_t> image = imageOf(40);
   EXPECT_TRUE(uploadScriptImage(100, image.data(), 40));
   std::vector<std::string> order;
-  for (const std::string& f : sim->frames())
+  for (const std::string& f : sim->frames()) {
     if (f.rfind("> 0d ", 0) == 0 || f.rfind("< 1f ", 0) == 0) order.push_back(f);
+  }
   EXPECT_EQ(order, (std::vector<std::string>{
-                       "> 0d 64 00 " + hexOf({image.begin(), image.begin() + 16}) + " cdgSrcUldMem", "< 1f 64 00 10 mdgScrMemUlded",
-                       "> 0d 74 00 " + hexOf({image.begin() + 16, image.begin() + 32}) + " cdgSrcUldMem", "< 1f 74 00 10 mdgScrMemUlded",
-                       "> 0d 84 00 " + hexOf({image.begin() + 32, image.end()}) + " cdgSrcUldMem", "< 1f 84 00 08 mdgScrMemUlded"}));
+                       "> 0d 64 00 " + hexOf({image.begin(), image.begin() + 16}) + " cdgSrcUldMem",
+                       "< 1f 64 00 10 mdgScrMemUlded",
+                       "> 0d 74 00 " + hexOf({image.begin() + 16, image.begin() + 32}) + " cdgSrcUldMem",
+                       "< 1f 74 00 10 mdgScrMemUlded",
+                       "> 0d 84 00 " + hexOf({image.begin() + 32, image.end()}) + " cdgSrcUldMem",
+                       "< 1f 84 00 08 mdgScrMemUlded"}));
   EXPECT_TRUE(uploadScriptImage(0, nullptr, 0));
   pumpFor(200);
   EXPECT_EQ(sent("0d ").size(), 3u) << "an empty image sends nothing";
@@ -163,8 +178,10 @@ TEST_F(SimulatorTransfer, ReadBackStaysInsideScriptMemory) {
   for (int address : {0, 300, 2047, 2048, -1, INT_MIN}) requestScriptMemory(address);
   pumpFor(300);
   const std::vector<std::string> requests = sent("0e ");
-  EXPECT_EQ(std::vector<std::string>(requests.begin() + 7, requests.end()),  // the View's last, then the three inside
-            (std::vector<std::string>{"0e ff 07 05 cdgScrDldMem", "0e 00 00 05 cdgScrDldMem", "0e 2c 01 05 cdgScrDldMem", "0e ff 07 05 cdgScrDldMem"}));
+  // The View's last, then the three inside.
+  EXPECT_EQ(std::vector<std::string>(requests.begin() + 7, requests.end()),
+            (std::vector<std::string>{"0e ff 07 05 cdgScrDldMem", "0e 00 00 05 cdgScrDldMem",
+                                      "0e 2c 01 05 cdgScrDldMem", "0e ff 07 05 cdgScrDldMem"}));
   EXPECT_EQ(timesPrinted(INVALID_ADDRESS_BOX), 4);
 }
 
@@ -199,11 +216,13 @@ TEST_F(SimulatorTransfer, AnswersAfterCloseShowNothing) {
   sim->control("silent on");
   routeScriptManagerCommand(IDC_SM_VIEW);
   ASSERT_TRUE(pumpUntil([&] { return sent("0e ").size() == 1; }, 2000));
-  closeScriptManager(), consoleCloseDialog(Dialog::ScriptManager);
+  closeScriptManager();
+  consoleCloseDialog(Dialog::ScriptManager);
   inject({mdgScrMemDld, 0x00, 0x00, 0x01, 0x01, 0x01, 0x01, 0x01});
   pumpFor(200);
   EXPECT_EQ(sent("0e ").size(), 1u);
-  consoleOpenDialog(Dialog::ScriptManager), initScriptManager();
+  consoleOpenDialog(Dialog::ScriptManager);
+  initScriptManager();
   EXPECT_EQ(field(IDC_SM_MEMORY), "");
 }
 
@@ -211,29 +230,45 @@ TEST_F(SimulatorTransfer, UploadReadsTheAddressFieldAsANumber) {
   selectProgramScript();
   for (const char* address : {"0x10", "010", "2044"}) {   // the last fills memory up to its end
     setField(IDC_SM_ADDRESS, address);
-    input.clear(), input.str(file("a.ks", "Delay 40 Stop\r\n"));
+    input.clear();
+    input.str(file("a.ks", "Delay 40 Stop\r\n"));
     EXPECT_TRUE(routeScriptManagerCommand(IDC_SM_UPLOAD));
     EXPECT_EQ(field(IDC_SM_COMPILER_OUTPUT), "Build Successful\r\n\r\nUpload Successful") << address;
   }
-  EXPECT_EQ(sent("0d "), (std::vector<std::string>{"0d 10 00 04 28 00 00 cdgSrcUldMem", "0d 08 00 04 28 00 00 cdgSrcUldMem",
+  EXPECT_EQ(sent("0d "), (std::vector<std::string>{"0d 10 00 04 28 00 00 cdgSrcUldMem",
+                                                  "0d 08 00 04 28 00 00 cdgSrcUldMem",
                                                   "0d fc 07 04 28 00 00 cdgSrcUldMem"}));
 }
 
 // Refusals before anything is sent: the compiler output pane, and whether a file was asked for
 // (the console Script Manager test has an upload past memory and a cancelled source choice).
 TEST_F(SimulatorTransfer, RefusedUploadsSendNothing) {
-  const struct { int button; const char* address; const char* timestep; std::string input; const char* pane; int opens; } cases[] = {
-    {IDC_SM_APPEND, "2048", "25", "", "", 0}, {IDC_SM_APPEND, "-1", "25", "", "", 0},
-    {IDC_SM_UPLOAD_SAMPLES, "abc", "25", file("s.txt", "0 0 0 0"), "Invalid address, must be between 0 and 2047", 0},
-    {IDC_SM_UPLOAD, "", "25", file("a.ks", "Stop"), "Invalid address, must be between 0 and 2047", 0},
+  const char* const BAD_ADDRESS = "Invalid address, must be between 0 and 2047";
+  const struct {
+    int button;
+    const char* address;
+    const char* timestep;
+    std::string input;
+    const char* pane;
+    int opens;
+  } cases[] = {
+    {IDC_SM_APPEND, "2048", "25", "", "", 0},
+    {IDC_SM_APPEND, "-1", "25", "", "", 0},
+    {IDC_SM_UPLOAD_SAMPLES, "abc", "25", file("s.txt", "0 0 0 0"), BAD_ADDRESS, 0},
+    {IDC_SM_UPLOAD, "", "25", file("a.ks", "Stop"), BAD_ADDRESS, 0},
     {IDC_SM_UPLOAD, "0", "25", file("bad.ks", "Stop\r\nWait 5\r\n"), "Syntax Error: Invalid command Wait", 1},
     {IDC_SM_UPLOAD, "0", "25", dir.file("missing.ks") + "\n\n", "Failed to read source file", 2},
     {IDC_SM_UPLOAD_SAMPLES, "0", "abc", file("s.txt", "0 0 0 0"), "Invalid timestep", 0},
     {IDC_SM_UPLOAD_SAMPLES, "0", "25", "\n", "Failed to read sample file", 1},
-    {IDC_SM_UPLOAD_SAMPLES, "0", "25", file("s3.txt", "0 0 0 2.56"), "Sample must be between -2.56 and 2.54: 2.56", 1}};
+    {IDC_SM_UPLOAD_SAMPLES, "0", "25", file("s3.txt", "0 0 0 2.56"),
+     "Sample must be between -2.56 and 2.54: 2.56", 1}};
   for (const auto& c : cases) {
-    setField(IDC_SM_ADDRESS, c.address), setField(IDC_SM_TIMESTEP, c.timestep), setField(IDC_SM_COMPILER_OUTPUT, "");
-    output.str(""), input.clear(), input.str(c.input);
+    setField(IDC_SM_ADDRESS, c.address);
+    setField(IDC_SM_TIMESTEP, c.timestep);
+    setField(IDC_SM_COMPILER_OUTPUT, "");
+    output.str("");
+    input.clear();
+    input.str(c.input);
     routeScriptManagerCommand(c.button);
     pumpFor(50);
     EXPECT_EQ(field(IDC_SM_COMPILER_OUTPUT), c.pane) << c.address << " " << c.timestep << " " << c.input;
