@@ -7,7 +7,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-double msSince(Clock::time_point start) { return std::chrono::duration<double, std::milli>(Clock::now() - start).count(); }
+double msSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
 
 // The host's end of the line: raw 8N1 at 9600, reads that return at once.
 struct Port {
@@ -19,10 +21,14 @@ struct Port {
     cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
     t.c_cc[VMIN] = t.c_cc[VTIME] = 0;
-    cfsetspeed(&t, B9600), tcsetattr(fd, TCSANOW, &t), tcflush(fd, TCIOFLUSH);
+    cfsetspeed(&t, B9600);
+    tcsetattr(fd, TCSANOW, &t);
+    tcflush(fd, TCIOFLUSH);
   }
   ~Port() { ::close(fd); }
-  void write(const Bytes& bytes) const { ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+  void write(const Bytes& bytes) const {
+    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
   void send(const Bytes& payload) const { write(frameOf(payload)); }
   bool readSome(int timeoutMs) {
     pollfd p{fd, POLLIN, 0};
@@ -37,7 +43,8 @@ struct Port {
     for (const auto start = Clock::now();; readSome(timeoutMs - static_cast<int>(msSince(start)))) {
       Bytes rest;
       for (const std::string& f : splitFrames(pending, &rest)) out.push_back(f);
-      if (pending = rest; out.size() >= count || msSince(start) >= timeoutMs) return out;
+      pending = rest;
+      if (out.size() >= count || msSince(start) >= timeoutMs) return out;
     }
   }
 };
@@ -63,12 +70,16 @@ TEST(SimProcess, StartsAtOnceWritesATranscriptLinePerFrameAndReportsBadControlLi
   EXPECT_EQ(host.frames(1), (Lines{"04 1f"}));
   sim.process().settle(100);
   // Read while the simulator still runs: every line is already flushed, its time "%8.1f".
-  for (const std::string& line : harness::readLines(sim.transcriptPath())) EXPECT_EQ(line.find('.'), 6u) << line;
-  EXPECT_EQ(sim.frames(), (Lines{"< 0a mdgExitedModeInit", "< 0b mdgEnteredModeIdle", "> 0f 05 00 cdgScrArm", "< 23 05 00 mdgScrArmed",
-                                 "> aa 01 00 01 55 (bad frame)", "< 07 mdgCmdRejectedChecksum", "> 1f ?", "< 04 1f mdgCmdRejectedInvalidCdg"}));
+  for (const std::string& line : harness::readLines(sim.transcriptPath())) {
+    EXPECT_EQ(line.find('.'), 6u) << line;
+  }
+  EXPECT_EQ(sim.frames(), (Lines{"< 0a mdgExitedModeInit", "< 0b mdgEnteredModeIdle", "> 0f 05 00 cdgScrArm",
+                                 "< 23 05 00 mdgScrArmed", "> aa 01 00 01 55 (bad frame)", "< 07 mdgCmdRejectedChecksum",
+                                 "> 1f ?", "< 04 1f mdgCmdRejectedInvalidCdg"}));
   // A bad control line is reported (the end-to-end tests drive the device through good ones).
   sim.control("bogus words");
-  EXPECT_TRUE(sim.process().expect("kinestim-sim: unknown control line 'bogus' (see --help)\r\n")) << sim.process().output();
+  EXPECT_TRUE(sim.process().expect("kinestim-sim: unknown control line 'bogus' (see --help)\r\n"))
+      << sim.process().output();
   sim.control("quit");
   EXPECT_EQ(sim.process().waitExit(3000), 0);
 }
@@ -106,11 +117,13 @@ TEST(SimProcess, HelpDocumentsEveryOptionAndBadOptionsAreRefused) {
   for (const char* word : {"--port", "--link", "--baud", "--power-on-delay", "--transcript", "--tilt", "--period",
                            "--noise", "--drift", "--seed", "tilt X Y", "period P", "fault CODE", "knob E CODE",
                            "garbage HEX", "corrupt-next", "drop-next", "stall-next MS", "silent on|off",
-                           "power-cycle", "too-fast", "quit"})
+                           "power-cycle", "too-fast", "quit"}) {
     EXPECT_NE(sim.output().find(word), std::string::npos) << word;
+  }
   for (const char* option : {"--baud", "--port"}) {
     harness::Process refused;   // a bad speed; a port that cannot be opened
-    ASSERT_TRUE(refused.startOnTerminal({harness::binary("kinestim-sim"), option, option[2] == 'b' ? "fast" : "/nonexistent/tty"}));
+    const char* value = option[2] == 'b' ? "fast" : "/nonexistent/tty";
+    ASSERT_TRUE(refused.startOnTerminal({harness::binary("kinestim-sim"), option, value}));
     const int status = refused.waitExit(3000);
     EXPECT_EQ(refused.output().rfind("kinestim-sim: ", 0), 0u) << option << ": " << refused.output();
     EXPECT_TRUE(status == 1 || status == 2) << option << " exit " << status;
