@@ -23,8 +23,9 @@ std::string onOff(bool on) { return on ? "on" : "off"; }
 State snapshot() {
   State s;
   const struct { const char* key; int id; } texts[] = {
-      {"mode-label", IDC_MODE_LABEL}, {"mode", IDC_MODE_FIELD}, {"script", IDC_SCRIPT_STATUS}, {"run", IDC_RUN_STOP},
-      {"tilt-x", IDC_TILT_X}, {"tilt-y", IDC_TILT_Y}, {"status", IDC_STATUS_BAR}},
+      {"mode-label", IDC_MODE_LABEL}, {"mode", IDC_MODE_FIELD}, {"script", IDC_SCRIPT_STATUS},
+      {"run", IDC_RUN_STOP}, {"tilt-x", IDC_TILT_X}, {"tilt-y", IDC_TILT_Y},
+      {"status", IDC_STATUS_BAR}},
     buttons[] = {{"run-enabled", IDC_RUN_STOP}, {"manager-enabled", IDC_SCRIPT_MANAGER},
                  {"local-enabled", IDC_LOCAL_CONTROL}, {"calibrate-enabled", IDC_CALIBRATE},
                  {"read-tilt-enabled", IDC_READ_TILT}, {"tilt-loop-enabled", IDC_TILT_LOOP}};
@@ -231,7 +232,9 @@ TEST_F(DispatcherTest, TraceLinesAreWholeUpToTheLongestFrameAndCutSafelyBeyondTh
 
   Bytes f = frame({mdgRAMDld, 0x10, 0x20, 0x30, 0x40});
   const struct { size_t size; const char* line; } cuts[] = {
-      {32, "2f mdgRAMDld <10> <20> <30>..."}, {33, "2f mdgRAMDld <10> <20> <30> <40>"}, {8, "2f mdgR"}};
+      {32, "2f mdgRAMDld <10> <20> <30>..."},
+      {33, "2f mdgRAMDld <10> <20> <30> <40>"},
+      {8, "2f mdgR"}};
   for (const auto& c : cuts) {
     char line[64];
     int n = formatReceivedLine(line, c.size, Packet{f.data()});

@@ -22,7 +22,10 @@ class HostTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
   // Replaces what the operator will type at the next prompts (one answer per line).
-  void typeLines(const std::string& lines) { input_.clear(); input_.str(lines); }
+  void typeLines(const std::string& lines) {
+    input_.clear();
+    input_.str(lines);
+  }
   std::string printed() const { return output_.str(); }  // what the console has printed
   std::istringstream input_;
   std::ostringstream output_;
