@@ -15,7 +15,13 @@ const std::string REFUSED = "Warning: Address must be a number from 0 to 65535\n
 
 // A cancelled dialog leaves the block as it was (address 1234); fields a template does not
 // have read as empty text: -1, or 255 in the 8-bit fields.
-struct ParameterCase { const char* name; ParameterTemplate t; const char* input; std::string output; const char* block; };
+struct ParameterCase {
+  const char* name;
+  ParameterTemplate t;
+  const char* input;
+  std::string output;
+  const char* block;
+};
 void PrintTo(const ParameterCase& c, std::ostream* os) { *os << c.name; }
 class ConsoleParameters : public ::testing::TestWithParam<ParameterCase> {};
 
@@ -37,18 +43,29 @@ TEST_P(ConsoleParameters, PromptsFieldByField) {
   EXPECT_EQ(ok ? std::string(block) : std::to_string(b.address), ok ? c.block : "1234");
 }
 
-INSTANTIATE_TEST_SUITE_P(Templates, ConsoleParameters, ::testing::Values(
-  ParameterCase{"AddressTyped", ParameterTemplate::Address, "0x7ff\n", "Address (16-bit) [0]: \n", "255 255 255 255 255 255 2047 -1 255"},
-  ParameterCase{"EndOfInputCancels", ParameterTemplate::Address, "", "Address (16-bit) [0]: \n", "cancelled"},
-  ParameterCase{"RefusedThenCorrected", ParameterTemplate::Address, "abc\n\n017\n", "Address (16-bit) [0]: \n" + REFUSED + "Address (16-bit) [abc]: \n",
-                "255 255 255 255 255 255 15 -1 255"},
-  ParameterCase{"AddressCount", ParameterTemplate::AddressCount, "16\n\n", "Address (16-bit) [0]: \nCount [16]: \n", "255 255 255 255 255 255 16 16 255"},
-  ParameterCase{"CountAndStep", ParameterTemplate::CountAndStep, "\n3\n", "Count (16-bit) [10]: \nStep [1]: \n", "255 255 255 255 255 255 -1 10 3"},
-  ParameterCase{"CancelOnSecondField", ParameterTemplate::CountAndStep, "5\n.\n", "Count (16-bit) [10]: \nStep [1]: \n", "cancelled"},
-  ParameterCase{"Current", ParameterTemplate::Current, "2\n200\n", "Electrode []: \nCurrent []: \n", "2 200 255 255 255 255 -1 -1 255"},
-  ParameterCase{"Currents", ParameterTemplate::Currents, "128\n0x90\n160\n176\n", "Current 1 []: \nCurrent 2 []: \nCurrent 3 []: \nCurrent 4 []: \n",
-                "255 255 128 144 160 176 -1 -1 255"}),
-  [](const auto& info) { return std::string(info.param.name); });
+using T = ParameterTemplate;
+
+INSTANTIATE_TEST_SUITE_P(
+    Templates, ConsoleParameters,
+    ::testing::Values(
+        ParameterCase{"AddressTyped", T::Address, "0x7ff\n", "Address (16-bit) [0]: \n",
+                      "255 255 255 255 255 255 2047 -1 255"},
+        ParameterCase{"EndOfInputCancels", T::Address, "", "Address (16-bit) [0]: \n", "cancelled"},
+        ParameterCase{"RefusedThenCorrected", T::Address, "abc\n\n017\n",
+                      "Address (16-bit) [0]: \n" + REFUSED + "Address (16-bit) [abc]: \n",
+                      "255 255 255 255 255 255 15 -1 255"},
+        ParameterCase{"AddressCount", T::AddressCount, "16\n\n", "Address (16-bit) [0]: \nCount [16]: \n",
+                      "255 255 255 255 255 255 16 16 255"},
+        ParameterCase{"CountAndStep", T::CountAndStep, "\n3\n", "Count (16-bit) [10]: \nStep [1]: \n",
+                      "255 255 255 255 255 255 -1 10 3"},
+        ParameterCase{"CancelOnSecondField", T::CountAndStep, "5\n.\n", "Count (16-bit) [10]: \nStep [1]: \n",
+                      "cancelled"},
+        ParameterCase{"Current", T::Current, "2\n200\n", "Electrode []: \nCurrent []: \n",
+                      "2 200 255 255 255 255 -1 -1 255"},
+        ParameterCase{"Currents", T::Currents, "128\n0x90\n160\n176\n",
+                      "Current 1 []: \nCurrent 2 []: \nCurrent 3 []: \nCurrent 4 []: \n",
+                      "255 255 128 144 160 176 -1 -1 255"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ConsoleParameterDialog, EveryOpeningStartsFromTheTemplateTexts) {
   std::istringstream in("5\n7\n\n\n");
@@ -56,7 +73,8 @@ TEST(ConsoleParameterDialog, EveryOpeningStartsFromTheTemplateTexts) {
   consoleWindowReset(&in, &out, false);
   ASSERT_EQ(runParameterDialog(ParameterTemplate::AddressCount), PARAMETER_DIALOG_OK);
   ASSERT_EQ(runParameterDialog(ParameterTemplate::AddressCount), PARAMETER_DIALOG_OK);
-  EXPECT_EQ(out.str(), HEADING + "Address (16-bit) [0]: \nCount [16]: \n" + HEADING + "Address (16-bit) [0]: \nCount [16]: \n");
+  const std::string prompts = "Address (16-bit) [0]: \nCount [16]: \n";
+  EXPECT_EQ(out.str(), HEADING + prompts + HEADING + prompts);
   EXPECT_EQ(parameterBlock().address, 0);
 }
 

@@ -29,7 +29,9 @@ TEST(ConsoleStartUp, AnUnopenablePortIsFatalWithStatusOneAndBadCommandLinesShowU
   fatal.sendLine("");
   EXPECT_EQ(fatal.waitExit(), 1);
   EXPECT_EQ(fatal.output().find("local control:"), std::string::npos) << "nothing of the main window was set up";
-  for (const auto& args : std::vector<std::vector<std::string>>{{"--bogus"}, {"/dev/null", "/dev/zero"}, {"--simulate", "/dev/null"}}) {
+  const std::vector<std::vector<std::string>> badLines = {
+      {"--bogus"}, {"/dev/null", "/dev/zero"}, {"--simulate", "/dev/null"}};
+  for (const auto& args : badLines) {
     Process console;
     ASSERT_TRUE(harness::startConsole(console, args));
     EXPECT_TRUE(console.expect("Usage: kinestim-console")) << args[0];
@@ -41,9 +43,12 @@ TEST(ConsoleStartUp, AnUnopenablePortIsFatalWithStatusOneAndBadCommandLinesShowU
 // device keeps talking; a cancelled dialog sends nothing; the end of input exits with 0.
 TEST_F(ConsoleProcess, MistakesOnlyExplainAndAWarningWaitsForALineWhileTheDeviceKeepsTalking) {
   const struct { const char* line; const char* answer; } cases[] = {
-      {":slider 1 100", "Electrode 1 slider is disabled\r\n"}, {":slider-key 2 down", "Electrode 2 slider is disabled\r\n"},
-      {":slider 5 100", "There is no electrode 5 (electrodes are 1 to 4)\r\n"}, {":slider 1", "Usage: :slider N POS\r\n"},
-      {":frobnicate", "Unknown command :frobnicate (type :help)\r\n"}, {":stop-log", "Stop Log is greyed in the menu\r\n"},
+      {":slider 1 100", "Electrode 1 slider is disabled\r\n"},
+      {":slider-key 2 down", "Electrode 2 slider is disabled\r\n"},
+      {":slider 5 100", "There is no electrode 5 (electrodes are 1 to 4)\r\n"},
+      {":slider 1", "Usage: :slider N POS\r\n"},
+      {":frobnicate", "Unknown command :frobnicate (type :help)\r\n"},
+      {":stop-log", "Stop Log is greyed in the menu\r\n"},
       {":run now", ":run takes no argument (type :help)\r\n"}};
   for (const auto& c : cases) {
     console.sendLine(c.line);
@@ -60,7 +65,9 @@ TEST_F(ConsoleProcess, MistakesOnlyExplainAndAWarningWaitsForALineWhileTheDevice
   ASSERT_TRUE(console.expect("Address (16-bit) [abc]: "));
   console.sendLine(".");
   console.settle(200);
-  for (const std::string& f : sim.frames('>')) EXPECT_TRUE(f.rfind("09 ", 0) != 0 && f.rfind("12 ", 0) != 0) << f << " went out";
+  for (const std::string& f : sim.frames('>')) {
+    EXPECT_TRUE(f.rfind("09 ", 0) != 0 && f.rfind("12 ", 0) != 0) << f << " went out";
+  }
   EXPECT_EQ(console.output().find("sent: "), std::string::npos) << "collapsed at start: no traffic printed";
   console.sendEndOfInput();
   EXPECT_EQ(console.waitExit(), 0);
@@ -71,7 +78,8 @@ TEST(ConsoleSimulate, StartsTheSimulatorStampsEveryLineAndStopsTheSimulatorAtExi
   Process console;
   ASSERT_TRUE(harness::startConsole(console, {"--simulate", "--timestamps"}));
   ASSERT_TRUE(console.expect("mode: Idle\r\n")) << console.output();
-  std::ifstream children("/proc/" + std::to_string(console.pid()) + "/task/" + std::to_string(console.pid()) + "/children");
+  const std::string pid = std::to_string(console.pid());
+  std::ifstream children("/proc/" + pid + "/task/" + pid + "/children");
   pid_t child = 0;
   ASSERT_TRUE(children >> child);
   console.sendLine(":quit");
@@ -80,7 +88,9 @@ TEST(ConsoleSimulate, StartsTheSimulatorStampsEveryLineAndStopsTheSimulatorAtExi
   std::istringstream lines(console.output());
   static const std::regex stamped(R"(^\[ *[0-9]+\.[0-9]{3}\] .*\r$)");
   int count = 0;
-  for (std::string line; std::getline(lines, line); ++count) EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+  for (std::string line; std::getline(lines, line); ++count) {
+    EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+  }
   EXPECT_GT(count, 5);
 }
 

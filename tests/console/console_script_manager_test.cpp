@@ -11,27 +11,38 @@ namespace {
 // Each line of input and the exact output between the opening and closing lines.
 TEST(ConsoleScriptManager, AnswersEachLine) {
   const struct { const char* input; std::string output; } cases[] = {
-    {"", "script> \n"}, {"close\nupload\n", "script> \n"}, {"\n   \nclose\n", "script> \nscript> \nscript> \n"},
-    {"address 0x10\ntimestep  50 \naddress\nclose\n", "script> \naddress: 0x10\nscript> \ntimestep: 50\nscript> \naddress: 0x10\nscript> \n"},
+    {"", "script> \n"},
+    {"close\nupload\n", "script> \n"},
+    {"\n   \nclose\n", "script> \nscript> \nscript> \n"},
+    {"address 0x10\ntimestep  50 \naddress\nclose\n",
+     "script> \naddress: 0x10\nscript> \ntimestep: 50\nscript> \naddress: 0x10\nscript> \n"},
     {"uplaod\nclose\n", "script> \nUnknown Script Manager command 'uplaod' (type help).\nscript> \n"},
     {":quit\nclose\n", "script> \nThe Script Manager is open; type close to go back to the main window.\nscript> \n"},
     {"view 10\nclose\n", "script> \n'view' takes no argument; set the field with 'address' or 'timestep'.\nscript> \n"},
-    {"address 2048\nupload\nclose\n", "script> \naddress: 2048\nscript> \ncompiler output: Invalid address, must be between 0 and 2047\nscript> \n"},
+    {"address 2048\nupload\nclose\n",
+     "script> \naddress: 2048\nscript> \ncompiler output: Invalid address, must be between 0 and 2047\nscript> \n"},
     {"upload\n\nclose\n", "script> \nOpen: \ncompiler output: Failed to read source file\nscript> \n"}};
   std::istringstream in;
   std::ostringstream out;
   for (const auto& c : cases) {
-    in.clear(), in.str(c.input), out.str("");
+    in.clear();
+    in.str(c.input);
+    out.str("");
     consoleWindowReset(&in, &out, false);
     runScriptManagerDialog();
-    EXPECT_EQ(out.str(), "Script Manager open (type help for its commands).\n" + c.output + "Script Manager closed.\n") << c.input;
+    EXPECT_EQ(out.str(), "Script Manager open (type help for its commands).\n" + c.output + "Script Manager closed.\n")
+        << c.input;
     EXPECT_FALSE(dialogExists(Dialog::ScriptManager));
   }
-  in.clear(), in.str("address 7\nhelp\nclose\n"), out.str("");
+  in.clear();
+  in.str("address 7\nhelp\nclose\n");
+  out.str("");
   consoleWindowReset(&in, &out, false);
   runScriptManagerDialog();
-  for (const char* word : {"  upload ", "  samples ", "  view ", "  append ", "  clear-mem ", "  close ", "(now: 7)", "(now: 25)"})
+  for (const char* word :
+       {"  upload ", "  samples ", "  view ", "  append ", "  clear-mem ", "  close ", "(now: 7)", "(now: 25)"}) {
     EXPECT_NE(out.str().find(word), std::string::npos) << word;
+  }
 }
 
 }  // namespace

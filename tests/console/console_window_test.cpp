@@ -18,43 +18,66 @@ class ConsoleWindow : public ::testing::Test {
  protected:
   void SetUp() override { reset(""); }
   void reset(const std::string& input, bool interactive = false) {
-    in.str(input), in.clear(), out.str("");
+    in.str(input);
+    in.clear();
+    out.str("");
     consoleWindowReset(&in, &out, interactive);
   }
   std::string take() {
     const std::string s = out.str();
-    return out.str(""), s;
+    out.str("");
+    return s;
   }
   std::istringstream in;
   std::ostringstream out;
 };
 
-std::function<void()> text(int id, const char* t, Dialog d = Dialog::Main) { return [=] { setControlText(d, id, t); }; }
+std::function<void()> text(int id, const char* t, Dialog d = Dialog::Main) {
+  return [=] { setControlText(d, id, t); };
+}
 std::function<void()> enable(int id, bool on) { return [=] { enableControl(Dialog::Main, id, on); }; }
 std::function<void()> check(bool on) { return [=] { setCheckMark(Dialog::Main, IDC_LOCAL_CONTROL, on); }; }
 
 TEST_F(ConsoleWindow, PrintsOnlyRealChangesAsPrefixedLines) {
+  const Dialog SM = Dialog::ScriptManager;
   const struct { const char* what; std::function<void()> action; const char* output; } steps[] = {
-      {"status set", text(IDC_STATUS_BAR, "Entered mode Idle"), "status: Entered mode Idle\n"}, {"status same", text(IDC_STATUS_BAR, "Entered mode Idle"), ""},
-      {"status cleared", text(IDC_STATUS_BAR, ""), ""}, {"status set after clear", text(IDC_STATUS_BAR, "Entered mode Idle"), "status: Entered mode Idle\n"},
-      {"mode", [] { setControlText(Dialog::Main, IDC_MODE_LABEL, "Mode"); setControlText(Dialog::Main, IDC_MODE_FIELD, "Idle"); }, "mode: Idle\n"},
-      {"same mode", text(IDC_MODE_FIELD, "Idle"), ""}, {"run caption", text(IDC_RUN_STOP, "St&op"), "run button: Stop\n"},
-      {"run disabled", enable(IDC_RUN_STOP, false), "run button: disabled\n"}, {"run disabled again", enable(IDC_RUN_STOP, false), ""},
-      {"local mark", check(true), "local control: checked\n"}, {"local mark again", check(true), ""},
+      {"status set", text(IDC_STATUS_BAR, "Entered mode Idle"), "status: Entered mode Idle\n"},
+      {"status same", text(IDC_STATUS_BAR, "Entered mode Idle"), ""},
+      {"status cleared", text(IDC_STATUS_BAR, ""), ""},
+      {"status set after clear", text(IDC_STATUS_BAR, "Entered mode Idle"), "status: Entered mode Idle\n"},
+      {"mode",
+       [] {
+         setControlText(Dialog::Main, IDC_MODE_LABEL, "Mode");
+         setControlText(Dialog::Main, IDC_MODE_FIELD, "Idle");
+       },
+       "mode: Idle\n"},
+      {"same mode", text(IDC_MODE_FIELD, "Idle"), ""},
+      {"run caption", text(IDC_RUN_STOP, "St&op"), "run button: Stop\n"},
+      {"run disabled", enable(IDC_RUN_STOP, false), "run button: disabled\n"},
+      {"run disabled again", enable(IDC_RUN_STOP, false), ""},
+      {"local mark", check(true), "local control: checked\n"},
+      {"local mark again", check(true), ""},
       {"local cleared", check(false), "local control: cleared\n"},
-      {"slider disabled", enable(IDC_SLIDER_2, false), "electrode 2: disabled\n"}, {"slider enabled", enable(IDC_SLIDER_2, true), "electrode 2: enabled\n"},
-      {"command box is quiet", text(IDC_COMMAND_BOX, "9"), ""}, {"tilt buttons are quiet", enable(IDC_CALIBRATE, false), ""},
+      {"slider disabled", enable(IDC_SLIDER_2, false), "electrode 2: disabled\n"},
+      {"slider enabled", enable(IDC_SLIDER_2, true), "electrode 2: enabled\n"},
+      {"command box is quiet", text(IDC_COMMAND_BOX, "9"), ""},
+      {"tilt buttons are quiet", enable(IDC_CALIBRATE, false), ""},
       {"sent line on top", text(IDC_SENT_PANE, "02 cdgSelectModeDirect\r\n"), "sent: 02 cdgSelectModeDirect\n"},
-      {"received line on top", text(IDC_RECEIVED_PANE, "20 mdgEnteredModeDirect\r\n\r\n"), "received: 20 mdgEnteredModeDirect\n"},
+      {"received line on top", text(IDC_RECEIVED_PANE, "20 mdgEnteredModeDirect\r\n\r\n"),
+       "received: 20 mdgEnteredModeDirect\n"},
       {"empty line on top", text(IDC_SENT_PANE, "\r\n02 cdgSelectModeDirect\r\n"), ""},
-      {"collapse", [] { setMainWindowWidth(collapsedWindowWidth()); }, ""}, {"no traffic while collapsed", text(IDC_SENT_PANE, "0b cdgDldAllElectrodes\r\n"), ""},
+      {"collapse", [] { setMainWindowWidth(collapsedWindowWidth()); }, ""},
+      {"no traffic while collapsed", text(IDC_SENT_PANE, "0b cdgDldAllElectrodes\r\n"), ""},
       {"expand", [] { setMainWindowWidth(expandedWindowWidth()); }, ""},
-      {"traffic again", text(IDC_RECEIVED_PANE, "1c mdgAllElectrodesDld <80> <90>\r\n"), "received: 1c mdgAllElectrodesDld <80> <90>\n"},
-      {"closed dialog ignores writes", text(IDC_SM_MEMORY, "lost\r\n", Dialog::ScriptManager), ""}, {"open", [] { consoleOpenDialog(Dialog::ScriptManager); }, ""},
-      {"memory lines", text(IDC_SM_MEMORY, "0000 Delay 1\r\n0002 Stop\r\n", Dialog::ScriptManager), "memory: 0000 Delay 1\nmemory: 0002 Stop\n"},
-      {"memory appended", text(IDC_SM_MEMORY, "0000 Delay 1\r\n0002 Stop\r\n0003 Stop\r\n", Dialog::ScriptManager), "memory: 0003 Stop\n"},
-      {"memory replaced", text(IDC_SM_MEMORY, "0100 Stop\r\n", Dialog::ScriptManager), "memory: 0100 Stop\n"},
-      {"address field is quiet", text(IDC_SM_ADDRESS, "0x10", Dialog::ScriptManager), ""}};
+      {"traffic again", text(IDC_RECEIVED_PANE, "1c mdgAllElectrodesDld <80> <90>\r\n"),
+       "received: 1c mdgAllElectrodesDld <80> <90>\n"},
+      {"closed dialog ignores writes", text(IDC_SM_MEMORY, "lost\r\n", SM), ""},
+      {"open", [] { consoleOpenDialog(Dialog::ScriptManager); }, ""},
+      {"memory lines", text(IDC_SM_MEMORY, "0000 Delay 1\r\n0002 Stop\r\n", SM),
+       "memory: 0000 Delay 1\nmemory: 0002 Stop\n"},
+      {"memory appended", text(IDC_SM_MEMORY, "0000 Delay 1\r\n0002 Stop\r\n0003 Stop\r\n", SM), "memory: 0003 Stop\n"},
+      {"memory replaced", text(IDC_SM_MEMORY, "0100 Stop\r\n", SM), "memory: 0100 Stop\n"},
+      {"address field is quiet", text(IDC_SM_ADDRESS, "0x10", SM), ""}};
   for (const auto& s : steps) {
     s.action();
     EXPECT_EQ(take(), s.output) << s.what;
@@ -65,8 +88,11 @@ TEST_F(ConsoleWindow, PrintsOnlyRealChangesAsPrefixedLines) {
 TEST_F(ConsoleWindow, GetControlTextCutsAndTerminates) {
   setControlText(Dialog::Main, IDC_COMMAND_BOX, "12345");
   const struct { Dialog d; int id; int size; int copied; const char* text; } cases[] = {
-      {Dialog::Main, IDC_COMMAND_BOX, 8, 5, "12345"}, {Dialog::Main, IDC_COMMAND_BOX, 5, 4, "1234"},
-      {Dialog::Main, IDC_COMMAND_BOX, 1, 0, ""}, {Dialog::Parameters, IDC_ADDRESS_EDIT, 8, 0, ""}, {Dialog::Main, 9999, 8, 0, ""}};
+      {Dialog::Main, IDC_COMMAND_BOX, 8, 5, "12345"},
+      {Dialog::Main, IDC_COMMAND_BOX, 5, 4, "1234"},
+      {Dialog::Main, IDC_COMMAND_BOX, 1, 0, ""},
+      {Dialog::Parameters, IDC_ADDRESS_EDIT, 8, 0, ""},
+      {Dialog::Main, 9999, 8, 0, ""}};
   for (const auto& c : cases) {
     char buffer[8];
     std::memset(buffer, 'x', sizeof buffer);
@@ -77,14 +103,20 @@ TEST_F(ConsoleWindow, GetControlTextCutsAndTerminates) {
 
 TEST_F(ConsoleWindow, MessageBoxesWaitForALineAndReadTheirAnswers) {
   const struct { unsigned style; const char* input; int answer; const char* left; } cases[] = {
-      {MB_STYLE_OK_EXCLAMATION, "\nnext\n", MB_ANSWER_OK, "next"}, {MB_STYLE_OK_EXCLAMATION, "typed\nnext\n", MB_ANSWER_OK, "next"},
-      {MB_STYLE_OK_EXCLAMATION, "", MB_ANSWER_OK, ""}, {MB_STYLE_YESNO_EXCLAMATION, "y\nnext\n", MB_ANSWER_YES, "next"},
-      {MB_STYLE_YESNO_EXCLAMATION, " YES \n", MB_ANSWER_YES, ""}, {MB_STYLE_YESNO_EXCLAMATION, "n\n", MB_ANSWER_NO, ""},
-      {MB_STYLE_YESNO_EXCLAMATION, "yes please\n", MB_ANSWER_NO, ""}, {MB_STYLE_YESNO_EXCLAMATION, "", MB_ANSWER_NO, ""}};
+      {MB_STYLE_OK_EXCLAMATION, "\nnext\n", MB_ANSWER_OK, "next"},
+      {MB_STYLE_OK_EXCLAMATION, "typed\nnext\n", MB_ANSWER_OK, "next"},
+      {MB_STYLE_OK_EXCLAMATION, "", MB_ANSWER_OK, ""},
+      {MB_STYLE_YESNO_EXCLAMATION, "y\nnext\n", MB_ANSWER_YES, "next"},
+      {MB_STYLE_YESNO_EXCLAMATION, " YES \n", MB_ANSWER_YES, ""},
+      {MB_STYLE_YESNO_EXCLAMATION, "n\n", MB_ANSWER_NO, ""},
+      {MB_STYLE_YESNO_EXCLAMATION, "yes please\n", MB_ANSWER_NO, ""},
+      {MB_STYLE_YESNO_EXCLAMATION, "", MB_ANSWER_NO, ""}};
   for (const auto& c : cases) {
     reset(c.input);
     EXPECT_EQ(showMessageBox(Dialog::Main, "Write\r\nFailed", "Warning", c.style), c.answer) << c.input;
-    EXPECT_EQ(take(), c.style == MB_STYLE_OK_EXCLAMATION ? "Warning: Write\nFailed\n(press Enter) \n" : "Warning: Write\nFailed\n[y/n] \n") << c.input;
+    const char* shown = c.style == MB_STYLE_OK_EXCLAMATION ? "Warning: Write\nFailed\n(press Enter) \n"
+                                                           : "Warning: Write\nFailed\n[y/n] \n";
+    EXPECT_EQ(take(), shown) << c.input;
     std::string rest;
     consoleReadLine(rest);
     EXPECT_EQ(rest, c.left) << c.input;
@@ -117,26 +149,34 @@ TEST_F(ConsoleWindow, APromptPushedUpByOtherOutputIsShownAgainOnce) {
 
 class ConsoleFiles : public ConsoleWindow {
  protected:
-  void SetUp() override { std::filesystem::create_directories(dir), std::ofstream(existing) << "old"; }
+  void SetUp() override {
+    std::filesystem::create_directories(dir);
+    std::ofstream(existing) << "old";
+  }
   void TearDown() override { std::filesystem::remove_all(dir); }
-  const std::string dir = (std::filesystem::temp_directory_path() / ("console_files_" + std::to_string(getpid()))).string();
+  const std::string dir =
+      (std::filesystem::temp_directory_path() / ("console_files_" + std::to_string(getpid()))).string();
   const std::string existing = dir + "/old.log", fresh = dir + "/new.log", missing = dir + "/missing.txt";
 };
 
 TEST_F(ConsoleFiles, SaveAsAsksBeforeReplacingAndOpenAsksAgainForAMissingFile) {
   const struct { bool save; std::string input; std::string path; std::string output; } cases[] = {
-      {true, "\n", "", "Save as: \n"}, {true, "", "", "Save as: \n"},
+      {true, "\n", "", "Save as: \n"},
+      {true, "", "", "Save as: \n"},
       {true, "  " + fresh + "  \n", fresh, "Save as: \n"},
       {true, existing + "\ny\n", existing, "Save as: \nReplace " + existing + "? [y/n] \n"},
-      {true, existing + "\nn\n", "", "Save as: \nReplace " + existing + "? [y/n] \n"}, {true, existing + "\n", "", "Save as: \nReplace " + existing + "? [y/n] \n"},
+      {true, existing + "\nn\n", "", "Save as: \nReplace " + existing + "? [y/n] \n"},
+      {true, existing + "\n", "", "Save as: \nReplace " + existing + "? [y/n] \n"},
       {true, dir + "\n" + fresh + "\n", fresh, "Save as: \n" + dir + " is a folder; give a file name.\nSave as: \n"},
-      {false, "\n", "", "Open: \n"}, {false, existing + "\n", existing, "Open: \n"},
+      {false, "\n", "", "Open: \n"},
+      {false, existing + "\n", existing, "Open: \n"},
       {false, missing + "\n" + existing + "\n", existing, "Open: \nFile not found: " + missing + "\nOpen: \n"},
       {false, missing + "\n\n", "", "Open: \nFile not found: " + missing + "\nOpen: \n"}};
   for (const auto& c : cases) {
     reset(c.input);
     char path[260] = "unchanged";
-    EXPECT_EQ(c.save ? chooseSaveFileName(path, sizeof path) : chooseOpenFileName(path, sizeof path), !c.path.empty()) << c.input;
+    const bool chosen = c.save ? chooseSaveFileName(path, sizeof path) : chooseOpenFileName(path, sizeof path);
+    EXPECT_EQ(chosen, !c.path.empty()) << c.input;
     EXPECT_EQ(std::string(path), c.path.empty() ? "unchanged" : c.path) << c.input;
     EXPECT_EQ(take(), c.output) << c.input;
   }

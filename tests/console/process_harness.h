@@ -31,7 +31,8 @@ namespace harness {
 inline std::string binary(const char* name) { return std::string(KINESTIM_BIN_DIR) + "/" + name; }
 
 inline long long nowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  const auto sinceEpoch = std::chrono::steady_clock::now().time_since_epoch();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count();
 }
 
 inline void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -76,15 +77,22 @@ class Process {
     char buffer[4096];
     if (fd_ < 0 || poll(&p, 1, waitMs) <= 0) return;
     const ssize_t got = read(fd_, buffer, sizeof buffer);
-    if (got > 0) output_.append(buffer, static_cast<size_t>(got));
-    else if (got == 0 || errno != EINTR) close(fd_), fd_ = -1;
+    if (got > 0) {
+      output_.append(buffer, static_cast<size_t>(got));
+    } else if (got == 0 || errno != EINTR) {
+      close(fd_);
+      fd_ = -1;
+    }
   }
 
   // Waits until the output after the last match contains needle; the match is consumed.
   bool expect(const std::string& needle, int timeoutMs = 5000) {
     for (const long long deadline = nowMs() + timeoutMs;;) {
       const size_t at = output_.find(needle, mark_);
-      if (at != std::string::npos) return (mark_ = at + needle.size()), true;
+      if (at != std::string::npos) {
+        mark_ = at + needle.size();
+        return true;
+      }
       const long long left = deadline - nowMs();
       if (left <= 0 || fd_ < 0) return false;
       readAvailable(static_cast<int>(left < 50 ? left : 50));
@@ -93,12 +101,16 @@ class Process {
 
   // Collects output for a while without looking for anything.
   void settle(int ms) {
-    for (const long long deadline = nowMs() + ms; nowMs() < deadline && fd_ >= 0;) readAvailable(static_cast<int>(deadline - nowMs()));
+    for (const long long deadline = nowMs() + ms; nowMs() < deadline && fd_ >= 0;) {
+      readAvailable(static_cast<int>(deadline - nowMs()));
+    }
   }
 
   void send(const std::string& text) {
-    for (ssize_t done = 0, n = 0; fd_ >= 0 && done < static_cast<ssize_t>(text.size()); done += n)
-      if ((n = write(fd_, text.data() + done, text.size() - static_cast<size_t>(done))) <= 0) return;
+    for (ssize_t done = 0, n = 0; fd_ >= 0 && done < static_cast<ssize_t>(text.size()); done += n) {
+      n = write(fd_, text.data() + done, text.size() - static_cast<size_t>(done));
+      if (n <= 0) return;
+    }
   }
   void sendLine(const std::string& line) { send(line + "\n"); }
   void sendEndOfInput() { send("\x04"); }   // Ctrl+D
@@ -108,16 +120,25 @@ class Process {
   int waitExit(int timeoutMs = 5000) {
     for (const long long deadline = nowMs() + timeoutMs; pid_ > 0 && nowMs() < deadline;) {
       int st = 0;
-      if (waitpid(pid_, &st, WNOHANG) == pid_) pid_ = -1, status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st), settle(50);
-      else if (fd_ >= 0) readAvailable(20);
-      else sleepMs(20);
+      if (waitpid(pid_, &st, WNOHANG) == pid_) {
+        pid_ = -1;
+        status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        settle(50);
+      } else if (fd_ >= 0) {
+        readAvailable(20);
+      } else {
+        sleepMs(20);
+      }
     }
     if (pid_ > 0) kill();
     return status_;
   }
 
   void kill() {
-    if (pid_ > 0) ::kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
     if (fd_ >= 0) close(fd_);
     pid_ = fd_ = -1;
   }
@@ -141,7 +162,9 @@ class TempDir {
     path_ = mkdtemp(pattern) ? pattern : "/tmp";
   }
   ~TempDir() {
-    if (path_ != "/tmp" && std::system(("rm -rf '" + path_ + "'").c_str()) != 0) std::fprintf(stderr, "cannot remove %s\n", path_.c_str());
+    if (path_ != "/tmp" && std::system(("rm -rf '" + path_ + "'").c_str()) != 0) {
+      std::fprintf(stderr, "cannot remove %s\n", path_.c_str());
+    }
   }
   std::string file(const std::string& name) const { return path_ + "/" + name; }
   const std::string& path() const { return path_; }
@@ -159,15 +182,19 @@ inline std::vector<std::string> readLines(const std::string& path) {
 
 inline std::string readFile(const std::string& path) {
   std::ostringstream all;
-  return (all << std::ifstream(path, std::ios::binary).rdbuf()), all.str();
+  all << std::ifstream(path, std::ios::binary).rdbuf();
+  return all.str();
 }
 
 // kinestim-sim with a transcript file; its control input and messages on a terminal.
 class Simulator {
  public:
-  explicit Simulator(const TempDir& dir, std::vector<std::string> extra = {}) : transcript_(dir.file("transcript.txt")) {
+  explicit Simulator(const TempDir& dir, std::vector<std::string> extra = {})
+      : transcript_(dir.file("transcript.txt")) {
     extra.insert(extra.begin(), {binary("kinestim-sim"), "--transcript", transcript_});
-    if (!process_.startOnTerminal(extra) || !process_.expect("port: ", 5000) || !process_.expect("\n", 2000)) return;
+    if (!process_.startOnTerminal(extra) || !process_.expect("port: ", 5000) || !process_.expect("\n", 2000)) {
+      return;
+    }
     const std::string& out = process_.output();
     const size_t at = out.find("port: ") + 6;
     port_ = out.substr(at, out.find_first_of("\r\n ", at) - at);
@@ -185,9 +212,11 @@ class Simulator {
     static const std::regex lineForm(R"(^ *[0-9]+\.[0-9] ([<>]) (.*)$)");
     std::vector<std::string> out;
     std::smatch m;
-    for (const std::string& line : readLines(transcript_))
-      if (std::regex_match(line, m, lineForm) && (direction == 0 || m[1].str()[0] == direction))
+    for (const std::string& line : readLines(transcript_)) {
+      if (std::regex_match(line, m, lineForm) && (direction == 0 || m[1].str()[0] == direction)) {
         out.push_back(direction == 0 ? m[1].str() + " " + m[2].str() : m[2].str());
+      }
+    }
     return out;
   }
 
@@ -199,11 +228,14 @@ class Simulator {
 
   // Waits until the transcript holds at least n copies of a frame line "<dir> <hex> <name>".
   bool waitForCount(const std::string& frame, int n, int timeoutMs = 5000) const {
-    for (const long long deadline = nowMs() + timeoutMs; count(frame) < n; sleepMs(20))
+    for (const long long deadline = nowMs() + timeoutMs; count(frame) < n; sleepMs(20)) {
       if (nowMs() >= deadline) return false;
+    }
     return true;
   }
-  bool waitForFrame(const std::string& frame, int timeoutMs = 5000) const { return waitForCount(frame, 1, timeoutMs); }
+  bool waitForFrame(const std::string& frame, int timeoutMs = 5000) const {
+    return waitForCount(frame, 1, timeoutMs);
+  }
 
  private:
   std::string transcript_, port_;
