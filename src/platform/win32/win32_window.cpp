@@ -207,31 +207,29 @@ int showMessageBox(Dialog owner, const char* text, const char* caption, unsigned
                      style);
 }
 
-bool chooseSaveFileName(char* path, int size) {
-  char chosen[FILE_NAME_CHARS] = "";
-  OPENFILENAMEA settings;
-  std::memset(&settings, 0, sizeof settings);
-  settings.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
-  settings.hwndOwner = win.mainWindow;
-  settings.lpstrFile = chosen;
-  settings.nMaxFile = FILE_NAME_CHARS;
-  settings.Flags = OFN_OVERWRITEPROMPT;
-  if (!GetSaveFileNameA(&settings)) return false;
-  return copyChosenName(chosen, path, size);
-}
+namespace {
 
-bool chooseOpenFileName(char* path, int size) {
+// Runs the Save As or Open dialog over `owner` and copies the chosen name into path.
+bool chooseFileName(HWND owner, bool save, char* path, int size) {
   char chosen[FILE_NAME_CHARS] = "";
   OPENFILENAMEA settings;
   std::memset(&settings, 0, sizeof settings);
   // The short (Windows NT 4) form of the settings: 76 bytes in the 32-bit program.
   settings.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
-  settings.hwndOwner = win.scriptManagerWindow;
+  settings.hwndOwner = owner;
   settings.lpstrFile = chosen;
   settings.nMaxFile = FILE_NAME_CHARS;
-  settings.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
-  if (!GetOpenFileNameA(&settings)) return false;
+  settings.Flags = save ? OFN_OVERWRITEPROMPT : OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+  if (!(save ? GetSaveFileNameA(&settings) : GetOpenFileNameA(&settings))) return false;
   return copyChosenName(chosen, path, size);
+}
+
+}  // namespace
+
+bool chooseSaveFileName(char* path, int size) { return chooseFileName(win.mainWindow, true, path, size); }
+
+bool chooseOpenFileName(char* path, int size) {
+  return chooseFileName(win.scriptManagerWindow, false, path, size);
 }
 
 int runParameterDialog(ParameterTemplate t) {
