@@ -171,7 +171,7 @@ TEST_P(MessageTableTest, RowActsExactlyAsTheTableSays) {
   const std::string trace = traceLine(row.code, row.params) + "\r\n";
   EXPECT_EQ(text(IDC_RECEIVED_PANE), row.reply.empty() ? trace : "\r\n" + trace);
   EXPECT_EQ(snapshot(), expected);
-  EXPECT_EQ(hostSent(), row.reply.empty() ? "" : hex(frame(row.reply)));
+  EXPECT_EQ(hostSent(), row.reply.empty() ? "" : hex(frameOf(row.reply)));
   EXPECT_EQ(firstLine(text(IDC_SENT_PANE)), row.reply.empty() ? "" : hex(row.reply) + " " + commandName(row.reply[0]));
   // Its own Warning box, or none at all.
   EXPECT_EQ(printed().find(row.warning ? row.warning : "Warning") != std::string::npos, row.warning != nullptr)
@@ -207,12 +207,12 @@ using DispatcherTest = LinkTest;
 TEST_F(DispatcherTest, NumbersBeyondTheirTablesAreShown) {
   const struct { Bytes line; const char* shown; } cases[] = {  // trace|mode label|mode field|status
       {{0xAA, 0x00, 0x00, 0x55}, "00 mdgCmdAccepted|Mode|Unknown|prior"},  // L = 0: code from the sum byte
-      {frame({0x35, 0x01}), "35 (unknown) <01>|Mode|Unknown|Error: invalid mdg message"},
-      {frame({0xff}), "ff (unknown)|Mode|Unknown|Error: invalid mdg message"},
-      {frame({mdgMode, 9}), "1b mdgMode <09>|Mode|Unknown mode 9|Mode: Unknown mode 9"},
-      {frame({mdgMode, 255}), "1b mdgMode <ff>|Mode|Unknown mode 255|Mode: Unknown mode 255"},
-      {frame({mdgFault, 20}), "2d mdgFault <14>|Fault|Unknown fault 20|*** Fault: Unknown fault 20 ***"},
-      {frame({mdgFault, 13}), "2d mdgFault <0d>|Fault|ScrStackUnderflow|*** Fault: ScrStackUnderflow ***"}};
+      {frameOf({0x35, 0x01}), "35 (unknown) <01>|Mode|Unknown|Error: invalid mdg message"},
+      {frameOf({0xff}), "ff (unknown)|Mode|Unknown|Error: invalid mdg message"},
+      {frameOf({mdgMode, 9}), "1b mdgMode <09>|Mode|Unknown mode 9|Mode: Unknown mode 9"},
+      {frameOf({mdgMode, 255}), "1b mdgMode <ff>|Mode|Unknown mode 255|Mode: Unknown mode 255"},
+      {frameOf({mdgFault, 20}), "2d mdgFault <14>|Fault|Unknown fault 20|*** Fault: Unknown fault 20 ***"},
+      {frameOf({mdgFault, 13}), "2d mdgFault <0d>|Fault|ScrStackUnderflow|*** Fault: ScrStackUnderflow ***"}};
   for (const auto& c : cases) {
     setStatusBarText("prior");
     deviceSendsRaw(c.line);
@@ -230,7 +230,7 @@ TEST_F(DispatcherTest, TraceLinesAreWholeUpToTheLongestFrameAndCutSafelyBeyondTh
   ASSERT_EQ(pumpOneMessage(), mdgRAMDld);
   EXPECT_EQ(firstLine(text(IDC_RECEIVED_PANE)), traceLine(mdgRAMDld, params));
 
-  Bytes f = frame({mdgRAMDld, 0x10, 0x20, 0x30, 0x40});
+  Bytes f = frameOf({mdgRAMDld, 0x10, 0x20, 0x30, 0x40});
   const struct { size_t size; const char* line; } cuts[] = {
       {32, "2f mdgRAMDld <10> <20> <30>..."},
       {33, "2f mdgRAMDld <10> <20> <30> <40>"},
@@ -244,8 +244,8 @@ TEST_F(DispatcherTest, TraceLinesAreWholeUpToTheLongestFrameAndCutSafelyBeyondTh
 
 // One tick handles every waiting message in order and ends at a stray byte.
 TEST_F(DispatcherTest, PumpTickRules) {
-  deviceSendsRaw(frame({mdgLclCtrlDisabled}) + frame({mdgScrArmed, 0x34, 0x12}) + Bytes{0x17} +
-                 frame({mdgScrStarted, 2, 0}));
+  deviceSendsRaw(frameOf({mdgLclCtrlDisabled}) + frameOf({mdgScrArmed, 0x34, 0x12}) + Bytes{0x17} +
+                 frameOf({mdgScrStarted, 2, 0}));
   ReceiveTimerProc();
   EXPECT_EQ(text(IDC_SCRIPT_STATUS), "Armed at 0x1234");  // four digits where three do not suffice
   EXPECT_EQ(text(IDC_RECEIVED_PANE), "23 mdgScrArmed <34> <12>\r\n2b mdgLclCtrlDisabled\r\n");
@@ -256,7 +256,7 @@ TEST_F(DispatcherTest, PumpTickRules) {
 
 TEST_F(DispatcherTest, LoneCalibrateOutsideARunReportsItsOwnResultAndSendsNothingMore) {
   ASSERT_TRUE(routeCommand(ID_DEVICE_COMMAND_BASE + cdgCalibrate, 0));  // "1d  Calibrate"
-  EXPECT_EQ(hostSent(), hex(frame({cdgCalibrate})));
+  EXPECT_EQ(hostSent(), hex(frameOf({cdgCalibrate})));
   for (const char* result : {"Entered new calibration point ", "Averaged in calibration data"}) {
     deviceSends(Bytes{mdgCalibrate} + TILT_EDGES);
     ReceiveTimerProc();

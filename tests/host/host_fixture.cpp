@@ -14,25 +14,6 @@
 #include <iterator>
 #include <random>
 
-Bytes frame(const Bytes& payload) {
-  Bytes f = {0xAA, static_cast<uint8_t>(payload.size())};
-  unsigned sum = 0;
-  for (uint8_t b : payload) f.push_back(b), sum += b;
-  f.push_back(static_cast<uint8_t>(sum & 0xff));
-  f.push_back(0x55);
-  return f;
-}
-
-std::string hex(const Bytes& bytes) {
-  std::string text;
-  char item[4];
-  for (uint8_t b : bytes) {
-    std::snprintf(item, sizeof item, " %.2x", b);
-    text += item;
-  }
-  return text.empty() ? text : text.substr(1);
-}
-
 void HostTest::SetUp() {
   consoleWindowReset(&input_, &output_);
   HostTest::TearDown();

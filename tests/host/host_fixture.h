@@ -3,19 +3,12 @@
 #pragma once
 #include "platform/console/console_window.h"
 #include "resource.h"
+#include "test_bytes.h"
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 #include <vector>
-
-using Bytes = std::vector<uint8_t>;
-Bytes frame(const Bytes& payload);  // SOT, length, payload, checksum, EOT
-std::string hex(const Bytes& bytes);
-inline Bytes operator+(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 
 class HostTest : public ::testing::Test {
  protected:

@@ -7,7 +7,7 @@ class LinkTest : public HostTest {
  protected:
   void SetUp() override;
   void TearDown() override;
-  void deviceSends(const Bytes& payload) { deviceSendsRaw(frame(payload)); }
+  void deviceSends(const Bytes& payload) { deviceSendsRaw(frameOf(payload)); }
   void deviceSendsRaw(const Bytes& bytes);
   // Everything the host has written to the line, as hex, read until the line stays quiet.
   std::string hostSent(int quietMs = 30);

@@ -32,7 +32,7 @@ TEST_F(RoutingTest, ButtonsSendTheirModeFirstAndPostTheirCommandsAndLocalControl
   for (const auto& c : cases) {
     if (c.stopShown) showStopCaption();
     ASSERT_TRUE(routeCommand(c.id, 0));
-    EXPECT_EQ(hostSent(), c.sent.empty() ? "" : hex(frame(c.sent))) << c.id;
+    EXPECT_EQ(hostSent(), c.sent.empty() ? "" : hex(frameOf(c.sent))) << c.id;
     EXPECT_EQ(takePosted(), posted(c.posted)) << c.id;  // the dialog waits in the queue
   }
   EXPECT_EQ(printed().find("Script Manager open"), std::string::npos);
@@ -81,7 +81,7 @@ TEST_P(CommandTest, SendsWhatWasEntered) {
   const DialogCase& c = GetParam();
   typeLines(c.typed);
   ASSERT_TRUE(routeCommand(c.id, 0));
-  EXPECT_EQ(hostSent(), c.payload.empty() ? "" : hex(frame(c.payload))) << c.typed;
+  EXPECT_EQ(hostSent(), c.payload.empty() ? "" : hex(frameOf(c.payload))) << c.typed;
   EXPECT_TRUE(takePosted().empty());
 }
 
@@ -112,7 +112,7 @@ TEST_F(RoutingTest, SetElectrodeMovesOnlyItsOwnSlider) {
   for (const char* electrode : {"0", "5", "255", "2"}) {
     typeLines(std::string(electrode) + "\n128\n");
     ASSERT_TRUE(routeCommand(ID_DEVICE_COMMAND_BASE + cdgSetElectrode, 0));
-    EXPECT_EQ(hostSent(), hex(frame({0x09, static_cast<uint8_t>(parseNumber(electrode)), 0x80})));
+    EXPECT_EQ(hostSent(), hex(frameOf({0x09, static_cast<uint8_t>(parseNumber(electrode)), 0x80})));
   }
   std::string shown;  // code/slider of each electrode
   for (int e = 1; e <= 4; ++e) {
@@ -122,7 +122,7 @@ TEST_F(RoutingTest, SetElectrodeMovesOnlyItsOwnSlider) {
   EXPECT_EQ(shown + text(IDC_CAPTION_2), "1/127 128/128 3/127 4/127 2 (+0.00)");
   typeLines("0x80\n0x90\n0xa0\n0xb0\n");
   ASSERT_TRUE(routeCommand(ID_DEVICE_COMMAND_BASE + cdgSetAllElectrodes, 0));
-  EXPECT_EQ(hostSent(), hex(frame({0x0a, 0x80, 0x90, 0xa0, 0xb0})));
+  EXPECT_EQ(hostSent(), hex(frameOf({0x0a, 0x80, 0x90, 0xa0, 0xb0})));
   EXPECT_EQ(std::to_string(getSliderPosition(IDC_SLIDER_4)) + " " + std::to_string(getElectrodeCode(4)) + " " +
                 text(IDC_CAPTION_4),
             "176 176 4 (+0.96)");
@@ -135,7 +135,7 @@ TEST_F(RoutingTest, SendersLayOutSixteenBitValuesLowByteFirst) {
   sendAddressCountCommand(cdgScrDldMem);
   sendCountStepCommand(cdgTiltLoop);
   EXPECT_EQ(hostSent(),
-            hex(frame({0x0f, 0xff, 0x00}) + frame({0x0e, 0xff, 0x00, 0x70}) + frame({0x1e, 0x70, 0x11, 0x07})));
+            hex(frameOf({0x0f, 0xff, 0x00}) + frameOf({0x0e, 0xff, 0x00, 0x70}) + frameOf({0x1e, 0x70, 0x11, 0x07})));
   sendSimpleCommand(31);  // beyond the catalogue: not sent
   sendSimpleCommand(255);
   EXPECT_EQ(hostSent(), "");
@@ -150,7 +150,7 @@ TEST_F(RoutingTest, IdleLeavesTheModeTheFieldShowsAndClearEmptiesBothPanes) {
   for (const auto& c : cases) {
     setModeText(c.field);
     ASSERT_TRUE(routeCommand(ID_IDLE, 0));
-    EXPECT_EQ(hostSent(), c.sent.empty() ? "" : hex(frame(c.sent))) << c.field;
+    EXPECT_EQ(hostSent(), c.sent.empty() ? "" : hex(frameOf(c.sent))) << c.field;
   }
   for (int id : {ID_CLEAR_PANES, IDC_CLEAR}) {  // both Clears empty both panes
     showSentText("09 cdgSetElectrode 03 c8");

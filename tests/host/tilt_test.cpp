@@ -18,7 +18,7 @@ class TiltTest : public HostTest {
       payload.push_back(static_cast<uint8_t>(t & 0xff));
       payload.push_back(static_cast<uint8_t>((t >> 8) & 0xff));
     }
-    return frame(payload);
+    return frameOf(payload);
   }
   // The angles of a reading as the X and Y fields show them, and whether its period was calibrated.
   std::string reading(int t0, int t1, int t2, int t3) {

@@ -27,10 +27,10 @@ TEST_P(SendPacket, PutsExactlyTheFrameOnTheLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Frames, SendPacket,
-    ::testing::Values(SendCase{"Nop", {0x00}, "AA 01 00 00 55"},
-                      SendCase{"SetElectrode", {0x09, 0x01, 0x80}, "AA 03 09 01 80 8A 55"},
-                      SendCase{"SumWraps", {0x0A, 0xFF, 0xFF, 0xFF, 0xFF}, "AA 05 0A FF FF FF FF 06 55"},
-                      SendCase{"SotAndEotInPayload", {0xAA, 0x55}, "AA 02 AA 55 FF 55"},
+    ::testing::Values(SendCase{"Nop", {0x00}, "aa 01 00 00 55"},
+                      SendCase{"SetElectrode", {0x09, 0x01, 0x80}, "aa 03 09 01 80 8a 55"},
+                      SendCase{"SumWraps", {0x0A, 0xFF, 0xFF, 0xFF, 0xFF}, "aa 05 0a ff ff ff ff 06 55"},
+                      SendCase{"SotAndEotInPayload", {0xAA, 0x55}, "aa 02 aa 55 ff 55"},
                       SendCase{"Longest", countingPayload(255), hex(frameOf(countingPayload(255)))}),
     caseName<SendCase>);
 
@@ -68,7 +68,7 @@ TEST_F(LinkTest, WriteThatCannotCompleteWarnsAndTheNextFrameIsWhole) {
   EXPECT_EQ(static_cast<long>(device.drain().size()), total);  // no part of the failed frame
   clearRecordings();
   sendCode(0x01);
-  EXPECT_EQ(hex(device.drain()), "AA 01 01 01 55");
+  EXPECT_EQ(hex(device.drain()), "aa 01 01 01 55");
   EXPECT_EQ(recordedNotices(), "");
 }
 
@@ -99,13 +99,13 @@ INSTANTIATE_TEST_SUITE_P(
     Lines, ReceivePacket,
     ::testing::Values(
         ReceiveCase{"StrayBytesThenFrame", {0x55, 0x00, 0xFE, 0xAA, 0x01, 0x00, 0x00, 0x55},
-                    {stray("55"), stray("00"), stray("fe"), "AA 01 00 00 55"}},
+                    {stray("55"), stray("00"), stray("fe"), "aa 01 00 00 55"}},
         ReceiveCase{"BadEot", {0xAA, 0x01, 0x00, 0x00, 0x54}, {BAD_EOT}},
         ReceiveCase{"BadChecksum", {0xAA, 0x01, 0x00, 0x01, 0x55}, {BAD_SUM}},
         ReceiveCase{"BothBadReportsEotOnly", {0xAA, 0x01, 0x00, 0x01, 0x54}, {BAD_EOT}},
-        ReceiveCase{"EmptyPayload", {0xAA, 0x00, 0x00, 0x55}, {"AA 00 00 55"}},
+        ReceiveCase{"EmptyPayload", {0xAA, 0x00, 0x00, 0x55}, {"aa 00 00 55"}},
         ReceiveCase{"BadFrameIsConsumedWhole", {0xAA, 0x02, 0xAA, 0x01, 0x00, 0x54, 0xAA, 0x01, 0x01, 0x01, 0x55},
-                    {BAD_EOT, "AA 01 01 01 55"}},
+                    {BAD_EOT, "aa 01 01 01 55"}},
         ReceiveCase{"LongestWithSotAndEotInside", frameOf(countingPayload(255)), {hex(frameOf(countingPayload(255)))}}),
     caseName<ReceiveCase>);
 
@@ -124,7 +124,7 @@ TEST_F(LinkTest, StalledFrameIsDroppedAfterOneSecondAndTheNextFrameIsRead) {
     EXPECT_GE(elapsedMs(start), 1000);
     EXPECT_LT(elapsedMs(start), 3000);
     device.send({0xAA, 0x01, 0x01, 0x01, 0x55});
-    EXPECT_EQ(receiveOne(), "AA 01 01 01 55");
+    EXPECT_EQ(receiveOne(), "aa 01 01 01 55");
   }
 }
 

@@ -49,31 +49,6 @@ void PtyDevice::close() {
   }
 }
 
-std::string hex(const Bytes& bytes) {
-  std::string text;
-  char cell[8];
-  for (uint8_t b : bytes) {
-    snprintf(cell, sizeof cell, text.empty() ? "%.2X" : " %.2X", b);
-    text += cell;
-  }
-  return text;
-}
-
-Bytes frameOf(const Bytes& payload) {
-  Bytes frame;
-  frame.reserve(payload.size() + 4);
-  frame.push_back(0xAA);
-  frame.push_back(static_cast<uint8_t>(payload.size()));
-  unsigned sum = 0;
-  for (uint8_t b : payload) {
-    sum += b;
-    frame.push_back(b);
-  }
-  frame.push_back(static_cast<uint8_t>(sum % 256));
-  frame.push_back(0x55);
-  return frame;
-}
-
 long elapsedMs(std::chrono::steady_clock::time_point since) {
   using namespace std::chrono;
   return static_cast<long>(duration_cast<milliseconds>(steady_clock::now() - since).count());

@@ -4,10 +4,9 @@
 #include "link/framing.h"
 #include "link/serial_port.h"
 #include "recording_window.h"
+#include "test_bytes.h"
 #include <chrono>
 #include <gtest/gtest.h>
-
-using Bytes = std::vector<uint8_t>;
 
 struct PtyDevice {
   int master = -1;
@@ -22,8 +21,6 @@ struct PtyDevice {
   ~PtyDevice() { close(); }
 };
 
-std::string hex(const Bytes& bytes);
-Bytes frameOf(const Bytes& payload);  // SOT, length, payload, byte sum, EOT
 long elapsedMs(std::chrono::steady_clock::time_point since);
 // Receive attempts until one yields a packet (its hex) or a notice (recordedNotices()); ""
 // when `tries` attempts yield nothing.

@@ -48,7 +48,7 @@ TEST_F(LinkTest, ReadExactCollectsBytesSentWithPausesLongerThanTheReadTimeOut) {
   bool complete = readExact(buffer, 5);
   sender.join();
   EXPECT_TRUE(complete);
-  EXPECT_EQ(hex(Bytes(buffer, buffer + 6)), "10 20 AA 55 00 EE");
+  EXPECT_EQ(hex(Bytes(buffer, buffer + 6)), "10 20 aa 55 00 ee");
 }
 
 struct RefusedOpen { const char* name; int number; const char* path; const char* text; };  // number if no path
@@ -111,7 +111,7 @@ TEST(LinkReopen, FailedReadAtFrameStartWarnsAndReopensThePath) {
   EXPECT_TRUE(isSerialPortOpen());
   expectLineSettings(second.slave);
   second.send({0xAA, 0x01, 0x00, 0x00, 0x55});
-  EXPECT_EQ(receiveOne(), "AA 01 00 00 55");
+  EXPECT_EQ(receiveOne(), "aa 01 00 00 55");
 
   // The line dies and nothing answers to the path: one warning, then silence while it is away.
   unlink(link.c_str());
@@ -127,7 +127,7 @@ TEST(LinkReopen, FailedReadAtFrameStartWarnsAndReopensThePath) {
   EXPECT_LT(elapsedMs(start), 2000);
   expectLineSettings(third.slave);
   third.send({0xAA, 0x01, 0x02, 0x02, 0x55});
-  EXPECT_EQ(receiveOne(), "AA 01 02 02 55");
+  EXPECT_EQ(receiveOne(), "aa 01 02 02 55");
   closeSerialPort();
   unlink(link.c_str());
   rmdir(dir);

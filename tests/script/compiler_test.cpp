@@ -2,7 +2,7 @@
 // exact error texts with the offending token's position.
 #include "script/compiler.h"
 #include "script/instruction_set.h"
-#include "script_test_util.h"
+#include "test_bytes.h"
 #include <gtest/gtest.h>
 #include <string>
 
@@ -17,7 +17,7 @@ TEST_P(CompilesTo, Bytes) {
   resetCompilerOutput();
   ScriptImage image;
   ASSERT_TRUE(compileScript(c.source.c_str(), image)) << lastCompilerOutput();
-  EXPECT_EQ(hexOf(image.bytes, image.length), c.bytes);
+  EXPECT_EQ(hex(image.bytes, image.length), c.bytes);
   EXPECT_STREQ(lastCompilerOutput(), "");
   releaseScriptImage(image);
 }
@@ -128,7 +128,7 @@ TEST(Compiler, LongInputsAreHandledWhole) {
   for (int i = 0; i < 3000; ++i) source += "NOP Delay 0 SetAllElectrodes 1 2 3 4 ";
   ASSERT_TRUE(compileScript(source.c_str(), image));
   EXPECT_EQ(image.length, 3000 * 9);
-  EXPECT_EQ(hexOf(image.bytes, 9), "01 04 00 00 03 01 02 03 04");
+  EXPECT_EQ(hex(image.bytes, 9), "01 04 00 00 03 01 02 03 04");
   releaseScriptImage(image);
 }
 

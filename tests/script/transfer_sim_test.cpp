@@ -11,7 +11,7 @@
 #include "script/memory_view.h"
 #include "script/script_manager.h"
 #include "script/transfer.h"
-#include "script_test_util.h"
+#include "test_bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -82,7 +82,7 @@ class SimulatorTransfer : public ::testing::Test {
     frame.insert(frame.end(), payload.begin(), payload.end());
     frame.push_back(computeChecksum(payload.data(), static_cast<int>(payload.size())));
     frame.push_back(EOT);
-    sim->control("garbage " + hexOf(frame, ""));
+    sim->control("garbage " + hex(frame, ""));
   }
   int timesPrinted(const std::string& text) const { return occurrences(output.str(), text); }
   std::string file(const std::string& name, const std::string& text) {
@@ -111,11 +111,11 @@ TEST_F(SimulatorTransfer, FortyBytesAt100GoOutAsThreeChunksEachAfterTheLastAckno
     if (f.rfind("> 0d ", 0) == 0 || f.rfind("< 1f ", 0) == 0) order.push_back(f);
   }
   EXPECT_EQ(order, (std::vector<std::string>{
-                       "> 0d 64 00 " + hexOf({image.begin(), image.begin() + 16}) + " cdgSrcUldMem",
+                       "> 0d 64 00 " + hex({image.begin(), image.begin() + 16}) + " cdgSrcUldMem",
                        "< 1f 64 00 10 mdgScrMemUlded",
-                       "> 0d 74 00 " + hexOf({image.begin() + 16, image.begin() + 32}) + " cdgSrcUldMem",
+                       "> 0d 74 00 " + hex({image.begin() + 16, image.begin() + 32}) + " cdgSrcUldMem",
                        "< 1f 74 00 10 mdgScrMemUlded",
-                       "> 0d 84 00 " + hexOf({image.begin() + 32, image.end()}) + " cdgSrcUldMem",
+                       "> 0d 84 00 " + hex({image.begin() + 32, image.end()}) + " cdgSrcUldMem",
                        "< 1f 84 00 08 mdgScrMemUlded"}));
   EXPECT_TRUE(uploadScriptImage(0, nullptr, 0));
   pumpFor(200);

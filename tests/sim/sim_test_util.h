@@ -4,25 +4,13 @@
 #include "sim/device.h"
 #include "sim/wire.h"
 #include "protocol/catalogue.h"
+#include "test_bytes.h"
 #include <gtest/gtest.h>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
-
-inline Bytes frameOf(const Bytes& payload) {
-  uint8_t frame[SIM_MAX_FRAME];
-  return Bytes(frame, frame + simBuildFrame(payload.data(), static_cast<int>(payload.size()), frame));
-}
-
-inline std::string hex(const Bytes& bytes) {
-  std::string s;
-  char pair[4];
-  for (uint8_t b : bytes) s += (std::snprintf(pair, sizeof pair, " %.2x", b), pair);
-  return s.empty() ? s : s.substr(1);
-}
 
 // Hex payloads of the whole, valid frames at the start of bytes; what follows goes to rest.
 inline Lines splitFrames(const Bytes& bytes, Bytes* rest) {

@@ -1,0 +1,44 @@
+// Byte helpers shared by the test suites: frames built here, independently of the framing code
+// under test, and byte runs rendered as lower-case hex pairs.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+// "03 80 ff": one pair per byte, `separator` between pairs.
+inline std::string hex(const uint8_t* bytes, size_t count, const char* separator = " ") {
+  std::string out;
+  char pair[4];
+  for (size_t i = 0; i < count; ++i) {
+    std::snprintf(pair, sizeof pair, "%.2x", bytes[i]);
+    if (i > 0) out += separator;
+    out += pair;
+  }
+  return out;
+}
+
+inline std::string hex(const Bytes& bytes, const char* separator = " ") {
+  return hex(bytes.data(), bytes.size(), separator);
+}
+
+// SOT, length, payload, byte sum, EOT.
+inline Bytes frameOf(const Bytes& payload) {
+  Bytes frame = {0xAA, static_cast<uint8_t>(payload.size())};
+  unsigned sum = 0;
+  for (uint8_t b : payload) {
+    sum += b;
+    frame.push_back(b);
+  }
+  frame.push_back(static_cast<uint8_t>(sum % 256));
+  frame.push_back(0x55);
+  return frame;
+}
+
+inline Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
