@@ -27,7 +27,8 @@ asan: setup
 mingw: setup
 	cmake --preset mingw-i686
 	cmake --build --preset mingw-i686 -j $(JOBS) --target kinestim-host
-	@file build/mingw-i686/bin/kinestim-host.exe | tee /dev/stderr | grep -q 'PE32 executable (GUI) Intel 80386'
+	@kind="$$(file build/mingw-i686/bin/kinestim-host.exe)"; echo "$$kind"; \
+	  grep -q 'PE32 executable (GUI) Intel 80386' <<< "$$kind"
 
 mingw64: setup
 	cmake --preset mingw-x86_64
