@@ -51,13 +51,13 @@ TEST_F(RoutingTest, ButtonsSendTheirModeFirstAndPostTheirCommandsAndLocalControl
   EXPECT_EQ(hostSent(), "");
 }
 
-// The Send button posts 300 plus the number in the command box (at most 4 characters read);
-// identifiers outside the routing table do nothing.
+// The Send button posts 300 plus the number in the command box when the whole box is one
+// number from 0 to 9999; identifiers outside the routing table do nothing.
 TEST_F(RoutingTest, SendPostsThreeHundredPlusTheTypedNumberAndUnknownIdentifiersDoNothing) {
   const struct { const char* box; std::vector<int> posted; } cases[] = {
       {"9", {309}}, {"0x1e", {330}}, {"017", {315}},
-      {"1e", {301}}, {"0", {300}}, {"91", {391}},
-      {"5000", {5300}}, {"12345", {1534}}, {"-1", {}},
+      {"1e", {}}, {"0", {300}}, {" 91 ", {391}},
+      {"9999", {10299}}, {"12345", {}}, {"-1", {}},
       {"", {}}, {"abc", {}}, {" ", {}}};
   for (const auto& c : cases) {
     setControlText(Dialog::Main, IDC_COMMAND_BOX, c.box);
