@@ -25,13 +25,13 @@ uint8_t computeChecksum(const uint8_t* bytes, int count) {
   return static_cast<uint8_t>(sum & 0xFF);
 }
 
-void sendPacket(const uint8_t* payload, int length) {
+bool sendPacket(const uint8_t* payload, int length, const char* failureText) {
   // The length byte holds 1 to 255; anything else would put a corrupt frame on the line.
   if (payload == nullptr || length < 1 || length > 255) {
     char text[80];
     snprintf(text, sizeof text, "Packet not sent: payload of %d bytes is outside 1 to 255", length);
     showWarning(text);
-    return;
+    return false;
   }
   uint8_t frame[MAX_FRAME_LENGTH];
   const int size = length + 4;
@@ -43,13 +43,15 @@ void sendPacket(const uint8_t* payload, int length) {
 
   if (writeSerialPort(frame, size) != size) {
     clearSerialPortErrors();
-    showWarning("Write Failed");
-    return;
+    showWarning(failureText);
+    return false;
   }
   if (!waitTransmitterEmpty(drainBoundMs(size))) {
     clearSerialPortErrors();
-    showWarning("Write Failed");
+    showWarning(failureText);
+    return false;
   }
+  return true;
 }
 
 void sendCode(uint8_t code) { sendPacket(&code, 1); }

@@ -19,7 +19,8 @@ struct Packet {
 
 uint8_t computeChecksum(const uint8_t* bytes, int count);
 // Frames and writes the payload (1 to 255 bytes), then waits for the transmitter to drain.
-void sendPacket(const uint8_t* payload, int length);
+// False, after a Warning (failureText when the write itself failed), when it was not sent.
+bool sendPacket(const uint8_t* payload, int length, const char* failureText = "Write Failed");
 void sendCode(uint8_t code);
 // One receive attempt; returns false when no packet was received. On true, packet.bytes is
 // a heap block that the caller releases with releasePacket.

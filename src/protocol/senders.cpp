@@ -7,13 +7,16 @@
 #include "tilt/tilt.h"
 #include "ui/electrodes.h"
 #include "ui/parameters.h"
+#include <cstdio>
 
 namespace {
 
-// Sends a payload and echoes it; the echo happens even when the write failed.
-void sendAndEcho(const uint8_t* payload, int length) {
-  sendPacket(payload, length);
+// Sends a payload and echoes it; the echo happens even when the write failed. True when the
+// frame went out.
+bool sendAndEcho(const uint8_t* payload, int length, const char* failureText = "Write Failed") {
+  bool sent = sendPacket(payload, length, failureText);
   showSentCommand(payload, length);
+  return sent;
 }
 
 }  // namespace
@@ -34,24 +37,29 @@ void sendSimpleCommand(uint8_t code) {
   showSentCommand(&code, 1);
 }
 
-void sendSetElectrode(int electrode, uint8_t code) {
+// The stored code changes only when the frame went out, so the data log never reports a
+// current the device did not receive.
+bool sendSetElectrode(int electrode, uint8_t code) {
   const uint8_t payload[3] = {cdgSetElectrode, static_cast<uint8_t>(electrode), code};
-  sendAndEcho(payload, 3);
+  char failure[64];
+  std::snprintf(failure, sizeof failure, "Write Failed: electrode %d was not set", electrode);
+  if (!sendAndEcho(payload, 3, failure)) return false;
   setElectrodeCode(electrode, code);
+  return true;
 }
 
 // An electrode number outside 1 to 4 goes to the device as entered but moves no slider.
 void sendElectrodeFromDialog() {
   const ParameterBlock& b = parameterBlock();
-  sendSetElectrode(b.electrode, b.current);
-  if (b.electrode >= 1 && b.electrode <= 4) showElectrodeCode(b.electrode - 1, b.current);
+  if (sendSetElectrode(b.electrode, b.current) && b.electrode >= 1 && b.electrode <= 4)
+    showElectrodeCode(b.electrode - 1, b.current);
 }
 
 void sendAllElectrodes(uint8_t code) {
   const ParameterBlock& b = parameterBlock();
   const uint8_t payload[5] = {code, b.currents[0], b.currents[1], b.currents[2], b.currents[3]};
-  sendAndEcho(payload, 5);
-  showAllElectrodeCodes(b.currents);
+  if (sendAndEcho(payload, 5, "Write Failed: electrodes 1 to 4 were not set"))
+    showAllElectrodeCodes(b.currents);
 }
 
 void sendAddressCommand(uint8_t code) {

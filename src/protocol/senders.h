@@ -3,7 +3,8 @@
 #include <cstdint>
 
 void sendSimpleCommand(uint8_t code);
-void sendSetElectrode(int electrode, uint8_t code);
+// True when the frame went out; otherwise the stored code is left as it was.
+bool sendSetElectrode(int electrode, uint8_t code);
 void sendElectrodeFromDialog();
 void sendAllElectrodes(uint8_t code);
 void sendAddressCommand(uint8_t code);

@@ -17,8 +17,20 @@ static constexpr int FIELD_TEXT_SIZE = 40;
 
 static const char INVALID_ADDRESS[] = "Invalid address, must be between 0 and 2047";
 
+// The highest timestep whose delay count still fits the sample script's 16 bits.
+static constexpr int32_t TIMESTEP_HIGH = 65537 * SAMPLE_STEP_MS - 1;
+
+// Address and Timestep must each be one whole number; text that is not is refused with a
+// Warning naming the field. Numbers out of range get the refusals of the actions themselves.
+static bool readWholeField(const char* text, const char* name, int32_t high, int32_t* value) {
+  if (readWholeNumber(text, value)) return true;
+  refuseTypedNumber(name, 0, high, text);
+  return false;
+}
+
 static bool parseScriptAddress(const char* addressText, int* address) {
-  int32_t value = parseNumber(addressText);
+  int32_t value = 0;
+  if (!readWholeField(addressText, "Address", SCRIPT_MEMORY_SIZE - 1, &value)) return false;
   if (value < 0 || value >= SCRIPT_MEMORY_SIZE) {
     showCompilerOutput(INVALID_ADDRESS);
     return false;
@@ -48,8 +60,10 @@ bool buildAndUploadSource(const char* addressText) {
 bool generateAndUploadSamples(const char* timestepText, const char* addressText) {
   int address;
   if (!parseScriptAddress(addressText, &address)) return false;
+  int32_t timestep = 0;
+  if (!readWholeField(timestepText, "Timestep", TIMESTEP_HIGH, &timestep)) return false;
   int delay;
-  if (!sampleDelayCount(parseNumber(timestepText), &delay)) return false;
+  if (!sampleDelayCount(timestep, &delay)) return false;
   char* text = readChosenFile();
   if (text == nullptr) {
     showCompilerOutput("Failed to read sample file");
@@ -98,10 +112,12 @@ bool routeScriptManagerCommand(int id) {
     case IDC_SM_VIEW:
       setControlText(Dialog::ScriptManager, IDC_SM_MEMORY, "");
       [[fallthrough]];
-    case IDC_SM_APPEND:
+    case IDC_SM_APPEND: {
       readField(IDC_SM_ADDRESS, addressText);
-      beginReadBack(parseNumber(addressText));
+      int32_t address = 0;
+      if (readWholeField(addressText, "Address", SCRIPT_MEMORY_SIZE - 1, &address)) beginReadBack(address);
       return true;
+    }
     case IDC_SM_CLEAR_MEM:
       if (showMessageBox(Dialog::ScriptManager, "Really erase all script memory on the Kinestim?",
                          "Are you sure?", MB_STYLE_YESNO_EXCLAMATION) == MB_ANSWER_YES)

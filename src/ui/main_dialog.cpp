@@ -19,7 +19,7 @@ const char* const ABOUT_TEXT =
 
 namespace {
 
-constexpr int COMMAND_BOX_CHARS = 4;
+constexpr int32_t COMMAND_BOX_HIGH = 9999;
 constexpr int RUN_CAPTION_CHARS = 9;
 
 // Scroll codes of a slider notification.
@@ -45,12 +45,12 @@ void clearPanes() {
   setControlText(Dialog::Main, IDC_SENT_PANE, "");
 }
 
-// The Command box posts 300 + the number typed; negative or unreadable text does nothing.
+// The Command box posts 300 + the number typed; text that is not one number from 0 to 9999
+// is refused with a Warning and posts nothing.
 void sendTypedCommand() {
-  char text[COMMAND_BOX_CHARS + 1];
-  getControlText(Dialog::Main, IDC_COMMAND_BOX, text, sizeof text);
-  int32_t value = parseNumber(text);
-  if (value >= 0 && value <= 9999) postCommand(ID_DEVICE_COMMAND_BASE + value);
+  int32_t value = 0;
+  if (readNumberField(Dialog::Main, IDC_COMMAND_BOX, "Command", 0, COMMAND_BOX_HIGH, &value))
+    postCommand(ID_DEVICE_COMMAND_BASE + value);
 }
 
 void clickLocalControl() {
@@ -179,10 +179,12 @@ bool routeCommand(int id, int notification) {
 }
 
 // Keyboard, paging, end and release send the slider's code; a drag only moves the caption.
+// A code that could not be written puts the slider back where the device still is.
 bool handleSliderScroll(int sliderId, int scrollCode) {
   int index = sliderIndexOf(sliderId);
   if (index < 0 || scrollCode < 0 || scrollCode > SCROLL_BOTTOM) return false;
-  if (scrollCode != SCROLL_THUMB_TRACK) sendSetElectrode(index + 1, sliderPosition(index));
+  if (scrollCode != SCROLL_THUMB_TRACK && !sendSetElectrode(index + 1, sliderPosition(index)))
+    showElectrodeCode(index, getElectrodeCode(index + 1));
   refreshElectrodeCaptions();
   return true;
 }
@@ -210,9 +212,15 @@ bool isRunCaptionShown() {
   return std::strcmp(caption, "&Run") == 0;
 }
 
+// Collapsing hides the controls that lie outside the narrow window, so that Tab never lands
+// on one the operator cannot see, and greys Send, so that Enter cannot send text left in the
+// hidden Command box.
 void toggleAdvancedWindows() {
+  static const int ADVANCED_IDS[] = {IDC_SENT_LABEL,  IDC_RECEIVED_LABEL, IDC_SENT_PANE,
+                                     IDC_RECEIVED_PANE, IDC_COMMAND_GROUP, IDC_COMMAND_LABEL,
+                                     IDC_COMMAND_BOX, IDC_SEND,           IDC_CLEAR};
   bool collapse = mainWindowWidth() == expandedWindowWidth();
-  showControl(Dialog::Main, IDC_SENT_LABEL, !collapse);
-  showControl(Dialog::Main, IDC_RECEIVED_LABEL, !collapse);
+  for (int id : ADVANCED_IDS) showControl(Dialog::Main, id, !collapse);
+  enableControl(Dialog::Main, IDC_SEND, !collapse);
   setMainWindowWidth(collapse ? collapsedWindowWidth() : expandedWindowWidth());
 }

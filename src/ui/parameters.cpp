@@ -1,5 +1,5 @@
 // Parameter dialogs: the values last entered (ParameterBlock), the OK handling with its range
-// checks, and parseNumber, the program's "%i"-style text-to-integer reader.
+// checks, and the program's "%i"-style readers of the numbers the operator types.
 #include "ui/parameters.h"
 #include "link/serial_port.h"
 #include "resource.h"
@@ -28,6 +28,38 @@ int digitValue(char c, int base) {
   return v < base ? v : -1;
 }
 
+// Scans one number at text with the "%i" rules: white space, optional sign, then 0x/0X
+// hexadecimal, leading 0 octal or decimal, up to the first character that cannot continue
+// it. Returns where the number ends, or nullptr when there is none ("0x" with no hexadecimal
+// digit is none). Values beyond 32 bits saturate at the nearest limit instead of wrapping.
+const char* scanNumber(const char* text, int32_t* value) {
+  const char* p = text;
+  while (isSpace(*p)) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') {
+    negative = *p == '-';
+    ++p;
+  }
+  int base = 10;
+  if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+    base = 16;
+    p += 2;
+  } else if (p[0] == '0') {
+    base = 8;
+  }
+  if (digitValue(*p, base) < 0) return nullptr;
+  const uint64_t limit = negative ? 2147483648ull : 2147483647ull;
+  uint64_t magnitude = 0;
+  for (int d = digitValue(*p, base); d >= 0; d = digitValue(*++p, base)) {
+    magnitude = magnitude * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
+    if (magnitude > limit) magnitude = limit + 1;   // stays above the limit, never overflows
+  }
+  if (magnitude > limit) magnitude = limit;
+  int64_t v = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+  *value = static_cast<int32_t>(v);
+  return p;
+}
+
 // Reads one edit of the open dialog with parseNumber.
 int32_t readEdit(int editId) {
   char text[EDIT_TEXT_SIZE];
@@ -41,35 +73,38 @@ ParameterBlock& parameterBlock() { return parameterState.block; }
 
 void resetParameterBlock() { parameterState.block = ParameterBlock{}; }
 
-// scanf "%i" rules: white space, optional sign, then 0x/0X hexadecimal, leading 0 octal or
-// decimal, stopping at the first character that cannot continue the number. Values beyond
-// 32 bits saturate at the nearest limit rather than wrapping back into range.
 int32_t parseNumber(const char* text) {
-  if (text == nullptr || *text == '\0') return -1;
-  const char* p = text;
-  while (isSpace(*p)) ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') {
-    negative = *p == '-';
-    ++p;
-  }
-  if (digitValue(*p, 10) < 0) return -1;
-  int base = 10;
-  if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
-    base = 16;
-    p += 2;   // "0x" with no hexadecimal digit after it reads as 0
-  } else if (p[0] == '0') {
-    base = 8;
-  }
-  const uint64_t limit = negative ? 2147483648ull : 2147483647ull;
-  uint64_t magnitude = 0;
-  for (int d = digitValue(*p, base); d >= 0; d = digitValue(*++p, base)) {
-    magnitude = magnitude * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
-    if (magnitude > limit) magnitude = limit + 1;   // stays above the limit, never overflows
-  }
-  if (magnitude > limit) magnitude = limit;
-  int64_t value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
-  return static_cast<int32_t>(value);
+  int32_t value = -1;
+  if (text == nullptr || scanNumber(text, &value) == nullptr) return -1;
+  return value;
+}
+
+bool readWholeNumber(const char* text, int32_t* value) {
+  if (text == nullptr) return false;
+  const char* end = scanNumber(text, value);
+  if (end == nullptr) return false;
+  while (isSpace(*end)) ++end;
+  return *end == '\0';
+}
+
+void refuseTypedNumber(const char* name, int32_t low, int32_t high, const char* typed) {
+  char warning[160];
+  std::snprintf(warning, sizeof warning, "%s must be a number from %d to %d, not \"%s\"", name,
+                static_cast<int>(low), static_cast<int>(high), typed != nullptr ? typed : "");
+  showWarning(warning);
+}
+
+// Text longer than a field holds is refused whole rather than read as its first characters.
+bool readNumberField(Dialog d, int id, const char* name, int32_t low, int32_t high,
+                     int32_t* value) {
+  char text[EDIT_TEXT_SIZE + 1];
+  int length = getControlText(d, id, text, sizeof text);
+  if (length < EDIT_TEXT_SIZE && readWholeNumber(text, value) && *value >= low && *value <= high)
+    return true;
+  if (length >= EDIT_TEXT_SIZE) std::snprintf(text + EDIT_TEXT_SIZE - 4, 4, "...");
+  refuseTypedNumber(name, low, high, text);
+  focusControl(d, id);
+  return false;
 }
 
 const ParameterTemplateInfo& parameterTemplateInfo(ParameterTemplate t) {
@@ -97,7 +132,7 @@ const ParameterTemplateInfo& parameterTemplateInfo(ParameterTemplate t) {
   return templates[index >= 0 && index < 5 ? index : 4];
 }
 
-// A field of the open template that is empty, not a number, or beyond what its command can
+// A field of the open template that is not one whole number in the range its command can
 // carry is refused with a Warning naming it, and the dialog stays open with nothing stored.
 // Accepted entries overwrite the whole block from all nine edits; edits the template lacks
 // read as empty text and store -1 (255 in the 8-bit fields).
@@ -105,16 +140,9 @@ bool parameterDialogOk(ParameterTemplate t) {
   const ParameterTemplateInfo& info = parameterTemplateInfo(t);
   for (int i = 0; i < info.fieldCount; ++i) {
     const ParameterField& rule = info.fields[i];
-    // Empty text and text with no number read as -1, so the lower bound refuses them too.
-    int32_t value = readEdit(rule.editId);
-    if (value < 0 || value > rule.high) {
-      char warning[96];
-      std::snprintf(warning, sizeof warning, "%s must be a number from 0 to %d", rule.refusalName,
-                    static_cast<int>(rule.high));
-      showWarning(warning);
-      focusControl(Dialog::Parameters, rule.editId);
+    int32_t value = 0;
+    if (!readNumberField(Dialog::Parameters, rule.editId, rule.refusalName, 0, rule.high, &value))
       return false;
-    }
   }
   ParameterBlock b;
   b.electrode = static_cast<uint8_t>(readEdit(IDC_ELECTRODE_EDIT));

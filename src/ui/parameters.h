@@ -17,8 +17,18 @@ ParameterBlock& parameterBlock();
 void resetParameterBlock();
 
 // Text to a signed 32-bit integer with the scanf "%i" rules; -1 for no text, empty text or
-// no number.
+// no number. Reading stops at the first character that cannot continue the number.
 int32_t parseNumber(const char* text);
+// True when the whole text, white space around it aside, is one number by the same rules.
+bool readWholeNumber(const char* text, int32_t* value);
+// The Warning that refuses typed text: '<name> must be a number from <low> to <high>, not
+// "<typed>"'.
+void refuseTypedNumber(const char* name, int32_t low, int32_t high, const char* typed);
+// Reads control id of dialog d as one whole number from low to high. Anything else (empty,
+// "1.44", "12mA", "0x", "5 6", out of range, more than 39 characters) is refused with a
+// Warning naming the field, the range and the typed text, and focus goes back to the field.
+bool readNumberField(Dialog d, int id, const char* name, int32_t low, int32_t high,
+                     int32_t* value);
 
 // One field of a template, for front-ends that draw or prompt for it; refusals name it by
 // refusalName and accept 0 to high.

@@ -11,7 +11,7 @@
 namespace {
 
 const std::string HEADING = "Enter Parameters (Enter keeps the value in brackets, . cancels)\n";
-const std::string REFUSED = "Warning: Address must be a number from 0 to 65535\n(press Enter) \n";
+const std::string REFUSED = "Warning: Address must be a number from 0 to 65535, not \"abc\"\n(press Enter) \n";
 
 // A cancelled dialog leaves the block as it was (address 1234); fields a template does not
 // have read as empty text: -1, or 255 in the 8-bit fields.

@@ -58,7 +58,7 @@ TEST_F(ConsoleProcess, MistakesOnlyExplainAndAWarningWaitsForALineWhileTheDevice
   ASSERT_TRUE(console.expect("Address (16-bit) [0]: ")) << console.output();
   ASSERT_TRUE(sim.waitForFrame("> 06 cdgSelectModeRunScr"));
   console.sendLine("abc");
-  ASSERT_TRUE(console.expect("Warning: Address must be a number from 0 to 65535\r\n(press Enter) "));
+  ASSERT_TRUE(console.expect("Warning: Address must be a number from 0 to 65535, not \"abc\"\r\n(press Enter) "));
   console.settle(300);
   EXPECT_EQ(console.rest().find("Address (16-bit)"), std::string::npos) << console.rest();
   console.sendLine("");

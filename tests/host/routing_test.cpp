@@ -1,6 +1,8 @@
 // Command routing of the main dialog over a pseudo-terminal: what each identifier sends,
 // posts or opens, in which order, and the senders' byte layouts.
 #include "link_fixture.h"
+#include "link/serial_port.h"
+#include "logging/data_log.h"
 #include "logging/traffic.h"
 #include "protocol/catalogue.h"
 #include "protocol/senders.h"
@@ -51,13 +53,13 @@ TEST_F(RoutingTest, ButtonsSendTheirModeFirstAndPostTheirCommandsAndLocalControl
   EXPECT_EQ(hostSent(), "");
 }
 
-// The Send button posts 300 plus the number in the command box (at most 4 characters read);
-// identifiers outside the routing table do nothing.
+// The Send button posts 300 plus the number in the command box when the whole box is one
+// number from 0 to 9999; identifiers outside the routing table do nothing.
 TEST_F(RoutingTest, SendPostsThreeHundredPlusTheTypedNumberAndUnknownIdentifiersDoNothing) {
   const struct { const char* box; std::vector<int> posted; } cases[] = {
       {"9", {309}}, {"0x1e", {330}}, {"017", {315}},
-      {"1e", {301}}, {"0", {300}}, {"91", {391}},
-      {"5000", {5300}}, {"12345", {1534}}, {"-1", {}},
+      {"1e", {}}, {"0", {300}}, {" 91 ", {391}},
+      {"9999", {10299}}, {"12345", {}}, {"-1", {}},
       {"", {}}, {"abc", {}}, {" ", {}}};
   for (const auto& c : cases) {
     setControlText(Dialog::Main, IDC_COMMAND_BOX, c.box);
@@ -126,6 +128,35 @@ TEST_F(RoutingTest, SetElectrodeMovesOnlyItsOwnSlider) {
   EXPECT_EQ(std::to_string(getSliderPosition(IDC_SLIDER_4)) + " " + std::to_string(getElectrodeCode(4)) + " " +
                 text(IDC_CAPTION_4),
             "176 176 4 (+0.96)");
+}
+
+// A frame that cannot be written moves no slider, caption or stored code, so the data log goes
+// on reporting what the device has; the Warning names what was not set.
+TEST_F(RoutingTest, AFailedElectrodeWriteLeavesSliderCaptionCodeAndDataLogAsTheyWere) {
+  TempFolder folder;
+  typeLines(folder.path("data.log") + "\n");
+  ASSERT_TRUE(routeCommand(ID_START_DATA_LOG, 0));
+  const uint8_t before[4] = {0x80, 0x80, 0x80, 0x80};
+  showAllElectrodeCodes(before);
+  closeSerialPort();  // every write fails from here on
+  typeLines("\n3\n250\n\n1\n2\n3\n4\n\n");  // Enter for each Warning
+  setSliderPosition(IDC_SLIDER_3, 200);  // a key press moved the thumb
+  ASSERT_TRUE(handleSliderScroll(IDC_SLIDER_3, 1));
+  ASSERT_TRUE(routeCommand(ID_DEVICE_COMMAND_BASE + cdgSetElectrode, 0));
+  ASSERT_TRUE(routeCommand(ID_DEVICE_COMMAND_BASE + cdgSetAllElectrodes, 0));
+  writeDataLogLine(0, 0);
+  stopDataLog();
+  EXPECT_EQ(std::to_string(getSliderPosition(IDC_SLIDER_3)) + " " + std::to_string(getElectrodeCode(3)) + " " +
+                std::to_string(getElectrodeCode(1)) + " " + text(IDC_CAPTION_3) + " " + text(IDC_CAPTION_1),
+            "128 128 128 3 (+0.00) 1 (+0.00)");
+  const std::string log = TempFolder::read(folder.path("data.log"));
+  EXPECT_NE(log.find("\t\t  +0.00\t  +0.00\t  +0.00\t  +0.00\t\t"), std::string::npos) << log;
+  const std::string warnings = printed();
+  EXPECT_EQ(warnings.find("Warning: Write Failed\n"), std::string::npos) << warnings;
+  const size_t first = warnings.find("Warning: Write Failed: electrode 3 was not set\n");
+  ASSERT_NE(first, std::string::npos) << warnings;
+  EXPECT_NE(warnings.find("Warning: Write Failed: electrode 3 was not set\n", first + 1), std::string::npos);
+  EXPECT_NE(warnings.find("Warning: Write Failed: electrodes 1 to 4 were not set\n"), std::string::npos);
 }
 
 // The senders take the 16-bit values' bytes from whatever the block holds.

@@ -244,6 +244,7 @@ TEST_F(SimulatorTransfer, UploadReadsTheAddressFieldAsANumber) {
 // (the console Script Manager test has an upload past memory and a cancelled source choice).
 TEST_F(SimulatorTransfer, RefusedUploadsSendNothing) {
   const char* const BAD_ADDRESS = "Invalid address, must be between 0 and 2047";
+  const std::string ADDRESS = "Warning: Address must be a number from 0 to 2047, not ";
   const struct {
     int button;
     const char* address;
@@ -251,14 +252,22 @@ TEST_F(SimulatorTransfer, RefusedUploadsSendNothing) {
     std::string input;
     const char* pane;
     int opens;
+    std::string warning = "";
   } cases[] = {
-    {IDC_SM_APPEND, "2048", "25", "", "", 0},
-    {IDC_SM_APPEND, "-1", "25", "", "", 0},
-    {IDC_SM_UPLOAD_SAMPLES, "abc", "25", file("s.txt", "0 0 0 0"), BAD_ADDRESS, 0},
-    {IDC_SM_UPLOAD, "", "25", file("a.ks", "Stop"), BAD_ADDRESS, 0},
+    {IDC_SM_APPEND, "2048", "25", "", "", 0, INVALID_ADDRESS_BOX},
+    {IDC_SM_APPEND, "-1", "25", "", "", 0, INVALID_ADDRESS_BOX},
+    {IDC_SM_VIEW, "1.5", "25", "", "", 0, ADDRESS + "\"1.5\""},
+    {IDC_SM_APPEND, "0x", "25", "", "", 0, ADDRESS + "\"0x\""},
+    {IDC_SM_UPLOAD_SAMPLES, "abc", "25", file("s.txt", "0 0 0 0"), "", 0, ADDRESS + "\"abc\""},
+    {IDC_SM_UPLOAD, "", "25", file("a.ks", "Stop"), "", 0, ADDRESS + "\"\""},
+    {IDC_SM_UPLOAD, "2048", "25", file("a.ks", "Stop"), BAD_ADDRESS, 0},
     {IDC_SM_UPLOAD, "0", "25", file("bad.ks", "Stop\r\nWait 5\r\n"), "Syntax Error: Invalid command Wait", 1},
     {IDC_SM_UPLOAD, "0", "25", dir.file("missing.ks") + "\n\n", "Failed to read source file", 2},
-    {IDC_SM_UPLOAD_SAMPLES, "0", "abc", file("s.txt", "0 0 0 0"), "Invalid timestep", 0},
+    {IDC_SM_UPLOAD_SAMPLES, "0", "abc", file("s.txt", "0 0 0 0"), "", 0,
+     "Warning: Timestep must be a number from 0 to 1638424, not \"abc\""},
+    {IDC_SM_UPLOAD_SAMPLES, "0", "25ms", file("s.txt", "0 0 0 0"), "", 0,
+     "Warning: Timestep must be a number from 0 to 1638424, not \"25ms\""},
+    {IDC_SM_UPLOAD_SAMPLES, "0", "1638425", file("s.txt", "0 0 0 0"), "Invalid timestep", 0},
     {IDC_SM_UPLOAD_SAMPLES, "0", "25", "\n", "Failed to read sample file", 1},
     {IDC_SM_UPLOAD_SAMPLES, "0", "25", file("s3.txt", "0 0 0 2.56"),
      "Sample must be between -2.56 and 2.54: 2.56", 1}};
@@ -273,7 +282,8 @@ TEST_F(SimulatorTransfer, RefusedUploadsSendNothing) {
     pumpFor(50);
     EXPECT_EQ(field(IDC_SM_COMPILER_OUTPUT), c.pane) << c.address << " " << c.timestep << " " << c.input;
     EXPECT_EQ(timesPrinted("Open: "), c.opens) << c.pane;
-    EXPECT_EQ(timesPrinted(INVALID_ADDRESS_BOX), c.button == IDC_SM_APPEND ? 1 : 0) << c.address;
+    EXPECT_EQ(timesPrinted("Warning:"), c.warning.empty() ? 0 : 1) << c.address << " " << c.timestep;
+    EXPECT_TRUE(c.warning.empty() || timesPrinted(c.warning + "\n") == 1) << output.str();
   }
   pumpFor(100);
   EXPECT_TRUE(sent("0d ").empty() && sent("0e ").empty());

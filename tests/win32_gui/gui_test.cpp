@@ -222,6 +222,38 @@ void click(int id) { SendDlgItemMessageA(mainWindow(), id, BM_CLICK, 0, 0); }
 bool postAndDrive(int id) { postToMain(id); return pumpUntil(dialogStepsDone); }
 // Types a number into the Command box and presses Send as a click would.
 void typeCommand(const char* number) { SetDlgItemTextA(mainWindow(), IDC_COMMAND_BOX, number); click(IDC_SEND); }
+// A key as the program's loop sees it: WM_KEYDOWN and WM_KEYUP on the focused window, with
+// Ctrl held or not, through the accelerator and dialog steps.
+void pressKey(UINT key, bool ctrl = false, bool shift = false) {
+  BYTE keys[256] = {};
+  GetKeyboardState(keys);
+  keys[VK_CONTROL] = keys[VK_LCONTROL] = ctrl ? 0x80 : 0;
+  keys[VK_SHIFT] = keys[VK_LSHIFT] = shift ? 0x80 : 0;
+  SetKeyboardState(keys);
+  HWND focus = GetFocus() != nullptr ? GetFocus() : mainWindow();
+  PostMessageA(focus, WM_KEYDOWN, key, 0x00000001);
+  PostMessageA(focus, WM_KEYUP, key, 0xC0000001);
+  pumpFor(50);
+  keys[VK_CONTROL] = keys[VK_LCONTROL] = keys[VK_SHIFT] = keys[VK_LSHIFT] = 0;
+  SetKeyboardState(keys);
+}
+// Tab, then Shift+Tab, around every control, collapsed and expanded: each lands on a visible
+// control and none sends a frame (Tab is the character of Ctrl+I).
+void tabAroundAtBothWidths() {
+  size_t mark = transcriptSize();
+  for (int width = 0; width < 2; ++width) {
+    for (bool shift : {false, true}) {
+      for (int i = 0; i < 16; ++i) {
+        pressKey(VK_TAB, false, shift);
+        EXPECT_TRUE(GetFocus() == nullptr || IsWindowVisible(GetFocus())) << GetDlgCtrlID(GetFocus());
+      }
+    }
+    postToMain(ID_TOGGLE_ADVANCED);
+    pumpFor(200);
+  }
+  pumpFor(300);
+  EXPECT_EQ(sentSince(mark), std::vector<Bytes>{});
+}
 bool modeIs(const char* mode) { return mainText(IDC_MODE_FIELD) == mode; }
 void enterMode(int commandId, const char* mode) {
   if (modeIs(mode)) return;
@@ -278,16 +310,23 @@ TEST_F(Gui, CollapsesOnTheFirstLoopPassAndTogglesBack) {
   EXPECT_EQ(expandedWindowWidth(), initial.expandedWidth);
   EXPECT_GT(initial.expandedWidth, initial.collapsedWidth + 100);
   ASSERT_TRUE(widthBecomes(initial.collapsedWidth)) << windowWidth(mainWindow());
-  EXPECT_EQ(bits({IDC_SENT_LABEL, IDC_RECEIVED_LABEL}, mainVisible), "00");
-  typeCommand("70");  // reaches command 370 even while the box is cut off
+  // What lies outside the narrow window is hidden, so Tab cannot reach it, and Send is greyed,
+  // so Enter cannot send what the hidden Command box holds.
+  const std::initializer_list<int> advanced = {IDC_SENT_LABEL, IDC_RECEIVED_LABEL, IDC_SENT_PANE, IDC_RECEIVED_PANE,
+                                               IDC_COMMAND_BOX, IDC_SEND, IDC_CLEAR};
+  EXPECT_EQ(bits(advanced, mainVisible) + bits({IDC_SEND}, mainEnabled), "00000000");
+  postToMain(ID_TOGGLE_ADVANCED);
   ASSERT_TRUE(widthBecomes(initial.expandedWidth));
-  EXPECT_EQ(bits({IDC_SENT_LABEL, IDC_RECEIVED_LABEL}, mainVisible), "11");
+  EXPECT_EQ(bits(advanced, mainVisible) + bits({IDC_SEND}, mainEnabled), "11111111");
   // Ctrl+A through the loop's accelerator step collapses it again; the keystroke reaches no control.
-  PostMessageA(GetDlgItem(mainWindow(), IDC_COMMAND_BOX), WM_CHAR, 1, 0);
+  SetDlgItemTextA(mainWindow(), IDC_COMMAND_BOX, "70");
+  SetFocus(GetDlgItem(mainWindow(), IDC_COMMAND_BOX));
+  pressKey('A', true);
   ASSERT_TRUE(widthBecomes(initial.collapsedWidth));
   EXPECT_EQ(mainText(IDC_COMMAND_BOX), "70");
   postToMain(ID_TOGGLE_ADVANCED);
   ASSERT_TRUE(widthBecomes(initial.expandedWidth));
+  SetFocus(GetDlgItem(mainWindow(), IDC_COMMAND_BOX));
 }
 
 // --- Modes, accelerators, Command box, Local Control --------------------------------------
@@ -297,18 +336,20 @@ TEST_F(Gui, IdleEnablesTheControlsAndCtrlDCtrlIThroughTheLoopSwitchDirectMode) {
   EXPECT_EQ(bits({IDC_LOCAL_CONTROL, IDC_RUN_STOP, IDC_SCRIPT_MANAGER, IDC_CALIBRATE, IDC_READ_TILT, IDC_TILT_LOOP,
                   IDC_SLIDER_1, IDC_SLIDER_2, IDC_SLIDER_3, IDC_SLIDER_4}, mainEnabled), "1111110000");
   EXPECT_NE(mainText(IDC_RECEIVED_PANE).find("mdgEnteredModeIdle"), std::string::npos);
+  tabAroundAtBothWidths();
   size_t mark = transcriptSize();
-  HWND box = GetDlgItem(mainWindow(), IDC_COMMAND_BOX);
-  PostMessageA(box, WM_CHAR, 4, 0);  // Ctrl+D
+  pressKey('D', true);
   ASSERT_TRUE(pumpUntil([] { return modeIs("Direct"); })) << mainText(IDC_MODE_FIELD);
   EXPECT_EQ(bits({IDC_SLIDER_1, IDC_SLIDER_2, IDC_SLIDER_3, IDC_SLIDER_4}, mainEnabled), "1111");
   EXPECT_EQ(countSent(mark, 0x02), 1);
-  PostMessageA(box, WM_CHAR, 9, 0);  // Ctrl+I
+  pumpFor(300);
+  tabAroundAtBothWidths();
+  pressKey('I', true);
   ASSERT_TRUE(pumpUntil([] { return modeIs("Idle"); })) << mainText(IDC_MODE_FIELD);
   EXPECT_EQ(countSent(mark, 0x03), 1);
   EXPECT_EQ(bits({IDC_SLIDER_1, IDC_SLIDER_2, IDC_SLIDER_3, IDC_SLIDER_4}, mainEnabled), "0000");
   size_t idleMark = transcriptSize();  // Idle from Idle sends nothing
-  PostMessageA(box, WM_CHAR, 9, 0);
+  pressKey('I', true);
   pumpFor(300);
   EXPECT_TRUE(sentSince(idleMark).empty());
 }
@@ -322,9 +363,12 @@ TEST_F(Gui, TheSentPaneEchoesWhatTheCommandBoxSends) {
       << mainText(IDC_SENT_PANE);
   EXPECT_EQ(mainText(IDC_COMMAND_BOX), "0x08");  // the box keeps its text
   size_t nothing = transcriptSize();
-  for (const char* text : {"31", "5000", "-1", "", "abc"}) typeCommand(text);
+  for (const char* text : {"31", "5000", "-1", "", "abc", "2 3"}) typeCommand(text);
   pumpFor(300);
   EXPECT_TRUE(sentSince(nothing).empty());
+  const std::string refused = "Command must be a number from 0 to 9999, not ";
+  EXPECT_EQ(takeUnexpectedWarnings(), (std::vector<std::string>{refused + "\"-1\"", refused + "\"\"",
+                                                                refused + "\"abc\"", refused + "\"2 3\""}));
   // Clear empties both panes, and so does 71 (Clear Sent/Rec'd Windows).
   click(IDC_CLEAR);
   pumpFor(50);
@@ -431,17 +475,26 @@ TEST_F(Gui, AnUnsafeEntryIsRefusedAndTheDialogStaysOpen) {
   ASSERT_NO_FATAL_FAILURE(enterMode(302, "Direct"));
   size_t mark = transcriptSize();
   std::string warning;
-  bool stillOpen = false;
-  // Electrode 2 with an empty Current: refused with a Warning, then cancelled.
-  expectDialog("Enter Parameters",
-               setTextThenPress({{IDC_ELECTRODE_EDIT, "2"}, {IDC_CURRENT_EDIT, ""}}, IDC_PARAM_OK));
-  expectDialog("Warning", readAndPress(&warning, IDOK));
-  expectDialog("Enter Parameters", [&](HWND dialog) { stillOpen = true, pressButton(IDC_PARAM_CANCEL)(dialog); });
+  HWND owner = nullptr, dialog = nullptr;
+  bool stillOpen = false, mainDisabled = false;
+  // Electrode 2 with a decimal Current: refused by a Warning that belongs to the dialog, so the
+  // main window stays disabled once it is dismissed; then cancelled.
+  expectDialog("Enter Parameters", [&](HWND d) {
+    dialog = d;
+    setTextThenPress({{IDC_ELECTRODE_EDIT, "2"}, {IDC_CURRENT_EDIT, "1.44"}}, IDC_PARAM_OK)(d);
+  });
+  expectDialog("Warning", [&](HWND box) { owner = GetWindow(box, GW_OWNER), readAndPress(&warning, IDOK)(box); });
+  expectDialog("Enter Parameters", [&](HWND d) {
+    stillOpen = true, mainDisabled = !IsWindowEnabled(mainWindow());
+    pressButton(IDC_PARAM_CANCEL)(d);
+  });
   ASSERT_TRUE(postAndDrive(309));
   pumpFor(300);
-  EXPECT_TRUE(stillOpen);
-  EXPECT_FALSE(warning.empty());
+  EXPECT_TRUE(stillOpen && mainDisabled);
+  EXPECT_EQ(owner, dialog);
+  EXPECT_EQ(warning, "Current must be a number from 0 to 255, not \"1.44\"");
   EXPECT_EQ(countSent(mark, 0x09), 0);
+  EXPECT_TRUE(IsWindowEnabled(mainWindow()));
 }
 
 // --- Script Manager, Run/Stop -----------------------------------------------------------
@@ -486,6 +539,7 @@ TEST_F(Gui, RunAndStopRoundTripTheButtonCaption) {
   sent.resize(2);  // Select Mode Run Script, then Run at the entered address
   EXPECT_EQ(sent, (std::vector<Bytes>{{0x06}, {0x12, 0x00, 0x00}}));
   EXPECT_EQ(mainText(IDC_SCRIPT_STATUS), "Running at 0x000");
+  tabAroundAtBothWidths();
   size_t stopMark = transcriptSize();
   click(IDC_RUN_STOP);
   ASSERT_TRUE(pumpUntil([] { return mainText(IDC_RUN_STOP) == "&Run"; }));

@@ -5,6 +5,7 @@
 #include "protocol/dispatcher.h"
 #include "resources/resource.h"
 #include "ui/main_dialog.h"
+#include "ui/parameters.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -121,17 +122,6 @@ std::vector<std::string> wordsOf(const std::string& line) {
   return words;
 }
 
-// A whole decimal integer, optionally signed; false for anything else.
-bool wholeNumber(const std::string& text, int& value) {
-  if (text.empty() || text.size() > 9) return false;
-  size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
-  if (i == text.size()) return false;
-  for (size_t k = i; k < text.size(); ++k)
-    if (text[k] < '0' || text[k] > '9') return false;
-  value = std::atoi(text.c_str());
-  return true;
-}
-
 // Presses a main-window button unless it is greyed.
 void pressButton(int id) {
   if (!consoleControlEnabled(Dialog::Main, id)) {
@@ -162,8 +152,8 @@ int clampPosition(int position) {
 // ":slider", ":slider-drag" and ":slider-key": returns the slider's control identifier, or 0
 // after printing why the line cannot be used.
 int sliderFor(const std::vector<std::string>& words, const char* usage) {
-  int electrode = 0;
-  if (words.size() != 3 || !wholeNumber(words[1], electrode)) {
+  int32_t electrode = 0;
+  if (words.size() != 3 || !readWholeNumber(words[1].c_str(), &electrode)) {
     say(std::string("Usage: ") + usage);
     return 0;
   }
@@ -182,12 +172,14 @@ int sliderFor(const std::vector<std::string>& words, const char* usage) {
 void moveSlider(const std::vector<std::string>& words, int scrollCode, const char* usage) {
   int id = sliderFor(words, usage);
   if (id == 0) return;
-  int position = 0;
-  if (!wholeNumber(words[2], position)) {
+  // The position is read as a dialog field would read it, and one the slider cannot take is
+  // refused rather than moved to the nearest end.
+  int32_t position = 0;
+  if (!readWholeNumber(words[2].c_str(), &position) || position < 0 || position > SLIDER_MAX) {
     say("Not a slider position: " + words[2] + " (0 to 255)");
     return;
   }
-  setSliderPosition(id, clampPosition(position));
+  setSliderPosition(id, position);
   handleSliderScroll(id, scrollCode);
 }
 

@@ -133,9 +133,14 @@ void enableControl(Dialog d, int id, bool enabled) {
   if (control != nullptr) EnableWindow(control, enabled ? TRUE : FALSE);
 }
 
+// A control that is hidden while it has the focus hands it to the next tab stop, so that keys
+// never go to a control the operator cannot see.
 void showControl(Dialog d, int id, bool shown) {
   HWND control = controlOf(d, id);
-  if (control != nullptr) ShowWindow(control, shown ? SW_SHOW : SW_HIDE);
+  if (control == nullptr) return;
+  bool focused = GetFocus() == control;
+  ShowWindow(control, shown ? SW_SHOW : SW_HIDE);
+  if (!shown && focused) SendMessageA(handleOf(d), WM_NEXTDLGCTL, 0, FALSE);
 }
 
 void setCheckMark(Dialog d, int id, bool checked) {
@@ -201,7 +206,12 @@ int expandedWindowWidth() { return win.expandedWidth; }
 int collapsedWindowWidth() { return win.collapsedWidth; }
 
 // --- Modal interaction ------------------------------------------------------------------
+// The box belongs to the modal dialog the operator is in (an open parameter dialog or Script
+// Manager) whoever asked for it: a box owned by the main window would re-enable the main
+// window when it closes, under a modal dialog that is still open.
 int showMessageBox(Dialog owner, const char* text, const char* caption, unsigned style) {
+  if (dialogExists(Dialog::Parameters)) owner = Dialog::Parameters;
+  else if (dialogExists(Dialog::ScriptManager)) owner = Dialog::ScriptManager;
   HWND ownerWindow = dialogExists(owner) ? handleOf(owner) : nullptr;
   return MessageBoxA(ownerWindow, text != nullptr ? text : "", caption != nullptr ? caption : "",
                      style);
