@@ -14,6 +14,8 @@ namespace {
 int drainBoundMs(int frameSize) { return frameSize * 2 + 1000; }
 
 void dropStalledFrame() {
+  // A failed read has already been reported as a lost link.
+  if (lastReadExactFailed()) return;
   setStatusBarText("Packet dropped: no byte for 1000 ms inside a frame");
 }
 
@@ -41,18 +43,24 @@ void sendPacket(const uint8_t* payload, int length) {
   frame[length + 2] = computeChecksum(payload, length);
   frame[length + 3] = EOT;
 
-  if (writeSerialPort(frame, size) != size) {
-    clearSerialPortErrors();
-    showWarning("Write Failed");
+  // While the port is lost nothing can go out: one status line instead of a box per command.
+  if (isLinkLost()) {
+    refuseWhileLinkLost();
     return;
   }
-  if (!waitTransmitterEmpty(drainBoundMs(size))) {
+  if (writeSerialPort(frame, size) != size || !waitTransmitterEmpty(drainBoundMs(size))) {
     clearSerialPortErrors();
-    showWarning("Write Failed");
+    reportLinkFailure("Write Failed");
   }
 }
 
 void sendCode(uint8_t code) { sendPacket(&code, 1); }
+
+void refuseWhileLinkLost() {
+  char text[96];
+  snprintf(text, sizeof text, "Not sent: the link to %s is lost - re-opening it", serialPortName());
+  setStatusBarText(text);
+}
 
 bool receivePacket(Packet& packet) {
   packet.bytes = nullptr;
@@ -96,6 +104,7 @@ bool receivePacket(Packet& packet) {
     return false;
   }
   memcpy(packet.bytes, frame, size);
+  noteDeviceAnswered();
   return true;
 }
 

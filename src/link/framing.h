@@ -19,8 +19,11 @@ struct Packet {
 
 uint8_t computeChecksum(const uint8_t* bytes, int count);
 // Frames and writes the payload (1 to 255 bytes), then waits for the transmitter to drain.
+// A failed write loses the link; while it is lost the payload is refused with a status line.
 void sendPacket(const uint8_t* payload, int length);
 void sendCode(uint8_t code);
+// The status line for a command that cannot go out while the link is lost.
+void refuseWhileLinkLost();
 // One receive attempt; returns false when no packet was received. On true, packet.bytes is
 // a heap block that the caller releases with releasePacket.
 bool receivePacket(Packet& packet);

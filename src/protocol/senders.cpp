@@ -2,6 +2,7 @@
 // and, for the electrode commands, moves the host's copy of the electrode codes along.
 #include "protocol/senders.h"
 #include "link/framing.h"
+#include "link/serial_port.h"
 #include "logging/traffic.h"
 #include "protocol/catalogue.h"
 #include "tilt/tilt.h"
@@ -10,8 +11,13 @@
 
 namespace {
 
-// Sends a payload and echoes it; the echo happens even when the write failed.
+// Sends a payload and echoes it; the echo happens even when the write failed, but not for
+// a command refused because the link is lost (it never reached the line).
 void sendAndEcho(const uint8_t* payload, int length) {
+  if (isLinkLost()) {
+    refuseWhileLinkLost();
+    return;
+  }
   sendPacket(payload, length);
   showSentCommand(payload, length);
 }
@@ -28,6 +34,10 @@ uint8_t highByte(int32_t v) {
 void sendSimpleCommand(uint8_t code) {
   if (code >= COMMAND_COUNT) {
     showSentText("Error: Out of Range");
+    return;
+  }
+  if (isLinkLost()) {
+    refuseWhileLinkLost();
     return;
   }
   sendCode(code);
