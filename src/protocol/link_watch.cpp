@@ -5,6 +5,7 @@
 #include "link/serial_port.h"
 #include "protocol/catalogue.h"
 #include "protocol/senders.h"
+#include "tilt/tilt.h"
 #include "ui/electrodes.h"
 #include "ui/status_display.h"
 #include <cstdio>
@@ -56,6 +57,9 @@ void showLinkLost(const char* portName) {
   std::snprintf(text, sizeof text, "Link lost on %s - re-opening the port", portName);
   setStatusBarText(text);
   enableAllGatedControls(false);
+  // The replies a calibration run waits for went with the link; a run left open would make
+  // every later Calibrate press do nothing.
+  resetCalibrationRun();
 }
 
 void showLinkReopened(const char* portName) {

@@ -241,6 +241,8 @@ class FaultsVanishingDevice : public Faults {
     ASSERT_EQ(console.waitExit(), 0);
     ASSERT_TRUE(harness::startConsole(console, {dir.file("kinestim"), "--expanded"}));
     askMode();
+    console.sendLine("1");   // Init: the device starts afresh and the host enables its controls
+    ASSERT_TRUE(console.expect("status: Kinestim is Idle\r\n")) << console.rest();
   }
   // The lost link: one Warning, the mode field, the gated controls off and a typed command
   // refused with a status line.
@@ -273,6 +275,10 @@ class FaultsVanishingDevice : public Faults {
 };
 
 TEST_F(FaultsVanishingDevice, HostShowsTheLostLinkAndComesBackWhenTheDeviceRestartsOnTheSamePath) {
+  // A calibration run that loses its replies with the device does not block the next one.
+  sim->control("silent on");
+  console.sendLine(":calibrate");
+  ASSERT_TRUE(sim->waitForFrame("> 1d cdgCalibrate"));
   sim->control("quit");
   ASSERT_EQ(sim->process().waitExit(), 0);
   expectLinkLost();
@@ -284,6 +290,8 @@ TEST_F(FaultsVanishingDevice, HostShowsTheLostLinkAndComesBackWhenTheDeviceResta
   EXPECT_TRUE(sim->waitForFrame("> 08 cdgDldMode"));
   const std::string shown = show();
   EXPECT_NE(shown.find("mode: Idle\r\nscript: Stopped\r\nrun button: Run, enabled\r\n"), std::string::npos) << shown;
+  console.sendLine(":calibrate");
+  EXPECT_TRUE(sim->waitForFrame("> 1d cdgCalibrate"));
 }
 
 // A cable pulled in Direct mode and put back: whatever the device did meanwhile is read back.

@@ -18,6 +18,8 @@ void expectLineSettings(int fd) {
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
   EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD), static_cast<tcflag_t>(CS8 | CLOCAL | CREAD));
   EXPECT_EQ(t.c_iflag & (IXON | IXOFF | IXANY | ICRNL | INLCR | ISTRIP), 0u);
+  // Line errors marked in the input rather than dropped or passed on as 0x00.
+  EXPECT_EQ(t.c_iflag & (INPCK | PARMRK | IGNPAR | IGNBRK | BRKINT), static_cast<tcflag_t>(INPCK | PARMRK));
   EXPECT_EQ(t.c_oflag & OPOST, 0u);
   EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
   EXPECT_EQ(t.c_cc[VMIN] + t.c_cc[VTIME], 0);
