@@ -186,6 +186,9 @@ void writeTranscript() {
 // now and made again (a new pseudo-terminal behind the same --link path) ms later. The
 // device keeps its state; what it sends meanwhile is lost.
 void hangUp(int64_t now, int ms) {
+  // The link goes first, as an unplugged adapter's device node does: the number of a closed
+  // pseudo-terminal is soon given to another one, which the host must not open instead.
+  removeLink();
   close(host.fd);
   host.fd = -1;
   host.connected = false;

@@ -304,9 +304,9 @@ TEST_P(FaultsOutage, ReReadsTheModeAndInDirectTheElectrodes) {
   console.sendLine("2");
   ASSERT_TRUE(console.expect("mode: Direct\r\n")) << console.rest();
   ASSERT_TRUE(sim->waitForCount("> 0b cdgDldAllElectrodes", 1));
-  sim->control("hangup 1500");
-  expectLinkLost();
+  sim->control("hangup 3000");
   sim->control(o.meanwhile);
+  expectLinkLost();
   expectRestored();
   EXPECT_EQ(sim->count("> 08 cdgDldMode"), 2) << harness::readFile(sim->transcriptPath());
   EXPECT_EQ(sim->count("> 0b cdgDldAllElectrodes"), o.electrodeQuestions) << harness::readFile(sim->transcriptPath());
