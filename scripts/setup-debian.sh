@@ -32,6 +32,11 @@ else
   updated=1
 fi
 
+# The tests that must not run as root (serial port sharing) run under this account.
+if [ "$mode" = all ] && ! id -u kinestim-test >/dev/null 2>&1; then
+  $SUDO useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin kinestim-test
+fi
+
 missing=()
 for p in "${want[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

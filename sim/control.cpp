@@ -14,6 +14,13 @@ namespace {
 constexpr int MAX_TOKENS = 300;
 constexpr int MAX_LINE = 1024;
 constexpr int MAX_STALL_MS = 60000;
+constexpr int MAX_HANGUP_MS = 600000;
+
+struct ControlState {
+  SimLineRequest line;  // asked by the last control line, taken by the port's owner
+};
+
+ControlState control;
 
 struct Tokens {
   char text[MAX_LINE + 1];
@@ -207,6 +214,18 @@ SimControlResult simControlLine(int64_t nowUs, const char* line, int powerOnDela
     simSendTooFast(nowUs);
     return SimControlResult::Ok;
   }
+  if (std::strcmp(word, "hangup") == 0) {
+    long ms = 0;
+    if (args != 1 || !parseLong(tokens.items[1], 0, MAX_HANGUP_MS, ms)) return usage("hangup MS (0 to 600000)");
+    control.line = SimLineRequest{SimLineAction::Hangup, static_cast<int>(ms)};
+    return SimControlResult::Ok;
+  }
+  if (std::strcmp(word, "break") == 0 || std::strcmp(word, "framing-error") == 0) {
+    if (args != 0) return usage(word);
+    const bool isBreak = word[0] == 'b';
+    control.line = SimLineRequest{isBreak ? SimLineAction::Break : SimLineAction::FramingError, 0};
+    return SimControlResult::Ok;
+  }
   if (std::strcmp(word, "quit") == 0) {
     if (args != 0) return usage("quit");
     return SimControlResult::Quit;
@@ -234,6 +253,19 @@ const char* simControlHelp() {
          "  silent on|off       keep working but send nothing / send again\n"
          "  power-cycle         switch off and on again (script memory is kept)\n"
          "  too-fast            send mdgRxRateTooFast\n"
+         "  hangup MS           close the port (the host sees a hang-up) and make it again\n"
+         "                      MS ms later, behind the same --link path; its new path is\n"
+         "                      printed as another \"port: PATH\" line; the device keeps its state\n"
+         "  break               send a break (a serial device only; a pseudo-terminal\n"
+         "                      cannot carry one)\n"
+         "  framing-error       send a byte at half the line speed, which the host receives\n"
+         "                      with a framing error (a serial device only)\n"
          "  quit                end the simulator\n"
          "  # text              a comment; blank lines are ignored too\n";
+}
+
+SimLineRequest simTakeLineRequest() {
+  SimLineRequest taken = control.line;
+  control.line = SimLineRequest{};
+  return taken;
 }

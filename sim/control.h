@@ -13,3 +13,13 @@ SimControlResult simControlLine(int64_t nowUs, const char* line, int powerOnDela
 
 // The help text for the control lines, one line per control line.
 const char* simControlHelp();
+
+// What a control line asks of the line itself rather than of the device: a hang-up (the port
+// is closed and made again after ms), a break, or a byte with a framing error.
+enum class SimLineAction { None, Hangup, Break, FramingError };
+struct SimLineRequest {
+  SimLineAction action = SimLineAction::None;
+  int ms = 0;
+};
+// The line request of the last control line, once; None when it had none.
+SimLineRequest simTakeLineRequest();

@@ -1,6 +1,7 @@
 // kinestim-sim: serves the simulated Kinestim device on a pseudo-terminal or a serial device,
 // with line-speed pacing, a control channel on standard input and an optional transcript.
 #include "sim/control.h"
+#include "sim/sim_options.h"
 #include "sim/device.h"
 #include "sim/wire.h"
 #include "protocol/catalogue.h"
@@ -29,24 +30,10 @@ constexpr int64_t CONNECT_SETTLE_US = 50000;
 constexpr int64_t HOST_CHECK_US = 20000;
 constexpr int CONTROL_LINE_MAX = 1024;
 
-struct Options {
-  const char* port = nullptr;
-  const char* link = nullptr;
-  long baud = 0;
-  long powerOnDelayMs = 0;
-  const char* transcript = nullptr;
-  const char* wireLog = nullptr;
-  double tiltX = 0.0, tiltY = 0.0;
-  double period = 1000.0;
-  long noise = 0;
-  double drift = 0.0;
-  long seed = 1;
-};
-
 struct PacedByte { double timeUs; uint8_t byte; };
 
 struct SimHost {
-  Options options;
+  SimOptions options;
   int fd = -1;
   bool pty = false;
   char portPath[256] = {};
@@ -66,6 +53,7 @@ struct SimHost {
   int controlLength = 0;
   bool controlOverflow = false;
   bool quit = false;
+  int64_t reopenUs = -1;   // after a hang-up: when the port is made again
   timespec start = {};
 };
 
@@ -78,123 +66,6 @@ int64_t nowUs() {
   timespec t;
   clock_gettime(CLOCK_MONOTONIC, &t);
   return static_cast<int64_t>(t.tv_sec - host.start.tv_sec) * 1000000 + (t.tv_nsec - host.start.tv_nsec) / 1000;
-}
-
-const char* const USAGE =
-  "Usage: kinestim-sim [options]\n"
-  "Simulates a Kinestim device at the far end of a serial line.\n"
-  "\n"
-  "Options:\n"
-  "  --port PATH           serve the serial device PATH instead of a new pseudo-terminal\n"
-  "  --link PATH           also make PATH a symbolic link to the port (an existing link\n"
-  "                        there is replaced; it is removed again at exit)\n"
-  "  --baud N              pace bytes in both directions as an N baud 8N1 line would\n"
-  "                        (10 bits a byte: 1.0417 ms at 9600); 0, the default, sends at once\n"
-  "  --power-on-delay MS   report power-on MS ms later (default 0)\n"
-  "  --transcript FILE     write one line per frame in each direction to FILE\n"
-  "  --wire-log FILE       write one line per read from and write to the line to FILE,\n"
-  "                        stamped with the absolute CLOCK_MONOTONIC time (for timing\n"
-  "                        measurements; complete once the simulator has ended)\n"
-  "  --tilt X,Y            start with a tilt of X and Y degrees (default 0,0)\n"
-  "  --period P            sensor pulse period in ticks, 100 to 20000 (default 1000)\n"
-  "  --noise N             jitter each reported edge by up to N ticks, 0 to 1000 (default 0)\n"
-  "  --drift D             let the period drift by D ticks per second (default 0)\n"
-  "  --seed N              seed for the noise (default 1)\n"
-  "  --help                show this text\n"
-  "\n"
-  "The first line on standard output is \"port: PATH\", the port for the host to open.\n"
-  "On a pseudo-terminal the device powers on when the host first opens it (50 ms later,\n"
-  "plus the power-on delay) and sends mdgExitedModeInit and mdgEnteredModeIdle; a host\n"
-  "that closes and opens again finds the device as it left it. With --port the device\n"
-  "powers on at start.\n"
-  "It runs until the control line quit, SIGINT or SIGTERM; the end of standard input\n"
-  "only ends the control channel.\n"
-  "\n"
-  "Transcript lines: \"%8.1f %c %s %s\": the time in ms since start, '>' (host to device)\n"
-  "or '<' (device to host), the payload as lower-case hex pairs, and the code's name\n"
-  "(\"?\" for an unknown code). Bytes that failed the framing checks (stray bytes, bad end\n"
-  "byte or checksum, empty or unfinished frames, damaged or injected bytes) are written\n"
-  "as the raw bytes, with the name \"(bad frame)\"; each stray byte has a line of its own.\n"
-  "\n";
-
-bool optionValue(int argc, char** argv, int& i, const char* name, const char*& value) {
-  const size_t n = std::strlen(name);
-  if (std::strncmp(argv[i], name, n) != 0) return false;
-  if (argv[i][n] == '=') { value = argv[i] + n + 1; return true; }
-  if (argv[i][n] != '\0') return false;
-  if (i + 1 >= argc) {
-    std::fprintf(stderr, "kinestim-sim: %s needs a value\n", name);
-    std::exit(2);
-  }
-  value = argv[++i];
-  return true;
-}
-
-long numberOption(const char* name, const char* text, long minimum, long maximum) {
-  errno = 0;
-  char* end = nullptr;
-  const long v = std::strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || v < minimum || v > maximum) {
-    std::fprintf(stderr, "kinestim-sim: %s wants a whole number from %ld to %ld, not '%s'\n", name, minimum, maximum, text);
-    std::exit(2);
-  }
-  return v;
-}
-
-double realOption(const char* name, const char* text, double minimum, double maximum) {
-  errno = 0;
-  char* end = nullptr;
-  const double v = std::strtod(text, &end);
-  if (errno != 0 || end == text || *end != '\0' || !std::isfinite(v) || v < minimum || v > maximum) {
-    std::fprintf(stderr, "kinestim-sim: %s wants a number from %g to %g, not '%s'\n", name, minimum, maximum, text);
-    std::exit(2);
-  }
-  return v;
-}
-
-void parseOptions(int argc, char** argv) {
-  Options& o = host.options;
-  for (int i = 1; i < argc; ++i) {
-    const char* v = nullptr;
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(USAGE, stdout);
-      std::fputs(simControlHelp(), stdout);
-      std::exit(0);
-    } else if (optionValue(argc, argv, i, "--port", v)) {
-      o.port = v;
-    } else if (optionValue(argc, argv, i, "--link", v)) {
-      o.link = v;
-    } else if (optionValue(argc, argv, i, "--baud", v)) {
-      o.baud = numberOption("--baud", v, 0, 4000000);
-    } else if (optionValue(argc, argv, i, "--power-on-delay", v)) {
-      o.powerOnDelayMs = numberOption("--power-on-delay", v, 0, 600000);
-    } else if (optionValue(argc, argv, i, "--transcript", v)) {
-      o.transcript = v;
-    } else if (optionValue(argc, argv, i, "--wire-log", v)) {
-      o.wireLog = v;
-    } else if (optionValue(argc, argv, i, "--tilt", v)) {
-      const char* comma = std::strchr(v, ',');
-      if (comma == nullptr) {
-        std::fprintf(stderr, "kinestim-sim: --tilt wants X,Y in degrees, not '%s'\n", v);
-        std::exit(2);
-      }
-      char x[64];
-      std::snprintf(x, sizeof x, "%.*s", static_cast<int>(comma - v), v);
-      o.tiltX = realOption("--tilt", x, -360.0, 360.0);
-      o.tiltY = realOption("--tilt", comma + 1, -360.0, 360.0);
-    } else if (optionValue(argc, argv, i, "--period", v)) {
-      o.period = realOption("--period", v, 100.0, 20000.0);
-    } else if (optionValue(argc, argv, i, "--noise", v)) {
-      o.noise = numberOption("--noise", v, 0, SIM_MAX_NOISE);
-    } else if (optionValue(argc, argv, i, "--drift", v)) {
-      o.drift = realOption("--drift", v, -1000.0, 1000.0);
-    } else if (optionValue(argc, argv, i, "--seed", v)) {
-      o.seed = numberOption("--seed", v, 0, 2147483647);
-    } else {
-      std::fprintf(stderr, "kinestim-sim: unknown option '%s' (see --help)\n", argv[i]);
-      std::exit(2);
-    }
-  }
 }
 
 speed_t speedFor(long baud) {
@@ -311,6 +182,57 @@ void writeTranscript() {
   }
 }
 
+// A hang-up as a pulled cable or a vanished adapter looks to the host: the port is closed
+// now and made again (a new pseudo-terminal behind the same --link path) ms later. The
+// device keeps its state; what it sends meanwhile is lost.
+void hangUp(int64_t now, int ms) {
+  // The link goes first, as an unplugged adapter's device node does: the number of a closed
+  // pseudo-terminal is soon given to another one, which the host must not open instead.
+  removeLink();
+  close(host.fd);
+  host.fd = -1;
+  host.connected = false;
+  host.rx.clear();
+  host.tx.clear();
+  host.txBlocked = false;
+  host.reopenUs = now + static_cast<int64_t>(ms) * 1000;
+}
+
+void remakePort() {
+  host.reopenUs = -1;
+  openPort();
+  makeLink();
+  if (!host.pty) host.connected = true;
+  std::printf("port: %s\n", host.portPath);
+  std::fflush(stdout);
+}
+
+// A break, or a byte the host receives with a framing error: 0x55 at half the line speed
+// ends with a low bit where the host expects the stop bit.
+void sendLineError(SimLineAction action) {
+  const char* name = action == SimLineAction::Break ? "break" : "framing-error";
+  termios saved{};
+  if (host.pty || host.fd < 0 || tcgetattr(host.fd, &saved) != 0) {
+    std::fprintf(stderr, "kinestim-sim: %s: only a serial device (--port) can carry line errors\n", name);
+    std::fflush(stderr);
+    return;
+  }
+  if (action == SimLineAction::Break) {
+    tcsendbreak(host.fd, 0);
+    return;
+  }
+  termios slow = saved;
+  cfsetospeed(&slow, host.options.baud >= 2400 ? speedFor(host.options.baud / 2) : B4800);
+  const uint8_t byte = 0x55;
+  if (tcsetattr(host.fd, TCSADRAIN, &slow) == 0 && write(host.fd, &byte, 1) == 1) tcdrain(host.fd);
+  tcsetattr(host.fd, TCSADRAIN, &saved);
+}
+
+void applyLineRequest(int64_t now, const SimLineRequest& request) {
+  if (request.action == SimLineAction::Hangup) hangUp(now, request.ms);
+  else if (request.action != SimLineAction::None) sendLineError(request.action);
+}
+
 bool hostPresent() {
   pollfd p{host.fd, POLLIN, 0};
   if (poll(&p, 1, 0) < 0) return host.connected;
@@ -318,7 +240,7 @@ bool hostPresent() {
 }
 
 void updateConnection(int64_t now) {
-  if (!host.pty) return;
+  if (!host.pty || host.fd < 0) return;
   const bool present = hostPresent();
   if (present && !host.connected) {
     host.connected = true;
@@ -415,6 +337,7 @@ void runControlLine(const char* line) {
   const SimControlResult result = simControlLine(nowUs(), line, static_cast<int>(host.options.powerOnDelayMs),
                                                  message, sizeof message);
   if (result == SimControlResult::Quit) host.quit = true;
+  applyLineRequest(nowUs(), simTakeLineRequest());
   if (result == SimControlResult::Error) {
     std::fprintf(stderr, "kinestim-sim: %s\n", message);
     std::fflush(stderr);
@@ -462,6 +385,7 @@ int64_t nextWakeUs(int64_t now) {
     if (t < wake) wake = t;
   }
   if (host.pty && !host.connected && now + HOST_CHECK_US < wake) wake = now + HOST_CHECK_US;
+  if (host.reopenUs >= 0 && host.reopenUs < wake) wake = host.reopenUs;
   return wake;
 }
 
@@ -478,6 +402,7 @@ void serve() {
 
   while (!host.quit && stopSignal == 0) {
     int64_t now = nowUs();
+    if (host.reopenUs >= 0 && now >= host.reopenUs) remakePort();
     updateConnection(now);
     deliverReceived(now);
     simAdvance(now);
@@ -519,8 +444,8 @@ void serve() {
 
 int main(int argc, char** argv) {
   clock_gettime(CLOCK_MONOTONIC, &host.start);
-  parseOptions(argc, argv);
-  const Options& o = host.options;
+  simParseOptions(argc, argv, host.options);
+  const SimOptions& o = host.options;
   host.byteUs = o.baud > 0 ? 10.0e6 / static_cast<double>(o.baud) : 0.0;
 
   struct sigaction action{};

@@ -14,6 +14,8 @@ namespace {
 int drainBoundMs(int frameSize) { return frameSize * 2 + 1000; }
 
 void dropStalledFrame() {
+  // A failed read has already been reported as a lost link.
+  if (lastReadExactFailed()) return;
   setStatusBarText("Packet dropped: no byte for 1000 ms inside a frame");
 }
 
@@ -41,20 +43,26 @@ bool sendPacket(const uint8_t* payload, int length, const char* failureText) {
   frame[length + 2] = computeChecksum(payload, length);
   frame[length + 3] = EOT;
 
-  if (writeSerialPort(frame, size) != size) {
-    clearSerialPortErrors();
-    showWarning(failureText);
+  // While the port is lost nothing can go out: one status line instead of a box per command.
+  if (isLinkLost()) {
+    refuseWhileLinkLost();
     return false;
   }
-  if (!waitTransmitterEmpty(drainBoundMs(size))) {
+  if (writeSerialPort(frame, size) != size || !waitTransmitterEmpty(drainBoundMs(size))) {
     clearSerialPortErrors();
-    showWarning(failureText);
+    reportLinkFailure(failureText);
     return false;
   }
   return true;
 }
 
 void sendCode(uint8_t code) { sendPacket(&code, 1); }
+
+void refuseWhileLinkLost() {
+  char text[96];
+  snprintf(text, sizeof text, "Not sent: the link to %s is lost - re-opening it", serialPortName());
+  setStatusBarText(text);
+}
 
 bool receivePacket(Packet& packet) {
   packet.bytes = nullptr;
@@ -98,6 +106,7 @@ bool receivePacket(Packet& packet) {
     return false;
   }
   memcpy(packet.bytes, frame, size);
+  noteDeviceAnswered();
   return true;
 }
 

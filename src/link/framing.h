@@ -19,9 +19,12 @@ struct Packet {
 
 uint8_t computeChecksum(const uint8_t* bytes, int count);
 // Frames and writes the payload (1 to 255 bytes), then waits for the transmitter to drain.
-// False, after a Warning (failureText when the write itself failed), when it was not sent.
+// False when it was not sent: refused with a status line while the link is lost, or after a
+// failed write, which warns (failureText) once and loses the link.
 bool sendPacket(const uint8_t* payload, int length, const char* failureText = "Write Failed");
 void sendCode(uint8_t code);
+// The status line for a command that cannot go out while the link is lost.
+void refuseWhileLinkLost();
 // One receive attempt; returns false when no packet was received. On true, packet.bytes is
 // a heap block that the caller releases with releasePacket.
 bool receivePacket(Packet& packet);

@@ -1,5 +1,6 @@
 // Serial port backend for POSIX systems: termios on serial devices (/dev/ttyS*, /dev/ttyUSB*)
 // and pseudo-terminals, with 10 ms byte reads, bounded writes and a bounded drain wait.
+// Line errors (framing, parity, break, overrun) fail the read, as on Windows.
 #include "link/serial_port.h"
 #include "link/serial_backend.h"
 #include "platform/clock.h"
@@ -12,6 +13,9 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
 
 namespace {
 
@@ -19,10 +23,20 @@ constexpr int READ_TIMEOUT_MS = 10;
 constexpr int WRITE_MS_PER_BYTE = 8;
 constexpr int WRITE_CONSTANT_MS = 4;
 constexpr int PATH_SIZE = 256;
+constexpr int INPUT_SIZE = 64;
+
+// The driver's line error counters, where it keeps them (serial devices; not pseudo-terminals).
+struct LineErrorCounts {
+  bool kept = false;
+  long total = 0;
+};
 
 struct SerialPortState {
   int fd = -1;
   char path[PATH_SIZE] = {};
+  uint8_t input[INPUT_SIZE] = {};  // read from the device, not yet decoded
+  int inputCount = 0;
+  LineErrorCounts errors;
 };
 
 SerialPortState port;
@@ -41,6 +55,19 @@ const char* openFailed(const char* text) {
   showFatalError(text);
 }
 
+// An overrun is not marked in the input; the driver only counts it, with the other errors.
+LineErrorCounts readLineErrorCounts() {
+  LineErrorCounts counts;
+#ifdef TIOCGICOUNT
+  serial_icounter_struct c{};
+  if (ioctl(port.fd, TIOCGICOUNT, &c) == 0) {
+    counts.kept = true;
+    counts.total = static_cast<long>(c.frame) + c.parity + c.brk + c.overrun + c.buf_overrun;
+  }
+#endif
+  return counts;
+}
+
 // Opens the device and applies the line settings; the failure texts name the same steps as
 // the Windows backend (open, line settings, time-outs, event mask). Returns nullptr when the
 // port is open and configured, else the reason, with the port closed.
@@ -49,16 +76,21 @@ const char* openDevice(const char* path) {
   // read and write below is bounded by poll().
   port.fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (port.fd < 0) return openFailed("Failed to open communications port");
-  // No sharing: a second program (or a second open here) is refused.
+  port.inputCount = 0;
+  // No sharing: a second program (or a second open here) is refused. The lock ends with the
+  // descriptor, so a program that quits or dies never keeps the port from the next one (an
+  // exclusive-mode flag on the terminal would outlive it while the device end stays open).
   if (::flock(port.fd, LOCK_EX | LOCK_NB) != 0) return openFailed("Failed to open communications port");
-  ioctl(port.fd, TIOCEXCL);
 
   termios settings{};
   if (tcgetattr(port.fd, &settings) != 0) return openFailed("Failed to set comm state");
   cfmakeraw(&settings);                       // binary, NUL bytes passed through, no echo
   settings.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL);
   settings.c_cflag |= CS8 | CLOCAL | CREAD;   // 8N1, modem lines ignored
-  settings.c_iflag &= ~(IXON | IXOFF | IXANY);
+  settings.c_iflag &= ~(IXON | IXOFF | IXANY | IGNPAR | IGNBRK | BRKINT | ISTRIP);
+  // Framing and parity errors and breaks are marked in the input (0xff 0x00 x; a data byte
+  // 0xff arrives doubled) so that the read can fail on them instead of passing a 0x00 on.
+  settings.c_iflag |= INPCK | PARMRK;
   settings.c_cc[VMIN] = 0;
   settings.c_cc[VTIME] = 0;
   cfsetispeed(&settings, B9600);
@@ -67,7 +99,8 @@ const char* openDevice(const char* path) {
   // tcsetattr succeeds when any part was applied, so read the essentials back.
   termios applied{};
   if (tcgetattr(port.fd, &applied) != 0 || cfgetospeed(&applied) != B9600 ||
-      (applied.c_cflag & CSIZE) != CS8 || (applied.c_cflag & (PARENB | CSTOPB | CRTSCTS)) != 0)
+      (applied.c_cflag & CSIZE) != CS8 || (applied.c_cflag & (PARENB | CSTOPB | CRTSCTS)) != 0 ||
+      (applied.c_iflag & (INPCK | PARMRK)) != (INPCK | PARMRK))
     return openFailed("Failed to set comm state");
   // DTR and RTS dropped; a pseudo-terminal has no modem lines, so failure is ignored.
   int lines = TIOCM_DTR | TIOCM_RTS;
@@ -84,7 +117,28 @@ const char* openDevice(const char* path) {
 
   tcflush(port.fd, TCIFLUSH);  // input purged; output already queued is kept
   ioctl(port.fd, TIOCCBRK);    // end any break state
+  port.errors = readLineErrorCounts();
   return nullptr;
+}
+
+// Reads more input into the buffer, waiting at most waitMs for the first byte.
+ByteRead fillInput(int waitMs) {
+  pollfd wanted{port.fd, POLLIN, 0};
+  int ready = poll(&wanted, 1, waitMs);
+  if (ready < 0) return errno == EINTR ? ByteRead::Nothing : ByteRead::Failed;
+  if (ready == 0) return ByteRead::Nothing;
+  if (wanted.revents & POLLIN) {
+    ssize_t got = ::read(port.fd, port.input + port.inputCount, static_cast<size_t>(INPUT_SIZE - port.inputCount));
+    if (got > 0) {
+      port.inputCount += static_cast<int>(got);
+      return ByteRead::Got;
+    }
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return ByteRead::Nothing;
+    // 0 means end of file: the other side of a pseudo-terminal has closed.
+    return ByteRead::Failed;
+  }
+  // POLLERR, POLLHUP or POLLNVAL with nothing left to read: the line is gone.
+  return ByteRead::Failed;
 }
 
 }  // namespace
@@ -120,25 +174,59 @@ void closeSerialPort() {
   waitTransmitterEmpty(1000);
   ::close(port.fd);
   port.fd = -1;
+  port.inputCount = 0;
 }
 
 bool isSerialPortOpen() { return port.fd >= 0; }
 
+const char* serialPortName() { return port.path; }
+
+MarkedInput decodeMarkedInput(const uint8_t* bytes, int count, uint8_t* value, int* used) {
+  if (count < 1) return MarkedInput::Incomplete;
+  *value = bytes[0];
+  *used = 1;
+  if (bytes[0] != 0xFF) return MarkedInput::Byte;
+  if (count < 2) return MarkedInput::Incomplete;
+  if (bytes[1] == 0xFF) {
+    *used = 2;
+    return MarkedInput::Byte;
+  }
+  if (bytes[1] != 0x00) return MarkedInput::Byte;  // not a mark: the 0xff is data
+  if (count < 3) return MarkedInput::Incomplete;
+  *used = 3;
+  return MarkedInput::LineError;
+}
+
+// Takes count bytes off the front of the decoded input.
+void consumeInput(int count) {
+  port.inputCount -= count;
+  memmove(port.input, port.input + count, static_cast<size_t>(port.inputCount));
+}
+
 ByteRead readSerialByte(uint8_t* byte) {
   if (port.fd < 0) return ByteRead::Failed;
-  pollfd wanted{port.fd, POLLIN, 0};
-  int ready = poll(&wanted, 1, READ_TIMEOUT_MS);
-  if (ready < 0) return errno == EINTR ? ByteRead::Nothing : ByteRead::Failed;
-  if (ready == 0) return ByteRead::Nothing;
-  if (wanted.revents & POLLIN) {
-    ssize_t got = ::read(port.fd, byte, 1);
-    if (got == 1) return ByteRead::Got;
-    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return ByteRead::Nothing;
-    // 0 means end of file: the other side of a pseudo-terminal has closed.
-    return ByteRead::Failed;
+  if (port.errors.kept) {
+    LineErrorCounts now = readLineErrorCounts();
+    if (now.kept && now.total != port.errors.total) {
+      port.errors = now;
+      return ByteRead::Failed;
+    }
   }
-  // POLLERR, POLLHUP or POLLNVAL with nothing left to read: a line error.
-  return ByteRead::Failed;
+  for (;;) {
+    int used = 0;
+    const MarkedInput item = decodeMarkedInput(port.input, port.inputCount, byte, &used);
+    if (item != MarkedInput::Incomplete) {
+      consumeInput(used);
+      return item == MarkedInput::LineError ? ByteRead::Failed : ByteRead::Got;
+    }
+    ByteRead more = fillInput(READ_TIMEOUT_MS);
+    if (more == ByteRead::Got) continue;
+    if (more == ByteRead::Failed || port.inputCount == 0) return more;
+    // The driver stores a mark whole, so a 0xff whose mark never completed is data.
+    *byte = port.input[0];
+    consumeInput(1);
+    return ByteRead::Got;
+  }
 }
 
 int writeSerialPort(const uint8_t* data, int count) {

@@ -1,5 +1,6 @@
 // Serial port backend for Windows: CreateFileA on the COM device, DCB line settings,
-// COMMTIMEOUTS read and write bounds, and a bounded wait for the transmitter to drain.
+// COMMTIMEOUTS read and write bounds, and a bounded wait for the transmitter to drain. Line
+// errors and a port that has gone away (ClearCommError fails) fail the read.
 #include "link/serial_port.h"
 #include "link/serial_backend.h"
 #include <cstdio>
@@ -13,9 +14,13 @@ constexpr int PATH_SIZE = 260;
 
 static_assert(sizeof(DCB) == 28, "DCBlength must be 28");
 
+// The error bits that make a read fail: framing, parity, break, overruns.
+constexpr DWORD LINE_ERRORS = CE_FRAME | CE_RXPARITY | CE_BREAK | CE_OVERRUN | CE_RXOVER;
+
 struct SerialPortState {
   HANDLE handle = INVALID_HANDLE_VALUE;
   char path[PATH_SIZE] = {};  // the name handed to CreateFileA
+  DWORD pendingErrors = 0;    // line errors cleared by the drain wait, not yet reported
 };
 
 SerialPortState port;
@@ -74,6 +79,7 @@ const char* openDevice(const char* deviceName) {
   SetupComm(port.handle, 128, 75);
   PurgeComm(port.handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_RXCLEAR);
   ClearCommBreak(port.handle);
+  port.pendingErrors = 0;
   return nullptr;
 }
 
@@ -119,11 +125,28 @@ void closeSerialPort() {
 
 bool isSerialPortOpen() { return port.handle != INVALID_HANDLE_VALUE; }
 
+// The name without the "\\.\" device prefix, as the operator knows it ("COM3").
+const char* serialPortName() {
+  return strncmp(port.path, "\\\\.\\", 4) == 0 ? port.path + 4 : port.path;
+}
+
 ByteRead readSerialByte(uint8_t* byte) {
   if (port.handle == INVALID_HANDLE_VALUE) return ByteRead::Failed;
+  // A line error that the drain wait cleared during a send is reported now.
+  if (port.pendingErrors != 0) {
+    port.pendingErrors = 0;
+    return ByteRead::Failed;
+  }
   DWORD got = 0;
   if (!ReadFile(port.handle, byte, 1, &got, nullptr)) return ByteRead::Failed;
-  return got == 1 ? ByteRead::Got : ByteRead::Nothing;
+  if (got == 1) return ByteRead::Got;
+  // A port whose device has gone away (a hung-up line, an unplugged adapter) may still
+  // return empty reads; its status can no longer be read, which tells it apart.
+  DWORD errors = 0;
+  COMSTAT status;
+  memset(&status, 0, sizeof status);
+  if (!ClearCommError(port.handle, &errors, &status) || (errors & LINE_ERRORS) != 0) return ByteRead::Failed;
+  return ByteRead::Nothing;
 }
 
 int writeSerialPort(const uint8_t* data, int count) {
@@ -144,6 +167,8 @@ bool waitTransmitterEmpty(int boundMs) {
     COMSTAT status;
     memset(&status, 0, sizeof status);
     if (!ClearCommError(port.handle, &errors, &status)) return false;
+    // Clearing is the only way to read the queue, so keep the errors for the next read.
+    port.pendingErrors |= errors & LINE_ERRORS;
     if (status.cbOutQue == 0) return true;
     if (GetTickCount() - start >= static_cast<DWORD>(boundMs)) return false;
     Sleep(1);

@@ -5,6 +5,7 @@
 #include "logging/data_log.h"
 #include "logging/traffic.h"
 #include "protocol/catalogue.h"
+#include "protocol/link_watch.h"
 #include "protocol/senders.h"
 #include "script/memory_view.h"
 #include "tilt/tilt.h"
@@ -240,4 +241,5 @@ void handleDeviceMessage(const Packet& packet) {
   }
   if (packet.code() != mdgCmdAccepted) setStatusBarText("");
   act(packet);
+  noteLinkMessage(packet);
 }

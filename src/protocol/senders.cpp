@@ -2,6 +2,7 @@
 // and, for the electrode commands, moves the host's copy of the electrode codes along.
 #include "protocol/senders.h"
 #include "link/framing.h"
+#include "link/serial_port.h"
 #include "logging/traffic.h"
 #include "protocol/catalogue.h"
 #include "tilt/tilt.h"
@@ -11,9 +12,14 @@
 
 namespace {
 
-// Sends a payload and echoes it; the echo happens even when the write failed. True when the
+// Sends a payload and echoes it; the echo happens even when the write failed, but not for
+// a command refused because the link is lost (it never reached the line). True when the
 // frame went out.
 bool sendAndEcho(const uint8_t* payload, int length, const char* failureText = "Write Failed") {
+  if (isLinkLost()) {
+    refuseWhileLinkLost();
+    return false;
+  }
   bool sent = sendPacket(payload, length, failureText);
   showSentCommand(payload, length);
   return sent;
@@ -31,6 +37,10 @@ uint8_t highByte(int32_t v) {
 void sendSimpleCommand(uint8_t code) {
   if (code >= COMMAND_COUNT) {
     showSentText("Error: Out of Range");
+    return;
+  }
+  if (isLinkLost()) {
+    refuseWhileLinkLost();
     return;
   }
   sendCode(code);

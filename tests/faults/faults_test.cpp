@@ -231,35 +231,95 @@ TEST_F(Faults, DeviceSilentDuringAnUploadGivesOneWarningAndNoFurtherChunk) {
   ASSERT_TRUE(console.expect("received: 1b mdgMode <04>\r\n")) << console.rest();
 }
 
+// The host on the link path the simulator keeps up to date, started a second time on the
+// same device (run as an ordinary user too, where a port left exclusive would be refused).
 class FaultsVanishingDevice : public Faults {
  protected:
-  void SetUp() override { startBoth({"--link", dir.file("kinestim")}); }
+  void SetUp() override {
+    startBoth({"--link", dir.file("kinestim")});
+    console.sendLine(":quit");
+    ASSERT_EQ(console.waitExit(), 0);
+    ASSERT_TRUE(harness::startConsole(console, {dir.file("kinestim"), "--expanded"}));
+    askMode();
+    console.sendLine("1");   // Init: the device starts afresh and the host enables its controls
+    ASSERT_TRUE(console.expect("status: Kinestim is Idle\r\n")) << console.rest();
+  }
+  // The lost link: one Warning, the mode field, the gated controls off and a typed command
+  // refused with a status line.
+  void expectLinkLost() {
+    ASSERT_TRUE(console.expect("Warning: Failed to Read Comm port while checking for SOT\r\n")) << console.rest();
+    ASSERT_TRUE(console.expect(ENTER));
+    console.sendLine("");
+    console.sendLine("8");
+    ASSERT_TRUE(console.expect("status: Not sent: the link to " + dir.file("kinestim") + " is lost - re-opening it\r\n"))
+        << console.rest();
+    const std::string shown = show();
+    for (const char* gated : {"mode: Link lost\r\n", "run button: Run, disabled\r\n", "script manager button: disabled\r\n",
+                              "local control: checked, disabled\r\n", "electrode 1: 1 (-0.02), slider 127, disabled\r\n",
+                              "tilt buttons: disabled\r\n"})
+      EXPECT_NE(shown.find(gated), std::string::npos) << gated << shown;
+  }
+  // What :show prints.
+  std::string show() {
+    const size_t from = console.output().size();
+    console.sendLine(":show");
+    EXPECT_TRUE(console.expect("data log: off\r\n")) << console.rest();
+    return console.output().substr(from);
+  }
+  void expectRestored() {
+    ASSERT_TRUE(console.expect("status: Link restored\r\n", 5000)) << console.rest();
+    console.settle(300);
+    EXPECT_EQ(occurrences(console.output(), "Warning: "), 1) << console.output();
+    EXPECT_EQ(console.output().find("Fatal Error!"), std::string::npos);
+  }
 };
 
-TEST_F(FaultsVanishingDevice, HostWarnsAndReopensWhenTheDeviceComesBackOnTheSamePath) {
-  console.sendLine(":quit");
-  console.waitExit();
-  // The host opens the device through the link the simulator keeps up to date.
-  ASSERT_TRUE(harness::startConsole(console, {dir.file("kinestim"), "--expanded"}));
-  askMode();
-
+TEST_F(FaultsVanishingDevice, HostShowsTheLostLinkAndComesBackWhenTheDeviceRestartsOnTheSamePath) {
+  // A calibration run that loses its replies with the device does not block the next one.
+  sim->control("silent on");
+  console.sendLine(":calibrate");
+  ASSERT_TRUE(sim->waitForFrame("> 1d cdgCalibrate"));
   sim->control("quit");
   ASSERT_EQ(sim->process().waitExit(), 0);
-  ASSERT_TRUE(console.expect("Warning: Failed to Read Comm port while checking for SOT\r\n")) << console.rest();
-  ASSERT_TRUE(console.expect(ENTER));
-  console.sendLine("");
-  console.settle(300);
-  EXPECT_EQ(console.pid() > 0, true) << "the host ended when its device went away";
+  expectLinkLost();
 
-  // The device is back on a new pseudo-terminal behind the same path.
+  // The device is back on a new pseudo-terminal behind the same path, freshly powered on.
   sim = std::make_unique<Simulator>(dir, std::vector<std::string>{"--link", dir.file("kinestim")});
   ASSERT_TRUE(sim->ok());
-  ASSERT_TRUE(console.expect("status: Kinestim is Idle\r\n", 5000)) << console.rest();
-  askMode();
+  expectRestored();
   EXPECT_TRUE(sim->waitForFrame("> 08 cdgDldMode"));
-  EXPECT_EQ(occurrences(console.output(), "Warning: "), 1) << console.output();
-  EXPECT_EQ(console.output().find("Fatal Error!"), std::string::npos);
+  const std::string shown = show();
+  EXPECT_NE(shown.find("mode: Idle\r\nscript: Stopped\r\nrun button: Run, enabled\r\n"), std::string::npos) << shown;
+  console.sendLine(":calibrate");
+  EXPECT_TRUE(sim->waitForFrame("> 1d cdgCalibrate"));
 }
+
+// A cable pulled in Direct mode and put back: whatever the device did meanwhile is read back.
+struct Outage { const char* name; const char* meanwhile; const char* mode; const char* electrode2; int electrodeQuestions; };
+
+class FaultsOutage : public FaultsVanishingDevice, public ::testing::WithParamInterface<Outage> {};
+
+TEST_P(FaultsOutage, ReReadsTheModeAndInDirectTheElectrodes) {
+  const Outage& o = GetParam();
+  console.sendLine("2");
+  ASSERT_TRUE(console.expect("mode: Direct\r\n")) << console.rest();
+  ASSERT_TRUE(sim->waitForCount("> 0b cdgDldAllElectrodes", 1));
+  sim->control("hangup 3000");
+  sim->control(o.meanwhile);
+  expectLinkLost();
+  expectRestored();
+  EXPECT_EQ(sim->count("> 08 cdgDldMode"), 2) << harness::readFile(sim->transcriptPath());
+  EXPECT_EQ(sim->count("> 0b cdgDldAllElectrodes"), o.electrodeQuestions) << harness::readFile(sim->transcriptPath());
+  const std::string shown = show();
+  EXPECT_NE(shown.find(std::string("mode: ") + o.mode + "\r\n"), std::string::npos) << shown;
+  EXPECT_NE(shown.find(std::string(o.electrode2) + "\r\n"), std::string::npos) << shown;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FaultsOutage,
+    ::testing::Values(Outage{"KnobTurned", "knob 2 200", "Direct", "electrode 2: 2 (+1.44), slider 200, enabled", 2},
+                      Outage{"PowerCycled", "power-cycle", "Idle", "electrode 2: 2 (-0.02), slider 127, disabled", 1}),
+    [](const ::testing::TestParamInfo<Outage>& info) { return std::string(info.param.name); });
 
 TEST_F(Faults, LogsOnAFullDiskLoseTheirLinesButNothingElse) {
   // Every write to /dev/full fails with "no space left on device".

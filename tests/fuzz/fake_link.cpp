@@ -82,6 +82,7 @@ bool tryReopenSerialPort() {
 }
 void closeSerialPort() { link.open = false; }
 bool isSerialPortOpen() { return link.open; }
+const char* serialPortName() { return "fuzz"; }
 
 ByteRead readSerialByte(uint8_t* byte) {
   if (link.position < link.size) {

@@ -3,6 +3,7 @@
 #include "link/serial_port.h"
 #include "logging/data_log.h"
 #include "logging/traffic.h"
+#include "protocol/link_watch.h"
 #include "script/memory_view.h"
 #include "tilt/tilt.h"
 #include "ui/electrodes.h"
@@ -24,6 +25,8 @@ void HostTest::SetUp() {
   resetParameterBlock();
   resetMemoryView();
   setMessageBoxShowing(0);
+  resetLinkState();
+  resetLinkWatch();
   initMainDialog();
   consoleRunPostedCommands();
 }

@@ -59,10 +59,11 @@ TEST_F(LinkTest, WriteThatCannotCompleteWarnsAndTheNextFrameIsWhole) {
   close(filler);
   ASSERT_GT(total, 0);
 
+  // The port is opened again at once; the failed frame is gone and the next one is whole.
   auto start = std::chrono::steady_clock::now();
   sendCode(0x01);
   EXPECT_LT(elapsedMs(start), 2000);
-  EXPECT_EQ(recordedNotices(), "Warning: Write Failed\n");
+  EXPECT_EQ(recordedNotices(), "link lost: " + device.path + "\nlink re-opened: " + device.path + "\nWarning: Write Failed\n");
   EXPECT_EQ(recordedBoxes().at(0).style, 0x0030u);
   EXPECT_EQ(isMessageBoxShowing(), 0);
   EXPECT_EQ(static_cast<long>(device.drain().size()), total);  // no part of the failed frame
@@ -72,12 +73,25 @@ TEST_F(LinkTest, WriteThatCannotCompleteWarnsAndTheNextFrameIsWhole) {
   EXPECT_EQ(recordedNotices(), "");
 }
 
-TEST(LinkClosed, SendOnAClosedPortWarnsAndNothingArrives) {
+// A port that cannot be opened again: one warning, then a status line per refused command.
+TEST(LinkClosed, SendOnAVanishedPortWarnsOnceThenRefusesWithAStatusLine) {
   clearRecordings();
+  resetLinkState();
+  std::string path;
+  {
+    PtyDevice gone;
+    ASSERT_TRUE(gone.create());
+    openSerialPortPath(gone.path.c_str());
+    path = gone.path;
+  }
   closeSerialPort();
   sendCode(0x01);
-  EXPECT_EQ(recordedNotices(), "Warning: Write Failed\n");
+  EXPECT_EQ(recordedNotices(), "link lost: " + path + "\nWarning: Write Failed\n");
+  clearRecordings();
+  sendCode(0x01);
+  EXPECT_EQ(recordedNotices(), "status: Not sent: the link to " + path + " is lost - re-opening it\n");
   EXPECT_EQ(receiveOne(1), "");
+  resetLinkState();
 }
 
 const std::string BAD_EOT = "Warning: Packet tossed for invalid EOT character\n";
@@ -106,7 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReceiveCase{"EmptyPayload", {0xAA, 0x00, 0x00, 0x55}, {"aa 00 00 55"}},
         ReceiveCase{"BadFrameIsConsumedWhole", {0xAA, 0x02, 0xAA, 0x01, 0x00, 0x54, 0xAA, 0x01, 0x01, 0x01, 0x55},
                     {BAD_EOT, "aa 01 01 01 55"}},
-        ReceiveCase{"LongestWithSotAndEotInside", frameOf(countingPayload(255)), {hex(frameOf(countingPayload(255)))}}),
+        ReceiveCase{"LongestWithSotAndEotInside", frameOf(countingPayload(255)), {hex(frameOf(countingPayload(255)))}},
+        ReceiveCase{"DataByteFfArrivesOnce", {0xAA, 0x03, 0xFF, 0xFF, 0x01, 0xFF, 0x55}, {"aa 03 ff ff 01 ff 55"}}),
     caseName<ReceiveCase>);
 
 TEST_F(LinkTest, NothingOnTheLineReturnsNothingAfterAboutTenMs) {

@@ -34,6 +34,7 @@ class LinkTest : public ::testing::Test {
   void SetUp() override {
     clearRecordings();
     setMessageBoxShowing(0);
+    resetLinkState();
     ASSERT_TRUE(device.create()) << "no pseudo-terminal available";
     openSerialPortPath(device.path.c_str());
     ASSERT_TRUE(isSerialPortOpen());

@@ -1,4 +1,4 @@
-// Minimal stand-ins for the two window-seam calls the link makes, recording each call.
+// Minimal stand-ins for the window-seam and link-state calls the link makes, recording each.
 #include "recording_window.h"
 #include "link/serial_port.h"
 #include "platform/window.h"
@@ -27,3 +27,6 @@ int showMessageBox(Dialog, const char* text, const char* caption, unsigned style
 }
 
 void setStatusBarText(const char* text) { notices += std::string("status: ") + text + "\n"; }
+
+void showLinkLost(const char* portName) { notices += std::string("link lost: ") + portName + "\n"; }
+void showLinkReopened(const char* portName) { notices += std::string("link re-opened: ") + portName + "\n"; }

@@ -11,6 +11,7 @@ struct RecordedBox {
 };
 
 std::vector<RecordedBox>& recordedBoxes();
-// Everything shown since the last clear, in order: "status: TEXT\n" or "CAPTION: TEXT\n".
+// Everything shown since the last clear, in order: "status: TEXT\n", "CAPTION: TEXT\n",
+// "link lost: PORT\n" or "link re-opened: PORT\n".
 const std::string& recordedNotices();
 void clearRecordings();

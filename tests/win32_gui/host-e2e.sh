@@ -48,6 +48,23 @@ inner() {
   xdotool key Escape
   timeout 10 bash -c "while xdotool search --name '^Script Manager\$' >/dev/null 2>&1; do sleep 0.1; done" ||
     fail "Escape did not close the Script Manager"
+  # The cable is pulled for two seconds: one Warning, "Link lost", then back by itself.
+  xdotool windowfocus --sync "$win"
+  echo "hangup 2000" >"$SIM_CONTROL"
+  local warn asked
+  warn="$(timeout 30 xdotool search --sync --name '^Warning$' | head -1)" || fail "no Warning when the port hung up"
+  xdotool windowfocus --sync "$warn"
+  xdotool key Return
+  sleep 0.5
+  shot link-lost "$win"
+  for _ in $(seq 1 100); do
+    asked="$(grep -c '> 08 cdgDldMode' "$SIM_TRANSCRIPT")"
+    [ "$asked" -ge 2 ] && break
+    sleep 0.1
+  done
+  [ "$asked" -ge 2 ] || fail "the mode was not asked again after the port came back"
+  sleep 1
+  shot link-restored "$win"
   xdotool windowfocus --sync "$win"
   xdotool key alt+F4
   timeout 30 tail --pid="$host" -f /dev/null || fail "the program did not end after Alt+F4"
@@ -62,7 +79,7 @@ mkdir -p "$SHOTS"
 trap 'stop_all; rm -rf "$WORK"' EXIT
 wine_prefix "$WORK" "$EXE"
 wine_sim "$WORK"
-export EXE LOADER WORK SHOTS SIM_TRANSCRIPT
+export EXE LOADER WORK SHOTS SIM_TRANSCRIPT SIM_CONTROL
 rc=0
 timeout 300 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --inner || rc=$?
 echo "--- simulator transcript"

@@ -29,21 +29,23 @@ wine_prefix() {
 
 quiet_server() { (wineserver -p >>"$1/wineserver.log" 2>&1 &); }  # our own server, diagnostics to a file
 
-# wine_sim WORK: starts kinestim-sim with a transcript (SIM_TRANSCRIPT) and maps COM1 to its port.
+# wine_sim WORK: starts kinestim-sim with a transcript (SIM_TRANSCRIPT) and a control pipe
+# (SIM_CONTROL), and maps COM1 to its port.
 wine_sim() {
   local sim="${KINESTIM_SIM:-}" c port="" i
   for c in "$src"/build/native-{release,debug}/bin/kinestim-sim "$src"/build/*/bin/kinestim-sim; do
     [ -x "$sim" ] || sim="$c"
   done
   [ -x "$sim" ] || { echo "wine-env: kinestim-sim not found; build it natively or set KINESTIM_SIM" >&2; exit 1; }
-  SIM_TRANSCRIPT="$1/transcript.txt"
-  mkfifo "$1/sim-control"
-  "$sim" --transcript "$SIM_TRANSCRIPT" <"$1/sim-control" >"$1/sim-out.txt" 2>"$1/sim-err.txt" &
+  SIM_TRANSCRIPT="$1/transcript.txt" SIM_CONTROL="$1/sim-control"
+  mkfifo "$SIM_CONTROL"
+  # COM1 names the link, which follows the port when the simulator makes a new one (hangup).
+  "$sim" --transcript "$SIM_TRANSCRIPT" --link "$1/com1" <"$SIM_CONTROL" >"$1/sim-out.txt" 2>"$1/sim-err.txt" &
   SIM_PID=$!
   exec 9>"$1/sim-control"  # keeps the simulator's stdin open
   for i in $(seq 1 100); do port="$(sed -n '1s/^port: //p' "$1/sim-out.txt")" && [ -n "$port" ] && break; sleep 0.05; done
   [ -n "$port" ] || { echo "wine-env: kinestim-sim printed no port line" >&2; cat "$1/sim-err.txt" >&2; exit 1; }
-  "$LOADER" reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$port" /f >/dev/null 2>&1
+  "$LOADER" reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$1/com1" /f >/dev/null 2>&1
   wineserver -w
   quiet_server "$1"
 }
