@@ -10,6 +10,7 @@
 #include "ui/main_dialog.h"
 #include "ui/parameters.h"
 #include "ui/status_display.h"
+#include <unistd.h>
 
 namespace {
 
@@ -138,8 +139,11 @@ TEST_F(RoutingTest, AFailedElectrodeWriteLeavesSliderCaptionCodeAndDataLogAsThey
   ASSERT_TRUE(routeCommand(ID_START_DATA_LOG, 0));
   const uint8_t before[4] = {0x80, 0x80, 0x80, 0x80};
   showAllElectrodeCodes(before);
-  closeSerialPort();  // every write fails from here on
-  typeLines("\n3\n250\n\n1\n2\n3\n4\n\n");  // Enter for each Warning
+  close(master_);  // the port vanishes: the write fails and so does every re-open
+  close(slave_);
+  master_ = slave_ = -1;
+  closeSerialPort();
+  typeLines("\n3\n250\n1\n2\n3\n4\n");  // Enter for the one Warning
   setSliderPosition(IDC_SLIDER_3, 200);  // a key press moved the thumb
   ASSERT_TRUE(handleSliderScroll(IDC_SLIDER_3, 1));
   ASSERT_TRUE(routeCommand(ID_DEVICE_COMMAND_BASE + cdgSetElectrode, 0));
@@ -153,10 +157,11 @@ TEST_F(RoutingTest, AFailedElectrodeWriteLeavesSliderCaptionCodeAndDataLogAsThey
   EXPECT_NE(log.find("\t\t  +0.00\t  +0.00\t  +0.00\t  +0.00\t\t"), std::string::npos) << log;
   const std::string warnings = printed();
   EXPECT_EQ(warnings.find("Warning: Write Failed\n"), std::string::npos) << warnings;
+  // One Warning when the link goes; the two dialog commands after it are refused by status line.
   const size_t first = warnings.find("Warning: Write Failed: electrode 3 was not set\n");
   ASSERT_NE(first, std::string::npos) << warnings;
-  EXPECT_NE(warnings.find("Warning: Write Failed: electrode 3 was not set\n", first + 1), std::string::npos);
-  EXPECT_NE(warnings.find("Warning: Write Failed: electrodes 1 to 4 were not set\n"), std::string::npos);
+  EXPECT_EQ(warnings.find("Warning:", first + 1), std::string::npos) << warnings;
+  EXPECT_NE(warnings.find("status: Not sent: the link to "), std::string::npos) << warnings;
 }
 
 // The senders take the 16-bit values' bytes from whatever the block holds.
