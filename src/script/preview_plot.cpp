@@ -53,10 +53,11 @@ std::string stepPath(const ScriptPreview& p, int e, double end) {
   return d + num(" H %.3f", end);
 }
 
-std::string marker(double x, double bottom, const char* colour, const std::string& label) {
+// A dashed line across the lanes with its label above, to the left of the line at the end.
+std::string marker(double x, double bottom, const char* colour, const std::string& label, bool atEnd) {
   return num("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" ", x, TOP - 18, x, bottom) + "stroke=\"" + colour +
-         "\" stroke-dasharray=\"6 4\"/>\n" + num("<text x=\"%.1f\" y=\"%.1f\" ", x + 4, TOP - 22) + "fill=\"" +
-         colour + "\">" + label + "</text>\n";
+         "\" stroke-dasharray=\"6 4\"/>\n" + num("<text x=\"%.1f\" y=\"%.1f\" ", atEnd ? x - 4 : x + 4, TOP - 22) +
+         "fill=\"" + colour + (atEnd ? "\" text-anchor=\"end\">" : "\">") + label + "</text>\n";
 }
 
 }  // namespace
@@ -70,7 +71,7 @@ std::string previewSvg(const ScriptPreview& p) {
   std::string out = num("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" ", width, height) +
                     num("viewBox=\"0 0 %.0f %.0f\" font-family=\"sans-serif\" font-size=\"13\">\n", width, height) +
                     "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n" +
-                    "<text x=\"10\" y=\"20\" font-size=\"15\">Electrode currents against time (s)</text>\n";
+                    "<text x=\"10\" y=\"20\" font-size=\"15\">Electrode currents (as the electrode captions show them) against time (s)</text>\n";
   const double tick = tickSpacing(end);
   for (int i = 0; i * tick <= end + 1e-9; ++i) {
     const double x = LEFT + i * tick * xs;
@@ -86,7 +87,9 @@ std::string previewSvg(const ScriptPreview& p) {
       const double y = mid - c * HALF / scale;
       out += num("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"", LEFT, y, LEFT + PLOT_WIDTH, y) +
              (c == 0 ? "#999" : "#eee") + "\"/>\n";
-      out += num("<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\">%+.2f</text>\n", LEFT - 6, y + 4, c);
+      out += num(c == 0 ? "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\">0.00</text>\n"
+                        : "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\">%+.2f</text>\n",
+                 LEFT - 6, y + 4, c);
     }
     out += num("<path data-electrode=\"%.0f\" fill=\"none\" stroke=\"", e + 1.0) + (p.set[e] ? "#1f5fbf" : "#aaa") +
            "\" stroke-width=\"2\" vector-effect=\"non-scaling-stroke\" " +
@@ -95,12 +98,12 @@ std::string previewSvg(const ScriptPreview& p) {
   }
   const double xEnd = LEFT + PLOT_WIDTH;
   switch (p.end) {
-    case PreviewEnd::Stop: out += marker(xEnd, bottom, "#333", num("Stop at %.0f", p.endAddress)); break;
-    case PreviewEnd::Fault: out += marker(xEnd, bottom, "#c00", num("fault at %.0f", p.endAddress)); break;
-    case PreviewEnd::Limit: out += marker(xEnd, bottom, "#333", "cut off, no end"); break;
+    case PreviewEnd::Stop: out += marker(xEnd, bottom, "#333", num("Stop at %.0f", p.endAddress), true); break;
+    case PreviewEnd::Fault: out += marker(xEnd, bottom, "#c00", num("fault at %.0f", p.endAddress), true); break;
+    case PreviewEnd::Limit: out += marker(xEnd, bottom, "#333", "cut off, no end", true); break;
     case PreviewEnd::Repeat:
-      out += marker(LEFT + static_cast<double>(p.repeatFrom) * STEP_S * xs, bottom, "#080", "loop from here");
-      out += marker(xEnd, bottom, "#080", "repeats");
+      out += marker(LEFT + static_cast<double>(p.repeatFrom) * STEP_S * xs, bottom, "#080", "loop from here", false);
+      out += marker(xEnd, bottom, "#080", "repeats from the loop mark", true);
       break;
   }
   return out + "</svg>\n";

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <sstream>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -100,6 +101,49 @@ TEST_F(ScriptTool, CompileAndListReproduceTheSourceAndHelpShowsUsage) {
   EXPECT_EQ(run({"--help"}, out, err), 0);
   EXPECT_EQ(out.rfind("usage: kinestim-script compile SOURCE", 0), 0u);
   EXPECT_EQ(err, "");
+}
+
+// The SVG parses as XML (read back by python3) and each electrode's step line visits the
+// CSV's currents of that electrode in order, at the CSV's times.
+TEST_F(ScriptTool, PreviewPlotFollowsTheTable) {
+  std::ofstream(folder_ + "/p.ks") << "SetElectrode 1 178\nSetElectrode 3 103\nDelay 2\nSetElectrode 1 78\n"
+                                      "SetAllElectrodes 128 200 153 128\nDelay 3\nSetElectrode 2 9\nGoto 3\n";
+  std::string out, err;
+  ASSERT_EQ(run({"preview", "F/p.ks", "--svg", "F/p.svg", "--csv", "F/p.csv"}, out, err), 0) << err;
+  const std::string dump = "python3 -c 'import sys, xml.etree.ElementTree as E\n"
+                           "for p in E.parse(sys.argv[1]).iter(\"{http://www.w3.org/2000/svg}path\"): print(p.get(\"d\"))' " +
+                           folder_ + "/p.svg > " + folder_ + "/paths";
+  ASSERT_EQ(std::system(dump.c_str()), 0);
+  std::istringstream paths(readAll(folder_ + "/paths")), csv(readAll(folder_ + "/p.csv"));
+  std::vector<std::vector<double>> rows;   // time in s and the four currents
+  std::string line;
+  std::getline(csv, line);
+  EXPECT_EQ(line, "time_ms,electrode_1,electrode_2,electrode_3,electrode_4\r");
+  while (std::getline(csv, line)) {
+    std::istringstream row(line);
+    std::vector<double> cells;
+    for (std::string cell; std::getline(row, cell, ',');) cells.push_back(std::stod(cell));
+    cells[0] /= 1000;
+    rows.push_back(cells);
+  }
+  ASSERT_GE(rows.size(), 5u);
+  for (size_t e = 1; e <= 4; ++e) {
+    std::vector<std::pair<double, double>> expected = {{0, rows[0][e]}}, drawn;
+    for (size_t r = 1; r < rows.size(); ++r) {
+      if (rows[r][e] != rows[r - 1][e]) expected.push_back({rows[r][0], rows[r][e]});
+    }
+    expected.push_back({rows.back()[0], rows.back()[e]});
+    std::getline(paths, line);
+    std::istringstream d(line);
+    std::string command;
+    double t = 0, v = 0;
+    for (d >> command >> t >> v; d >> command;) {   // "M 0 v", then "H t V v" pairs, then "H end"
+      d >> (command == "H" ? t : v);
+      if (command == "V" || d.peek() == EOF) drawn.push_back({t, v});
+    }
+    drawn.insert(drawn.begin(), {0, std::stod(line.substr(4))});
+    EXPECT_EQ(drawn, expected) << "electrode " << e << ": " << line;
+  }
 }
 
 const std::pair<std::string, std::string> FOUR = {
