@@ -124,21 +124,23 @@ class Runner {
                                 " into empty memory (Stop): no fault, the device carries on and stops there");
   }
 
-  // Remembers the state after a backward jump; a state met before means the run repeats.
-  bool repeats(const ScriptResult& r) {
-    if (!findRepeats_ || engine_.pc > r.address) return false;
+  // Remembers the state at the start of each step; a state met before means the run repeats
+  // from there, the loop closed by the last backward jump.
+  bool repeats() {
+    if (!findRepeats_) return false;
     auto [at, inserted] = seen_.emplace(stateOf(engine_, electrodes_), step_);
     if (inserted) return false;
     preview_.repeatFrom = at->second;
-    preview_.jumpAddress = r.address;
-    preview_.jumpOpcode = r.opcode;
-    preview_.jumpTarget = engine_.pc;
+    preview_.jumpAddress = backJump_.address;
+    preview_.jumpOpcode = static_cast<uint8_t>(backJump_.opcode);
+    preview_.jumpTarget = backJump_.target;
     finish(PreviewEnd::Repeat, step_, engine_.pc);
     return true;
   }
 
   // Runs the instructions of one step: one, or more while Delay 0 hands the step on.
   void runStep() {
+    if (repeats()) return;
     for (;;) {
       const int pc = engine_.pc;
       noteEmptyMemory(pc);
@@ -161,10 +163,10 @@ class Runner {
       if (r.event == ScriptEvent::TiltLoop) noteTilt(r);
       const bool jumps = r.opcode == scriptGoto || r.opcode == scriptCall || r.opcode == scriptReturn;
       jump_ = Jump{jumps, pc, r.opcode};
+      if (jumps && engine_.pc <= pc) backJump_ = {pc, r.opcode, engine_.pc};
       if (r.steps == 0) continue;
       noteLevel(step_);
       step_ += r.steps;
-      if (jumps) repeats(r);
       return;
     }
   }
@@ -187,6 +189,7 @@ class Runner {
   bool keepTrace_;
   bool finished_ = false;
   Jump jump_;
+  struct { int address, opcode, target; } backJump_ = {0, 0, 0};
   std::unordered_map<RunState, int64_t, RunStateHash> seen_;
   ScriptPreview preview_;
 };

@@ -223,13 +223,13 @@ INSTANTIATE_TEST_SUITE_P(
                 "image: 16 bytes, fits in script memory at 0 (ends at 15)\n"},
         ToolRun{"PreviewLoop", {{"l.ks", "SetAllElectrodes 128 128 128 128\n" + PULSES + "Delay 4\nGoto 5\n"}},
                 {"preview", "F/l.ks"}, 0,
-                "does not stop: from step 21 it repeats the steps from 11 (Goto 5 at 23)\n"
+                "does not stop: from step 11 it repeats the steps from 1 (Goto 5 at 23)\n"
                 "repetition: 0.250 s (10 steps); the figures below are for one repetition\n" + zero(1) +
                     "electrode 2: -1.00 to +1.00, non-zero for 0.100 s, net charge 0.000\n" + zero(3) + zero(4),
                 "image: 26 bytes, fits in script memory at 0 (ends at 25)\n"},
         ToolRun{"PreviewLoopCutShort", {{"l.ks", "TiltLoop 1000 5\nDelay 40000\nGoto 0\n"}},
-                {"preview", "F/l.ks", "--max-steps", "50000"}, 0,
-                "does not stop: neither a Stop nor a repeat within 50000 steps (1250.000 s)\n" + UNSET +
+                {"preview", "F/l.ks", "--max-steps", "40000"}, 0,
+                "does not stop: neither a Stop nor a repeat within 40000 steps (1000.000 s)\n" + UNSET +
                     "TiltLoop at 0 (step 0): count 1000, step 5; the preview does not simulate the sensor\n",
                 "image: 10 bytes, fits in script memory at 0 (ends at 9)\n"},
         ToolRun{"PreviewCallsEightDeep", {{"c.ks", calls(8)}}, {"preview", "F/c.ks"}, 0,
