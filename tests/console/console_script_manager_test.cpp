@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -45,6 +46,7 @@ TEST(ConsoleScriptManager, AnswersEachLine) {
         << c.input;
     EXPECT_FALSE(dialogExists(Dialog::ScriptManager));
   }
+  std::remove("sm-preview.ks");
   in.clear();
   in.str("address 7\nhelp\nclose\n");
   out.str("");
