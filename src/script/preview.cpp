@@ -74,6 +74,8 @@ std::string faultText(const ScriptResult& r, const uint8_t* memory, const Jump& 
     if (jump.opcode != scriptReturn) text.append(format(" %d", r.address));
     return text.append(format(" at %d leads outside memory (0 to 2047)", jump.address)).append(STOPS);
   }
+  if (r.address >= SCRIPT_ENGINE_MEMORY_SIZE)
+    return format("fault at %d: runs past the end of memory (2047)", r.address) + STOPS;
   return format("fault at %d: the instruction runs past the end of memory (2047)", r.address) + STOPS;
 }
 
@@ -81,8 +83,10 @@ class Runner {
  public:
   Runner(const uint8_t* image, int length, int address, int64_t maxSteps, bool findRepeats, bool keepTrace)
       : maxSteps_(maxSteps), findRepeats_(findRepeats), keepTrace_(keepTrace) {
-    std::memcpy(memory_ + address, image, static_cast<size_t>(length));
-    std::memset(written_ + address, 1, static_cast<size_t>(length));
+    if (length > 0) {
+      std::memcpy(memory_ + address, image, static_cast<size_t>(length));
+      std::memset(written_ + address, 1, static_cast<size_t>(length));
+    }
     imageEnd_ = address + length;
     std::memset(electrodes_, IDLE_ELECTRODE_CODE, 4);
     scriptEngineStart(engine_, address);

@@ -34,7 +34,8 @@ double currentScale(const ScriptPreview& p) {
       if (h > most) most = h;
     }
   }
-  return ((most + 49) / 50) * 0.5;
+  const int halves = (most + 49) / 50;
+  return halves * 0.5;
 }
 
 // The step line of one electrode in seconds and currents; the lane's transform places it.
@@ -71,14 +72,16 @@ std::string previewSvg(const ScriptPreview& p) {
   std::string out = num("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" ", width, height) +
                     num("viewBox=\"0 0 %.0f %.0f\" font-family=\"sans-serif\" font-size=\"13\">\n", width, height) +
                     "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n" +
-                    "<text x=\"10\" y=\"20\" font-size=\"15\">Electrode currents (as the electrode captions show them) against time (s)</text>\n";
+                    "<text x=\"10\" y=\"20\" font-size=\"15\">"
+                    "Electrode currents (as the electrode captions show them) against time (s)</text>\n";
   const double tick = tickSpacing(end);
   for (int i = 0; i * tick <= end + 1e-9; ++i) {
     const double x = LEFT + i * tick * xs;
     out += num("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#ddd\"/>\n", x, TOP, x, bottom);
     out += num("<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">", x, bottom + 18) + num("%g</text>\n", i * tick);
   }
-  out += num("<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">time (s)</text>\n", LEFT + PLOT_WIDTH / 2, bottom + 38);
+  out += num("<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">time (s)</text>\n", LEFT + PLOT_WIDTH / 2,
+             bottom + 38);
   for (int e = 0; e < 4; ++e) {
     const double mid = TOP + e * (LANE + GAP) + LANE / 2;
     out += num("<text x=\"10\" y=\"%.1f\">electrode %.0f</text>\n", mid - 8, e + 1.0);

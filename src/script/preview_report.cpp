@@ -55,7 +55,8 @@ std::string endLine(const ScriptPreview& p, int64_t maxSteps) {
   const std::string steps = printf1(" (%lld steps)", p.endStep);
   switch (p.end) {
     case PreviewEnd::Stop:
-      return "duration: " + seconds(p.endStep * STEP_MS) + " s" + steps + printf1(", ends at Stop at %lld", p.endAddress);
+      return "duration: " + seconds(p.endStep * STEP_MS) + " s" + steps +
+             printf1(", ends at Stop at %lld", p.endAddress);
     case PreviewEnd::Fault:
       return "duration: " + seconds(p.endStep * STEP_MS) + " s" + steps +
              printf1(", ends at a fault at %lld", p.endAddress);

@@ -53,7 +53,8 @@ TEST(ConsoleScriptManager, AnswersEachLine) {
   consoleWindowReset(&in, &out, false);
   runScriptManagerDialog();
   for (const char* word :
-       {"  upload ", "  samples ", "  preview ", "  view ", "  append ", "  clear-mem ", "  close ", "(now: 7)", "(now: 25)"}) {
+       {"  upload ", "  samples ", "  preview ", "  view ", "  append ", "  clear-mem ", "  close ", "(now: 7)",
+        "(now: 25)"}) {
     EXPECT_NE(out.str().find(word), std::string::npos) << word;
   }
 }

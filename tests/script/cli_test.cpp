@@ -111,7 +111,8 @@ TEST_F(ScriptTool, PreviewPlotFollowsTheTable) {
   std::string out, err;
   ASSERT_EQ(run({"preview", "F/p.ks", "--svg", "F/p.svg", "--csv", "F/p.csv"}, out, err), 0) << err;
   const std::string dump = "python3 -c 'import sys, xml.etree.ElementTree as E\n"
-                           "for p in E.parse(sys.argv[1]).iter(\"{http://www.w3.org/2000/svg}path\"): print(p.get(\"d\"))' " +
+                           "for p in E.parse(sys.argv[1]).iter(\"{http://www.w3.org/2000/svg}path\"):\n"
+                           "  print(p.get(\"d\"))' " +
                            folder_ + "/p.svg > " + folder_ + "/paths";
   ASSERT_EQ(std::system(dump.c_str()), 0);
   std::istringstream paths(readAll(folder_ + "/paths")), csv(readAll(folder_ + "/p.csv"));
@@ -153,7 +154,9 @@ const std::pair<std::string, std::string> SAMPLES = {"s.txt", "0 0 0 0\r\n1 -1 0
 // Preview summaries: the lines of the four electrodes when none is set, and when all are 0.00.
 std::string unset(int e) { return "electrode " + std::to_string(e) + ": not set (stays at the rest code 127)\n"; }
 const std::string UNSET = unset(1) + unset(2) + unset(3) + unset(4);
-std::string zero(int e) { return "electrode " + std::to_string(e) + ": 0.00 to 0.00, non-zero for 0.000 s, net charge 0.000\n"; }
+std::string zero(int e) {
+  return "electrode " + std::to_string(e) + ": 0.00 to 0.00, non-zero for 0.000 s, net charge 0.000\n";
+}
 std::string calls(int depth) {   // Call 4, Stop, then subroutines that call on until depth, each 4 bytes
   std::string text = "Call 4\nStop\n";
   for (int i = 1; i < depth; ++i) text += "Call " + std::to_string(4 + 4 * i) + "\nReturn\n";
@@ -252,7 +255,8 @@ INSTANTIATE_TEST_SUITE_P(
         ToolRun{"PreviewRunsOffTheImage", {{"o.ks", "SetElectrode 1 153\nDelay 2\nSetElectrode 1 103\nDelay 2\n"}},
                 {"preview", "F/o.ks", "--at", "100"}, 0,
                 "duration: 0.150 s (6 steps), ends at Stop at 112\n"
-                "electrode 1: -0.50 to +0.50, non-zero for 0.150 s, net charge 0.000\n" + unset(2) + unset(3) + unset(4) +
+                "electrode 1: -0.50 to +0.50, non-zero for 0.150 s, net charge 0.000\n" + unset(2) + unset(3) +
+                    unset(4) +
                     "runs past the image at 112 into empty memory (Stop): no fault, the device carries on and stops "
                     "there\n",
                 "image: 12 bytes, fits in script memory at 100 (ends at 111)\n"},
@@ -270,7 +274,8 @@ INSTANTIATE_TEST_SUITE_P(
         ToolRun{"PreviewSyntaxError", {{"b.ks", "NOP\n\tsetelectrode 9 1\n"}}, {"preview", "F/b.ks"}, 1, "",
                 "Syntax Error: Invalid argument at setelectrode\nF/b.ks:2:2\n"},
         ToolRun{"PreviewUnwritableOutput", {FOUR}, {"preview", "F/a.ks", "--csv", "F/a.csv", "--svg", "F/no/a.svg"}, 1,
-                "", "image: 14 bytes, fits in script memory at 0 (ends at 13)\nkinestim-script: cannot write F/no/a.svg\n"},
+                "",
+                "image: 14 bytes, fits in script memory at 0 (ends at 13)\nkinestim-script: cannot write F/no/a.svg\n"},
         ToolRun{"PreviewImageTooLong", {FOUR}, {"preview", "F/a.ks", "--at", "2040"}, 1, "",
                 "image: 14 bytes, does not fit in script memory at 2040: ends at 2053, memory ends at 2047\n"
                 "kinestim-script: the device would refuse this upload; nothing to preview\n"},

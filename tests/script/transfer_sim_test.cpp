@@ -143,8 +143,10 @@ TEST_F(SimulatorTransfer, PreviewStepsAreTheSimulatorsStepTimes) {
   sendSimpleCommand(cdgScrTraceOn);
   const uint8_t run[3] = {cdgScrRun, 0, 0};
   sendPacket(run, 3);
-  ASSERT_TRUE(pumpUntil([this] { return harness::readFile(sim->transcriptPath()).find("mdgScrStopped") != std::string::npos; },
-                        5000));
+  const auto stopped = [this] {
+    return harness::readFile(sim->transcriptPath()).find("mdgScrStopped") != std::string::npos;
+  };
+  ASSERT_TRUE(pumpUntil(stopped, 5000));
   static const std::regex traced(R"(^ *([0-9.]+) < [0-9a-f]{2} ([0-9a-f]{2}) ([0-9a-f]{2}) .*(mdgScr\w+)$)");
   std::smatch m;
   double started = -1;
@@ -153,7 +155,8 @@ TEST_F(SimulatorTransfer, PreviewStepsAreTheSimulatorsStepTimes) {
     if (!std::regex_match(line, m, traced)) continue;
     const int address = std::stoi(m[2].str(), nullptr, 16) | std::stoi(m[3].str(), nullptr, 16) << 8;
     if (m[4] == "mdgScrStarted") started = std::stod(m[1].str());
-    if (m[4] == "mdgScrTrace" || m[4] == "mdgScrStopped") steps.push_back({address, (std::stod(m[1].str()) - started) / 25});
+    const double step = (std::stod(m[1].str()) - started) / 25;
+    if (m[4] == "mdgScrTrace" || m[4] == "mdgScrStopped") steps.push_back({address, step});
   }
   ASSERT_EQ(steps.size(), preview.trace.size() + 1);
   for (size_t i = 0; i < preview.trace.size(); ++i) {
