@@ -8,6 +8,7 @@
 #include "script/compiler.h"
 #include "script/instruction_set.h"
 #include "script/memory_view.h"
+#include "script/preview.h"
 #include "script/samples.h"
 
 #include <algorithm>
@@ -270,6 +271,32 @@ bool benchToolchain(const std::string& workDir) {
     result("list_ms", "%.4f", ms / passes);
     result("list_mb_per_s", "%.1f", SCRIPT_MEMORY_SIZE * static_cast<double>(passes) / MB / (ms / 1000.0));
     result("list_tool_ms", "%.1f", toolMs);
+  }
+
+  // Preview of a full 2048-byte image that loops: 681 SetElectrode, each changing a current,
+  // two NOP and Goto 0. The search for repeats is off so that all 1,000,000 steps run (with it
+  // on, the preview ends after the second pass); the summary is built from the result.
+  {
+    std::vector<uint8_t> image;
+    for (int i = 0; i < 681; ++i) {
+      image.insert(image.end(), {2, static_cast<uint8_t>(1 + i % 4), static_cast<uint8_t>(i * 37 % 251)});
+    }
+    image.insert(image.end(), {1, 1, 5, 0, 0});
+    const int64_t steps = 1000000;
+    const double limitMs = 200.0;
+    bool ok = false;
+    const double ms = bestMs(
+        [&image, steps]() {
+          const ScriptPreview p = previewScript(image.data(), static_cast<int>(image.size()), 0, steps, false);
+          return p.end == PreviewEnd::Limit && !previewSummary(p, steps).empty();
+        },
+        &ok);
+    if (!ok || image.size() != SCRIPT_MEMORY_SIZE) allOk = false;
+    result("preview_steps", "%lld", static_cast<long long>(steps));
+    result("preview_ms", "%.1f", ms);
+    result("preview_steps_per_s", "%.0f", static_cast<double>(steps) / (ms / 1000.0));
+    result("preview_limit_ms", "%.0f", limitMs);
+    result("preview_ratio", "%.3f", ms / limitMs);
   }
   return allOk;
 }

@@ -125,6 +125,8 @@ BUILD_TYPE="$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$BUILD/CMakeCache.txt" 2>
   echo "| 5b | Compile time, 10 MB / 1 MB (per byte) | $cr ($(v compile_per_byte_ratio)) | linear: goal <= 11 | $cr | $(met "$cr" le 11) | |"
   echo "| 5c | Generate from a $(v samples_rows)-row sample file ($(v samples_bytes) bytes; in-process; through kinestim-script) | $(v samples_mb_per_s) MB/s, $(v samples_ms) ms ($(v samples_tool_ms) ms) | | | | |"
   echo "| 5d | List a full 2048-byte image, $(v list_lines) lines (in-process; through kinestim-script) | $(v list_mb_per_s) MB/s, $(v list_ms) ms ($(v list_tool_ms) ms) | | | | |"
+  pr="$(v preview_ratio)"
+  echo "| 5e | Preview a full 2048-byte looping image for $(v preview_steps) steps, a current change every step (in-process) | $(v preview_steps_per_s) steps/s, $(v preview_ms) ms | goal $(v preview_limit_ms) ms | $pr | $(met "$pr" le 1) | |"
   echo
   echo "MB is 1,000,000 bytes. In-process times are CPU times of the program's own script code,"
   echo "the best of seven runs, each from cold caches; the kinestim-script times in parentheses are"

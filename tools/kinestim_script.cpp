@@ -1,8 +1,10 @@
 // kinestim-script: compiles script sources, generates images from sample files and lists
-// images as the memory view would, without a device, using the program's own script code.
+// images as the memory view would and previews what an image does to the electrodes, without
+// a device, using the program's own script code.
 #include "script/compiler.h"
 #include "script/instruction_set.h"
 #include "script/memory_view.h"
+#include "script/preview.h"
 #include "script/samples.h"
 #include "platform/console/console_window.h"
 #include "platform/files.h"
@@ -18,6 +20,8 @@ static const char USAGE[] =
     "usage: kinestim-script compile SOURCE [-o IMAGE] [--at ADDRESS]\n"
     "       kinestim-script samples FILE [--timestep MS] [-o IMAGE] [--at ADDRESS]\n"
     "       kinestim-script list IMAGE [--at ADDRESS]\n"
+    "       kinestim-script preview FILE [--at ADDRESS] [--timestep MS] [--svg OUT.svg] [--csv OUT.csv]\n"
+    "                               [--max-steps N]\n"
     "       kinestim-script --help\n";
 
 static const char HELP[] =
@@ -30,13 +34,20 @@ static const char HELP[] =
     "         in milliseconds (default 25), written like compile's.\n"
     "list     lists an image as the Script Manager's memory view lists script memory,\n"
     "         placed at ADDRESS (default 0), with CR LF line ends.\n"
+    "preview  runs FILE offline by the device's step rules (25 ms a step) from ADDRESS in an\n"
+    "         otherwise empty memory, every electrode starting at code 127, and prints what\n"
+    "         the electrodes carry, the faults the device would raise and where it stops or\n"
+    "         repeats (within N steps, default 1000000). FILE is a sample file with\n"
+    "         --timestep, an image when its first byte is an opcode (0 to 8), else a source.\n"
+    "         --svg plots the currents; --csv writes time_ms and the four currents, a row at\n"
+    "         the start, at each change and at the end.\n"
     "\n"
     "Every command reports on standard error the image's length and whether it fits in\n"
     "script memory (0 to 2047) from ADDRESS. Exit status: 0 success, 1 failure, 2 bad usage.\n";
 
 static constexpr int DEFAULT_TIMESTEP_MS = 25;
 
-enum class Command { Compile, Samples, List };
+enum class Command { Compile, Samples, List, Preview };
 
 struct Options {
   Command command;
@@ -44,6 +55,10 @@ struct Options {
   const char* output = nullptr;
   int address = 0;
   int timestep = DEFAULT_TIMESTEP_MS;
+  bool timestepGiven = false;
+  const char* svg = nullptr;
+  const char* csv = nullptr;
+  int maxSteps = static_cast<int>(PREVIEW_DEFAULT_MAX_STEPS);
 };
 
 static int usageError(const char* message, const char* detail = nullptr) {
@@ -114,47 +129,56 @@ static int writeImage(const Options& options, const ScriptImage& image) {
   return 0;
 }
 
-static int compileCommand(const Options& options) {
+// Compiles the source into image; false (with the error shown) when it cannot.
+static bool compileSource(const Options& options, ScriptImage& image) {
   char* text = readScriptFile(options.input);
   if (text == nullptr) {
     fprintf(stderr, "Failed to read source file\n");
-    return 1;
+    return false;
   }
   showReadNotice();
-  ScriptImage image;
   long offset = 0;
   if (!compileScript(text, image, &offset)) {
     long line, column;
     lineAndColumn(text, offset, &line, &column);
     fprintf(stderr, "%s\n%s:%ld:%ld\n", lastCompilerOutput(), options.input, line, column);
     free(text);
-    return 1;
+    return false;
   }
   free(text);
+  return true;
+}
+
+// Generates the image of the sample file; false (with the error shown) when it cannot.
+static bool generateSamples(const Options& options, ScriptImage& image) {
+  int delay;
+  if (!sampleDelayCount(options.timestep, &delay)) {
+    fprintf(stderr, "%s\n", lastCompilerOutput());
+    return false;
+  }
+  char* text = readScriptFile(options.input);
+  if (text == nullptr) {
+    fprintf(stderr, "Failed to read sample file\n");
+    return false;
+  }
+  showReadNotice();
+  bool generated = generateSampleImage(text, delay, image);
+  free(text);
+  if (!generated) fprintf(stderr, "%s\n", lastCompilerOutput());
+  return generated;
+}
+
+static int compileCommand(const Options& options) {
+  ScriptImage image;
+  if (!compileSource(options, image)) return 1;
   int status = writeImage(options, image);
   releaseScriptImage(image);
   return status;
 }
 
 static int samplesCommand(const Options& options) {
-  int delay;
-  if (!sampleDelayCount(options.timestep, &delay)) {
-    fprintf(stderr, "%s\n", lastCompilerOutput());
-    return 1;
-  }
-  char* text = readScriptFile(options.input);
-  if (text == nullptr) {
-    fprintf(stderr, "Failed to read sample file\n");
-    return 1;
-  }
-  showReadNotice();
   ScriptImage image;
-  bool generated = generateSampleImage(text, delay, image);
-  free(text);
-  if (!generated) {
-    fprintf(stderr, "%s\n", lastCompilerOutput());
-    return 1;
-  }
+  if (!generateSamples(options, image)) return 1;
   int status = writeImage(options, image);
   releaseScriptImage(image);
   return status;
@@ -200,6 +224,71 @@ static int listCommand(const Options& options) {
   return 0;
 }
 
+// Reads the image that preview runs: a sample file with --timestep, an image file when its
+// first byte is an opcode (0 to 8: no source starts with such a byte), otherwise a source.
+static bool loadPreviewImage(const Options& options, ScriptImage& image) {
+  if (options.timestepGiven) return generateSamples(options, image);
+  char* data = nullptr;
+  long size = 0;
+  long got = 0;
+  if (!readWholeFile(options.input, &data, &size, &got)) {
+    fprintf(stderr, "kinestim-script: cannot read %s\n", options.input);
+    return false;
+  }
+  const bool isImage = got > 0 && static_cast<uint8_t>(data[0]) < NO_OPCODE;
+  if (!isImage) {
+    free(data);
+    return compileSource(options, image);
+  }
+  if (got < size) fprintf(stderr, "Failed to read whole file! Continuing anyway\n");
+  image.bytes = reinterpret_cast<uint8_t*>(data);
+  image.length = static_cast<int>(got < INT32_MAX ? got : INT32_MAX);
+  return true;
+}
+
+// Writes text to path through a temporary file beside it, renamed into place only when all
+// of it was written: a failed write leaves no half-written file.
+static bool writeWhole(const char* path, const std::string& text, std::string* temporary) {
+  *temporary = std::string(path) + ".part";
+  FILE* f = fopen(temporary->c_str(), "wb");
+  bool written = f != nullptr && fwrite(text.data(), 1, text.size(), f) == text.size();
+  if (f != nullptr && fclose(f) != 0) written = false;
+  if (!written) {
+    if (f != nullptr) remove(temporary->c_str());
+    fprintf(stderr, "kinestim-script: cannot write %s\n", path);
+  }
+  return written;
+}
+
+static int previewCommand(const Options& options) {
+  ScriptImage image{nullptr, 0, options.address};
+  if (!loadPreviewImage(options, image)) return 1;
+  reportFit(options.address, image.length);
+  if (static_cast<long>(options.address) + image.length > SCRIPT_MEMORY_SIZE) {
+    fprintf(stderr, "kinestim-script: the device would refuse this upload; nothing to preview\n");
+    releaseScriptImage(image);
+    return 1;
+  }
+  const ScriptPreview preview = previewScript(image.bytes, image.length, options.address, options.maxSteps);
+  releaseScriptImage(image);
+  std::string svgPart, csvPart;
+  bool ok = options.svg == nullptr || writeWhole(options.svg, previewSvg(preview), &svgPart);
+  ok = ok && (options.csv == nullptr || writeWhole(options.csv, previewCsv(preview), &csvPart));
+  for (const auto& [part, path] : {std::pair{&svgPart, options.svg}, std::pair{&csvPart, options.csv}}) {
+    if (ok && path != nullptr && rename(part->c_str(), path) != 0) {
+      fprintf(stderr, "kinestim-script: cannot write %s\n", path);
+      ok = false;
+    }
+  }
+  if (!ok) {
+    if (!svgPart.empty()) remove(svgPart.c_str());
+    if (!csvPart.empty()) remove(csvPart.c_str());
+    return 1;
+  }
+  fputs(previewSummary(preview, options.maxSteps).c_str(), stdout);
+  return 0;
+}
+
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
@@ -214,14 +303,27 @@ int main(int argc, char** argv) {
   if (strcmp(argv[1], "compile") == 0) options.command = Command::Compile;
   else if (strcmp(argv[1], "samples") == 0) options.command = Command::Samples;
   else if (strcmp(argv[1], "list") == 0) options.command = Command::List;
+  else if (strcmp(argv[1], "preview") == 0) options.command = Command::Preview;
   else return usageError("unknown command", argv[1]);
 
   for (int i = 2; i < argc; ++i) {
     const char* arg = argv[i];
-    bool takesValue = strcmp(arg, "-o") == 0 || strcmp(arg, "--at") == 0 || strcmp(arg, "--timestep") == 0;
+    bool previewOption = strcmp(arg, "--svg") == 0 || strcmp(arg, "--csv") == 0 || strcmp(arg, "--max-steps") == 0;
+    bool takesValue = strcmp(arg, "-o") == 0 || strcmp(arg, "--at") == 0 || strcmp(arg, "--timestep") == 0 ||
+                      previewOption;
     if (takesValue && i + 1 >= argc) return usageError("missing value after", arg);
-    if (strcmp(arg, "-o") == 0) {
-      if (options.command == Command::List) return usageError("list writes to standard output; no", arg);
+    if (previewOption && options.command != Command::Preview) return usageError("only preview takes", arg);
+    if (strcmp(arg, "--svg") == 0) {
+      options.svg = argv[++i];
+    } else if (strcmp(arg, "--csv") == 0) {
+      options.csv = argv[++i];
+    } else if (strcmp(arg, "--max-steps") == 0) {
+      const char* value = argv[++i];
+      if (!parseWholeNumber(value, &options.maxSteps) || options.maxSteps < 1)
+        return usageError("--max-steps needs a number of at least 1, not", value);
+    } else if (strcmp(arg, "-o") == 0) {
+      if (options.command == Command::List || options.command == Command::Preview)
+        return usageError("no -o for this command:", arg);
       options.output = argv[++i];
     } else if (strcmp(arg, "--at") == 0) {
       const char* value = argv[++i];
@@ -229,9 +331,11 @@ int main(int argc, char** argv) {
       if (options.address < 0 || options.address >= SCRIPT_MEMORY_SIZE)
         return usageError("Invalid address, must be between 0 and 2047:", value);
     } else if (strcmp(arg, "--timestep") == 0) {
-      if (options.command != Command::Samples) return usageError("only samples takes", arg);
+      if (options.command != Command::Samples && options.command != Command::Preview)
+        return usageError("only samples and preview take", arg);
       const char* value = argv[++i];
       if (!parseWholeNumber(value, &options.timestep)) return usageError("--timestep needs a number, not", value);
+      options.timestepGiven = true;
     } else if (arg[0] == '-' && arg[1] != '\0') {
       return usageError("unknown option", arg);
     } else if (options.input == nullptr) {
@@ -252,6 +356,7 @@ int main(int argc, char** argv) {
     case Command::Compile: return compileCommand(options);
     case Command::Samples: return samplesCommand(options);
     case Command::List: return listCommand(options);
+    case Command::Preview: return previewCommand(options);
   }
   return 2;
 }

@@ -3,6 +3,7 @@
 #include "script/script_manager.h"
 #include "script/compiler.h"
 #include "script/memory_view.h"
+#include "script/preview.h"
 #include "script/samples.h"
 #include "script/transfer.h"
 #include "platform/window.h"
@@ -77,6 +78,29 @@ bool generateAndUploadSamples(const char* timestepText, const char* addressText)
   bool uploaded = uploadScriptImage(image.address, image.bytes, image.length);
   releaseScriptImage(image);
   return uploaded;
+}
+
+bool previewChosenSource(const char* addressText, std::string* summary) {
+  int address;
+  if (!parseScriptAddress(addressText, &address)) return false;
+  char* text = readChosenFile();
+  if (text == nullptr) {
+    showCompilerOutput("Failed to read source file");
+    return false;
+  }
+  ScriptImage image;
+  bool built = compileScript(text, image);
+  free(text);
+  if (!built) return false;
+  const bool fits = address + image.length <= SCRIPT_MEMORY_SIZE;
+  if (fits) {
+    const ScriptPreview preview = previewScript(image.bytes, image.length, address, PREVIEW_DEFAULT_MAX_STEPS);
+    *summary = previewSummary(preview, PREVIEW_DEFAULT_MAX_STEPS);
+  } else {
+    showCompilerOutput("The script does not fit in script memory from this address");
+  }
+  releaseScriptImage(image);
+  return fits;
 }
 
 void initScriptManager() {

@@ -1,5 +1,6 @@
 // Script Manager actions (Upload, Upload Samples, View, Append, Clear Mem) as portable code.
 #pragma once
+#include <string>
 
 // WM_INITDIALOG of the Script Manager (its controls are reachable from then on).
 void initScriptManager();
@@ -14,3 +15,6 @@ bool buildAndUploadSource(const char* addressText);
 // Upload Samples' work: checks the address and timestep, lets the operator choose a sample
 // file, generates the image and uploads it. False after the failure has been reported.
 bool generateAndUploadSamples(const char* timestepText, const char* addressText);
+// Preview's work: checks the address, lets the operator choose a source, compiles it and runs
+// it offline; *summary gets the preview's summary. False after the failure has been reported.
+bool previewChosenSource(const char* addressText, std::string* summary);

@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 
 namespace {
 
 // Each line of input and the exact output between the opening and closing lines.
 TEST(ConsoleScriptManager, AnswersEachLine) {
+  std::ofstream("sm-preview.ks") << "SetAllElectrodes 128 128 128 140\nDelay 1\nSetElectrode 4 116\nDelay 1\nStop\n";
   const struct { const char* input; std::string output; } cases[] = {
     {"", "script> \n"},
     {"close\nupload\n", "script> \n"},
@@ -21,7 +24,16 @@ TEST(ConsoleScriptManager, AnswersEachLine) {
     {"view 10\nclose\n", "script> \n'view' takes no argument; set the field with 'address' or 'timestep'.\nscript> \n"},
     {"address 2048\nupload\nclose\n",
      "script> \naddress: 2048\nscript> \ncompiler output: Invalid address, must be between 0 and 2047\nscript> \n"},
-    {"upload\n\nclose\n", "script> \nOpen: \ncompiler output: Failed to read source file\nscript> \n"}};
+    {"upload\n\nclose\n", "script> \nOpen: \ncompiler output: Failed to read source file\nscript> \n"},
+    {"address 2040\npreview\nsm-preview.ks\nclose\n",
+     "script> \naddress: 2040\nscript> \nOpen: \ncompiler output: The script does not fit in script memory from this "
+     "address\nscript> \n"},
+    {"preview\nsm-preview.ks\nclose\n",
+     "script> \nOpen: \nduration: 0.100 s (4 steps), ends at Stop at 14\n"
+     "electrode 1: 0.00 to 0.00, non-zero for 0.000 s, net charge 0.000\n"
+     "electrode 2: 0.00 to 0.00, non-zero for 0.000 s, net charge 0.000\n"
+     "electrode 3: 0.00 to 0.00, non-zero for 0.000 s, net charge 0.000\n"
+     "electrode 4: -0.24 to +0.24, non-zero for 0.100 s, net charge 0.000\nscript> \n"}};
   std::istringstream in;
   std::ostringstream out;
   for (const auto& c : cases) {
@@ -34,13 +46,15 @@ TEST(ConsoleScriptManager, AnswersEachLine) {
         << c.input;
     EXPECT_FALSE(dialogExists(Dialog::ScriptManager));
   }
+  std::remove("sm-preview.ks");
   in.clear();
   in.str("address 7\nhelp\nclose\n");
   out.str("");
   consoleWindowReset(&in, &out, false);
   runScriptManagerDialog();
   for (const char* word :
-       {"  upload ", "  samples ", "  view ", "  append ", "  clear-mem ", "  close ", "(now: 7)", "(now: 25)"}) {
+       {"  upload ", "  samples ", "  preview ", "  view ", "  append ", "  clear-mem ", "  close ", "(now: 7)",
+        "(now: 25)"}) {
     EXPECT_NE(out.str().find(word), std::string::npos) << word;
   }
 }

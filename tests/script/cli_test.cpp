@@ -6,6 +6,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <sstream>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -102,9 +103,66 @@ TEST_F(ScriptTool, CompileAndListReproduceTheSourceAndHelpShowsUsage) {
   EXPECT_EQ(err, "");
 }
 
+// The SVG parses as XML (read back by python3) and each electrode's step line visits the
+// CSV's currents of that electrode in order, at the CSV's times.
+TEST_F(ScriptTool, PreviewPlotFollowsTheTable) {
+  std::ofstream(folder_ + "/p.ks") << "SetElectrode 1 178\nSetElectrode 3 103\nDelay 2\nSetElectrode 1 78\n"
+                                      "SetAllElectrodes 128 200 153 128\nDelay 3\nSetElectrode 2 9\nGoto 3\n";
+  std::string out, err;
+  ASSERT_EQ(run({"preview", "F/p.ks", "--svg", "F/p.svg", "--csv", "F/p.csv"}, out, err), 0) << err;
+  const std::string dump = "python3 -c 'import sys, xml.etree.ElementTree as E\n"
+                           "for p in E.parse(sys.argv[1]).iter(\"{http://www.w3.org/2000/svg}path\"):\n"
+                           "  print(p.get(\"d\"))' " +
+                           folder_ + "/p.svg > " + folder_ + "/paths";
+  ASSERT_EQ(std::system(dump.c_str()), 0);
+  std::istringstream paths(readAll(folder_ + "/paths")), csv(readAll(folder_ + "/p.csv"));
+  std::vector<std::vector<double>> rows;   // time in s and the four currents
+  std::string line;
+  std::getline(csv, line);
+  EXPECT_EQ(line, "time_ms,electrode_1,electrode_2,electrode_3,electrode_4\r");
+  while (std::getline(csv, line)) {
+    std::istringstream row(line);
+    std::vector<double> cells;
+    for (std::string cell; std::getline(row, cell, ',');) cells.push_back(std::stod(cell));
+    cells[0] /= 1000;
+    rows.push_back(cells);
+  }
+  ASSERT_GE(rows.size(), 5u);
+  for (size_t e = 1; e <= 4; ++e) {
+    std::vector<std::pair<double, double>> expected = {{0, rows[0][e]}}, drawn;
+    for (size_t r = 1; r < rows.size(); ++r) {
+      if (rows[r][e] != rows[r - 1][e]) expected.push_back({rows[r][0], rows[r][e]});
+    }
+    expected.push_back({rows.back()[0], rows.back()[e]});
+    std::getline(paths, line);
+    std::istringstream d(line);
+    std::string command;
+    double t = 0, v = 0;
+    for (d >> command >> t >> v; d >> command;) {   // "M 0 v", then "H t V v" pairs, then "H end"
+      d >> (command == "H" ? t : v);
+      if (command == "V" || d.peek() == EOF) drawn.push_back({t, v});
+    }
+    drawn.insert(drawn.begin(), {0, std::stod(line.substr(4))});
+    EXPECT_EQ(drawn, expected) << "electrode " << e << ": " << line;
+  }
+}
+
 const std::pair<std::string, std::string> FOUR = {
     "a.ks", "; test script\r\nSetAllElectrodes 128 128 128 128\r\nDelay 40\r\nSetElectrode 1 200\r\nGoto 0\r\n"};
 const std::pair<std::string, std::string> SAMPLES = {"s.txt", "0 0 0 0\r\n1 -1 0.5 2.54\r\n"};
+
+// Preview summaries: the lines of the four electrodes when none is set, and when all are 0.00.
+std::string unset(int e) { return "electrode " + std::to_string(e) + ": not set (stays at the rest code 127)\n"; }
+const std::string UNSET = unset(1) + unset(2) + unset(3) + unset(4);
+std::string zero(int e) {
+  return "electrode " + std::to_string(e) + ": 0.00 to 0.00, non-zero for 0.000 s, net charge 0.000\n";
+}
+std::string calls(int depth) {   // Call 4, Stop, then subroutines that call on until depth, each 4 bytes
+  std::string text = "Call 4\nStop\n";
+  for (int i = 1; i < depth; ++i) text += "Call " + std::to_string(4 + 4 * i) + "\nReturn\n";
+  return text + "Return\n";
+}
+const std::string PULSES = "SetElectrode 2 178\nDelay 1\nSetElectrode 2 78\nDelay 1\nSetElectrode 2 128\n";
 
 const char* const FOUR_BYTES = "03 80 80 80 80 04 28 00 02 01 c8 05 00 00\n";
 
@@ -148,6 +206,80 @@ INSTANTIATE_TEST_SUITE_P(
         ToolRun{"AddressPastMemory", {FOUR}, {"compile", "F/a.ks", "--at", "2048"}, 2, "", "usage"},
         ToolRun{"NegativeAddress", {FOUR}, {"compile", "F/a.ks", "--at", "-1"}, 2, "", "usage"},
         ToolRun{"TimestepForCompile", {FOUR}, {"compile", "F/a.ks", "--timestep", "25"}, 2, "", "usage"},
+        ToolRun{"PreviewExample", {}, {"preview", KINESTIM_EXAMPLES "/pulses.ks"}, 0,
+                "duration: 0.300 s (12 steps), ends at Stop at 28\n"
+                "electrode 1: 0.00 to +1.00, non-zero for 0.200 s, net charge +0.200\n" + zero(2) + zero(3) + zero(4) +
+                    "Warning: electrode 1 is not charge-balanced (net +0.200)\n",
+                "image: 29 bytes, fits in script memory at 0 (ends at 28)\n"},
+        ToolRun{"PreviewBalancedBiphasicTrain",
+                {{"b.ks", "SetAllElectrodes 128 128 128 128\n" + PULSES + "Delay 2\n" + PULSES + "Stop\n"}},
+                {"preview", "F/b.ks"}, 0,
+                "duration: 0.325 s (13 steps), ends at Stop at 38\n" + zero(1) +
+                    "electrode 2: -1.00 to +1.00, non-zero for 0.200 s, net charge 0.000\n" + zero(3) + zero(4),
+                "image: 39 bytes, fits in script memory at 0 (ends at 38)\n"},
+        ToolRun{"PreviewUnbalanced", {{"u.ks", "SetElectrode 3 178\nDelay 3\nSetElectrode 3 103\nDelay 2\n"
+                                                "SetElectrode 3 128\nStop\n"}},
+                {"preview", "F/u.ks"}, 0,
+                "duration: 0.200 s (8 steps), ends at Stop at 15\n" + unset(1) + unset(2) +
+                    "electrode 3: -0.50 to +1.00, non-zero for 0.175 s, net charge +0.0625\n" + unset(4) +
+                    "Warning: electrode 3 is not charge-balanced (net +0.0625)\n",
+                "image: 16 bytes, fits in script memory at 0 (ends at 15)\n"},
+        ToolRun{"PreviewLoop", {{"l.ks", "SetAllElectrodes 128 128 128 128\n" + PULSES + "Delay 4\nGoto 5\n"}},
+                {"preview", "F/l.ks"}, 0,
+                "does not stop: from step 11 it repeats the steps from 1 (Goto 5 at 23)\n"
+                "repetition: 0.250 s (10 steps); the figures below are for one repetition\n" + zero(1) +
+                    "electrode 2: -1.00 to +1.00, non-zero for 0.100 s, net charge 0.000\n" + zero(3) + zero(4),
+                "image: 26 bytes, fits in script memory at 0 (ends at 25)\n"},
+        ToolRun{"PreviewLoopCutShort", {{"l.ks", "TiltLoop 1000 5\nDelay 40000\nGoto 0\n"}},
+                {"preview", "F/l.ks", "--max-steps", "40000"}, 0,
+                "does not stop: neither a Stop nor a repeat within 40000 steps (1000.000 s)\n" + UNSET +
+                    "TiltLoop at 0 (step 0): count 1000, step 5; the preview does not simulate the sensor\n",
+                "image: 10 bytes, fits in script memory at 0 (ends at 9)\n"},
+        ToolRun{"PreviewCallsEightDeep", {{"c.ks", calls(8)}}, {"preview", "F/c.ks"}, 0,
+                "duration: 0.400 s (16 steps), ends at Stop at 3\n" + UNSET,
+                "image: 33 bytes, fits in script memory at 0 (ends at 32)\n"},
+        ToolRun{"PreviewCallsNineDeep", {{"c.ks", calls(9)}}, {"preview", "F/c.ks"}, 0,
+                "duration: 0.200 s (8 steps), ends at a fault at 32\n" + UNSET +
+                    "fault at 32: a ninth nested Call: the device stops the script and enters Fault\n",
+                "image: 37 bytes, fits in script memory at 0 (ends at 36)\n"},
+        ToolRun{"PreviewOpcode9", {{"9.img", "\x03\x80\x80\x80\x80\x09"}}, {"preview", "F/9.img"}, 0,
+                "duration: 0.025 s (1 steps), ends at a fault at 5\n" + zero(1) + zero(2) + zero(3) + zero(4) +
+                    "fault at 5: byte 9 is no instruction (opcode above 8): the device stops the script and enters "
+                    "Fault\n",
+                "image: 6 bytes, fits in script memory at 0 (ends at 5)\n"},
+        ToolRun{"PreviewJumpOutOfMemory", {{"g.ks", "NOP\nGoto 3000\n"}}, {"preview", "F/g.ks"}, 0,
+                "duration: 0.050 s (2 steps), ends at a fault at 3000\n" + UNSET +
+                    "fault at 3000: Goto 3000 at 1 leads outside memory (0 to 2047): the device stops the script and "
+                    "enters Fault\n",
+                "image: 4 bytes, fits in script memory at 0 (ends at 3)\n"},
+        ToolRun{"PreviewRunsOffTheImage", {{"o.ks", "SetElectrode 1 153\nDelay 2\nSetElectrode 1 103\nDelay 2\n"}},
+                {"preview", "F/o.ks", "--at", "100"}, 0,
+                "duration: 0.150 s (6 steps), ends at Stop at 112\n"
+                "electrode 1: -0.50 to +0.50, non-zero for 0.150 s, net charge 0.000\n" + unset(2) + unset(3) +
+                    unset(4) +
+                    "runs past the image at 112 into empty memory (Stop): no fault, the device carries on and stops "
+                    "there\n",
+                "image: 12 bytes, fits in script memory at 100 (ends at 111)\n"},
+        ToolRun{"PreviewSamples", {SAMPLES}, {"preview", "F/s.txt", "--timestep", "100"}, 0,
+                "duration: 0.200 s (8 steps), ends at Stop at 16\n"
+                "electrode 1: 0.00 to +0.98, non-zero for 0.100 s, net charge +0.098\n"
+                "electrode 2: -1.00 to 0.00, non-zero for 0.100 s, net charge -0.100\n"
+                "electrode 3: 0.00 to +0.48, non-zero for 0.100 s, net charge +0.048\n"
+                "electrode 4: 0.00 to +2.52, non-zero for 0.100 s, net charge +0.252\n"
+                "Warning: electrode 1 is not charge-balanced (net +0.098)\n"
+                "Warning: electrode 2 is not charge-balanced (net -0.100)\n"
+                "Warning: electrode 3 is not charge-balanced (net +0.048)\n"
+                "Warning: electrode 4 is not charge-balanced (net +0.252)\n",
+                "image: 17 bytes, fits in script memory at 0 (ends at 16)\n"},
+        ToolRun{"PreviewSyntaxError", {{"b.ks", "NOP\n\tsetelectrode 9 1\n"}}, {"preview", "F/b.ks"}, 1, "",
+                "Syntax Error: Invalid argument at setelectrode\nF/b.ks:2:2\n"},
+        ToolRun{"PreviewUnwritableOutput", {FOUR}, {"preview", "F/a.ks", "--csv", "F/a.csv", "--svg", "F/no/a.svg"}, 1,
+                "",
+                "image: 14 bytes, fits in script memory at 0 (ends at 13)\nkinestim-script: cannot write F/no/a.svg\n"},
+        ToolRun{"PreviewImageTooLong", {FOUR}, {"preview", "F/a.ks", "--at", "2040"}, 1, "",
+                "image: 14 bytes, does not fit in script memory at 2040: ends at 2053, memory ends at 2047\n"
+                "kinestim-script: the device would refuse this upload; nothing to preview\n"},
+        ToolRun{"PreviewMaxStepsZero", {FOUR}, {"preview", "F/a.ks", "--max-steps", "0"}, 2, "", "usage"},
         ToolRun{"FractionalTimestep", {SAMPLES}, {"samples", "F/s.txt", "--timestep", "1.5"}, 2, "", "usage"}),
     [](const auto& info) { return std::string(info.param.name); });
 

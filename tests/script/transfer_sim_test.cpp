@@ -9,6 +9,7 @@
 #include "resource.h"
 #include "script/compiler.h"
 #include "script/memory_view.h"
+#include "script/preview.h"
 #include "script/script_manager.h"
 #include "script/transfer.h"
 #include "test_bytes.h"
@@ -18,6 +19,7 @@
 #include <climits>
 #include <functional>
 #include <memory>
+#include <regex>
 
 namespace {
 
@@ -125,6 +127,46 @@ TEST_F(SimulatorTransfer, FortyBytesAt100GoOutAsThreeChunksEachAfterTheLastAckno
 
 // A silent device during an upload is the fault-injection suite's case; here the time-out
 // must restart with each chunk, so a slow upload longer than it still succeeds.
+// The preview's timeline against the simulator process running the same image with trace on:
+// every traced instruction at the preview's step (within one 25 ms step of mdgScrStarted),
+// and mdgScrStopped at the preview's end. The script calls, delays (0 and n) and starts a tilt loop.
+TEST_F(SimulatorTransfer, PreviewStepsAreTheSimulatorsStepTimes) {
+  ScriptImage image;
+  ASSERT_TRUE(compileScript("SetAllElectrodes 128 128 128 128\nCall 22\nDelay 0\nDelay 3\nTiltLoop 2 1\n"
+                            "SetElectrode 1 150\nStop\nSetElectrode 2 140\nDelay 2\nReturn\n", image));
+  const ScriptPreview preview = previewScript(image.bytes, image.length, 0, 1000, true, true);
+  selectProgramScript();
+  ASSERT_TRUE(uploadScriptImage(0, image.bytes, image.length));
+  releaseScriptImage(image);
+  sendSimpleCommand(cdgSelectModeRunScr);
+  ASSERT_TRUE(pumpUntil([] { return mode() == "Run Scr"; }, 5000)) << mode();
+  sendSimpleCommand(cdgScrTraceOn);
+  const uint8_t run[3] = {cdgScrRun, 0, 0};
+  sendPacket(run, 3);
+  const auto stopped = [this] {
+    return harness::readFile(sim->transcriptPath()).find("mdgScrStopped") != std::string::npos;
+  };
+  ASSERT_TRUE(pumpUntil(stopped, 5000));
+  static const std::regex traced(R"(^ *([0-9.]+) < [0-9a-f]{2} ([0-9a-f]{2}) ([0-9a-f]{2}) .*(mdgScr\w+)$)");
+  std::smatch m;
+  double started = -1;
+  std::vector<std::pair<int, double>> steps;   // address, time after mdgScrStarted in steps; then the Stop's
+  for (const std::string& line : harness::readLines(sim->transcriptPath())) {
+    if (!std::regex_match(line, m, traced)) continue;
+    const int address = std::stoi(m[2].str(), nullptr, 16) | std::stoi(m[3].str(), nullptr, 16) << 8;
+    if (m[4] == "mdgScrStarted") started = std::stod(m[1].str());
+    const double step = (std::stod(m[1].str()) - started) / 25;
+    if (m[4] == "mdgScrTrace" || m[4] == "mdgScrStopped") steps.push_back({address, step});
+  }
+  ASSERT_EQ(steps.size(), preview.trace.size() + 1);
+  for (size_t i = 0; i < preview.trace.size(); ++i) {
+    EXPECT_EQ(steps[i].first, preview.trace[i].first) << i;
+    EXPECT_NEAR(steps[i].second, static_cast<double>(preview.trace[i].second), 0.5) << i;
+  }
+  EXPECT_EQ(steps.back().first, preview.endAddress);
+  EXPECT_NEAR(steps.back().second, static_cast<double>(preview.endStep), 0.5);
+}
+
 TEST_F(SimulatorTransfer, TheTimeOutCountsPerChunk) {
   TearDown();
   start({"--baud", "300"});   // about a second for each chunk and its acknowledgement

@@ -3,6 +3,7 @@
 #include "platform/console/console_window.h"
 #include "resources/resource.h"
 #include "script/script_manager.h"
+#include "platform/window.h"
 
 #include <ostream>
 #include <string>
@@ -13,6 +14,7 @@ const char* const SCRIPT_MANAGER_HELP =
     "Script Manager commands:\n"
     "  upload         compile a script file and upload it at the address\n"
     "  samples        generate a script from a sample file and upload it\n"
+    "  preview        compile a script file and show what it does to the electrodes\n"
     "  view           list 20 instructions of script memory from the address\n"
     "  append         list 20 more instructions after what is shown\n"
     "  clear-mem      erase all script memory (asks first)\n"
@@ -59,6 +61,15 @@ void runScriptManagerDialog() {
     if (word == "close") break;
     if (word == "help") {
       printHelp();
+    } else if (word == "preview") {
+      if (!rest.empty()) {
+        say("'preview' takes no argument; it asks for the file and uses the address field.");
+        continue;
+      }
+      char address[40];
+      getControlText(Dialog::ScriptManager, IDC_SM_ADDRESS, address, sizeof address);
+      std::string summary;
+      if (previewChosenSource(address, &summary)) consoleOutput() << summary << std::flush;
     } else if (word == "upload" || word == "samples" || word == "view" || word == "append" ||
                word == "clear-mem") {
       if (!rest.empty()) {
