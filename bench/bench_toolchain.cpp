@@ -3,7 +3,7 @@
 // executable (wall clock, including start-up and file I/O).
 #include "bench/bench.h"
 #include "link/framing.h"
-#include "platform/console/console_window.h"
+#include "frontends/console/console_window.h"
 #include "protocol/catalogue.h"
 #include "script/compiler.h"
 #include "script/instruction_set.h"

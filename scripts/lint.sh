@@ -19,7 +19,7 @@ if [ -z "$TIDY" ] || ! command -v cppcheck >/dev/null 2>&1; then
   exit 1
 fi
 
-mapfile -t FILES < <(find src -name '*.cpp' ! -path 'src/platform/win32/*' ! -name '*_win32.cpp' | sort)
+mapfile -t FILES < <(find src -name '*.cpp' ! -path 'src/frontends/win32/*' ! -name '*_win32.cpp' | sort)
 
 # The database must know every file; configure again when sources were added since.
 in_database() {

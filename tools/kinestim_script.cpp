@@ -4,7 +4,7 @@
 #include "script/instruction_set.h"
 #include "script/memory_view.h"
 #include "script/samples.h"
-#include "platform/console/console_window.h"
+#include "frontends/console/console_window.h"
 #include "platform/files.h"
 #include "protocol/catalogue.h"
 #include "link/framing.h"

@@ -6,7 +6,7 @@
 
 #include "link/framing.h"
 #include "link/serial_port.h"
-#include "platform/console/console_window.h"
+#include "frontends/console/console_window.h"
 #include "protocol/catalogue.h"
 #include "protocol/dispatcher.h"
 #include "resource.h"

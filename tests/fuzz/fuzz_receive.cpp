@@ -6,7 +6,7 @@
 #include "logging/data_log.h"
 #include "logging/traffic.h"
 #include "link/serial_port.h"
-#include "platform/console/console_window.h"
+#include "frontends/console/console_window.h"
 #include "protocol/dispatcher.h"
 #include "resource.h"
 #include "script/memory_view.h"

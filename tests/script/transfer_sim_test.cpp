@@ -1,7 +1,7 @@
 // Memory transfer, read-back and Script Manager actions against kinestim-sim as a separate
 // process: the program's real serial backend, pump and dispatcher in this process.
 #include "link/serial_port.h"
-#include "platform/console/console_window.h"
+#include "frontends/console/console_window.h"
 #include "process_harness.h"
 #include "protocol/catalogue.h"
 #include "protocol/dispatcher.h"

@@ -3,7 +3,7 @@
 // The expected texts are the native build's.
 #include "logging/data_log.h"
 #include "logging/traffic.h"
-#include "platform/console/console_window.h"
+#include "frontends/console/console_window.h"
 #include "protocol/catalogue.h"
 #include "protocol/dispatcher.h"
 #include "resource.h"

@@ -1,7 +1,7 @@
 // The three dialog procedures of kinestim-host.exe. Each translates window messages into
 // calls of the portable main dialog, parameter and Script Manager code.
 #include "platform/window.h"
-#include "platform/win32/win32_gui.h"
+#include "frontends/win32/win32_gui.h"
 #include "resource.h"
 #include "script/script_manager.h"
 #include "ui/main_dialog.h"

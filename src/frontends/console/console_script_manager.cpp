@@ -1,6 +1,6 @@
 // Console Script Manager: a "script> " prompt whose words press the dialog's buttons and
 // fill its Address and Timestep fields, until "close" or the end of input.
-#include "platform/console/console_window.h"
+#include "frontends/console/console_window.h"
 #include "resources/resource.h"
 #include "script/script_manager.h"
 

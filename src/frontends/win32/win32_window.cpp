@@ -1,7 +1,7 @@
 // The window seam on real Win32 controls: texts, enable and check states, trackbars, the
 // menu, message boxes, the Open and Save As dialogs, modal dialogs, the timer and commands.
 #include "platform/window.h"
-#include "platform/win32/win32_gui.h"
+#include "frontends/win32/win32_gui.h"
 #include "protocol/dispatcher.h"
 #include "resource.h"
 #include <commctrl.h>
