@@ -1,7 +1,7 @@
 // Current-and-tilt data log: for each tilt reading one line of the four stored electrode
 // currents and the two angles, time-stamped while the stamp flag is on.
 #include "logging/data_log.h"
-#include "logging/traffic.h"
+#include "logging/log_files.h"
 #include "platform/files.h"
 #include "ui/electrodes.h"
 #include <cstdio>

@@ -1,6 +1,5 @@
-// Script memory transfer: upload chunks with acknowledgement polling, read-back requests.
+// Script memory upload: chunks sent one at a time, each waited for through the receive pump.
 #include "script/transfer.h"
-#include "script/instruction_set.h"
 #include "link/framing.h"
 #include "link/serial_port.h"
 #include "logging/traffic.h"
@@ -37,15 +36,4 @@ bool uploadScriptImage(int address, const uint8_t* bytes, int length) {
     remaining -= UPLOAD_CHUNK_SIZE;
   }
   return true;
-}
-
-void requestScriptMemory(int address) {
-  if (address < 0 || address >= SCRIPT_MEMORY_SIZE) {
-    showWarning("Invalid address, must be between 0 and 2047");
-    return;
-  }
-  uint8_t payload[4] = {cdgScrDldMem, static_cast<uint8_t>(address & 0xFF),
-                        static_cast<uint8_t>(address >> 8), READ_BACK_COUNT};
-  sendPacket(payload, 4);
-  showSentCommand(payload, 4);
 }

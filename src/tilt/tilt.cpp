@@ -161,6 +161,14 @@ int handleCalibrateReply(const Packet& packet) {
 
 bool calibrationRunInProgress() { return calibrationRun.remaining != 0; }
 
+// A run is 12 requests, each sent as the previous reply arrives; a press during a run does
+// nothing.
+void startCalibration() {
+  if (calibrationRunInProgress()) return;
+  beginCalibrationRun();
+  sendSimpleCommand(cdgCalibrate);
+}
+
 void beginCalibrationRun() {
   calibrationRun.remaining = CALIBRATION_RUN_LENGTH;
   calibrationRun.ok = 1;

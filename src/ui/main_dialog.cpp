@@ -8,6 +8,7 @@
 #include "protocol/catalogue.h"
 #include "protocol/senders.h"
 #include "resource.h"
+#include "tilt/tilt.h"
 #include "ui/electrodes.h"
 #include "ui/parameters.h"
 #include "ui/status_display.h"
