@@ -34,7 +34,7 @@ bool isDataLogOpen() { return dataLogState.file != NO_FILE; }
 int formatDataLogLine(char* out, int capacity, double xDegrees, double yDegrees) {
   if (out == nullptr || capacity <= 0) return 0;
   int len = 0;
-  if (dataLogState.timeStamps && capacity >= 32) len = formatTimeStamp(out);
+  if (dataLogState.timeStamps && capacity >= TIME_STAMP_SIZE) len = formatTimeStamp(out);
   else out[0] = '\0';
   int n = std::snprintf(out + len, static_cast<size_t>(capacity - len),
                         "\t\t%+7.2f\t%+7.2f\t%+7.2f\t%+7.2f\t\t%9.1f\t%9.1f\r\n", current(1),

@@ -10,7 +10,6 @@
 namespace {
 
 constexpr int SAVE_PATH_SIZE = 300;
-constexpr int TIME_STAMP_SIZE = 32;
 
 }  // namespace
 

@@ -3,7 +3,10 @@
 #pragma once
 #include <cstdint>
 
-// "%.2d\t%.2d\t%.2d.%.3d " of the local time; returns 13. out holds at least 32 chars.
+// Room formatTimeStamp needs, terminating zero included.
+constexpr int TIME_STAMP_SIZE = 32;
+
+// "%.2d\t%.2d\t%.2d.%.3d " of the local time; returns 13. out holds TIME_STAMP_SIZE chars.
 int formatTimeStamp(char* out);
 // Save As, then create the file; NO_FILE (-1) when cancelled or not created.
 intptr_t chooseAndCreateLogFile();

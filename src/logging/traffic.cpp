@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr int TIME_STAMP_SIZE = 32;
-
 struct TrafficLogState {
   FileHandle file;
 };

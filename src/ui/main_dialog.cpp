@@ -21,6 +21,8 @@ const char* const ABOUT_TEXT =
 namespace {
 
 constexpr int COMMAND_BOX_CHARS = 4;
+// The largest number the four characters of the Command box hold.
+constexpr int LARGEST_TYPED_NUMBER = 9999;
 constexpr int RUN_CAPTION_CHARS = 9;
 
 // Scroll codes of a slider notification.
@@ -32,14 +34,24 @@ void withParameters(ParameterTemplate t, void (*sender)(uint8_t), uint8_t code) 
   if (runParameterDialog(t) != PARAMETER_DIALOG_CANCEL) sender(code);
 }
 
-bool isPlainDeviceCommand(int id) {
-  switch (id) {
-    case 309: case 310: case 313: case 314: case 315: case 318: case 327: case 330:
-      return false;
-    default:
-      return id >= ID_DEVICE_COMMAND_BASE && id <= ID_DEVICE_COMMAND_LAST;
+// The device commands whose identifier first opens a dialog: a parameter dialog, or the
+// Script Manager for the upload. routeCommand gives each its own case.
+constexpr uint8_t DIALOG_FIRST_COMMANDS[] = {
+    cdgSetElectrode, cdgSetAllElectrodes, cdgSrcUldMem, cdgScrDldMem,
+    cdgScrArm,       cdgScrRun,           cdgDldRAM,    cdgTiltLoop,
+};
+
+bool isDeviceCommand(int id) { return id >= ID_DEVICE_COMMAND_BASE && id <= ID_DEVICE_COMMAND_LAST; }
+
+bool opensDialogFirst(int id) {
+  for (uint8_t code : DIALOG_FIRST_COMMANDS) {
+    if (id == ID_DEVICE_COMMAND_BASE + code) return true;
   }
+  return false;
 }
+
+// A plain device command goes out at once as its bare code.
+bool isPlainDeviceCommand(int id) { return isDeviceCommand(id) && !opensDialogFirst(id); }
 
 void clearPanes() {
   setControlText(Dialog::Main, IDC_RECEIVED_PANE, "");
@@ -51,7 +63,7 @@ void sendTypedCommand() {
   char text[COMMAND_BOX_CHARS + 1];
   getControlText(Dialog::Main, IDC_COMMAND_BOX, text, sizeof text);
   int32_t value = parseNumber(text);
-  if (value >= 0 && value <= 9999) postCommand(ID_DEVICE_COMMAND_BASE + value);
+  if (value >= 0 && value <= LARGEST_TYPED_NUMBER) postCommand(ID_DEVICE_COMMAND_BASE + value);
 }
 
 void clickLocalControl() {
