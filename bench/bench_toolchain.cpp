@@ -4,7 +4,7 @@
 #include "bench/bench.h"
 #include "link/framing.h"
 #include "frontends/console/console_window.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include "script/compiler.h"
 #include "script/instruction_set.h"
 #include "script/memory_view.h"

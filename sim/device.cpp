@@ -1,7 +1,7 @@
 // The simulated Kinestim device: framing, modes, commands, script execution, tilt readings.
 #include "sim/device.h"
 #include "sim/tilt_model.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include <cmath>
 #include <cstring>
 #include <deque>

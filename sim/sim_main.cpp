@@ -3,7 +3,7 @@
 #include "sim/control.h"
 #include "sim/device.h"
 #include "sim/wire.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include <algorithm>
 #include <cerrno>
 #include <cmath>

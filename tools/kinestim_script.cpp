@@ -6,7 +6,7 @@
 #include "script/samples.h"
 #include "frontends/console/console_window.h"
 #include "platform/files.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include "link/framing.h"
 #include <cstdio>
 #include <cstdlib>

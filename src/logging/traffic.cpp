@@ -5,7 +5,7 @@
 #include "logging/log_files.h"
 #include "platform/files.h"
 #include "platform/window.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include "resource.h"
 #include <cstdio>
 #include <cstring>

@@ -3,7 +3,7 @@
 #include "protocol/senders.h"
 #include "link/framing.h"
 #include "logging/traffic.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include "ui/electrodes.h"
 #include "ui/parameters.h"
 

@@ -5,7 +5,7 @@
 #include "link/serial_port.h"
 #include "logging/traffic.h"
 #include "platform/window.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include "resource.h"
 #include <cstdio>
 #include <string>

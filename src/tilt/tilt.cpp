@@ -1,7 +1,7 @@
 // Tilt processing: decoding of the sensor's pulse edge times, conversion to angles against
 // the calibration store, and the calibration store and calibration runs.
 #include "tilt/tilt.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include "protocol/senders.h"
 #include <cmath>
 #include <cstdlib>

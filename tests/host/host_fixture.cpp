@@ -6,7 +6,7 @@
 #include "script/memory_view.h"
 #include "tilt/tilt.h"
 #include "ui/electrodes.h"
-#include "ui/main_dialog.h"
+#include "app/main_dialog.h"
 #include "ui/parameters.h"
 #include <cstdio>
 #include <filesystem>

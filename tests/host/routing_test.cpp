@@ -2,10 +2,10 @@
 // posts or opens, in which order, and the senders' byte layouts.
 #include "link_fixture.h"
 #include "logging/traffic.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include "protocol/senders.h"
 #include "ui/electrodes.h"
-#include "ui/main_dialog.h"
+#include "app/main_dialog.h"
 #include "ui/parameters.h"
 #include "ui/status_display.h"
 

@@ -2,9 +2,9 @@
 // one thread; input lines become button presses, slider moves or typed command codes.
 #include "frontends/console/console_loop.h"
 #include "frontends/console/console_window.h"
-#include "protocol/dispatcher.h"
+#include "app/dispatcher.h"
 #include "resources/resource.h"
-#include "ui/main_dialog.h"
+#include "app/main_dialog.h"
 
 #include <cerrno>
 #include <cstdint>

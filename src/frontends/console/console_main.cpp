@@ -5,7 +5,7 @@
 #include "frontends/console/console_window.h"
 #include "resources/resource.h"
 #include "tilt/tilt.h"
-#include "ui/main_dialog.h"
+#include "app/main_dialog.h"
 
 #include <cctype>
 #include <csignal>

@@ -2,7 +2,7 @@
 // fill its Address and Timestep fields, until "close" or the end of input.
 #include "frontends/console/console_window.h"
 #include "resources/resource.h"
-#include "script/script_manager.h"
+#include "app/script_manager.h"
 
 #include <ostream>
 #include <string>

@@ -3,8 +3,8 @@
 #include "platform/window.h"
 #include "frontends/win32/win32_gui.h"
 #include "resource.h"
-#include "script/script_manager.h"
-#include "ui/main_dialog.h"
+#include "app/script_manager.h"
+#include "app/main_dialog.h"
 #include "ui/parameters.h"
 
 // Handle bookkeeping kept by win32_window.cpp.

@@ -2,7 +2,7 @@
 // menu, message boxes, the Open and Save As dialogs, modal dialogs, the timer and commands.
 #include "platform/window.h"
 #include "frontends/win32/win32_gui.h"
-#include "protocol/dispatcher.h"
+#include "app/dispatcher.h"
 #include "resource.h"
 #include <commctrl.h>
 #include <commdlg.h>

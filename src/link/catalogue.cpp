@@ -1,5 +1,5 @@
 // The command and message catalogue tables and their lookups.
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include <cstring>
 
 constexpr int V = VARIABLE_LENGTH;

@@ -1,11 +1,11 @@
 // Script memory upload: chunks sent one at a time, each waited for through the receive pump.
-#include "script/transfer.h"
+#include "app/transfer.h"
 #include "link/framing.h"
 #include "link/serial_port.h"
 #include "logging/traffic.h"
 #include "platform/clock.h"
-#include "protocol/catalogue.h"
-#include "protocol/dispatcher.h"
+#include "link/catalogue.h"
+#include "app/dispatcher.h"
 #include <cstring>
 
 bool uploadScriptImage(int address, const uint8_t* bytes, int length) {

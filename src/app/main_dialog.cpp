@@ -1,11 +1,11 @@
 // Main dialog behaviour: start-up state, routing of every command identifier, electrode
 // slider notifications, the log menu entries, the advanced-windows toggle and shutdown.
-#include "ui/main_dialog.h"
+#include "app/main_dialog.h"
 #include "link/serial_port.h"
 #include "logging/data_log.h"
 #include "logging/traffic.h"
 #include "platform/window.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include "protocol/senders.h"
 #include "resource.h"
 #include "tilt/tilt.h"
