@@ -41,7 +41,9 @@ constexpr uint8_t DIALOG_FIRST_COMMANDS[] = {
     cdgScrArm,       cdgScrRun,           cdgDldRAM,    cdgTiltLoop,
 };
 
-bool isDeviceCommand(int id) { return id >= ID_DEVICE_COMMAND_BASE && id <= ID_DEVICE_COMMAND_LAST; }
+bool isDeviceCommand(int id) {
+  return id >= ID_DEVICE_COMMAND_BASE && id <= ID_DEVICE_COMMAND_LAST;
+}
 
 bool opensDialogFirst(int id) {
   for (uint8_t code : DIALOG_FIRST_COMMANDS) {
