@@ -3,8 +3,8 @@
 // executable (wall clock, including start-up and file I/O).
 #include "bench/bench.h"
 #include "link/framing.h"
-#include "platform/console/console_window.h"
-#include "protocol/catalogue.h"
+#include "frontends/console/console_window.h"
+#include "link/catalogue.h"
 #include "script/compiler.h"
 #include "script/instruction_set.h"
 #include "script/memory_view.h"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Static analysis of the portable code (src/ without the Win32 window and serial backends):
-# clang-tidy with the checked-in .clang-tidy and cppcheck, both over the compile database of
-# the native-release build. Exits non-zero on any finding.
+# the include layering (scripts/check-layers.py), clang-tidy with the checked-in .clang-tidy
+# and cppcheck, both over the compile database of the native-release build. Exits non-zero on
+# any finding.
 #   scripts/lint.sh            everything
 #   LINT_JOBS=N                clang-tidy processes at a time (default 2)
 #   LINT_BUILD=DIR             another configured build folder to take the database from
@@ -13,13 +14,17 @@ JOBS=${LINT_JOBS:-2}
 OUT=build/lint
 mkdir -p "$OUT"
 
+# Every include points down the layers and none closes a circle.
+layers_status=0
+python3 scripts/check-layers.py || layers_status=1
+
 TIDY=$(command -v clang-tidy-14 || command -v clang-tidy || true)
 if [ -z "$TIDY" ] || ! command -v cppcheck >/dev/null 2>&1; then
   echo "lint.sh: clang-tidy and cppcheck are needed (scripts/setup-debian.sh all installs them)" >&2
   exit 1
 fi
 
-mapfile -t FILES < <(find src -name '*.cpp' ! -path 'src/platform/win32/*' ! -name '*_win32.cpp' | sort)
+mapfile -t FILES < <(find src -name '*.cpp' ! -path 'src/frontends/win32/*' ! -name '*_win32.cpp' | sort)
 
 # The database must know every file; configure again when sources were added since.
 in_database() {
@@ -42,7 +47,7 @@ if ! in_database; then
   fi
 fi
 
-status=0
+status=$layers_status
 
 # clang-tidy, a few files per process, two processes at a time.
 printf '%s\n' "${FILES[@]}" | xargs -P "$JOBS" -n 4 "$TIDY" -p "$DB" --quiet >"$OUT/clang-tidy.txt" 2>"$OUT/clang-tidy.err"

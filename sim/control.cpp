@@ -2,7 +2,7 @@
 #include "sim/control.h"
 #include "sim/device.h"
 #include "sim/tilt_model.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include <cerrno>
 #include <cmath>
 #include <cstdio>

@@ -2,9 +2,9 @@
 // modes and commands, script execution and the tilt readings each live in a file of their own.
 #pragma once
 #include "sim/device.h"
-#include "sim/script_engine.h"
+#include "script/script_engine.h"
 #include "sim/tilt_model.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include <deque>
 #include <vector>
 

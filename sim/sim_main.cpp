@@ -4,7 +4,7 @@
 #include "sim/sim_options.h"
 #include "sim/device.h"
 #include "sim/wire.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include <algorithm>
 #include <cerrno>
 #include <cmath>

@@ -1,6 +1,6 @@
 // Device-side frame helpers of the simulator: checksum, frame building, transcript lines.
 #include "sim/wire.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include <cstdio>
 #include <cstring>
 

@@ -6,9 +6,9 @@
 #include "script/memory_view.h"
 #include "script/preview.h"
 #include "script/samples.h"
-#include "platform/console/console_window.h"
+#include "frontends/console/console_window.h"
 #include "platform/files.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include "link/framing.h"
 #include <cstdio>
 #include <cstdlib>

@@ -2,7 +2,6 @@
 // and checks received ones.
 #include "link/framing.h"
 #include "link/serial_port.h"
-#include "ui/status_display.h"
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

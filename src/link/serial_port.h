@@ -59,3 +59,6 @@ void showWarning(const char* text);
 int isMessageBoxShowing();
 // Set to 0 by the main dialog's initialisation.
 void setMessageBoxShowing(int showing);
+// The status bar line: notices that ask for no answer (a tossed or stalled frame, a new
+// calibration point).
+void setStatusBarText(const char* text);

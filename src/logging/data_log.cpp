@@ -1,7 +1,7 @@
 // Current-and-tilt data log: for each tilt reading one line of the four stored electrode
 // currents and the two angles, time-stamped while the stamp flag is on.
 #include "logging/data_log.h"
-#include "logging/traffic.h"
+#include "logging/log_files.h"
 #include "platform/files.h"
 #include "ui/electrodes.h"
 #include <cstdio>
@@ -34,7 +34,7 @@ bool isDataLogOpen() { return dataLogState.file != NO_FILE; }
 int formatDataLogLine(char* out, int capacity, double xDegrees, double yDegrees) {
   if (out == nullptr || capacity <= 0) return 0;
   int len = 0;
-  if (dataLogState.timeStamps && capacity >= 32) len = formatTimeStamp(out);
+  if (dataLogState.timeStamps && capacity >= TIME_STAMP_SIZE) len = formatTimeStamp(out);
   else out[0] = '\0';
   int n = std::snprintf(out + len, static_cast<size_t>(capacity - len),
                         "\t\t%+7.2f\t%+7.2f\t%+7.2f\t%+7.2f\t\t%9.1f\t%9.1f\r\n", current(1),

@@ -1,21 +1,17 @@
 // Traffic display and packet log: the Sent and Received panes as two aligned columns, newest
 // line on top, and the optional time-stamped traffic log file.
 #include "logging/traffic.h"
-#include "link/serial_port.h"
 #include "logging/data_log.h"
-#include "platform/clock.h"
+#include "logging/log_files.h"
 #include "platform/files.h"
 #include "platform/window.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include "resource.h"
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 namespace {
-
-constexpr int SAVE_PATH_SIZE = 300;
-constexpr int TIME_STAMP_SIZE = 32;
 
 struct TrafficLogState {
   FileHandle file;
@@ -79,30 +75,6 @@ void showSentText(const char* text) {
 void showReceivedText(const char* text) {
   addTrafficRow(IDC_RECEIVED_PANE, IDC_SENT_PANE, text);
   logTrafficLine("\t\t\t", text);
-}
-
-int formatTimeStamp(char* out) {
-  LocalTime t = localTimeNow();
-  return std::snprintf(out, TIME_STAMP_SIZE, "%.2d\t%.2d\t%.2d.%.3d ", t.hour, t.minute, t.second,
-                       t.millisecond);
-}
-
-intptr_t chooseAndCreateLogFile() {
-  char path[SAVE_PATH_SIZE] = "";
-  if (!chooseSaveFileName(path, SAVE_PATH_SIZE)) return NO_FILE;
-  FileHandle f = createLogFile(path);
-  if (f == NO_FILE) showWarning("Error Opening log file");
-  return f;
-}
-
-void closeLogFile(intptr_t& file) {
-  closeFileHandle(file);
-  file = NO_FILE;
-}
-
-void restartLogFile(intptr_t& file) {
-  closeLogFile(file);
-  file = chooseAndCreateLogFile();
 }
 
 // A start while the log is open (typing 73) closes the earlier file before the new choice,

@@ -1,6 +1,6 @@
 // The one seam between the portable program and a window system. Controls are addressed by
 // the numeric identifiers of resources/resource.h inside one of the program's dialogs.
-// Exactly one implementation is linked: platform/win32 (real controls) or platform/console.
+// Exactly one implementation is linked: frontends/win32 (real controls) or frontends/console.
 #pragma once
 
 // The dialogs whose controls the portable code reaches.

@@ -4,8 +4,7 @@
 #include "link/framing.h"
 #include "link/serial_port.h"
 #include "logging/traffic.h"
-#include "protocol/catalogue.h"
-#include "tilt/tilt.h"
+#include "link/catalogue.h"
 #include "ui/electrodes.h"
 #include "ui/parameters.h"
 #include <cstdio>
@@ -95,12 +94,4 @@ void sendIdleForMode(uint8_t mode) {
   if (mode == modeDirect || mode == modeProgramScript || mode == modeRunScr) {
     sendSimpleCommand(modeDeselectCommand[mode]);
   }
-}
-
-// A run is 12 requests, each sent as the previous reply arrives; a press during a run does
-// nothing.
-void startCalibration() {
-  if (calibrationRunInProgress()) return;
-  beginCalibrationRun();
-  sendSimpleCommand(cdgCalibrate);
 }

@@ -11,7 +11,6 @@ void sendAddressCommand(uint8_t code);
 void sendAddressCountCommand(uint8_t code);
 void sendCountStepCommand(uint8_t code);
 void sendIdleForMode(uint8_t mode);
-void startCalibration();
 // Low and high byte of a 32-bit value as the link carries it (-1 -> ff 00, 70000 -> 70 11).
 uint8_t lowByte(int32_t v);
 uint8_t highByte(int32_t v);

@@ -1,9 +1,11 @@
-// Script memory view: read-back batches of 20 instructions listed in the memory pane.
+// Script memory view: read-back requests and batches of 20 instructions listed in the memory
+// pane.
 #include "script/memory_view.h"
 #include "script/instruction_set.h"
-#include "script/transfer.h"
+#include "link/serial_port.h"
+#include "logging/traffic.h"
 #include "platform/window.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include "resource.h"
 #include <cstdio>
 #include <string>
@@ -25,6 +27,17 @@ static constexpr size_t PANE_READ_LIMIT = static_cast<size_t>(64) * 1024 * 1024;
 void resetMemoryView() {
   memoryView.batch = -1;
   memoryView.expectedAddress = -1;
+}
+
+void requestScriptMemory(int address) {
+  if (address < 0 || address >= SCRIPT_MEMORY_SIZE) {
+    showWarning("Invalid address, must be between 0 and 2047");
+    return;
+  }
+  uint8_t payload[4] = {cdgScrDldMem, static_cast<uint8_t>(address & 0xFF),
+                        static_cast<uint8_t>(address >> 8), READ_BACK_COUNT};
+  sendPacket(payload, 4);
+  showSentCommand(payload, 4);
 }
 
 void beginReadBack(int address) {

@@ -1,8 +1,8 @@
 // Script preview run: the script engine stepped over an image in an otherwise empty memory,
 // collecting the electrode levels, the faults the device would raise and the first repeat.
 #include "script/preview.h"
-#include "protocol/catalogue.h"
-#include "sim/script_engine.h"
+#include "link/catalogue.h"
+#include "script/script_engine.h"
 #include <cstdio>
 #include <cstring>
 #include <memory>

@@ -1,7 +1,7 @@
 // Tilt processing: decoding of the sensor's pulse edge times, conversion to angles against
 // the calibration store, and the calibration store and calibration runs.
 #include "tilt/tilt.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include "protocol/senders.h"
 #include <cmath>
 #include <cstdlib>
@@ -160,6 +160,14 @@ int handleCalibrateReply(const Packet& packet) {
 }
 
 bool calibrationRunInProgress() { return calibrationRun.remaining != 0; }
+
+// A run is 12 requests, each sent as the previous reply arrives; a press during a run does
+// nothing.
+void startCalibration() {
+  if (calibrationRunInProgress()) return;
+  beginCalibrationRun();
+  sendSimpleCommand(cdgCalibrate);
+}
 
 void beginCalibrationRun() {
   calibrationRun.remaining = CALIBRATION_RUN_LENGTH;

@@ -17,6 +17,9 @@ int findPeriodSlot(double period);
 bool computeTilt(const Packet& packet, double* xDegrees, double* yDegrees);
 // One step of a calibration run (or a lone sample); returns calibrationOk.
 int handleCalibrateReply(const Packet& packet);
+// Starts a run of CALIBRATION_RUN_LENGTH requests and sends the first; a press during a run
+// does nothing.
+void startCalibration();
 // Calibration run state.
 bool calibrationRunInProgress();
 void beginCalibrationRun();   // remaining = 12, ok = 1

@@ -2,7 +2,7 @@
 // codes of electrodes 1 to 4 that the data log reports.
 #include "ui/electrodes.h"
 #include "platform/window.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include "resource.h"
 #include <cstdio>
 

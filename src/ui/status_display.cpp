@@ -1,8 +1,8 @@
 // Status display: the main window's mode/fault field, script status, Run/Stop caption,
-// Local Control box, gated button groups, tilt values and status bar.
+// Local Control box, gated button groups, tilt values (the status bar line belongs to the link).
 #include "ui/status_display.h"
 #include "platform/window.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include "resource.h"
 
 void setModeText(const char* text) {
@@ -16,8 +16,6 @@ void setFaultText(const char* text) {
 }
 
 void setScriptStatusText(const char* text) { setControlText(Dialog::Main, IDC_SCRIPT_STATUS, text); }
-
-void setStatusBarText(const char* text) { setControlText(Dialog::Main, IDC_STATUS_BAR, text); }
 
 void setLocalControlCheck(bool on) { setCheckMark(Dialog::Main, IDC_LOCAL_CONTROL, on); }
 

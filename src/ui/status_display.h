@@ -5,7 +5,6 @@
 void setModeText(const char* text);
 void setFaultText(const char* text);
 void setScriptStatusText(const char* text);
-void setStatusBarText(const char* text);
 void setLocalControlCheck(bool on);
 void enableLocalControl(bool on);
 void enableScriptControls(bool on);

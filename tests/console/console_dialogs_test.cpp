@@ -1,6 +1,6 @@
 // Tests of the console's parameter prompts: answers fill the template's fields, an empty
 // answer keeps a field, "." or the end of input cancels, and a refused OK asks again.
-#include "platform/console/console_window.h"
+#include "frontends/console/console_window.h"
 #include "resources/resource.h"
 #include "ui/parameters.h"
 

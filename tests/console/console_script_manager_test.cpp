@@ -1,6 +1,6 @@
 // Tests of the console Script Manager prompt: words press its buttons and fill its fields,
 // mistakes are explained, and the dialog exists only while the prompt runs.
-#include "platform/console/console_window.h"
+#include "frontends/console/console_window.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Tests of the console window seam: which control changes print which lines, how message
 // boxes and the file choosers read their answers, and reads of control text.
-#include "platform/console/console_window.h"
+#include "frontends/console/console_window.h"
 #include "resources/resource.h"
 
 #include <gtest/gtest.h>

@@ -7,12 +7,12 @@
 #include "logging/data_log.h"
 #include "logging/traffic.h"
 #include "platform/clock.h"
-#include "platform/console/console_window.h"
+#include "frontends/console/console_window.h"
 #include "script/compiler.h"
 #include "script/memory_view.h"
 #include "tilt/tilt.h"
 #include "ui/electrodes.h"
-#include "ui/main_dialog.h"
+#include "app/main_dialog.h"
 #include "ui/parameters.h"
 
 #include <ostream>

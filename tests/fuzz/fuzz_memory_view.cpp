@@ -6,9 +6,9 @@
 
 #include "link/framing.h"
 #include "link/serial_port.h"
-#include "platform/console/console_window.h"
-#include "protocol/catalogue.h"
-#include "protocol/dispatcher.h"
+#include "frontends/console/console_window.h"
+#include "link/catalogue.h"
+#include "app/dispatcher.h"
 #include "resource.h"
 #include "script/instruction_set.h"
 #include "script/memory_view.h"

@@ -6,11 +6,11 @@
 #include "logging/data_log.h"
 #include "logging/traffic.h"
 #include "link/serial_port.h"
-#include "platform/console/console_window.h"
-#include "protocol/dispatcher.h"
+#include "frontends/console/console_window.h"
+#include "app/dispatcher.h"
 #include "resource.h"
 #include "script/memory_view.h"
-#include "script/transfer.h"
+#include "app/transfer.h"
 #include "tilt/tilt.h"
 
 #include <cstdlib>

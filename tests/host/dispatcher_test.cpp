@@ -1,11 +1,12 @@
 // Receive pump and dispatcher over a pseudo-terminal: every message code of the catalogue
 // against its row of the dispatcher table, invalid messages, and the pump's tick rules.
 #include "link_fixture.h"
-#include "protocol/catalogue.h"
-#include "protocol/dispatcher.h"
+#include "link/catalogue.h"
+#include "app/dispatcher.h"
 #include "tilt/tilt.h"
 #include "ui/electrodes.h"
-#include "ui/main_dialog.h"
+#include "app/main_dialog.h"
+#include "link/serial_port.h"
 #include "ui/status_display.h"
 #include <map>
 

@@ -3,11 +3,11 @@
 #include "link/serial_port.h"
 #include "logging/data_log.h"
 #include "logging/traffic.h"
-#include "protocol/link_watch.h"
+#include "app/link_watch.h"
 #include "script/memory_view.h"
 #include "tilt/tilt.h"
 #include "ui/electrodes.h"
-#include "ui/main_dialog.h"
+#include "app/main_dialog.h"
 #include "ui/parameters.h"
 #include <cstdio>
 #include <filesystem>

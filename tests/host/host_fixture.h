@@ -1,7 +1,7 @@
 // Shared set-up for the host behaviour tests: the console window seam bound to string
 // streams, every subsystem in its start-up state and the main dialog initialised.
 #pragma once
-#include "platform/console/console_window.h"
+#include "frontends/console/console_window.h"
 #include "resource.h"
 #include "test_bytes.h"
 #include <cstdint>

@@ -3,7 +3,7 @@
 #include "logging/data_log.h"
 #include "logging/traffic.h"
 #include "ui/electrodes.h"
-#include "ui/main_dialog.h"
+#include "app/main_dialog.h"
 #include <algorithm>
 #include <filesystem>
 #include <fstream>

@@ -4,10 +4,10 @@
 #include "link/serial_port.h"
 #include "logging/data_log.h"
 #include "logging/traffic.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include "protocol/senders.h"
 #include "ui/electrodes.h"
-#include "ui/main_dialog.h"
+#include "app/main_dialog.h"
 #include "ui/parameters.h"
 #include "ui/status_display.h"
 #include <unistd.h>

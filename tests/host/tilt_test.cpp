@@ -1,6 +1,6 @@
 // Tilt decoding, angle conversion and the calibration store, fed with real message frames.
 #include "host_fixture.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include "tilt/tilt.h"
 #include <cstdio>
 #include <vector>

@@ -2,7 +2,6 @@
 #include "recording_window.h"
 #include "link/serial_port.h"
 #include "platform/window.h"
-#include "ui/status_display.h"
 #include <cstdio>
 
 namespace {

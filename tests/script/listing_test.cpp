@@ -1,7 +1,7 @@
 // Listing tests: the memory view's instruction lines, byte for byte, from read-back answers,
 // including answers that carry fewer bytes than their instruction needs.
 #include "script/memory_view.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>

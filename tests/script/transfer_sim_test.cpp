@@ -1,17 +1,17 @@
 // Memory transfer, read-back and Script Manager actions against kinestim-sim as a separate
 // process: the program's real serial backend, pump and dispatcher in this process.
 #include "link/serial_port.h"
-#include "platform/console/console_window.h"
+#include "frontends/console/console_window.h"
 #include "process_harness.h"
-#include "protocol/catalogue.h"
-#include "protocol/dispatcher.h"
+#include "link/catalogue.h"
+#include "app/dispatcher.h"
 #include "protocol/senders.h"
 #include "resource.h"
 #include "script/compiler.h"
 #include "script/memory_view.h"
+#include "app/script_manager.h"
+#include "app/transfer.h"
 #include "script/preview.h"
-#include "script/script_manager.h"
-#include "script/transfer.h"
 #include "test_bytes.h"
 
 #include <gtest/gtest.h>

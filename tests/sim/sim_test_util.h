@@ -3,7 +3,7 @@
 #pragma once
 #include "sim/device.h"
 #include "sim/wire.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include "test_bytes.h"
 #include <gtest/gtest.h>
 #include <cstdio>

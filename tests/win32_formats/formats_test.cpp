@@ -3,14 +3,14 @@
 // The expected texts are the native build's.
 #include "logging/data_log.h"
 #include "logging/traffic.h"
-#include "platform/console/console_window.h"
-#include "protocol/catalogue.h"
-#include "protocol/dispatcher.h"
+#include "frontends/console/console_window.h"
+#include "link/catalogue.h"
+#include "app/dispatcher.h"
 #include "resource.h"
 #include "script/samples.h"
 #include "tilt/tilt.h"
 #include "ui/electrodes.h"
-#include "ui/main_dialog.h"
+#include "app/main_dialog.h"
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>

@@ -1,7 +1,7 @@
 // Wine GUI tests of kinestim-host.exe's window side: the real dialog templates, dialog
 // procedures and message loop steps, driven by window messages, against kinestim-sim on COM1.
 #include "link/serial_port.h"
-#include "platform/win32/win32_gui.h"
+#include "frontends/win32/win32_gui.h"
 #include "platform/window.h"
 #include "resource.h"
 #include "tilt/tilt.h"

@@ -1,13 +1,13 @@
 // Script Manager actions: build and upload a source or a sample file, list memory back,
 // erase memory.
-#include "script/script_manager.h"
+#include "app/script_manager.h"
 #include "script/compiler.h"
 #include "script/memory_view.h"
 #include "script/preview.h"
 #include "script/samples.h"
-#include "script/transfer.h"
+#include "app/transfer.h"
 #include "platform/window.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include "protocol/senders.h"
 #include "ui/parameters.h"
 #include "resource.h"

@@ -1,10 +1,10 @@
 // Terminal loop of kinestim-console: polls standard input and runs the 25 ms receive timer on
 // one thread; input lines become button presses, slider moves or typed command codes.
-#include "platform/console/console_loop.h"
-#include "platform/console/console_window.h"
-#include "protocol/dispatcher.h"
+#include "frontends/console/console_loop.h"
+#include "frontends/console/console_window.h"
+#include "app/dispatcher.h"
 #include "resources/resource.h"
-#include "ui/main_dialog.h"
+#include "app/main_dialog.h"
 #include "ui/parameters.h"
 
 #include <cerrno>

@@ -1,11 +1,11 @@
 // Entry point of kinestim-console: opens the port (or starts the simulator on a
 // pseudo-terminal), brings up the main window's control table and runs the terminal loop.
 #include "link/serial_port.h"
-#include "platform/console/console_loop.h"
-#include "platform/console/console_window.h"
+#include "frontends/console/console_loop.h"
+#include "frontends/console/console_window.h"
 #include "resources/resource.h"
 #include "tilt/tilt.h"
-#include "ui/main_dialog.h"
+#include "app/main_dialog.h"
 
 #include <cctype>
 #include <csignal>

@@ -1,11 +1,11 @@
 // Receive pump and message dispatcher: drains the port on each timer tick and turns every
 // device message into its trace line, its checks and its changes to the window.
-#include "protocol/dispatcher.h"
+#include "app/dispatcher.h"
 #include "link/serial_port.h"
 #include "logging/data_log.h"
 #include "logging/traffic.h"
-#include "protocol/catalogue.h"
-#include "protocol/link_watch.h"
+#include "link/catalogue.h"
+#include "app/link_watch.h"
 #include "protocol/senders.h"
 #include "script/memory_view.h"
 #include "tilt/tilt.h"

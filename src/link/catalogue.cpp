@@ -1,5 +1,5 @@
 // The command and message catalogue tables and their lookups.
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include <cstring>
 
 constexpr int V = VARIABLE_LENGTH;
@@ -104,7 +104,10 @@ const char faultNames[FAULT_COUNT][FAULT_NAME_SIZE] = {
   "ScrIElectrodeRange", "ScrInvalidOp", "ScrStackOverflow", "ScrStackUnderflow",
 };
 
-const uint8_t modeDeselectCommand[MODE_COUNT] = {0, 0, 0, 3, 5, 7, 0};
+// Only Direct, Program Script and Run Scr have a command that leaves them; 0 for the others.
+const uint8_t modeDeselectCommand[MODE_COUNT] = {
+    0, 0, 0, cdgDeselectModeDirect, cdgDeselectModePgmScr, cdgDeselectModeRunScr, 0,
+};
 
 const char* const commandMenuTexts[COMMAND_COUNT] = {
   "00  NOP", "01  Init", "02  Select Mode Direct", "03  Deselect Mode Direct",

@@ -1,12 +1,11 @@
-// Script memory transfer: upload chunks with acknowledgement polling, read-back requests.
-#include "script/transfer.h"
-#include "script/instruction_set.h"
+// Script memory upload: chunks sent one at a time, each waited for through the receive pump.
+#include "app/transfer.h"
 #include "link/framing.h"
 #include "link/serial_port.h"
 #include "logging/traffic.h"
 #include "platform/clock.h"
-#include "protocol/catalogue.h"
-#include "protocol/dispatcher.h"
+#include "link/catalogue.h"
+#include "app/dispatcher.h"
 #include <cstring>
 
 bool uploadScriptImage(int address, const uint8_t* bytes, int length) {
@@ -37,15 +36,4 @@ bool uploadScriptImage(int address, const uint8_t* bytes, int length) {
     remaining -= UPLOAD_CHUNK_SIZE;
   }
   return true;
-}
-
-void requestScriptMemory(int address) {
-  if (address < 0 || address >= SCRIPT_MEMORY_SIZE) {
-    showWarning("Invalid address, must be between 0 and 2047");
-    return;
-  }
-  uint8_t payload[4] = {cdgScrDldMem, static_cast<uint8_t>(address & 0xFF),
-                        static_cast<uint8_t>(address >> 8), READ_BACK_COUNT};
-  sendPacket(payload, 4);
-  showSentCommand(payload, 4);
 }

@@ -1,8 +1,8 @@
 // The window seam on real Win32 controls: texts, enable and check states, trackbars, the
 // menu, message boxes, the Open and Save As dialogs, modal dialogs, the timer and commands.
 #include "platform/window.h"
-#include "platform/win32/win32_gui.h"
-#include "protocol/dispatcher.h"
+#include "frontends/win32/win32_gui.h"
+#include "app/dispatcher.h"
 #include "resource.h"
 #include <commctrl.h>
 #include <commdlg.h>

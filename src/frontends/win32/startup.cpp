@@ -1,6 +1,6 @@
 // Start-up steps and the message loop of kinestim-host.exe: the port number from the
 // command line, creation of the main dialog with its two widths, and the one loop.
-#include "platform/win32/win32_gui.h"
+#include "frontends/win32/win32_gui.h"
 #include <commctrl.h>
 #include <climits>
 

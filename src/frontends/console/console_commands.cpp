@@ -1,7 +1,7 @@
 // Console delivery of window commands to the main dialog's router: sent ones at once,
 // posted ones when the terminal loop drains the queue.
-#include "platform/console/console_window.h"
-#include "ui/main_dialog.h"
+#include "frontends/console/console_window.h"
+#include "app/main_dialog.h"
 
 // A runaway chain of commands that keep posting more must not hold the loop forever; what is
 // left stays queued for the next pass.

@@ -1,6 +1,6 @@
 // Console window seam: the dialogs' controls kept in tables, each visible change printed as
 // one line on the bound stream, and message boxes and file choosers answered line by line.
-#include "platform/console/console_window.h"
+#include "frontends/console/console_window.h"
 #include "resources/resource.h"
 
 #include <cctype>

@@ -1,6 +1,6 @@
 // The script engine: decodes and runs one instruction of script memory, with the call stack
 // and the faults of the device.
-#include "sim/script_engine.h"
+#include "script/script_engine.h"
 
 namespace {
 

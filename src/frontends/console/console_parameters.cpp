@@ -1,6 +1,6 @@
 // Console parameter dialogs: the template's fields are prompted one by one, then OK is
 // handled by the portable parameter code, which may refuse and keep the dialog open.
-#include "platform/console/console_window.h"
+#include "frontends/console/console_window.h"
 #include "ui/parameters.h"
 
 #include <ostream>

@@ -1,10 +1,10 @@
 // The three dialog procedures of kinestim-host.exe. Each translates window messages into
 // calls of the portable main dialog, parameter and Script Manager code.
 #include "platform/window.h"
-#include "platform/win32/win32_gui.h"
+#include "frontends/win32/win32_gui.h"
 #include "resource.h"
-#include "script/script_manager.h"
-#include "ui/main_dialog.h"
+#include "app/script_manager.h"
+#include "app/main_dialog.h"
 #include "ui/parameters.h"
 
 // Handle bookkeeping kept by win32_window.cpp.

@@ -1,8 +1,8 @@
 // Console Script Manager: a "script> " prompt whose words press the dialog's buttons and
 // fill its Address and Timestep fields, until "close" or the end of input.
-#include "platform/console/console_window.h"
+#include "frontends/console/console_window.h"
 #include "resources/resource.h"
-#include "script/script_manager.h"
+#include "app/script_manager.h"
 #include "platform/window.h"
 
 #include <ostream>

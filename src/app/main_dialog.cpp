@@ -1,13 +1,14 @@
 // Main dialog behaviour: start-up state, routing of every command identifier, electrode
 // slider notifications, the log menu entries, the advanced-windows toggle and shutdown.
-#include "ui/main_dialog.h"
+#include "app/main_dialog.h"
 #include "link/serial_port.h"
 #include "logging/data_log.h"
 #include "logging/traffic.h"
 #include "platform/window.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include "protocol/senders.h"
 #include "resource.h"
+#include "tilt/tilt.h"
 #include "ui/electrodes.h"
 #include "ui/parameters.h"
 #include "ui/status_display.h"
@@ -31,14 +32,26 @@ void withParameters(ParameterTemplate t, void (*sender)(uint8_t), uint8_t code) 
   if (runParameterDialog(t) != PARAMETER_DIALOG_CANCEL) sender(code);
 }
 
-bool isPlainDeviceCommand(int id) {
-  switch (id) {
-    case 309: case 310: case 313: case 314: case 315: case 318: case 327: case 330:
-      return false;
-    default:
-      return id >= ID_DEVICE_COMMAND_BASE && id <= ID_DEVICE_COMMAND_LAST;
-  }
+// The device commands whose identifier first opens a dialog: a parameter dialog, or the
+// Script Manager for the upload. routeCommand gives each its own case.
+constexpr uint8_t DIALOG_FIRST_COMMANDS[] = {
+    cdgSetElectrode, cdgSetAllElectrodes, cdgSrcUldMem, cdgScrDldMem,
+    cdgScrArm,       cdgScrRun,           cdgDldRAM,    cdgTiltLoop,
+};
+
+bool isDeviceCommand(int id) {
+  return id >= ID_DEVICE_COMMAND_BASE && id <= ID_DEVICE_COMMAND_LAST;
 }
+
+bool opensDialogFirst(int id) {
+  for (uint8_t code : DIALOG_FIRST_COMMANDS) {
+    if (id == ID_DEVICE_COMMAND_BASE + code) return true;
+  }
+  return false;
+}
+
+// A plain device command goes out at once as its bare code.
+bool isPlainDeviceCommand(int id) { return isDeviceCommand(id) && !opensDialogFirst(id); }
 
 void clearPanes() {
   setControlText(Dialog::Main, IDC_RECEIVED_PANE, "");

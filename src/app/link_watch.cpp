@@ -1,9 +1,9 @@
 // Link watch: what the operator sees while the port is lost (mode field, status bar, gated
 // controls), and the questions that re-read the device's mode and electrodes once the port
 // is open again, since the device may have been reset or changed mode meanwhile.
-#include "protocol/link_watch.h"
+#include "app/link_watch.h"
 #include "link/serial_port.h"
-#include "protocol/catalogue.h"
+#include "link/catalogue.h"
 #include "protocol/senders.h"
 #include "tilt/tilt.h"
 #include "ui/electrodes.h"

@@ -1,7 +1,7 @@
 // Entry point of kinestim-host.exe: opens the serial port named on the command line, creates
 // the main dialog, runs the message loop and closes the port when the loop ends.
 #include "link/serial_port.h"
-#include "platform/win32/win32_gui.h"
+#include "frontends/win32/win32_gui.h"
 #include "tilt/tilt.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
