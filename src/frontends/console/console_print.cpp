@@ -1,6 +1,6 @@
 // Console window seam, the printed side: one line per visible change of the main window and
 // the Script Manager, prompts kept on lines of their own, and ":show".
-#include "frontends/console/console_state.h"
+#include "frontends/console/console_window_state.h"
 #include <cctype>
 #include <cstdio>
 

@@ -1,6 +1,6 @@
 // Console window seam, the answers: prompts read line by line, message boxes answered with
 // Enter or y/n, and paths for the Save As and Open choosers.
-#include "frontends/console/console_state.h"
+#include "frontends/console/console_window_state.h"
 #include <cstring>
 #include <filesystem>
 

@@ -1,6 +1,6 @@
 // Console window seam, the control tables: each dialog's controls as its template creates
 // them, looked up by identifier, and their read-back for tests and ":show".
-#include "frontends/console/console_state.h"
+#include "frontends/console/console_window_state.h"
 
 namespace consolewin {
 

@@ -2,7 +2,7 @@
 // one line on the bound stream, and message boxes and file choosers answered line by line.
 // This file holds the state and the seam's setters; the tables, the printing and the
 // prompts have files of their own.
-#include "frontends/console/console_state.h"
+#include "frontends/console/console_window_state.h"
 #include <cstdio>
 #include <cstring>
 
