@@ -227,7 +227,7 @@ bool isRunCaptionShown() {
 
 // Collapsing hides the controls that lie outside the narrow window, so that Tab never lands
 // on one the operator cannot see, and greys Send, so that Enter cannot send text left in the
-// hidden Command box.
+// hidden Command box. Expanding shows them again and puts the focus in the Command box.
 void toggleAdvancedWindows() {
   static const int ADVANCED_IDS[] = {IDC_SENT_LABEL,  IDC_RECEIVED_LABEL, IDC_SENT_PANE,
                                      IDC_RECEIVED_PANE, IDC_COMMAND_GROUP, IDC_COMMAND_LABEL,
@@ -236,4 +236,6 @@ void toggleAdvancedWindows() {
   for (int id : ADVANCED_IDS) showControl(Dialog::Main, id, !collapse);
   enableControl(Dialog::Main, IDC_SEND, !collapse);
   setMainWindowWidth(collapse ? collapsedWindowWidth() : expandedWindowWidth());
+  // Showing the Command box is asking to type into it.
+  if (!collapse) focusControl(Dialog::Main, IDC_COMMAND_BOX);
 }

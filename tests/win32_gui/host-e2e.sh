@@ -10,6 +10,20 @@ expect() {
   fail "no '$1' in the transcript${2:+ after $2}"
 }
 key() { xdotool key "$1"; expect "$2" "$1"; }
+sent() { grep -c ' > ' "$SIM_TRANSCRIPT"; }
+# tabs WHAT: Tab, then Shift+Tab, twice round every control at both widths; no frame may go out.
+tabs() {
+  local before i
+  before="$(sent)"
+  for i in 1 2; do
+    xdotool key --delay 40 $(printf 'Tab %.0s' {1..16}) $(printf 'shift+Tab %.0s' {1..16}) ctrl+a
+    sleep 0.5
+  done
+  sleep 0.5
+  [ "$(sent)" = "$before" ] || fail "Tab or Shift+Tab sent a frame ($1)"
+}
+# window NAME: the first window with this exact title, waited for.
+window() { timeout 30 xdotool search --sync --name "^$1\$" | head -1; }
 # shot NAME WINDOW...: a screenshot of the screen rectangle that holds the windows.
 shot() {
   local name="$1" w x0=100000 y0=100000 x1=0 y1=0 X Y WIDTH HEIGHT; shift
@@ -29,17 +43,52 @@ inner() {
   expect '< 0b mdgEnteredModeIdle' "power-on" 10
   sleep 1.5
   xdotool windowfocus --sync "$win"
+  xdotool key ctrl+a  # shows the Command box and the traffic panes
+  sleep 1
   xdotool type --delay 60 "8"  # a command number into the Command box, then Enter
   key Return '> 08 cdgDldMode'
+  tabs Idle
   key ctrl+d '> 02 cdgSelectModeDirect'
   expect '> 0b cdgDldAllElectrodes' "Direct mode"
   key alt+t '> 1c cdgDldTilt'  # Read &Tilt
-  xdotool key ctrl+a  # shows the Command box and the traffic panes
   sleep 3
   shot main "$win"
+  tabs Direct
   key ctrl+i '> 03 cdgDeselectModeDirect'
   expect '< 16 mdgModeDirectDeselected'
   sleep 1
+  # Run asks for an address: a refused one gives a Warning over the dialog; then a click on the
+  # main window's Mode menu and Down, Enter would choose Idle if the menu opened. Nothing may go out.
+  key alt+r '> 06 cdgSelectModeRunScr'
+  params="$(window 'Enter Parameters')" || fail "Run opened no parameter dialog"
+  xdotool windowfocus --sync "$params"
+  xdotool type --delay 60 "1.5"
+  xdotool key Return
+  warning="$(window Warning)" || fail "the refused address gave no Warning"
+  sleep 1
+  shot warning "$win" "$params" "$warning"
+  local before x y
+  before="$(sent)"
+  xdotool key Return
+  sleep 1
+  eval "$(xdotool getwindowgeometry --shell "$win")"
+  xdotool mousemove "$((X + 45))" "$((Y + 30))" click 1
+  sleep 1
+  shot click "$win" "$params"
+  xdotool key Down Return
+  sleep 1
+  [ "$(sent)" = "$before" ] || fail "the main window took a click while the parameter dialog was open"
+  warning="$(xdotool search --name '^Warning$' | head -1)" || true
+  [ -z "$warning" ] || { xdotool windowfocus --sync "$warning"; xdotool key Return; sleep 1; }
+  xdotool windowfocus --sync "$params"
+  xdotool key End BackSpace BackSpace BackSpace BackSpace
+  xdotool type --delay 60 "0"
+  key Return '> 12 00 00 cdgScrRun'
+  sleep 1
+  xdotool windowfocus --sync "$win"
+  tabs "running script"
+  key ctrl+i '> 07 cdgDeselectModeRunScr'
+  sleep 1.5
   key alt+m '> 04 cdgSelectModePgmScr'  # Script &Manager, which then opens
   sm="$(timeout 30 xdotool search --sync --name '^Script Manager$' | head -1)" || fail "the Script Manager never appeared"
   sleep 2
