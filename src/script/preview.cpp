@@ -42,9 +42,10 @@ const char* const KEYWORDS[9] = {"Stop", "NOP", "SetElectrode", "SetAllElectrode
                                  "Return", "TiltLoop"};
 const char STOPS[] = ": the device stops the script and enters Fault";
 
-std::string format(const char* pattern, int a, int b = 0, int c = 0) {
+// One printf pattern and exactly the integers it takes.
+template <class... Integers> std::string format(const char* pattern, Integers... values) {
   char text[160];
-  std::snprintf(text, sizeof text, pattern, a, b, c);
+  std::snprintf(text, sizeof text, pattern, static_cast<int>(values)...);
   return text;
 }
 

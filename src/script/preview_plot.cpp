@@ -8,9 +8,10 @@ namespace {
 constexpr double LEFT = 120, PLOT_WIDTH = 800, TOP = 56, LANE = 110, GAP = 24, HALF = 45;
 constexpr double STEP_S = 0.025;
 
-std::string num(const char* pattern, double a, double b = 0, double c = 0, double d = 0) {
+// One printf pattern and exactly the numbers it takes.
+template <class... Numbers> std::string num(const char* pattern, Numbers... values) {
   char text[240];
-  std::snprintf(text, sizeof text, pattern, a, b, c, d);
+  std::snprintf(text, sizeof text, pattern, static_cast<double>(values)...);
   return text;
 }
 

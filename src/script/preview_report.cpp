@@ -7,9 +7,10 @@ namespace {
 
 constexpr int STEP_MS = 25;
 
-std::string printf1(const char* pattern, long long a, long long b = 0, long long c = 0) {
+// One printf pattern and exactly the integers it takes.
+template <class... Integers> std::string printf1(const char* pattern, Integers... values) {
   char text[200];
-  std::snprintf(text, sizeof text, pattern, a, b, c);
+  std::snprintf(text, sizeof text, pattern, static_cast<long long>(values)...);
   return text;
 }
 
