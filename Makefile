@@ -55,7 +55,7 @@ test: setup
 	$(MAKE) test-asan
 	$(MAKE) test-mingw
 	@if [ -x scripts/lint.sh ]; then bash scripts/lint.sh; fi
-	@if [ -x scripts/fuzz.sh ]; then FUZZ_JOBS=2 bash scripts/fuzz.sh 30; fi
+	@if [ -x scripts/fuzz.sh ]; then FUZZ_JOBS=2 bash scripts/fuzz.sh 10; fi
 
 gui: native mingw
 	bash scripts/run-gui.sh $(ARGS)
