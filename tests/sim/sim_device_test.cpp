@@ -150,11 +150,28 @@ TEST_F(SimDevice, EachCommandIsRejectedExactlyInTheModesThatDoNotAllowIt) {
   }
 }
 
-TEST_F(SimDevice, UnfinishedFrameTimesOutAfterHalfASecond) {
+// Half a second of quiet ends an unfinished frame, and starts a new run of stray bytes.
+TEST_F(SimDevice, UnfinishedFramesAndStrayRunsEndAfterHalfASecond) {
   EXPECT_TRUE(raw(now += MS, {0xAA, 0x03, 0x0f}).empty());
   EXPECT_TRUE(answersAt(now + SIM_RX_TIMEOUT_US - 1).empty());
   EXPECT_EQ(answersAt(now += SIM_RX_TIMEOUT_US), (Lines{"08"}));
   EXPECT_EQ(send({cdgScrDldArmed}), (Lines{"25"}));
+  EXPECT_EQ(raw(now += MS, {0x13}), (Lines{"01"}));
+  EXPECT_TRUE(raw(now += SIM_RX_TIMEOUT_US - 1, {0x13}).empty());
+  EXPECT_EQ(raw(now += SIM_RX_TIMEOUT_US, {0x13}), (Lines{"01"}));
+}
+
+// RAM mirrors the device state: at power-on, then while a script waits in a Delay inside a
+// Call (0: Call 4; 3: Stop; 4: Delay 16), armed at 0x123, tracing, local control off.
+TEST_F(SimDevice, RamMirrorsTheDeviceState) {
+  EXPECT_EQ(send({cdgDldRAM, 0, 0, 16}), (Lines{"2f 00 00 02 7f 7f 7f 7f 01 ff 00 00 00 00 00 00 00 00 00"}));
+  load(0, {0x06, 0x04, 0x00, 0x00, 0x04, 0x10, 0x00});
+  enterMode(modeRunScr);
+  for (const Bytes& c : {Bytes{cdgDisableLclCtrl}, {cdgScrTraceOn}, {cdgScrArm, 0x23, 0x01}, {cdgScrRun, 0, 0}}) send(c);
+  answersAt(now += 30 * MS);
+  // Steps left: the Delay ran 25 ms after the start, now is 31 ms: 16 steps, 394 ms, to go.
+  EXPECT_EQ(send({cdgDldRAM, 0, 0, 40}), (Lines{"2f 00 00 05 7f 7f 7f 7f 00 ff 01 01 23 01 01 07 00 01 00 03 00 "
+                                               + hex(Bytes(14, 0)) + " 10 00 00 00 01 00 00 00"}));
 }
 
 TEST_F(SimDevice, ElectrodesAreKeptCheckedAndResetWhenDirectEnds) {
@@ -333,7 +350,8 @@ TEST_F(SimDevice, ControlLinesParseOrExplain) {
     {"knob 5 1", SimControlResult::Error, "usage: knob E CODE (electrode 1 to 4, current code 0 to 255)"},
     {"garbage 123", SimControlResult::Error, "garbage: '123' is not a run of hex byte pairs"},
     {"corrupt-next length", SimControlResult::Error, "usage: corrupt-next [checksum|eot|sot]"},
-    {"stall-next 0", SimControlResult::Error, "usage: stall-next MS (1 to 60000)"}};
+    {"stall-next 0", SimControlResult::Error, "usage: stall-next MS (1 to 60000)"},
+    {"stall-next 1", SimControlResult::Ok, ""}};
   for (const auto& c : cases) {
     char message[256];
     EXPECT_EQ(simControlLine(now, c.line, 0, message, sizeof message), c.result) << c.line;
@@ -342,6 +360,7 @@ TEST_F(SimDevice, ControlLinesParseOrExplain) {
 }
 
 TEST_F(SimDevice, ControlLinesChangeTheDeviceAndTheLine) {
+  EXPECT_EQ(control("knob 4 0x20"), (Lines{"1c 7f 7f 7f 20"}));
   send({cdgDisableLclCtrl});
   EXPECT_EQ(control("knob 2 0x10"), (Lines{"31 02 10"}));
   EXPECT_EQ(simElectrode(2), IDLE_ELECTRODE_CODE);

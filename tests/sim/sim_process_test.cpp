@@ -145,13 +145,15 @@ TEST(SimProcess, HelpDocumentsEveryOptionAndBadOptionsAreRefused) {
                            "silent on|off", "power-cycle", "too-fast", "quit"}) {
     EXPECT_NE(sim.output().find(word), std::string::npos) << word;
   }
-  for (const char* option : {"--baud", "--port"}) {
-    harness::Process refused;   // a bad speed; a port that cannot be opened
-    const char* value = option[2] == 'b' ? "fast" : "/nonexistent/tty";
-    ASSERT_TRUE(refused.startOnTerminal({harness::binary("kinestim-sim"), option, value}));
-    const int status = refused.waitExit(3000);
-    EXPECT_EQ(refused.output().rfind("kinestim-sim: ", 0), 0u) << option << ": " << refused.output();
-    EXPECT_TRUE(status == 1 || status == 2) << option << " exit " << status;
+  const struct { const char* option; const char* value; int status; const char* message; } refusals[] = {
+    {"--baud", "fast", 2, "kinestim-sim: --baud wants a whole number from 0 to 4000000, not 'fast'\r\n"},
+    {"--period", "50", 2, "kinestim-sim: --period wants a number from 100 to 20000, not '50'\r\n"},
+    {"--port", "/nonexistent/tty", 1, "kinestim-sim: cannot open /nonexistent/tty: No such file or directory\r\n"}};
+  for (const auto& r : refusals) {
+    harness::Process refused;
+    ASSERT_TRUE(refused.startOnTerminal({harness::binary("kinestim-sim"), r.option, r.value}));
+    EXPECT_EQ(refused.waitExit(3000), r.status) << r.option;
+    EXPECT_EQ(refused.output(), r.message);
   }
 }
 
