@@ -4,6 +4,7 @@
 // against the traffic log), that resident memory stays put and that the only warnings are
 // the injected ones; prints the figures.
 //   soak [SECONDS] [READINGS]     defaults 600 and 20000
+#include "bench/bench_wire.h"
 #include "process_harness.h"
 
 #include <algorithm>
@@ -33,14 +34,8 @@ std::string traceLineOf(const std::string& frame, char direction) {
   return line;
 }
 
-// Resident set of a process in kB, 0 when it cannot be read.
-long residentKb(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-  return 0;
-}
+// Resident set of a process in kB, -1 when it cannot be read.
+long residentKb(pid_t pid) { return processStatusKb(pid, "VmRSS"); }
 
 int occurrences(const std::string& text, const std::string& needle) {
   int n = 0;

@@ -1,5 +1,5 @@
-// Script Manager end to end: kinestim-console uploads, lists back and erases the script
-// memory of kinestim-sim, each running as its own process.
+// Script Manager end to end: kinestim-console uploads, lists back, erases and runs the script
+// memory of kinestim-sim, each running as its own process; the README's example among them.
 #include "e2e_fixture.h"
 
 namespace {
@@ -32,6 +32,11 @@ class ScriptEndToEnd : public EndToEnd {
     console.sendLine(":script-manager");
     ASSERT_TRUE(console.expect("script> ")) << console.output();
     ASSERT_TRUE(console.expect("mode: Program Script\r\n")) << console.rest();
+    managerOpen = true;
+  }
+  void closeScriptManager() {
+    console.sendLine("close");
+    managerOpen = false;
   }
   void upload(const char* button, const std::string& path, const char* built) {
     console.sendLine(button);
@@ -50,9 +55,10 @@ class ScriptEndToEnd : public EndToEnd {
     return lines;
   }
   void TearDown() override {
-    console.sendLine("close");
+    if (managerOpen) closeScriptManager();
     EndToEnd::TearDown();
   }
+  bool managerOpen = false;
 };
 
 TEST_F(ScriptEndToEnd, UploadViewAppendAndClear) {
@@ -97,6 +103,36 @@ TEST_F(ScriptEndToEnd, SamplesUploadAndListBack) {
   console.sendLine("view");
   EXPECT_EQ(memory(5), listing({{256, "SetAllElectrodes\t128 128 128 128"}, {261, "Delay\t\t3"}, {264, "SetAllElectrodes\t177 78 152 254"},
                                 {269, "Delay\t\t3"}, {272, "Stop"}}, 0, 5, ""));
+}
+
+// The README quotes the example file; kinestim-script compiles and lists it back, and run with
+// tracing on, the device reports each instruction once, in order, then stops.
+TEST_F(ScriptEndToEnd, TheReadmeExampleIsQuotedCompilesListsBackAndRunsTraced) {
+  const std::string example = std::string(KINESTIM_SOURCE_DIR) + "/docs/examples/pulses.ks";
+  const std::string text = harness::readFile(example), tool = harness::binary("kinestim-script");
+  ASSERT_FALSE(text.empty());
+  EXPECT_NE(harness::readFile(std::string(KINESTIM_SOURCE_DIR) + "/README.md").find(text), std::string::npos);
+  ASSERT_EQ(std::system((tool + " compile '" + example + "' -o " + dir.file("image") + " 2>/dev/null").c_str()), 0);
+  ASSERT_EQ(std::system((tool + " list " + dir.file("image") + " >" + dir.file("listing") + " 2>/dev/null").c_str()), 0);
+  EXPECT_EQ(harness::readFile(dir.file("listing")),
+            "   0\tSetAllElectrodes\t128 128 128 128\r\n   5\tSetElectrode\t1 178\r\n   8\tDelay\t\t3\r\n"
+            "  11\tSetElectrode\t1 128\r\n  14\tDelay\t\t1\r\n  17\tSetElectrode\t1 178\r\n  20\tDelay\t\t3\r\n"
+            "  23\tSetAllElectrodes\t128 128 128 128\r\n  28\tStop\r\n");
+  openScriptManager();
+  upload("upload", example, "Build Successful");
+  closeScriptManager();
+  console.sendLine("21");  // 15  Trace On
+  ASSERT_TRUE(sim.waitForFrame("< 00 15 mdgCmdAccepted")) << console.rest();
+  console.sendLine(":run");
+  ASSERT_TRUE(console.expect("Address (16-bit) [0]: ")) << console.rest();
+  console.sendLine("");
+  ASSERT_TRUE(console.expect("script: Running at 0x000\r\n")) << console.rest();
+  ASSERT_TRUE(console.expect("status: Script terminated\r\n")) << console.rest();
+  ASSERT_TRUE(sim.waitForFrame("> 07 cdgDeselectModeRunScr"));
+  std::string run;
+  for (const std::string& f : sim.frames('<')) run += f.rfind("2a ", 0) == 0 || f.rfind("29 ", 0) == 0 ? f.substr(0, 12) + "|" : "";
+  EXPECT_EQ(run, "2a 00 00 03 |2a 05 00 02 |2a 08 00 04 |2a 0b 00 02 |2a 0e 00 04 |2a 11 00 02 |2a 14 00 04 |"
+                 "2a 17 00 03 |2a 1c 00 00 |29 1c 00 mdg|");
 }
 
 }  // namespace

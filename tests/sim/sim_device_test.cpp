@@ -75,18 +75,7 @@ TEST_F(SimDevice, PowerOnReportsInitThenIdleAfterTheDelayAndNotBefore) {
 struct Answer { const char* name; uint8_t from; Bytes frame; Lines answers; uint8_t to; };
 constexpr uint8_t INIT = modeInit, IDLE = modeIdle, DIRECT = modeDirect;
 constexpr uint8_t PGM = modeProgramScript, RUN = modeRunScr, FAULT = modeFault;
-class SimAnswers : public SimDevice, public ::testing::WithParamInterface<Answer> {};
-
-TEST_P(SimAnswers, AnswersAndEndsInTheRightMode) {
-  const Answer& c = GetParam();
-  enterMode(c.from);
-  EXPECT_EQ(raw(now += MS, c.frame), c.answers);
-  EXPECT_EQ(send({cdgDldMode}), (Lines{"1b " + hex({c.to})}));
-  const bool stored = c.answers[0].substr(0, 2) == "1f";
-  EXPECT_EQ(simScriptMemory()[SIM_SCRIPT_MEMORY_SIZE - 1], stored ? c.frame[c.frame.size() - 3] : 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(Frames, SimAnswers, ::testing::Values(
+const Answer ANSWERS[] = {
   Answer{"IdleToRun", IDLE, frameOf({cdgSelectModeRunScr}), {"19", "0c", "11"}, RUN},
   Answer{"DirectToProgram", DIRECT, frameOf({cdgSelectModePgmScr}), {"17", "0e", "0f"}, PGM},
   Answer{"ProgramToRun", PGM, frameOf({cdgSelectModeRunScr}), {"19", "10", "11"}, RUN},
@@ -114,8 +103,18 @@ INSTANTIATE_TEST_SUITE_P(Frames, SimAnswers, ::testing::Values(
   Answer{"ReadAt2048", PGM, frameOf({0x0e, 0x00, 0x08, 1}), {"22 00 08"}, PGM},
   Answer{"Read255CutToOneFrame", PGM, frameOf({0x0e, 0x00, 0x00, 255}), {"21 00 00 " + hex(Bytes(252, 0))}, PGM},
   Answer{"RamReadCutAtEnd", PGM, frameOf({cdgDldRAM, 250, 0, 10}), {"2f fa 00 " + hex(Bytes(6, 0))}, PGM},
-  Answer{"RamReadPastEnd", PGM, frameOf({cdgDldRAM, 0, 1, 1}), {"30 00 01"}, PGM}),
-  [](const auto& info) { return std::string(info.param.name); });
+  Answer{"RamReadPastEnd", PGM, frameOf({cdgDldRAM, 0, 1, 1}), {"30 00 01"}, PGM}};
+
+TEST_F(SimDevice, EachFrameGetsItsAnswersAndEndsInTheRightMode) {
+  for (const Answer& c : ANSWERS) {
+    SetUp();
+    enterMode(c.from);
+    EXPECT_EQ(raw(now += MS, c.frame), c.answers) << c.name;
+    EXPECT_EQ(send({cdgDldMode}), (Lines{"1b " + hex({c.to})})) << c.name;
+    const bool stored = c.answers[0].substr(0, 2) == "1f";
+    EXPECT_EQ(simScriptMemory()[SIM_SCRIPT_MEMORY_SIZE - 1], stored ? c.frame[c.frame.size() - 3] : 0) << c.name;
+  }
+}
 
 // Modes that accept each command (N Init, I Idle, D Direct, P Program Script, R Run Scr,
 // F Fault), with a payload of the right length.
@@ -151,11 +150,28 @@ TEST_F(SimDevice, EachCommandIsRejectedExactlyInTheModesThatDoNotAllowIt) {
   }
 }
 
-TEST_F(SimDevice, UnfinishedFrameTimesOutAfterHalfASecond) {
+// Half a second of quiet ends an unfinished frame, and starts a new run of stray bytes.
+TEST_F(SimDevice, UnfinishedFramesAndStrayRunsEndAfterHalfASecond) {
   EXPECT_TRUE(raw(now += MS, {0xAA, 0x03, 0x0f}).empty());
   EXPECT_TRUE(answersAt(now + SIM_RX_TIMEOUT_US - 1).empty());
   EXPECT_EQ(answersAt(now += SIM_RX_TIMEOUT_US), (Lines{"08"}));
   EXPECT_EQ(send({cdgScrDldArmed}), (Lines{"25"}));
+  EXPECT_EQ(raw(now += MS, {0x13}), (Lines{"01"}));
+  EXPECT_TRUE(raw(now += SIM_RX_TIMEOUT_US - 1, {0x13}).empty());
+  EXPECT_EQ(raw(now += SIM_RX_TIMEOUT_US, {0x13}), (Lines{"01"}));
+}
+
+// RAM mirrors the device state: at power-on, then while a script waits in a Delay inside a
+// Call (0: Call 4; 3: Stop; 4: Delay 16), armed at 0x123, tracing, local control off.
+TEST_F(SimDevice, RamMirrorsTheDeviceState) {
+  EXPECT_EQ(send({cdgDldRAM, 0, 0, 16}), (Lines{"2f 00 00 02 7f 7f 7f 7f 01 ff 00 00 00 00 00 00 00 00 00"}));
+  load(0, {0x06, 0x04, 0x00, 0x00, 0x04, 0x10, 0x00});
+  enterMode(modeRunScr);
+  for (const Bytes& c : {Bytes{cdgDisableLclCtrl}, {cdgScrTraceOn}, {cdgScrArm, 0x23, 0x01}, {cdgScrRun, 0, 0}}) send(c);
+  answersAt(now += 30 * MS);
+  // Steps left: the Delay ran 25 ms after the start, now is 31 ms: 16 steps, 394 ms, to go.
+  EXPECT_EQ(send({cdgDldRAM, 0, 0, 40}), (Lines{"2f 00 00 05 7f 7f 7f 7f 00 ff 01 01 23 01 01 07 00 01 00 03 00 "
+                                               + hex(Bytes(14, 0)) + " 10 00 00 00 01 00 00 00"}));
 }
 
 TEST_F(SimDevice, ElectrodesAreKeptCheckedAndResetWhenDirectEnds) {
@@ -222,36 +238,32 @@ Bytes nestedCalls(int depth) {
   return image;
 }
 
-struct ScriptFaultCase { const char* name; Bytes image; int fault; };
-class SimScriptFault : public SimDevice, public ::testing::WithParamInterface<ScriptFaultCase> {};
-
-TEST_P(SimScriptFault, RaisesTheFaultAndStopsSafely) {
-  load(0, GetParam().image);
-  if (GetParam().name == std::string("RunsOffTheEnd")) load(2046, {0x04, 0x01});
-  enterMode(modeRunScr);
-  Lines answers = command(now, {cdgScrRun, 0, 0});
-  for (const std::string& a : answersAt(now + 2000 * MS)) answers.push_back(a);
-  const Lines end = GetParam().fault < 0
-                        ? Lines{"29 18 00"}
-                        : Lines{"12", "2d " + hex({static_cast<uint8_t>(GetParam().fault)}), "13"};
-  ASSERT_GE(answers.size(), end.size());
-  EXPECT_EQ(Lines(answers.end() - static_cast<long>(end.size()), answers.end()), end);
-  EXPECT_FALSE(simScriptRunning());
-  if (GetParam().fault < 0) return;
-  EXPECT_EQ(simMode(), modeFault);
-  for (int e = 1; e <= 4; ++e) EXPECT_EQ(simElectrode(e), IDLE_ELECTRODE_CODE);
+// Each faulty script raises its fault (none for -1, which ends at its Stop) and stops safely.
+TEST_F(SimDevice, ScriptFaultsStopTheScriptAndIdleTheElectrodes) {
+  const struct { const char* name; Bytes image; int fault; } cases[] = {
+    {"InvalidOpcode", {0x01, 0x09}, 11},
+    {"ElectrodeFive", {0x03, 1, 2, 3, 4, 0x02, 0x05, 0x80}, 10},
+    {"ElectrodeZero", {0x02, 0x00, 0x80}, 10},
+    {"GotoPastMemory", {0x05, 0x00, 0x08}, 9},
+    {"RunsOffTheEnd", {0x05, 0xfe, 0x07}, 9},
+    {"EightCallsDeepIsFine", nestedCalls(8), -1},
+    {"NineCallsDeep", nestedCalls(9), 12},
+    {"ReturnWithoutCall", {0x01, 0x07}, 13}};
+  for (const auto& c : cases) {
+    SetUp();
+    load(0, c.image);
+    if (c.name == std::string("RunsOffTheEnd")) load(2046, {0x04, 0x01});
+    enterMode(modeRunScr);
+    Lines answers = command(now, {cdgScrRun, 0, 0});
+    for (const std::string& a : answersAt(now + 2000 * MS)) answers.push_back(a);
+    const Lines end = c.fault < 0 ? Lines{"29 18 00"} : Lines{"12", "2d " + hex({static_cast<uint8_t>(c.fault)}), "13"};
+    ASSERT_GE(answers.size(), end.size()) << c.name;
+    EXPECT_EQ(Lines(answers.end() - static_cast<long>(end.size()), answers.end()), end) << c.name;
+    EXPECT_FALSE(simScriptRunning()) << c.name;
+    EXPECT_EQ(simMode(), c.fault < 0 ? modeRunScr : modeFault) << c.name;
+    for (int e = 1; c.fault >= 0 && e <= 4; ++e) EXPECT_EQ(simElectrode(e), IDLE_ELECTRODE_CODE) << c.name;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Faults, SimScriptFault, ::testing::Values(
-  ScriptFaultCase{"InvalidOpcode", {0x01, 0x09}, 11},
-  ScriptFaultCase{"ElectrodeFive", {0x03, 1, 2, 3, 4, 0x02, 0x05, 0x80}, 10},
-  ScriptFaultCase{"ElectrodeZero", {0x02, 0x00, 0x80}, 10},
-  ScriptFaultCase{"GotoPastMemory", {0x05, 0x00, 0x08}, 9},
-  ScriptFaultCase{"RunsOffTheEnd", {0x05, 0xfe, 0x07}, 9},
-  ScriptFaultCase{"EightCallsDeepIsFine", nestedCalls(8), -1},
-  ScriptFaultCase{"NineCallsDeep", nestedCalls(9), 12},
-  ScriptFaultCase{"ReturnWithoutCall", {0x01, 0x07}, 13}),
-  [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SimDevice, ArmingRunningAndStoppingFollowTheScriptState) {
   load(0, {0x05, 0x00, 0x00});   // Goto 0: runs until stopped
@@ -328,27 +340,27 @@ TEST_F(SimDevice, DroppedAndStalledFramesHoldNothingElseBack) {
   EXPECT_EQ(hex(takeAll(now + 100 * MS)), "0c 0c 55 aa 01 0d 0d 55");
 }
 
-struct ControlCase { const char* line; SimControlResult result; const char* message; };
-class SimControl : public SimDevice, public ::testing::WithParamInterface<ControlCase> {};
-
-TEST_P(SimControl, ParsesOrExplains) {
-  char message[256];
-  EXPECT_EQ(simControlLine(now, GetParam().line, 0, message, sizeof message), GetParam().result);
-  EXPECT_STREQ(message, GetParam().message);
+TEST_F(SimDevice, ControlLinesParseOrExplain) {
+  const struct { const char* line; SimControlResult result; const char* message; } cases[] = {
+    {"tilt 1.5 -2", SimControlResult::Ok, ""},
+    {"quit", SimControlResult::Quit, ""},
+    {"tilt 1", SimControlResult::Error, "usage: tilt X Y (degrees)"},
+    {"period 50", SimControlResult::Error, "usage: period P (ticks, 100 to 20000)"},
+    {"fault 300", SimControlResult::Error, "usage: fault CODE (0 to 255, or a fault name)"},
+    {"knob 5 1", SimControlResult::Error, "usage: knob E CODE (electrode 1 to 4, current code 0 to 255)"},
+    {"garbage 123", SimControlResult::Error, "garbage: '123' is not a run of hex byte pairs"},
+    {"corrupt-next length", SimControlResult::Error, "usage: corrupt-next [checksum|eot|sot]"},
+    {"stall-next 0", SimControlResult::Error, "usage: stall-next MS (1 to 60000)"},
+    {"stall-next 1", SimControlResult::Ok, ""}};
+  for (const auto& c : cases) {
+    char message[256];
+    EXPECT_EQ(simControlLine(now, c.line, 0, message, sizeof message), c.result) << c.line;
+    EXPECT_STREQ(message, c.message);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Lines, SimControl, ::testing::Values(
-  ControlCase{"tilt 1.5 -2", SimControlResult::Ok, ""},
-  ControlCase{"quit", SimControlResult::Quit, ""},
-  ControlCase{"tilt 1", SimControlResult::Error, "usage: tilt X Y (degrees)"},
-  ControlCase{"period 50", SimControlResult::Error, "usage: period P (ticks, 100 to 20000)"},
-  ControlCase{"fault 300", SimControlResult::Error, "usage: fault CODE (0 to 255, or a fault name)"},
-  ControlCase{"knob 5 1", SimControlResult::Error, "usage: knob E CODE (electrode 1 to 4, current code 0 to 255)"},
-  ControlCase{"garbage 123", SimControlResult::Error, "garbage: '123' is not a run of hex byte pairs"},
-  ControlCase{"corrupt-next length", SimControlResult::Error, "usage: corrupt-next [checksum|eot|sot]"},
-  ControlCase{"stall-next 0", SimControlResult::Error, "usage: stall-next MS (1 to 60000)"}));
-
 TEST_F(SimDevice, ControlLinesChangeTheDeviceAndTheLine) {
+  EXPECT_EQ(control("knob 4 0x20"), (Lines{"1c 7f 7f 7f 20"}));
   send({cdgDisableLclCtrl});
   EXPECT_EQ(control("knob 2 0x10"), (Lines{"31 02 10"}));
   EXPECT_EQ(simElectrode(2), IDLE_ELECTRODE_CODE);

@@ -24,9 +24,10 @@ inline Lines splitFrames(const Bytes& bytes, Bytes* rest) {
   return frames;
 }
 
+// Everything due by nowUs, taken a few bytes at a time so that frames are cut between takes.
 inline Bytes takeAll(int64_t nowUs) {
   Bytes out;
-  uint8_t buffer[600];
+  uint8_t buffer[7];
   for (int n; (n = simTakeOutput(nowUs, buffer, sizeof buffer)) > 0;) out.insert(out.end(), buffer, buffer + n);
   return out;
 }
