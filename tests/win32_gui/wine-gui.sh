@@ -2,12 +2,12 @@
 # Wine GUI stories: one private Wine prefix, one Xvfb and kinestim-sim on COM1 serve both the
 # window-message stories (win32_gui_tests.exe) and the real kinestim-host.exe driven with
 # xdotool. Screenshots go to KINESTIM_SCREENSHOT_DIR and, with KINESTIM_UPDATE_SCREENSHOTS=1, docs/.
-#   wine-gui.sh GUI_TESTS_EXE HOST_EXE
+#   wine-gui.sh GUI_TESTS_EXE HOST_EXE LINK_TESTS_EXE [GTEST_ARGS...]
 set -euo pipefail
 src="${KINESTIM_SOURCE_DIR:-$(cd "$(dirname "$0")/../.." && pwd)}"
 fail() { echo "wine-gui: FAILED: $*" >&2; exit 1; }
 LOADER="$(bash "$src/scripts/wine-run.sh" --loader "$1")" || exit $?
-TESTS="$(readlink -f "$1")" EXE="$(readlink -f "$2")" WORK="$(mktemp -d /tmp/kinestim-gui.XXXXXX)"
+TESTS="$(readlink -f "$1")" EXE="$(readlink -f "$2")" LINK="$(readlink -f "$3")" WORK="$(mktemp -d /tmp/kinestim-gui.XXXXXX)"
 SHOTS="${KINESTIM_SCREENSHOT_DIR:-$WORK}" SIM_CONTROL="$WORK/sim-control" SIM_TRANSCRIPT=""
 mkdir -p "$SHOTS"
 
@@ -46,7 +46,7 @@ if [ -n "${WINEPREFIX:-}" ] && [ -f "$WINEPREFIX/system.reg" ]; then
 else
   bash "$src/scripts/wine-prefix.sh" "$WORK/prefix" "$(case "$LOADER" in *64) echo win64 ;; *) echo win32 ;; esac)"
 fi
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$WORK/display" 2>/dev/null &
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$WORK/display" >/dev/null 2>&1 &
 XVFB_PID=$!
 for _ in $(seq 1 100); do [ -s "$WORK/display" ] && break; sleep 0.05; done
 # Wine's desktop process starts with the first program, so the display comes first.
@@ -56,10 +56,17 @@ export DISPLAY=":$(cat "$WORK/display")" WINEPREFIX="$WORK/prefix" WINEDEBUG=-al
 "$LOADER" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 wineserver -w  # Wine's services read the port mapping when they start again
 ln -sfn "$WORK/com1" "$WINEPREFIX/dosdevices/com1"
+(wineserver -p >"$WORK/wineserver.log" 2>&1 &)  # our own server, holding none of our output
 
-# Part one: the window-message stories.
+# Part one: the serial backend alone (a port that cannot open is fatal), then the
+# window-message stories.
+rc=0 && timeout 60 "$LOADER" "$LINK" --open 10000 >"$WORK/open.txt" 2>&1 || rc=$?
+[ "$rc" = 1 ] && grep -qF '[Fatal Error!] Failed to open communications port (style 0x1030)' "$WORK/open.txt" ||
+  fail "port 10000: status $rc, output $(cat "$WORK/open.txt")"
+sim_start link
+KINESTIM_SIM_CONTROL="Z:$SIM_CONTROL" timeout 120 "$LOADER" "$LINK"
 sim_start stories
-KINESTIM_SIM_TRANSCRIPT="Z:$SIM_TRANSCRIPT" KINESTIM_SIM_CONTROL="Z:$SIM_CONTROL" timeout 300 "$LOADER" "$TESTS" "${@:3}"
+KINESTIM_SIM_TRANSCRIPT="Z:$SIM_TRANSCRIPT" KINESTIM_SIM_CONTROL="Z:$SIM_CONTROL" timeout 300 "$LOADER" "$TESTS" "${@:4}"
 
 # Part two: an operator drives the real program with keys and a mouse.
 # expect PATTERN [WHAT]: waits for a transcript line matching the pattern.
