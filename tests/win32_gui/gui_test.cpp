@@ -15,7 +15,6 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 using Action = std::function<void(HWND)>;
 using Strings = std::vector<std::string>;
 const std::initializer_list<int> kSliders = {IDC_SLIDER_1, IDC_SLIDER_2, IDC_SLIDER_3, IDC_SLIDER_4};
@@ -64,33 +63,32 @@ std::string readFile(const std::string& path) {
   return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
-// Host-to-device payloads in the simulator's transcript ("time > hex-bytes name" lines), from
-// the given count of them on; sentSince(0).size() marks where a step starts.
-std::vector<Bytes> sentSince(size_t mark) {
-  std::vector<Bytes> sent;
+// Host-to-device payloads ("09 03 80") in the simulator's transcript ("time > 09 03 80 name"
+// lines), from the given count of them on; mark() is where a step starts.
+Strings sentSince(size_t from) {
+  Strings sent;
   const char* path = std::getenv("KINESTIM_SIM_TRANSCRIPT");
   std::istringstream lines(readFile(path != nullptr ? path : ""));
   for (std::string line, time, direction, token; std::getline(lines, line);) {
     std::istringstream tokens(line);
     if (!(tokens >> time >> direction) || direction != ">") continue;
-    Bytes bytes;
+    std::string& payload = sent.emplace_back();
     while (tokens >> token && token.size() == 2 && isxdigit(token[0]) && isxdigit(token[1])) {
-      bytes.push_back(static_cast<uint8_t>(std::strtoul(token.c_str(), nullptr, 16)));
+      payload += (payload.empty() ? "" : " ") + token;
     }
-    sent.push_back(bytes);
   }
-  sent.erase(sent.begin(), sent.begin() + std::min(mark, sent.size()));
+  sent.erase(sent.begin(), sent.begin() + std::min(from, sent.size()));
   return sent;
 }
 size_t mark() { return sentSince(0).size(); }
-bool waitForSent(size_t from, const Bytes& payload, int ms = 10000) {
-  return pumpUntil([&] { auto s = sentSince(from); return std::find(s.begin(), s.end(), payload) != s.end(); }, ms);
+bool waitForSent(size_t from, const std::string& payload, int ms = 10000) {
+  return pumpUntil([&] { Strings s = sentSince(from); return std::find(s.begin(), s.end(), payload) != s.end(); }, ms);
 }
-int countSent(size_t from, uint8_t code) {
-  int n = 0;
-  for (const Bytes& p : sentSince(from)) n += !p.empty() && p[0] == code;
-  return n;
+int countSent(size_t from, const char* code) {
+  Strings s = sentSince(from);
+  return static_cast<int>(std::count_if(s.begin(), s.end(), [&](const std::string& p) { return p.rfind(code, 0) == 0; }));
 }
+std::string hexOf(const char* format, int value) { char text[32]; snprintf(text, sizeof text, format, value); return text; }
 bool nothingSentAfterAWhile(size_t from) { pumpFor(250); return sentSince(from).empty(); }
 
 // --- Modal dialog driver: a thread timer, so it also runs inside modal loops ---------------
@@ -289,7 +287,7 @@ TEST_F(Gui, StartsGatedCollapsesTogglesAndSwitchesModesByKey) {
   EXPECT_EQ(bits(kSliders, mainEnabled), "1111");
   pressKey('I', true);
   ASSERT_TRUE(pumpUntil([] { return modeIs("Idle"); })) << mainText(IDC_MODE_FIELD);
-  EXPECT_EQ(countSent(from, 0x02) * 10 + countSent(from, 0x03), 11);
+  EXPECT_EQ(countSent(from, "02") * 10 + countSent(from, "03"), 11);
   EXPECT_EQ(bits(kSliders, mainEnabled), "0000");
   from = mark();  // Idle from Idle sends nothing
   pressKey('I', true);
@@ -297,12 +295,12 @@ TEST_F(Gui, StartsGatedCollapsesTogglesAndSwitchesModesByKey) {
 
   // Local Control: the mark changes at once with the click and stays; another notification
   // than a click does nothing.
-  for (uint8_t code : {0x17, 0x18}) {  // unchecked: Disable Local Control; checked again: Enable
+  for (std::string code : {"17", "18"}) {  // unchecked: Disable Local Control; checked again: Enable
     click(IDC_LOCAL_CONTROL);
-    EXPECT_EQ(checked(IDC_LOCAL_CONTROL), code == 0x18);
-    ASSERT_TRUE(waitForSent(from, {code}));
+    EXPECT_EQ(checked(IDC_LOCAL_CONTROL), code == "18");
+    ASSERT_TRUE(waitForSent(from, code));
     pumpFor(150);
-    EXPECT_EQ(checked(IDC_LOCAL_CONTROL), code == 0x18);
+    EXPECT_EQ(checked(IDC_LOCAL_CONTROL), code == "18");
   }
   from = mark();
   SendMessageA(mainWindow(), WM_COMMAND, MAKEWPARAM(IDC_LOCAL_CONTROL, BN_SETFOCUS),
@@ -313,7 +311,7 @@ TEST_F(Gui, StartsGatedCollapsesTogglesAndSwitchesModesByKey) {
 TEST_F(Gui, TheCommandBoxSendsEchoesRefusesAndClears) {
   size_t from = mark();
   typeCommand("0x08");  // Dld Mode, hexadecimal
-  ASSERT_TRUE(waitForSent(from, {0x08}));
+  ASSERT_TRUE(waitForSent(from, "08"));
   ASSERT_TRUE(pumpUntil([] { return mainText(IDC_SENT_PANE).rfind("08 cdgDldMode\r\n", 0) == 0; }, 2000))
       << mainText(IDC_SENT_PANE);
   EXPECT_EQ(mainText(IDC_COMMAND_BOX), "0x08");  // the box keeps its text
@@ -359,9 +357,9 @@ TEST_F(Gui, DirectModeTabsDragsScrollsAndTakesParameters) {
   EXPECT_NE(captions.front(), captions.back()) << "the caption follows the thumb";
   EXPECT_EQ(captions.back(), sliderCaption(3, dragged));
   SendMessageA(slider, WM_LBUTTONUP, 0, MAKELPARAM(x, y + 20));
-  ASSERT_TRUE(waitForSent(from, {0x09, 0x03, static_cast<uint8_t>(dragged)}));
+  ASSERT_TRUE(waitForSent(from, hexOf("09 03 %02x", dragged)));
   pumpFor(250);
-  EXPECT_EQ(countSent(from, 0x09), 1);
+  EXPECT_EQ(countSent(from, "09"), 1);
 
   // Each scroll code sends at most one command; the procedure's own answer, called as the
   // dialog manager calls it.
@@ -375,9 +373,9 @@ TEST_F(Gui, DirectModeTabsDragsScrollsAndTakesParameters) {
     SendMessageA(slider, TBM_SETPOS, TRUE, ++position);
     from = mark();
     INT_PTR handled = MainDialogProc(main, WM_VSCROLL, MAKEWPARAM(c.code, 0), reinterpret_cast<LPARAM>(slider));
-    EXPECT_TRUE(!c.sends || waitForSent(from, {0x09, 0x02, static_cast<uint8_t>(position)})) << c.code;
+    EXPECT_TRUE(!c.sends || waitForSent(from, hexOf("09 02 %02x", position))) << c.code;
     pumpFor(c.sends ? 100 : 200);
-    EXPECT_EQ((handled != 0) * 10 + countSent(from, 0x09), c.handled * 10 + c.sends) << "code " << c.code;
+    EXPECT_EQ((handled != 0) * 10 + countSent(from, "09"), c.handled * 10 + c.sends) << "code " << c.code;
     EXPECT_TRUE(c.code == TB_ENDTRACK || mainText(IDC_CAPTION_2) == sliderCaption(2, position)) << c.code;
   }
   // Keys on the real trackbar: Page Down from 100 moves to 120 and sends it; End sends 255.
@@ -386,12 +384,12 @@ TEST_F(Gui, DirectModeTabsDragsScrollsAndTakesParameters) {
   SetFocus(slider);
   for (auto [key, to] : {std::pair{VK_NEXT, 120}, std::pair{VK_END, 255}}) {
     SendMessageA(slider, WM_KEYDOWN, key, 0), SendMessageA(slider, WM_KEYUP, key, 0);
-    ASSERT_TRUE(waitForSent(from, {0x09, 0x02, static_cast<uint8_t>(to)}));
+    ASSERT_TRUE(waitForSent(from, hexOf("09 02 %02x", to)));
   }
   // A scroll message from a window that is not a slider does nothing.
   SendMessageA(main, WM_VSCROLL, MAKEWPARAM(TB_LINEDOWN, 0), reinterpret_cast<LPARAM>(GetDlgItem(main, IDC_SENT_PANE)));
   pumpFor(200);
-  EXPECT_EQ(countSent(from, 0x09), 2);
+  EXPECT_EQ(countSent(from, "09"), 2);
   EXPECT_EQ(mainText(IDC_CAPTION_2), "2 (+2.54)");
   SetFocus(GetDlgItem(main, IDC_COMMAND_BOX));
 
@@ -414,18 +412,18 @@ TEST_F(Gui, DirectModeTabsDragsScrollsAndTakesParameters) {
 
   // Typed into the Command box, what the dialog gets, and the frame it sends (none when cancelled).
   const Action ok = press(IDC_PARAM_OK);
-  const struct { const char* typed; Action action; Bytes sent; } dialogs[] = {
+  const struct { const char* typed; Action action; std::string sent; } dialogs[] = {
       {"10", press(IDOK, {{IDC_CURRENT1_EDIT, "128"}, {IDC_CURRENT2_EDIT, "144"}, {IDC_CURRENT3_EDIT, "160"},
                           {IDC_CURRENT4_EDIT, "176"}}),  // Enter is OK
-       {0x0a, 0x80, 0x90, 0xa0, 0xb0}},
-      {"9", press(IDC_PARAM_OK, {{IDC_ELECTRODE_EDIT, "4"}, {IDC_CURRENT_EDIT, "0xc8"}}), {0x09, 0x04, 0xc8}},
+       "0a 80 90 a0 b0"},
+      {"9", press(IDC_PARAM_OK, {{IDC_ELECTRODE_EDIT, "4"}, {IDC_CURRENT_EDIT, "0xc8"}}), "09 04 c8"},
       {"15", press(IDC_PARAM_CANCEL), {}},
       {"14", pressEscape(IDC_ADDRESS_EDIT), {}},
       {"30", [](HWND d) { PostMessageA(d, WM_CLOSE, 0, 0); }, {}},
       {"27", press(IDCANCEL), {}},
       // The templates' defaults, typed in decimal, hexadecimal and with a leading zero.
-      {"27", ok, {0x1b, 0x00, 0x00, 0x10}}, {"0x0f", ok, {0x0f, 0x00, 0x00}}, {"14", ok, {0x0e, 0x00, 0x00, 0x10}},
-      {"036", ok, {0x1e, 0x0a, 0x00, 0x01}}};
+      {"27", ok, "1b 00 00 10"}, {"0x0f", ok, "0f 00 00"}, {"14", ok, "0e 00 00 10"},
+      {"036", ok, "1e 0a 00 01"}};
   for (const auto& c : dialogs) {
     from = mark();
     expectDialog("Enter Parameters", c.action);
@@ -464,23 +462,23 @@ TEST_F(Gui, ScriptManagerUploadsAndViewsThenRunAndStopRoundTrip) {
   EXPECT_EQ(listing.rfind("   0\tSetAllElectrodes\t128 128 128 128\r\n   5\tDelay\t\t5000\r\n   8\tStop\r\n", 0), 0u)
       << listing;
   EXPECT_EQ(nextAddress, "26");  // 20 instructions: three, then 17 one-byte Stops
-  EXPECT_EQ(sentSince(from).at(0), Bytes{0x04});  // cdgSelectModePgmScr before the dialog opened
-  EXPECT_TRUE(waitForSent(from, {0x0d, 0x00, 0x00, 0x03, 0x80, 0x80, 0x80, 0x80, 0x04, 0x88, 0x13, 0x00}));
+  EXPECT_EQ(sentSince(from).at(0), "04");  // cdgSelectModePgmScr before the dialog opened
+  EXPECT_TRUE(waitForSent(from, "0d 00 00 03 80 80 80 80 04 88 13 00"));
 
   ASSERT_NO_FATAL_FAILURE(enterMode(ID_IDLE, "Idle"));
   from = mark();
   expectDialog("Enter Parameters", press(IDC_PARAM_OK, {{IDC_ADDRESS_EDIT, "0"}}));
   click(IDC_RUN_STOP);
   ASSERT_TRUE(pumpUntil([] { return mainText(IDC_RUN_STOP) == "St&op"; })) << mainText(IDC_STATUS_BAR);
-  std::vector<Bytes> sent = sentSince(from);
+  Strings sent = sentSince(from);
   sent.resize(2);  // Select Mode Run Script, then Run at the entered address
-  EXPECT_EQ(sent, (std::vector<Bytes>{{0x06}, {0x12, 0x00, 0x00}}));
+  EXPECT_EQ(sent, (Strings{"06", "12 00 00"}));
   EXPECT_EQ(mainText(IDC_SCRIPT_STATUS), "Running at 0x000");
   tabAroundAtBothWidths();
   from = mark();
   click(IDC_RUN_STOP);
   ASSERT_TRUE(pumpUntil([] { return mainText(IDC_RUN_STOP) == "&Run"; }));
-  EXPECT_EQ(sentSince(from).at(0), Bytes{0x14});  // only cdgScrStop from the button
+  EXPECT_EQ(sentSince(from).at(0), "14");  // only cdgScrStop from the button
   EXPECT_TRUE(pumpUntil([] { return mainText(IDC_SCRIPT_STATUS) == "Stopped"; }));
   ASSERT_NO_FATAL_FAILURE(enterMode(ID_IDLE, "Idle"));
 }
@@ -520,7 +518,7 @@ TEST_F(Gui, LogMenusFollowTheLogsAndExitClosesBothAndEndsTheLoopWithZero) {
   }
   size_t from = mark();
   postToMain(328);  // Dld Tilt: a tilt reading goes into the data log
-  ASSERT_TRUE(waitForSent(from, {0x1c}));
+  ASSERT_TRUE(waitForSent(from, "1c"));
   pumpFor(400);
   postToMain(ID_EXIT);
   EXPECT_EQ(runMessageLoop(gAccelerators), 0);
