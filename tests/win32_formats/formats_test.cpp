@@ -9,6 +9,7 @@
 #include "resource.h"
 #include "script/samples.h"
 #include "tilt/tilt.h"
+#include "../test_bytes.h"
 #include "ui/electrodes.h"
 #include "app/main_dialog.h"
 #include <gtest/gtest.h>
@@ -18,26 +19,10 @@
 
 namespace {
 
-// A whole frame around a payload.
-std::vector<uint8_t> frame(std::vector<uint8_t> payload) {
-  std::vector<uint8_t> f = {0xAA, static_cast<uint8_t>(payload.size())};
-  unsigned sum = 0;
-  for (uint8_t b : payload) {
-    f.push_back(b);
-    sum += b;
-  }
-  f.push_back(static_cast<uint8_t>(sum & 0xff));
-  f.push_back(0x55);
-  return f;
-}
-
-std::vector<uint8_t> tiltPayload(int t0, int t1, int t2, int t3) {
-  std::vector<uint8_t> p = {mdgTilt};
-  for (int t : {t0, t1, t2, t3}) {
-    p.push_back(static_cast<uint8_t>(t & 0xff));
-    p.push_back(static_cast<uint8_t>((t >> 8) & 0xff));
-  }
-  return p;
+Bytes tiltFrame(std::initializer_list<int> counts) {
+  Bytes p = {mdgTilt};
+  for (int t : counts) p.push_back(static_cast<uint8_t>(t & 0xff)), p.push_back(static_cast<uint8_t>(t >> 8));
+  return frameOf(p);
 }
 
 std::string text(int id) { return consoleControlText(Dialog::Main, id); }
@@ -59,13 +44,13 @@ class Formats : public ::testing::Test {
 };
 
 TEST_F(Formats, TrafficLines) {
-  struct Case { std::vector<uint8_t> payload; const char* line; };
+  struct Case { Bytes payload; const char* line; };
   const Case received[] = {
       {{0x23, 0x05, 0x00}, "23 mdgScrArmed <05> <00>"},
       {{0x1c, 0x80, 0x90, 0xa0, 0xb0}, "1c mdgAllElectrodesDld <80> <90> <a0> <b0>"},
       {{0x0b}, "0b mdgEnteredModeIdle"}};
   for (const Case& c : received) {
-    std::vector<uint8_t> f = frame(c.payload);
+    Bytes f = frameOf(c.payload);
     Packet p{f.data()};
     char line[256];
     int n = formatReceivedLine(line, sizeof line, p);
@@ -96,7 +81,7 @@ TEST_F(Formats, TiltAnglesInTheFields) {
       {{100, 600, 1100, 1500}, "28.1369", "-21.7481"},
       {{0, 569, 1062, 1507}, "90.0001", "0.4584"}};
   for (const auto& c : cases) {
-    std::vector<uint8_t> f = frame(tiltPayload(c.t[0], c.t[1], c.t[2], c.t[3]));
+    Bytes f = tiltFrame({c.t[0], c.t[1], c.t[2], c.t[3]});
     handleDeviceMessage(Packet{f.data()});
     EXPECT_EQ(text(IDC_TILT_X), c.x);
     EXPECT_EQ(text(IDC_TILT_Y), c.y);

@@ -1,11 +1,12 @@
-// The Windows serial backend under Wine: COM1 is mapped to a pseudo-terminal whose other end
-// is played by wine_link_device.py, which checks every frame this program sends.
+// The Windows serial backend under Wine against kinestim-sim on COM1, whose control pipe
+// (KINESTIM_SIM_CONTROL) puts stray bytes and stalled frames on the line.
 #include "link/framing.h"
 #include "link/serial_port.h"
 #include "../link/recording_window.h"
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -35,34 +36,46 @@ void send(std::initializer_list<uint8_t> payload) {
   EXPECT_EQ(recordedNotices(), "");
 }
 
+void simulator(const char* line) {
+  std::ofstream(std::getenv("KINESTIM_SIM_CONTROL")) << line << "\n";
+  Sleep(200);
+}
+
 }  // namespace
 
 TEST(Win32Link, ExchangesFramesWithTheDeviceOnCom1) {
+  ASSERT_NE(std::getenv("KINESTIM_SIM_CONTROL"), nullptr);
   setMessageBoxShowing(0);
   openSerialPort(1);
   ASSERT_TRUE(isSerialPortOpen());
-  // Nothing is on the line before the first command: an attempt comes back at once.
+  EXPECT_EQ(receiveOne(), "AA 01 0A 0A 55");  // the device powered on
+  EXPECT_EQ(receiveOne(), "AA 01 0B 0B 55");
+  // Nothing more is on the line: an attempt comes back at once.
   const DWORD start = GetTickCount();
   Packet none{};
   EXPECT_FALSE(receivePacket(none));
   EXPECT_LT(GetTickCount() - start, 1000u);
 
-  // cdgInit; the device answers with a stray byte and an armed answer.
-  send({0x01});
+  // A stray byte, then the answer to cdgDldMode.
+  simulator("garbage 13");
+  send({0x08});
   EXPECT_EQ(receiveOne(), "status: Packet tossed for invalid SOT character: 0x13\n");
-  EXPECT_EQ(receiveOne(), "AA 03 23 05 00 28 55");
+  EXPECT_EQ(receiveOne(), "AA 02 1B 02 1D 55");
 
-  // cdgSetElectrode; the device starts a frame and stops inside it.
-  send({0x09, 0x01, 0x80});
+  // The device starts a frame and stops inside it for longer than the host waits.
+  simulator("stall-next 1500");
+  send({0x08});
   const DWORD stallStart = GetTickCount();
   EXPECT_EQ(receiveOne(5000), "status: Packet dropped: no byte for 1000 ms inside a frame\n");
   EXPECT_GE(GetTickCount() - stallStart, 900u);
+  Sleep(800);
+  while (!receiveOne(300).empty()) {}  // the frame's late rest, tossed
 
   // The same port opened by its device name.
   closeSerialPort();
   openSerialPortPath("COM1");
-  send({0x01});
-  EXPECT_EQ(receiveOne(), "AA 01 03 03 55");
+  send({0x08});
+  EXPECT_EQ(receiveOne(), "AA 02 1B 02 1D 55");
   closeSerialPort();
 }
 
