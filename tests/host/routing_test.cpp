@@ -129,6 +129,13 @@ TEST_F(RoutingTest, SetElectrodeMovesOnlyItsOwnSlider) {
   EXPECT_EQ(std::to_string(getSliderPosition(IDC_SLIDER_4)) + " " + std::to_string(getElectrodeCode(4)) + " " +
                 text(IDC_CAPTION_4),
             "176 176 4 (+0.96)");
+  // A drag (5) and the end of a scroll (8) send nothing; the other codes send the position.
+  setSliderPosition(IDC_SLIDER_1, 200);
+  EXPECT_TRUE(handleSliderScroll(IDC_SLIDER_1, 5));
+  EXPECT_FALSE(handleSliderScroll(IDC_SLIDER_1, 8));
+  EXPECT_EQ(hostSent(), "");
+  EXPECT_TRUE(handleSliderScroll(IDC_SLIDER_1, 7));
+  EXPECT_EQ(hostSent(), hex(frameOf({0x09, 0x01, 200})));
 }
 
 // A frame that cannot be written moves no slider, caption or stored code, so the data log goes

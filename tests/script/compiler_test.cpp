@@ -28,7 +28,7 @@ INSTANTIATE_TEST_SUITE_P(Compiler, CompilesTo, ::testing::Values(
   CompileCase{"CommentOnLastLineWithoutLineEnd", "Stop ; the end", "00"},
   CompileCase{"CommaSeparates", "Stop,NOP", "00 01"},
   CompileCase{"HighBytesSeparate", "Stop\xa0NOP\xff" "Return", "00 01 07"},
-  CompileCase{"HexNumber", "Delay 0x28", "04 28 00"},
+  CompileCase{"HexNumber", "Delay 0x028", "04 28 00"},
   CompileCase{"CommentRightAfterKeyword", "Stop;comment\r\nNOP", "00 01"},
   CompileCase{"CommentRightAfterNumber", "Delay 40;comment", "04 28 00"},
   CompileCase{"KeywordRightAfterNumber", "Delay 40NOP", "04 28 00 01"},
