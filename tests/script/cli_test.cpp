@@ -32,6 +32,12 @@ struct ToolRun {
 };
 void PrintTo(const ToolRun& r, std::ostream* os) { *os << r.name; }
 
+// The summary line of an image that fits: its length, first and last address.
+std::string fits(int bytes, int at, int end) {
+  return "image: " + std::to_string(bytes) + " bytes, fits in script memory at " + std::to_string(at) + " (ends at " +
+         std::to_string(end) + ")\n";
+}
+
 std::string withFolder(std::string text, const std::string& folder) {
   // Searches on after each inserted folder: the folder's own name may end in "F".
   for (size_t at = 0; (at = text.find("F/", at)) != std::string::npos; at += folder.size() + 1) {
@@ -97,7 +103,7 @@ TEST_F(ScriptTool, CompileAndListReproduceTheSourceAndHelpShowsUsage) {
   EXPECT_EQ(out, " 100\tSetAllElectrodes\t255 0 1 254\r\n 105\tDelay\t\t11265\r\n 108\tSetElectrode\t4 0\r\n"
                  " 111\tTiltLoop\t\t1000 5\r\n 115\tGoto\t\t117\r\n 118\tCall\t\t2047\r\n"
                  " 121\tNOP\r\n 122\tReturn\r\n 123\tStop\r\n");
-  EXPECT_EQ(err, "image: 24 bytes, fits in script memory at 100 (ends at 123)\n");
+  EXPECT_EQ(err, fits(24, 100, 123));
   EXPECT_EQ(run({"--help"}, out, err), 0);
   EXPECT_EQ(out.rfind("usage: kinestim-script compile SOURCE", 0), 0u);
   EXPECT_EQ(err, "");
@@ -169,22 +175,19 @@ const char* const FOUR_BYTES = "03 80 80 80 80 04 28 00 02 01 c8 05 00 00\n";
 INSTANTIATE_TEST_SUITE_P(
     Runs, ScriptToolRuns,
     ::testing::Values(
-        ToolRun{"CompileToStandardOutput", {FOUR}, {"compile", "F/a.ks"}, 0, FOUR_BYTES,
-                "image: 14 bytes, fits in script memory at 0 (ends at 13)\n"},
+        ToolRun{"CompileToStandardOutput", {FOUR}, {"compile", "F/a.ks"}, 0, FOUR_BYTES, fits(14, 0, 13)},
         ToolRun{"CompileToImageFile", {FOUR}, {"compile", "F/a.ks", "-o", "F/a.img", "--at", "2034"}, 0, "",
-                "image: 14 bytes, fits in script memory at 2034 (ends at 2047)\n"},
+                fits(14, 2034, 2047)},
         ToolRun{"ImageThatDoesNotFit", {FOUR}, {"compile", "F/a.ks", "--at", "2035"}, 0, FOUR_BYTES,
                 "image: 14 bytes, does not fit in script memory at 2035: ends at 2048, memory ends at 2047\n"},
         ToolRun{"EmptySource", {{"e.ks", "; nothing\r\n"}}, {"compile", "F/e.ks"}, 0, "",
                 "image: 0 bytes, fits in script memory at 0 (nothing to write)\n"},
         ToolRun{"TextEndsAtNul", {{"n.ks", std::string("Stop\0Wait", 9)}}, {"compile", "F/n.ks"}, 0, "00\n",
-                "image: 1 bytes, fits in script memory at 0 (ends at 0)\n"},
+                fits(1, 0, 0)},
         ToolRun{"ListInvalidOpcodes", {{"i.img", "\xff\x01\x09"}}, {"list", "F/i.img"}, 0,
-                "   0\tInvalid Opcode: 255\r\n   1\tNOP\r\n   2\tInvalid Opcode: 9\r\n",
-                "image: 3 bytes, fits in script memory at 0 (ends at 2)\n"},
+                "   0\tInvalid Opcode: 255\r\n   1\tNOP\r\n   2\tInvalid Opcode: 9\r\n", fits(3, 0, 2)},
         ToolRun{"ListStopsAtTheImageEnd", {{"i.img", "\x01\x03\x80\x80"}}, {"list", "F/i.img"}, 0,
-                "   0\tNOP\r\n   1\tSetAllElectrodes\t128 128 ? ?\r\n",
-                "image: 4 bytes, fits in script memory at 0 (ends at 3)\n"},
+                "   0\tNOP\r\n   1\tSetAllElectrodes\t128 128 ? ?\r\n", fits(4, 0, 3)},
         ToolRun{"ErrorAtLineAndColumnCrLf", {{"b.ks", "NOP\r\n\r\n  Wait 5"}}, {"compile", "F/b.ks"}, 1, "",
                 "Syntax Error: Invalid command Wait\nF/b.ks:3:3\n"},
         ToolRun{"ErrorAtLineAndColumnLf", {{"b.ks", "NOP\n\tsetelectrode 9 1\n"}}, {"compile", "F/b.ks"}, 1, "",
@@ -193,8 +196,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "Syntax Error: Invalid argument at Delay\nF/b.ks:3:1\n"},
         ToolRun{"MissingSource", {}, {"compile", "F/none.ks"}, 1, "", "Failed to read source file\n"},
         ToolRun{"Samples", {SAMPLES}, {"samples", "F/s.txt", "--timestep", "100"}, 0,
-                "03 80 80 80 80 04 03 00 03 b1 4e 98 fe 04 03 00 00\n",
-                "image: 17 bytes, fits in script memory at 0 (ends at 16)\n"},
+                "03 80 80 80 80 04 03 00 03 b1 4e 98 fe 04 03 00 00\n", fits(17, 0, 16)},
         ToolRun{"SamplesTimestepTooLong", {SAMPLES}, {"samples", "F/s.txt", "--timestep", "1638425"}, 1, "",
                 "Invalid timestep\n"},
         ToolRun{"MissingSampleFile", {}, {"samples", "F/none.txt"}, 1, "", "Failed to read sample file\n"},
@@ -209,57 +211,50 @@ INSTANTIATE_TEST_SUITE_P(
         ToolRun{"PreviewExample", {}, {"preview", KINESTIM_EXAMPLES "/pulses.ks"}, 0,
                 "duration: 0.300 s (12 steps), ends at Stop at 28\n"
                 "electrode 1: 0.00 to +1.00, non-zero for 0.200 s, net charge +0.200\n" + zero(2) + zero(3) + zero(4) +
-                    "Warning: electrode 1 is not charge-balanced (net +0.200)\n",
-                "image: 29 bytes, fits in script memory at 0 (ends at 28)\n"},
+                    "Warning: electrode 1 is not charge-balanced (net +0.200)\n", fits(29, 0, 28)},
         ToolRun{"PreviewBalancedBiphasicTrain",
                 {{"b.ks", "SetAllElectrodes 128 128 128 128\n" + PULSES + "Delay 2\n" + PULSES + "Stop\n"}},
                 {"preview", "F/b.ks"}, 0,
                 "duration: 0.325 s (13 steps), ends at Stop at 38\n" + zero(1) +
                     "electrode 2: -1.00 to +1.00, non-zero for 0.200 s, net charge 0.000\n" + zero(3) + zero(4),
-                "image: 39 bytes, fits in script memory at 0 (ends at 38)\n"},
+                fits(39, 0, 38)},
         ToolRun{"PreviewUnbalanced", {{"u.ks", "SetElectrode 3 178\nDelay 3\nSetElectrode 3 103\nDelay 2\n"
-                                                "SetElectrode 3 128\nStop\n"}},
-                {"preview", "F/u.ks"}, 0,
+                                                "SetElectrode 3 128\nStop\n"}}, {"preview", "F/u.ks"}, 0,
                 "duration: 0.200 s (8 steps), ends at Stop at 15\n" + unset(1) + unset(2) +
                     "electrode 3: -0.50 to +1.00, non-zero for 0.175 s, net charge +0.0625\n" + unset(4) +
-                    "Warning: electrode 3 is not charge-balanced (net +0.0625)\n",
-                "image: 16 bytes, fits in script memory at 0 (ends at 15)\n"},
+                    "Warning: electrode 3 is not charge-balanced (net +0.0625)\n", fits(16, 0, 15)},
         ToolRun{"PreviewLoop", {{"l.ks", "SetAllElectrodes 128 128 128 128\n" + PULSES + "Delay 4\nGoto 5\n"}},
                 {"preview", "F/l.ks"}, 0,
                 "does not stop: from step 11 it repeats the steps from 1 (Goto 5 at 23)\n"
                 "repetition: 0.250 s (10 steps); the figures below are for one repetition\n" + zero(1) +
                     "electrode 2: -1.00 to +1.00, non-zero for 0.100 s, net charge 0.000\n" + zero(3) + zero(4),
-                "image: 26 bytes, fits in script memory at 0 (ends at 25)\n"},
+                fits(26, 0, 25)},
         ToolRun{"PreviewLoopCutShort", {{"l.ks", "TiltLoop 1000 5\nDelay 40000\nGoto 0\n"}},
                 {"preview", "F/l.ks", "--max-steps", "40000"}, 0,
                 "does not stop: neither a Stop nor a repeat within 40000 steps (1000.000 s)\n" + UNSET +
                     "TiltLoop at 0 (step 0): count 1000, step 5; the preview does not simulate the sensor\n",
-                "image: 10 bytes, fits in script memory at 0 (ends at 9)\n"},
+                fits(10, 0, 9)},
         ToolRun{"PreviewCallsEightDeep", {{"c.ks", calls(8)}}, {"preview", "F/c.ks"}, 0,
-                "duration: 0.400 s (16 steps), ends at Stop at 3\n" + UNSET,
-                "image: 33 bytes, fits in script memory at 0 (ends at 32)\n"},
+                "duration: 0.400 s (16 steps), ends at Stop at 3\n" + UNSET, fits(33, 0, 32)},
         ToolRun{"PreviewCallsNineDeep", {{"c.ks", calls(9)}}, {"preview", "F/c.ks"}, 0,
                 "duration: 0.200 s (8 steps), ends at a fault at 32\n" + UNSET +
                     "fault at 32: a ninth nested Call: the device stops the script and enters Fault\n",
-                "image: 37 bytes, fits in script memory at 0 (ends at 36)\n"},
+                fits(37, 0, 36)},
         ToolRun{"PreviewOpcode9", {{"9.img", "\x03\x80\x80\x80\x80\x09"}}, {"preview", "F/9.img"}, 0,
                 "duration: 0.025 s (1 steps), ends at a fault at 5\n" + zero(1) + zero(2) + zero(3) + zero(4) +
                     "fault at 5: byte 9 is no instruction (opcode above 8): the device stops the script and enters "
-                    "Fault\n",
-                "image: 6 bytes, fits in script memory at 0 (ends at 5)\n"},
+                    "Fault\n", fits(6, 0, 5)},
         ToolRun{"PreviewJumpOutOfMemory", {{"g.ks", "NOP\nGoto 3000\n"}}, {"preview", "F/g.ks"}, 0,
                 "duration: 0.050 s (2 steps), ends at a fault at 3000\n" + UNSET +
                     "fault at 3000: Goto 3000 at 1 leads outside memory (0 to 2047): the device stops the script and "
-                    "enters Fault\n",
-                "image: 4 bytes, fits in script memory at 0 (ends at 3)\n"},
+                    "enters Fault\n", fits(4, 0, 3)},
         ToolRun{"PreviewRunsOffTheImage", {{"o.ks", "SetElectrode 1 153\nDelay 2\nSetElectrode 1 103\nDelay 2\n"}},
                 {"preview", "F/o.ks", "--at", "100"}, 0,
                 "duration: 0.150 s (6 steps), ends at Stop at 112\n"
                 "electrode 1: -0.50 to +0.50, non-zero for 0.150 s, net charge 0.000\n" + unset(2) + unset(3) +
                     unset(4) +
                     "runs past the image at 112 into empty memory (Stop): no fault, the device carries on and stops "
-                    "there\n",
-                "image: 12 bytes, fits in script memory at 100 (ends at 111)\n"},
+                    "there\n", fits(12, 100, 111)},
         ToolRun{"PreviewSamples", {SAMPLES}, {"preview", "F/s.txt", "--timestep", "100"}, 0,
                 "duration: 0.200 s (8 steps), ends at Stop at 16\n"
                 "electrode 1: 0.00 to +0.98, non-zero for 0.100 s, net charge +0.098\n"
@@ -269,13 +264,11 @@ INSTANTIATE_TEST_SUITE_P(
                 "Warning: electrode 1 is not charge-balanced (net +0.098)\n"
                 "Warning: electrode 2 is not charge-balanced (net -0.100)\n"
                 "Warning: electrode 3 is not charge-balanced (net +0.048)\n"
-                "Warning: electrode 4 is not charge-balanced (net +0.252)\n",
-                "image: 17 bytes, fits in script memory at 0 (ends at 16)\n"},
+                "Warning: electrode 4 is not charge-balanced (net +0.252)\n", fits(17, 0, 16)},
         ToolRun{"PreviewSyntaxError", {{"b.ks", "NOP\n\tsetelectrode 9 1\n"}}, {"preview", "F/b.ks"}, 1, "",
                 "Syntax Error: Invalid argument at setelectrode\nF/b.ks:2:2\n"},
         ToolRun{"PreviewUnwritableOutput", {FOUR}, {"preview", "F/a.ks", "--csv", "F/a.csv", "--svg", "F/no/a.svg"}, 1,
-                "",
-                "image: 14 bytes, fits in script memory at 0 (ends at 13)\nkinestim-script: cannot write F/no/a.svg\n"},
+                "", fits(14, 0, 13) + "kinestim-script: cannot write F/no/a.svg\n"},
         ToolRun{"PreviewImageTooLong", {FOUR}, {"preview", "F/a.ks", "--at", "2040"}, 1, "",
                 "image: 14 bytes, does not fit in script memory at 2040: ends at 2053, memory ends at 2047\n"
                 "kinestim-script: the device would refuse this upload; nothing to preview\n"},
