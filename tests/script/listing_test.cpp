@@ -9,15 +9,6 @@
 
 namespace {
 
-// A whole mdgScrMemDld frame: the address bytes, then the memory bytes.
-std::vector<uint8_t> answerFrame(const std::vector<uint8_t>& params) {
-  std::vector<uint8_t> f = {SOT, static_cast<uint8_t>(1 + params.size()), mdgScrMemDld};
-  f.insert(f.end(), params.begin(), params.end());
-  f.push_back(computeChecksum(f.data() + 2, static_cast<int>(f.size()) - 2));
-  f.push_back(EOT);
-  return f;
-}
-
 struct LineCase {
   const char* name;
   int address;
@@ -31,10 +22,14 @@ class ListsAs : public ::testing::TestWithParam<LineCase> {};
 
 TEST_P(ListsAs, Line) {
   const LineCase& c = GetParam();
-  std::vector<uint8_t> params = {static_cast<uint8_t>(c.address & 0xFF), static_cast<uint8_t>(c.address >> 8)};
-  if (c.noAddress) params.pop_back();  // not even the whole address
-  params.insert(params.end(), c.memory.begin(), c.memory.end());
-  std::vector<uint8_t> frame = answerFrame(params);
+  // A whole mdgScrMemDld frame: the address bytes, then the memory bytes, its length set last.
+  std::vector<uint8_t> frame = {SOT, 0, mdgScrMemDld, static_cast<uint8_t>(c.address & 0xFF),
+                                static_cast<uint8_t>(c.address >> 8)};
+  if (c.noAddress) frame.pop_back();  // not even the whole address
+  frame.insert(frame.end(), c.memory.begin(), c.memory.end());
+  frame[1] = static_cast<uint8_t>(frame.size() - 2);
+  frame.push_back(computeChecksum(frame.data() + 2, static_cast<int>(frame.size()) - 2));
+  frame.push_back(EOT);
   char line[LISTING_LINE_SIZE];
   memset(line, 'Z', sizeof line);
   EXPECT_EQ(formatInstructionLine(Packet{frame.data()}, line), c.length);
