@@ -1,26 +1,10 @@
 // kinestim-script tests through the executable: exact standard output and error streams,
 // exit statuses, and compile/list round trips.
-#include <csignal>
-#include <cstdlib>
-#include <fcntl.h>
-#include <fstream>
-#include <gtest/gtest.h>
-#include <iterator>
-#include <sstream>
-#include <spawn.h>
-#include <string>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
+#include "process_harness.h"
 
-extern char** environ;
+#include <gtest/gtest.h>
 
 namespace {
-
-std::string readAll(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
 
 // One run in a fresh folder: "F" in the arguments and in err is the folder; its files come first.
 struct ToolRun {
@@ -48,36 +32,17 @@ std::string withFolder(std::string text, const std::string& folder) {
 
 class ScriptTool : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char folder[] = "/tmp/kinestim-script-cli-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    folder_ = folder;
+  // Runs kinestim-script; its status (-1 when killed after 10 s or by a signal), out and err.
+  int run(const std::vector<std::string>& args, std::string& out, std::string& err) {
+    std::string command = "timeout -s KILL 10 '" + harness::binary("kinestim-script") + "'";
+    for (const std::string& a : args) command += " '" + withFolder(a, folder_) + "'";
+    const int status = std::system((command + " >'" + folder_ + "/stdout' 2>'" + folder_ + "/stderr'").c_str());
+    out = harness::readFile(folder_ + "/stdout");
+    err = harness::readFile(folder_ + "/stderr");
+    return WIFEXITED(status) && WEXITSTATUS(status) < 124 ? WEXITSTATUS(status) : -1;
   }
-  void TearDown() override { EXPECT_EQ(std::system(("rm -rf '" + folder_ + "'").c_str()), 0); }
-  // Runs kinestim-script; its status (-1 when killed after 10 s), out and err.
-  int run(std::vector<std::string> args, std::string& out, std::string& err) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const int flags = O_WRONLY | O_CREAT | O_TRUNC;
-    posix_spawn_file_actions_addopen(&actions, 1, (folder_ + "/stdout").c_str(), flags, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, (folder_ + "/stderr").c_str(), flags, 0600);
-    std::vector<char*> argv = {const_cast<char*>(KINESTIM_SCRIPT_PATH)};
-    for (std::string& a : args) argv.push_back((a = withFolder(a, folder_)).data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, KINESTIM_SCRIPT_PATH, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(spawned, 0);
-    int status = -1;
-    if (spawned != 0) return -1;  // never wait for a child that does not exist
-    for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; waited += 10, usleep(10000)) {
-      if (waited >= 10000) kill(pid, SIGKILL);
-    }
-    out = readAll(folder_ + "/stdout");
-    err = readAll(folder_ + "/stderr");
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  std::string folder_;
+  harness::TempDir dir;
+  const std::string folder_ = dir.path();
 };
 
 class ScriptToolRuns : public ScriptTool, public ::testing::WithParamInterface<ToolRun> {};
@@ -121,7 +86,7 @@ TEST_F(ScriptTool, PreviewPlotFollowsTheTable) {
                            "  print(p.get(\"d\"))' " +
                            folder_ + "/p.svg > " + folder_ + "/paths";
   ASSERT_EQ(std::system(dump.c_str()), 0);
-  std::istringstream paths(readAll(folder_ + "/paths")), csv(readAll(folder_ + "/p.csv"));
+  std::istringstream paths(harness::readFile(folder_ + "/paths")), csv(harness::readFile(folder_ + "/p.csv"));
   std::vector<std::vector<double>> rows;   // time in s and the four currents
   std::string line;
   std::getline(csv, line);
