@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 #include <regex>
 
@@ -248,6 +249,43 @@ TEST_F(EndToEnd, ScriptManagerUploadsListsBackErasesAndTheReadmeExampleRunsTrace
   ASSERT_TRUE(console.expect("[y/n] "));
   console.sendLine("y");
   ASSERT_TRUE(sim.waitForFrame("< 1e mdgScrMemCleared"));
+  // Refusals send nothing: each shows its warning (Enter closes it) or its compiler output.
+  std::ofstream(dir.file("a.ks"), std::ios::binary) << "Delay 40 Stop\r\n";
+  std::ofstream(dir.file("bad.ks"), std::ios::binary) << "Stop\r\nWait 5\r\n";
+  std::ofstream(dir.file("high.txt"), std::ios::binary) << "0 0 0 2.56";
+  const std::string invalid = "Warning: Invalid address, must be between 0 and 2047\r\n(press Enter) ";
+  const std::string address = "Warning: Address must be a number from 0 to 2047, not ";
+  const std::string refusals[][2] = {
+      {"address 2048\nappend", invalid},
+      {"address -1\nview", invalid},
+      {"address 1.5\nview", address + "\"1.5\"\r\n(press Enter) "},
+      {"address abc\nsamples", address + "\"abc\"\r\n(press Enter) "},
+      {"address 2048\nupload", "compiler output: Invalid address, must be between 0 and 2047\r\n"},
+      {"address 0\nupload\n" + dir.file("bad.ks"), "compiler output: Syntax Error: Invalid command Wait\r\n"},
+      {"timestep 25ms\nsamples", "Warning: Timestep must be a number from 0 to 1638424, not \"25ms\"\r\n(press Enter) "},
+      {"timestep 1638425\nsamples", "compiler output: Invalid timestep\r\n"},
+      {"timestep 25\nsamples\n" + dir.file("high.txt"), "compiler output: Sample must be between -2.56 and 2.54: 2.56\r\n"}};
+  for (const auto& r : refusals) {
+    console.sendLine(r[0]);
+    EXPECT_TRUE(console.expect(r[1])) << r[0] << "\n" << console.rest();
+    console.sendLine("");
+  }
+  console.settle(200);
+  EXPECT_EQ(sent("0d ").size() + sent("0e ").size(), 3u + 20 + 20) << "refusals send nothing";
+  for (const char* at : {"0x10", "010", "2044"}) {   // the last fills memory up to its end
+    console.sendLine(std::string("address ") + at);
+    upload("upload", dir.file("a.ks"), "Build Successful");
+  }
+  const std::vector<std::string> uploads = sent("0d ");
+  EXPECT_EQ(std::vector<std::string>(uploads.begin() + 3, uploads.end()),
+            (std::vector<std::string>{"0d 10 00 04 28 00 00 cdgSrcUldMem", "0d 08 00 04 28 00 00 cdgSrcUldMem",
+                                      "0d fc 07 04 28 00 00 cdgSrcUldMem"}));
+  console.sendLine("address 2040");   // a View stops with one warning at the end of memory, listing nothing
+  console.sendLine("view");
+  ASSERT_TRUE(console.expect("view\r\nscript> \r\n" + invalid)) << console.rest();
+  console.sendLine("");
+  EXPECT_EQ(sim.count("> 0e ff 07 05 cdgScrDldMem"), 1);
+  EXPECT_EQ(sent("0e ").size(), 20u + 20 + 6);
   // The README quotes the example file; uploaded at 0 it lists back as its instructions.
   const std::string example = std::string(KINESTIM_SOURCE_DIR) + "/docs/examples/pulses.ks";
   ASSERT_FALSE(harness::readFile(example).empty());
@@ -280,10 +318,20 @@ TEST_F(EndToEnd, ScriptManagerUploadsListsBackErasesAndTheReadmeExampleRunsTrace
   ASSERT_TRUE(console.expect("script: Running at 0x000\r\n")) << console.rest();
   ASSERT_TRUE(console.expect("status: Script terminated\r\n")) << console.rest();
   ASSERT_TRUE(sim.waitForFrame("> 07 cdgDeselectModeRunScr"));
-  std::string run;   // the device reports each instruction once, in order, then stops
-  for (const std::string& f : sim.frames('<')) run += f.rfind("2a ", 0) == 0 || f.rfind("29 ", 0) == 0 ? f.substr(0, 12) + "|" : "";
-  EXPECT_EQ(run, "2a 00 00 03 |2a 05 00 02 |2a 08 00 04 |2a 0b 00 02 |2a 0e 00 04 |2a 11 00 02 |2a 14 00 04 |"
-                 "2a 17 00 03 |2a 1c 00 00 |29 1c 00 mdg|");
+  // The device reports each instruction once, in order, at the preview's step (25 ms steps from
+  // mdgScrStarted; the script tool's preview of the example has 12), then stops.
+  static const std::regex traced(R"(^ *([0-9.]+) < ([0-9a-f ]+) (mdgScr\w+)$)");
+  std::smatch m;
+  double started = 0;
+  std::string run;
+  for (const std::string& line : harness::readLines(sim.transcriptPath())) {
+    if (!std::regex_match(line, m, traced)) continue;
+    if (m[3] == "mdgScrStarted") started = std::stod(m[1].str());
+    const long step = std::lround((std::stod(m[1].str()) - started) / 25);
+    if (m[3] == "mdgScrTrace" || m[3] == "mdgScrStopped") run += m[2].str().substr(0, 11) + "@" + std::to_string(step) + "|";
+  }
+  EXPECT_EQ(run, "2a 00 00 03@0|2a 05 00 02@1|2a 08 00 04@2|2a 0b 00 02@5|2a 0e 00 04@6|2a 11 00 02@7|"
+                 "2a 14 00 04@8|2a 17 00 03@11|2a 1c 00 00@12|29 1c 00@12|");
 }
 
 }  // namespace
