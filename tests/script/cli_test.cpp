@@ -6,7 +6,7 @@
 
 namespace {
 
-// One run in a fresh folder: "F" in the arguments and in err is the folder; its files come first.
+// One run in a fresh folder, the current one for the run; its files come first.
 struct ToolRun {
   const char* name;
   std::vector<std::pair<std::string, std::string>> files;
@@ -22,20 +22,12 @@ std::string fits(int bytes, int at, int end) {
          std::to_string(end) + ")\n";
 }
 
-std::string withFolder(std::string text, const std::string& folder) {
-  // Searches on after each inserted folder: the folder's own name may end in "F".
-  for (size_t at = 0; (at = text.find("F/", at)) != std::string::npos; at += folder.size() + 1) {
-    text.replace(at, 1, folder);
-  }
-  return text;
-}
-
 class ScriptTool : public ::testing::Test {
  protected:
-  // Runs kinestim-script; its status (-1 when killed after 10 s or by a signal), out and err.
+  // Runs kinestim-script in the folder; its status (-1 when killed after 10 s or by a signal), out and err.
   int run(const std::vector<std::string>& args, std::string& out, std::string& err) {
-    std::string command = "timeout -s KILL 10 '" + harness::binary("kinestim-script") + "'";
-    for (const std::string& a : args) command += " '" + withFolder(a, folder_) + "'";
+    std::string command = "cd '" + folder_ + "' && timeout -s KILL 10 '" + harness::binary("kinestim-script") + "'";
+    for (const std::string& a : args) command += " '" + a + "'";
     const int status = std::system((command + " >'" + folder_ + "/stdout' 2>'" + folder_ + "/stderr'").c_str());
     out = harness::readFile(folder_ + "/stdout");
     err = harness::readFile(folder_ + "/stderr");
@@ -59,7 +51,7 @@ TEST_P(ScriptToolRuns, OutputErrorsAndStatus) {
   std::string out, err;
   EXPECT_EQ(run(r.args, out, err), r.status);
   EXPECT_EQ(usageCut(out), r.out);
-  EXPECT_EQ(usageCut(err), withFolder(r.err, folder_));
+  EXPECT_EQ(usageCut(err), r.err);
 }
 
 // The table as CSV, and in the SVG (read back as XML by python3) one step line per electrode,
@@ -68,7 +60,7 @@ TEST_F(ScriptTool, PreviewWritesTheTableAndTheStepLines) {
   std::ofstream(folder_ + "/p.ks") << "SetElectrode 1 178\nSetElectrode 3 103\nDelay 2\nSetElectrode 1 78\n"
                                       "SetAllElectrodes 128 200 153 128\nDelay 3\nSetElectrode 2 9\nGoto 3\n";
   std::string out, err;
-  ASSERT_EQ(run({"preview", "F/p.ks", "--svg", "F/p.svg", "--csv", "F/p.csv"}, out, err), 0) << err;
+  ASSERT_EQ(run({"preview", "p.ks", "--svg", "p.svg", "--csv", "p.csv"}, out, err), 0) << err;
   EXPECT_EQ(harness::readFile(folder_ + "/p.csv"),
             "time_ms,electrode_1,electrode_2,electrode_3,electrode_4\r\n0,+1.00,-0.02,-0.02,-0.02\r\n"
             "25,+1.00,-0.02,-0.50,-0.02\r\n100,-1.00,-0.02,-0.50,-0.02\r\n125,0.00,+1.44,+0.50,0.00\r\n"
@@ -107,109 +99,103 @@ std::string calls(int depth) {   // Call 4, Stop, then subroutines that call on 
   return text + "Return\n";
 }
 const std::string PULSES = "SetElectrode 2 178\nDelay 1\nSetElectrode 2 78\nDelay 1\nSetElectrode 2 128\n";
+std::string usage(const std::string& message) { return "kinestim-script: " + message + "\nusage"; }
 const std::string FAULT = ": the device stops the script and enters Fault\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, ScriptToolRuns,
     ::testing::Values(
-        ToolRun{"CompileToStandardOutput", {FOUR}, {"compile", "F/a.ks"}, 0, FOUR_BYTES, fits(14, 0, 13)},
-        ToolRun{"CompileToImageFile", {FOUR}, {"compile", "F/a.ks", "-o", "F/a.img", "--at", "2034"}, 0, "",
+        ToolRun{"CompileToStandardOutput", {FOUR}, {"compile", "a.ks"}, 0, FOUR_BYTES, fits(14, 0, 13)},
+        ToolRun{"CompileToImageFile", {FOUR}, {"compile", "a.ks", "-o", "a.img", "--at", "2034"}, 0, "",
                 fits(14, 2034, 2047)},
-        ToolRun{"ImageThatDoesNotFit", {FOUR}, {"compile", "F/a.ks", "--at", "2035"}, 0, FOUR_BYTES,
+        ToolRun{"ImageThatDoesNotFit", {FOUR}, {"compile", "a.ks", "--at", "2035"}, 0, FOUR_BYTES,
                 "image: 14 bytes, does not fit in script memory at 2035: ends at 2048, memory ends at 2047\n"},
         ToolRun{"EveryInstruction", {{"all.ks", "SetAllElectrodes 255 0 1 254\nDelay 0x2c01\nSetElectrode 4 0\n"
                                                  "TiltLoop 1000 5\nGoto 117\nCall 2047\nNOP\nReturn\nStop\n"}},
-                {"compile", "F/all.ks"}, 0, "03 ff 00 01 fe 04 01 2c 02 04 00 08 e8 03 05 05 75 00 06 ff 07 01 07 00\n",
+                {"compile", "all.ks"}, 0, "03 ff 00 01 fe 04 01 2c 02 04 00 08 e8 03 05 05 75 00 06 ff 07 01 07 00\n",
                 fits(24, 0, 23)},
         ToolRun{"ListEveryInstruction",
                 {{"all.img", std::string("\x03\xff\0\x01\xfe\x04\x01,\x02\x04\0\x08\xe8\x03\x05\x05"
                                          "u\0\x06\xff\x07\x01\x07\0", 24)}},
-                {"list", "F/all.img", "--at", "100"}, 0,
+                {"list", "all.img", "--at", "100"}, 0,
                 " 100\tSetAllElectrodes\t255 0 1 254\r\n 105\tDelay\t\t11265\r\n 108\tSetElectrode\t4 0\r\n"
                 " 111\tTiltLoop\t\t1000 5\r\n 115\tGoto\t\t117\r\n 118\tCall\t\t2047\r\n 121\tNOP\r\n 122\tReturn\r\n"
                 " 123\tStop\r\n", fits(24, 100, 123)},
-        ToolRun{"EmptySource", {{"e.ks", "; nothing\r\n"}}, {"compile", "F/e.ks"}, 0, "",
+        ToolRun{"EmptySource", {{"e.ks", "; nothing\r\n"}}, {"compile", "e.ks"}, 0, "",
                 "image: 0 bytes, fits in script memory at 0 (nothing to write)\n"},
-        ToolRun{"TextEndsAtNul", {{"n.ks", std::string("Stop\0Wait", 9)}}, {"compile", "F/n.ks"}, 0, "00\n",
+        ToolRun{"TextEndsAtNul", {{"n.ks", std::string("Stop\0Wait", 9)}}, {"compile", "n.ks"}, 0, "00\n",
                 fits(1, 0, 0)},
-        ToolRun{"ListInvalidOpcodes", {{"i.img", "\xff\x01\x09"}}, {"list", "F/i.img"}, 0,
+        ToolRun{"ListInvalidOpcodes", {{"i.img", "\xff\x01\x09"}}, {"list", "i.img"}, 0,
                 "   0\tInvalid Opcode: 255\r\n   1\tNOP\r\n   2\tInvalid Opcode: 9\r\n", fits(3, 0, 2)},
-        ToolRun{"ListStopsAtTheImageEnd", {{"i.img", "\x01\x03\x80\x80"}}, {"list", "F/i.img"}, 0,
+        ToolRun{"ListStopsAtTheImageEnd", {{"i.img", "\x01\x03\x80\x80"}}, {"list", "i.img"}, 0,
                 "   0\tNOP\r\n   1\tSetAllElectrodes\t128 128 ? ?\r\n", fits(4, 0, 3)},
-        ToolRun{"ErrorAtLineAndColumnCrLf", {{"b.ks", "NOP\r\n\r\n  Wait 5"}}, {"compile", "F/b.ks"}, 1, "",
-                "Syntax Error: Invalid command Wait\nF/b.ks:3:3\n"},
-        ToolRun{"ErrorAtLineAndColumnLf", {{"b.ks", "NOP\n\tsetelectrode 9 1\n"}}, {"preview", "F/b.ks"}, 1, "",
-                "Syntax Error: Invalid argument at setelectrode\nF/b.ks:2:2\n"},
-        ToolRun{"ErrorAtLineAndColumnCr", {{"b.ks", "NOP\rNOP\rDelay x"}}, {"compile", "F/b.ks"}, 1, "",
-                "Syntax Error: Invalid argument at Delay\nF/b.ks:3:1\n"},
-        ToolRun{"MissingSource", {}, {"compile", "F/none.ks"}, 1, "", "Failed to read source file\n"},
-        ToolRun{"Samples", {SAMPLES}, {"samples", "F/s.txt", "--timestep", "100"}, 0,
+        ToolRun{"ErrorAtLineAndColumnCrLf", {{"b.ks", "NOP\r\n\r\n  Wait 5"}}, {"compile", "b.ks"}, 1, "",
+                "Syntax Error: Invalid command Wait\nb.ks:3:3\n"},
+        ToolRun{"ErrorAtLineAndColumnLf", {{"b.ks", "NOP\n\tsetelectrode 9 1\n"}}, {"preview", "b.ks"}, 1, "",
+                "Syntax Error: Invalid argument at setelectrode\nb.ks:2:2\n"},
+        ToolRun{"ErrorAtLineAndColumnCr", {{"b.ks", "NOP\rNOP\rDelay x"}}, {"compile", "b.ks"}, 1, "",
+                "Syntax Error: Invalid argument at Delay\nb.ks:3:1\n"},
+        ToolRun{"MissingSource", {}, {"compile", "none.ks"}, 1, "", "Failed to read source file\n"},
+        ToolRun{"Samples", {SAMPLES}, {"samples", "s.txt", "--timestep", "100"}, 0,
                 "03 80 80 80 80 04 03 00 03 b1 4e 98 fe 04 03 00 00\n", fits(17, 0, 16)},
-        ToolRun{"SamplesTimestepTooLong", {SAMPLES}, {"samples", "F/s.txt", "--timestep", "1638425"}, 1, "",
+        ToolRun{"SamplesTimestepTooLong", {SAMPLES}, {"samples", "s.txt", "--timestep", "1638425"}, 1, "",
                 "Invalid timestep\n"},
-        ToolRun{"MissingSampleFile", {}, {"samples", "F/none.txt"}, 1, "", "Failed to read sample file\n"},
+        ToolRun{"MissingSampleFile", {}, {"samples", "none.txt"}, 1, "", "Failed to read sample file\n"},
         ToolRun{"Help", {}, {"--help"}, 0, "usage", ""},
-        ToolRun{"NoArguments", {}, {}, 2, "", "kinestim-script: no command given\nusage"},
-        ToolRun{"UnknownAction", {FOUR}, {"build", "F/a.ks"}, 2, "", "kinestim-script: unknown command build\nusage"},
-        ToolRun{"TwoSources", {FOUR}, {"compile", "F/a.ks", "F/a.ks"}, 2, "",
-                "kinestim-script: unexpected argument F/a.ks\nusage"},
-        ToolRun{"OutputWithoutName", {FOUR}, {"compile", "F/a.ks", "-o"}, 2, "",
-                "kinestim-script: missing value after -o\nusage"},
-        ToolRun{"AddressNotANumber", {FOUR}, {"compile", "F/a.ks", "--at", "abc"}, 2, "",
-                "kinestim-script: --at needs a number, not abc\nusage"},
-        ToolRun{"AddressPastMemory", {FOUR}, {"compile", "F/a.ks", "--at", "2048"}, 2, "",
-                "kinestim-script: Invalid address, must be between 0 and 2047: 2048\nusage"},
-        ToolRun{"NegativeAddress", {FOUR}, {"compile", "F/a.ks", "--at", "-1"}, 2, "",
-                "kinestim-script: Invalid address, must be between 0 and 2047: -1\nusage"},
-        ToolRun{"TimestepForCompile", {FOUR}, {"compile", "F/a.ks", "--timestep", "25"}, 2, "",
-                "kinestim-script: only samples and preview take --timestep\nusage"},
-        ToolRun{"PreviewMaxStepsZero", {FOUR}, {"preview", "F/a.ks", "--max-steps", "0"}, 2, "",
-                "kinestim-script: --max-steps needs a number of at least 1, not 0\nusage"},
-        ToolRun{"FractionalTimestep", {SAMPLES}, {"samples", "F/s.txt", "--timestep", "1.5"}, 2, "",
-                "kinestim-script: --timestep needs a number, not 1.5\nusage"},
+        ToolRun{"NoArguments", {}, {}, 2, "", usage("no command given")},
+        ToolRun{"UnknownAction", {FOUR}, {"build", "a.ks"}, 2, "", usage("unknown command build")},
+        ToolRun{"TwoSources", {FOUR}, {"compile", "a.ks", "a.ks"}, 2, "", usage("unexpected argument a.ks")},
+        ToolRun{"OutputWithoutName", {FOUR}, {"compile", "a.ks", "-o"}, 2, "", usage("missing value after -o")},
+        ToolRun{"AddressNotANumber", {FOUR}, {"compile", "a.ks", "--at", "abc"}, 2, "",
+                usage("--at needs a number, not abc")},
+        ToolRun{"AddressPastMemory", {FOUR}, {"compile", "a.ks", "--at", "2048"}, 2, "",
+                usage("Invalid address, must be between 0 and 2047: 2048")},
+        ToolRun{"NegativeAddress", {FOUR}, {"compile", "a.ks", "--at", "-1"}, 2, "",
+                usage("Invalid address, must be between 0 and 2047: -1")},
+        ToolRun{"TimestepForCompile", {FOUR}, {"compile", "a.ks", "--timestep", "25"}, 2, "",
+                usage("only samples and preview take --timestep")},
+        ToolRun{"PreviewMaxStepsZero", {FOUR}, {"preview", "a.ks", "--max-steps", "0"}, 2, "",
+                usage("--max-steps needs a number of at least 1, not 0")},
+        ToolRun{"FractionalTimestep", {SAMPLES}, {"samples", "s.txt", "--timestep", "1.5"}, 2, "",
+                usage("--timestep needs a number, not 1.5")},
         ToolRun{"PreviewExample", {}, {"preview", KINESTIM_EXAMPLES "/pulses.ks"}, 0,
                 "duration: 0.300 s (12 steps), ends at Stop at 28\n"
                 "electrode 1: 0.00 to +1.00, non-zero for 0.200 s, net charge +0.200\n" + zero(2) + zero(3) + zero(4) +
                     "Warning: electrode 1 is not charge-balanced (net +0.200)\n", fits(29, 0, 28)},
-        ToolRun{"PreviewUnbalanced", {{"u.ks", "SetElectrode 3 178\nDelay 3\nSetElectrode 3 103\nDelay 2\n"
-                                                "SetElectrode 3 128\nStop\n"}}, {"preview", "F/u.ks"}, 0,
-                "duration: 0.200 s (8 steps), ends at Stop at 15\n" + unset(1) + unset(2) +
-                    "electrode 3: -0.50 to +1.00, non-zero for 0.175 s, net charge +0.0625\n" + unset(4) +
-                    "Warning: electrode 3 is not charge-balanced (net +0.0625)\n", fits(16, 0, 15)},
         ToolRun{"PreviewBalancedLoop", {{"l.ks", "SetAllElectrodes 128 128 128 128\n" + PULSES + "Delay 4\nGoto 5\n"}},
-                {"preview", "F/l.ks"}, 0,
+                {"preview", "l.ks"}, 0,
                 "does not stop: from step 11 it repeats the steps from 1 (Goto 5 at 23)\n"
                 "repetition: 0.250 s (10 steps); the figures below are for one repetition\n" + zero(1) +
                     "electrode 2: -1.00 to +1.00, non-zero for 0.100 s, net charge 0.000\n" + zero(3) + zero(4),
                 fits(26, 0, 25)},
         ToolRun{"PreviewLoopCutShort", {{"l.ks", "TiltLoop 1000 5\nDelay 40000\nGoto 0\n"}},
-                {"preview", "F/l.ks", "--max-steps", "40000"}, 0,
+                {"preview", "l.ks", "--max-steps", "40000"}, 0,
                 "does not stop: neither a Stop nor a repeat within 40000 steps (1000.000 s)\n" + UNSET +
                     "TiltLoop at 0 (step 0): count 1000, step 5; the preview does not simulate the sensor\n",
                 fits(10, 0, 9)},
-        ToolRun{"PreviewCallsEightDeep", {{"c.ks", calls(8)}}, {"preview", "F/c.ks"}, 0,
+        ToolRun{"PreviewCallsEightDeep", {{"c.ks", calls(8)}}, {"preview", "c.ks"}, 0,
                 "duration: 0.400 s (16 steps), ends at Stop at 3\n" + UNSET, fits(33, 0, 32)},
-        ToolRun{"PreviewCallsNineDeep", {{"c.ks", calls(9)}}, {"preview", "F/c.ks"}, 0,
+        ToolRun{"PreviewCallsNineDeep", {{"c.ks", calls(9)}}, {"preview", "c.ks"}, 0,
                 "duration: 0.200 s (8 steps), ends at a fault at 32\n" + UNSET + "fault at 32: a ninth nested Call" +
                     FAULT,
                 fits(37, 0, 36)},
-        ToolRun{"PreviewOpcode9", {{"9.img", "\x03\x80\x80\x80\x80\x09"}}, {"preview", "F/9.img"}, 0,
+        ToolRun{"PreviewOpcode9", {{"9.img", "\x03\x80\x80\x80\x80\x09"}}, {"preview", "9.img"}, 0,
                 "duration: 0.025 s (1 steps), ends at a fault at 5\n" + ZERO +
                     "fault at 5: byte 9 is no instruction (opcode above 8)" + FAULT, fits(6, 0, 5)},
-        ToolRun{"PreviewJumpOutOfMemory", {{"g.ks", "NOP\nGoto 3000\n"}}, {"preview", "F/g.ks"}, 0,
+        ToolRun{"PreviewJumpOutOfMemory", {{"g.ks", "NOP\nGoto 3000\n"}}, {"preview", "g.ks"}, 0,
                 "duration: 0.050 s (2 steps), ends at a fault at 3000\n" + UNSET +
                     "fault at 3000: Goto 3000 at 1 leads outside memory (0 to 2047)" + FAULT, fits(4, 0, 3)},
         ToolRun{"PreviewRunsOffTheImage", {{"o.ks", "SetElectrode 1 153\nDelay 2\nSetElectrode 1 103\nDelay 2\n"}},
-                {"preview", "F/o.ks", "--at", "100"}, 0,
+                {"preview", "o.ks", "--at", "100"}, 0,
                 "duration: 0.150 s (6 steps), ends at Stop at 112\n"
                 "electrode 1: -0.50 to +0.50, non-zero for 0.150 s, net charge 0.000\n" + unset(2) + unset(3) +
                     unset(4) + "runs past the image at 112 into empty memory (Stop): no fault, the device carries "
                     "on and stops there\n", fits(12, 100, 111)},
-        ToolRun{"PreviewSamples", {{"z.txt", "0 0 0 0\r\n0 0 0 0\r\n"}}, {"preview", "F/z.txt", "--timestep", "100"},
+        ToolRun{"PreviewSamples", {{"z.txt", "0 0 0 0\r\n0 0 0 0\r\n"}}, {"preview", "z.txt", "--timestep", "100"},
                 0, "duration: 0.200 s (8 steps), ends at Stop at 16\n" + ZERO, fits(17, 0, 16)},
-        ToolRun{"PreviewUnwritableOutput", {FOUR}, {"preview", "F/a.ks", "--csv", "F/a.csv", "--svg", "F/no/a.svg"}, 1,
-                "", fits(14, 0, 13) + "kinestim-script: cannot write F/no/a.svg\n"},
-        ToolRun{"PreviewImageTooLong", {FOUR}, {"preview", "F/a.ks", "--at", "2040"}, 1, "",
+        ToolRun{"PreviewUnwritableOutput", {FOUR}, {"preview", "a.ks", "--csv", "a.csv", "--svg", "no/a.svg"}, 1,
+                "", fits(14, 0, 13) + "kinestim-script: cannot write no/a.svg\n"},
+        ToolRun{"PreviewImageTooLong", {FOUR}, {"preview", "a.ks", "--at", "2040"}, 1, "",
                 "image: 14 bytes, does not fit in script memory at 2040: ends at 2053, memory ends at 2047\n"
                 "kinestim-script: the device would refuse this upload; nothing to preview\n"}),
     [](const auto& info) { return std::string(info.param.name); });
