@@ -1,5 +1,6 @@
 // Listing tests: the memory view's instruction lines, byte for byte, from read-back answers,
-// including answers that carry fewer bytes than their instruction needs.
+// including answers that carry fewer bytes than their instruction needs (the script tool's
+// tests list every instruction whole).
 #include "script/memory_view.h"
 #include "link/catalogue.h"
 #include <cstring>
@@ -39,15 +40,8 @@ TEST_P(ListsAs, Line) {
 INSTANTIATE_TEST_SUITE_P(
     Listing, ListsAs,
     ::testing::Values(
-        LineCase{"SetAllElectrodes", 0, {3, 128, 128, 128, 128}, "   0\tSetAllElectrodes\t128 128 128 128\r\n", 5},
-        LineCase{"Delay", 5, {4, 40, 0, 2, 1}, "   5\tDelay\t\t40\r\n", 3},
-        LineCase{"SetElectrode", 8, {2, 1, 200, 5, 0}, "   8\tSetElectrode\t1 200\r\n", 3},
-        LineCase{"Goto", 11, {5, 0, 0, 0, 0}, "  11\tGoto\t\t0\r\n", 3},
         LineCase{"TiltLoop", 100, {8, 0xe8, 3, 5, 0}, " 100\tTiltLoop\t\t1000 5\r\n", 4},
         LineCase{"Call", 2047, {6, 0xff, 0xff, 0, 0}, "2047\tCall\t\t65535\r\n", 3},
-        LineCase{"Stop", 7, {0, 1, 2, 3, 4}, "   7\tStop\r\n", 1},
-        LineCase{"NOP", 1000, {1, 1, 1, 1, 1}, "1000\tNOP\r\n", 1},
-        LineCase{"Return", 12, {7, 9, 9, 9, 9}, "  12\tReturn\r\n", 1},
         LineCase{"InvalidOpcode9", 3, {9, 0, 0, 0, 0}, "   3\tInvalid Opcode: 9\r\n", 1},
         LineCase{"WideAddress", 65535, {3, 255, 255, 255, 255}, "65535\tSetAllElectrodes\t255 255 255 255\r\n", 5},
         // Answers cut short: what is there is listed, every missing value shows as "?", and the
