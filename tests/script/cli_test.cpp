@@ -49,13 +49,17 @@ TEST_P(ScriptToolRuns, OutputErrorsAndStatus) {
   EXPECT_EQ(usageCut(err), r.err);
 }
 
-// The table as CSV, and in the SVG (read back as XML by python3) one step line per electrode,
-// all lanes on one current scale.
+// A loop found, the table as CSV, and in the SVG (read back as XML by python3) one step line
+// per electrode, all lanes on one current scale.
 TEST_F(ScriptTool, PreviewWritesTheTableAndTheStepLines) {
   std::ofstream(folder_ + "/p.ks") << "SetElectrode 1 178\nSetElectrode 3 103\nDelay 2\nSetElectrode 1 78\n"
                                       "SetAllElectrodes 128 200 153 128\nDelay 3\nSetElectrode 2 9\nGoto 3\n";
   std::string out, err;
   ASSERT_EQ(run({"preview", "p.ks", "--svg", "p.svg", "--csv", "p.csv"}, out, err), 0) << err;
+  EXPECT_EQ(out.substr(0, out.find("electrode 2")),
+            "does not stop: from step 16 it repeats the steps from 6 (Goto 3 at 23)\n"
+            "repetition: 0.250 s (10 steps); the figures below are for one repetition\n"
+            "electrode 1: -1.00 to 0.00, non-zero for 0.025 s, net charge -0.025\n");
   EXPECT_EQ(harness::readFile(folder_ + "/p.csv"),
             "time_ms,electrode_1,electrode_2,electrode_3,electrode_4\r\n0,+1.00,-0.02,-0.02,-0.02\r\n"
             "25,+1.00,-0.02,-0.50,-0.02\r\n100,-1.00,-0.02,-0.50,-0.02\r\n125,0.00,+1.44,+0.50,0.00\r\n"
@@ -93,7 +97,6 @@ std::string calls(int depth) {   // Call 4, Stop, then subroutines that call on 
   for (int i = 1; i < depth; ++i) text += "Call " + std::to_string(4 + 4 * i) + "\nReturn\n";
   return text + "Return\n";
 }
-const std::string PULSES = "SetElectrode 2 178\nDelay 1\nSetElectrode 2 78\nDelay 1\nSetElectrode 2 128\n";
 std::string usage(const std::string& message) { return "kinestim-script: " + message + "\nusage"; }
 const std::string FAULT = ": the device stops the script and enters Fault\n";
 
@@ -122,8 +125,6 @@ INSTANTIATE_TEST_SUITE_P(
                 fits(1, 0, 0)},
         ToolRun{"ListInvalidOpcodes", {{"i.img", "\xff\x01\x09"}}, {"list", "i.img"}, 0,
                 "   0\tInvalid Opcode: 255\r\n   1\tNOP\r\n   2\tInvalid Opcode: 9\r\n", fits(3, 0, 2)},
-        ToolRun{"ListStopsAtTheImageEnd", {{"i.img", "\x01\x03\x80\x80"}}, {"list", "i.img"}, 0,
-                "   0\tNOP\r\n   1\tSetAllElectrodes\t128 128 ? ?\r\n", fits(4, 0, 3)},
         ToolRun{"ErrorAtLineAndColumnCrLf", {{"b.ks", "NOP\r\n\r\n  Wait 5"}}, {"compile", "b.ks"}, 1, "",
                 "Syntax Error: Invalid command Wait\nb.ks:3:3\n"},
         ToolRun{"ErrorAtLineAndColumnLf", {{"b.ks", "NOP\n\tsetelectrode 9 1\n"}}, {"preview", "b.ks"}, 1, "",
@@ -138,8 +139,6 @@ INSTANTIATE_TEST_SUITE_P(
         ToolRun{"Help", {}, {"--help"}, 0, "usage", ""},
         ToolRun{"NoArguments", {}, {}, 2, "", usage("no command given")},
         ToolRun{"UnknownAction", {FOUR}, {"build", "a.ks"}, 2, "", usage("unknown command build")},
-        ToolRun{"TwoSources", {FOUR}, {"compile", "a.ks", "a.ks"}, 2, "", usage("unexpected argument a.ks")},
-        ToolRun{"OutputWithoutName", {FOUR}, {"compile", "a.ks", "-o"}, 2, "", usage("missing value after -o")},
         ToolRun{"AddressNotANumber", {FOUR}, {"compile", "a.ks", "--at", "abc"}, 2, "",
                 usage("--at needs a number, not abc")},
         ToolRun{"AddressPastMemory", {FOUR}, {"compile", "a.ks", "--at", "2048"}, 2, "",
@@ -148,23 +147,10 @@ INSTANTIATE_TEST_SUITE_P(
                 usage("only samples and preview take --timestep")},
         ToolRun{"PreviewMaxStepsZero", {FOUR}, {"preview", "a.ks", "--max-steps", "0"}, 2, "",
                 usage("--max-steps needs a number of at least 1, not 0")},
-        ToolRun{"FractionalTimestep", {SAMPLES}, {"samples", "s.txt", "--timestep", "1.5"}, 2, "",
-                usage("--timestep needs a number, not 1.5")},
         ToolRun{"PreviewExample", {}, {"preview", KINESTIM_EXAMPLES "/pulses.ks"}, 0,
                 "duration: 0.300 s (12 steps), ends at Stop at 28\n"
                 "electrode 1: 0.00 to +1.00, non-zero for 0.200 s, net charge +0.200\n" + zero(2) + zero(3) + zero(4) +
                     "Warning: electrode 1 is not charge-balanced (net +0.200)\n", fits(29, 0, 28)},
-        ToolRun{"PreviewBalancedLoop", {{"l.ks", "SetAllElectrodes 128 128 128 128\n" + PULSES + "Delay 4\nGoto 5\n"}},
-                {"preview", "l.ks"}, 0,
-                "does not stop: from step 11 it repeats the steps from 1 (Goto 5 at 23)\n"
-                "repetition: 0.250 s (10 steps); the figures below are for one repetition\n" + zero(1) +
-                    "electrode 2: -1.00 to +1.00, non-zero for 0.100 s, net charge 0.000\n" + zero(3) + zero(4),
-                fits(26, 0, 25)},
-        ToolRun{"PreviewLoopCutShort", {{"l.ks", "TiltLoop 1000 5\nDelay 40000\nGoto 0\n"}},
-                {"preview", "l.ks", "--max-steps", "40000"}, 0,
-                "does not stop: neither a Stop nor a repeat within 40000 steps (1000.000 s)\n" + UNSET +
-                    "TiltLoop at 0 (step 0): count 1000, step 5; the preview does not simulate the sensor\n",
-                fits(10, 0, 9)},
         ToolRun{"PreviewCallsNineDeep", {{"c.ks", calls(9)}}, {"preview", "c.ks"}, 0,
                 "duration: 0.200 s (8 steps), ends at a fault at 32\n" + UNSET + "fault at 32: a ninth nested Call" +
                     FAULT,
@@ -175,14 +161,6 @@ INSTANTIATE_TEST_SUITE_P(
         ToolRun{"PreviewJumpOutOfMemory", {{"g.ks", "NOP\nGoto 3000\n"}}, {"preview", "g.ks"}, 0,
                 "duration: 0.050 s (2 steps), ends at a fault at 3000\n" + UNSET +
                     "fault at 3000: Goto 3000 at 1 leads outside memory (0 to 2047)" + FAULT, fits(4, 0, 3)},
-        ToolRun{"PreviewRunsOffTheImage", {{"o.ks", "SetElectrode 1 153\nDelay 2\nSetElectrode 1 103\nDelay 2\n"}},
-                {"preview", "o.ks", "--at", "100"}, 0,
-                "duration: 0.150 s (6 steps), ends at Stop at 112\n"
-                "electrode 1: -0.50 to +0.50, non-zero for 0.150 s, net charge 0.000\n" + unset(2) + unset(3) +
-                    unset(4) + "runs past the image at 112 into empty memory (Stop): no fault, the device carries "
-                    "on and stops there\n", fits(12, 100, 111)},
-        ToolRun{"PreviewSamples", {{"z.txt", "0 0 0 0\r\n0 0 0 0\r\n"}}, {"preview", "z.txt", "--timestep", "100"},
-                0, "duration: 0.200 s (8 steps), ends at Stop at 16\n" + ZERO, fits(17, 0, 16)},
         ToolRun{"PreviewUnwritableOutput", {FOUR}, {"preview", "a.ks", "--csv", "a.csv", "--svg", "no/a.svg"}, 1,
                 "", fits(14, 0, 13) + "kinestim-script: cannot write no/a.svg\n"},
         ToolRun{"PreviewImageTooLong", {FOUR}, {"preview", "a.ks", "--at", "2040"}, 1, "",
