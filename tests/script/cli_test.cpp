@@ -40,7 +40,7 @@ std::string usageCut(const std::string& text) {
   return at == std::string::npos ? text : text.substr(0, at) + "usage";
 }
 
-TEST_P(ScriptToolRuns, OutputErrorsAndStatus) {
+TEST_P(ScriptToolRuns, Run) {
   const ToolRun& r = GetParam();
   for (const auto& f : r.files) std::ofstream(folder_ + "/" + f.first, std::ios::binary) << f.second;
   std::string out, err;
@@ -101,7 +101,7 @@ std::string usage(const std::string& message) { return "kinestim-script: " + mes
 const std::string FAULT = ": the device stops the script and enters Fault\n";
 
 INSTANTIATE_TEST_SUITE_P(
-    Runs, ScriptToolRuns,
+    Tool, ScriptToolRuns,
     ::testing::Values(
         ToolRun{"CompileToStandardOutput", {FOUR}, {"compile", "a.ks"}, 0, FOUR_BYTES, fits(14, 0, 13)},
         ToolRun{"CompileToImageFile", {FOUR}, {"compile", "a.ks", "-o", "a.img", "--at", "2034"}, 0, "",
