@@ -1,137 +1,146 @@
-// End-to-end tests of the host against the device simulator: both run as their own
-// processes and meet on the simulator's pseudo-terminal, as a real device would be met.
-#include "e2e_fixture.h"
+// End-to-end tests: kinestim-console (and kinestim-script) against kinestim-sim, each as its own
+// process, meeting on the simulator's pseudo-terminal as a real device would be met.
+#include "process_harness.h"
 
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
 #include <regex>
 
 namespace {
 
-// A log line: the time stamp "%.2d\t%.2d\t%.2d.%.3d " and the rest, up to the CR.
-const std::regex LOG_LINE(R"(^[0-2][0-9]\t[0-5][0-9]\t[0-5][0-9]\.[0-9]{3} (.*)\r$)");
+// The simulator and the console on its port at Idle; both end cleanly after the test.
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(sim.ok()) << "kinestim-sim did not report its port";
+    ASSERT_TRUE(harness::startConsole(console, {sim.port()}));
+    ASSERT_TRUE(console.expect("mode: Idle\r\n")) << console.output();
+  }
+  void TearDown() override {
+    console.sendLine(":quit");
+    EXPECT_EQ(console.waitExit(), 0) << console.output();
+    sim.control("quit");
+  }
+  // Host frames that start with the given bytes.
+  std::vector<std::string> sent(const std::string& prefix) const {
+    std::vector<std::string> out;
+    for (const std::string& f : sim.frames('>')) if (f.rfind(prefix, 0) == 0) out.push_back(f);
+    return out;
+  }
+  // The text between the next `label` and the line end, which is consumed.
+  std::string next(const std::string& label) {
+    if (!console.expect(label) || !console.expect("\r\n")) return "missing: " + label;
+    const size_t end = console.output().size() - console.rest().size() - 2;
+    const size_t start = console.output().rfind(label, end) + label.size();
+    return console.output().substr(start, end - start);
+  }
+  // The log's lines without their time stamp ("%.2d\t%.2d\t%.2d.%.3d "); each must end in CR.
+  std::vector<std::string> logLines(const std::string& name) const {
+    static const std::regex stamped(R"(^[0-2][0-9]\t[0-5][0-9]\t[0-5][0-9]\.[0-9]{3} (.*)\r$)");
+    std::vector<std::string> out;
+    std::smatch m;
+    for (const std::string& line : harness::readLines(dir.file(name)))
+      out.push_back(std::regex_match(line, m, stamped) ? m[1].str() : "bad: " + line);
+    return out;
+  }
+  harness::TempDir dir;
+  harness::Simulator sim{dir};
+  harness::Process console;
+};
 
-std::vector<std::string> logLines(const std::string& path) {
-  std::vector<std::string> out;
-  std::smatch m;
-  for (const std::string& line : harness::readLines(path)) out.push_back(std::regex_match(line, m, LOG_LINE) ? m[1].str() : "bad: " + line);
-  return out;
-}
-
-TEST_F(EndToEnd, DirectModeEnablesTheSlidersAndDownloadsMoveThem) {
+// Sliders follow the device while greyed, enable in Direct; each release, key or accepted
+// typed number sends exactly its frame; drags and refused text send nothing.
+TEST_F(EndToEnd, SlidersAndTypedNumbersSendExactlyTheirFramesAndRefusalsSendNothing) {
   sim.control("knob 3 160");   // turned on the device while Idle: the greyed slider moves
   ASSERT_TRUE(console.expect("electrode 3: 3 (+0.64)\r\n")) << console.output();
   EXPECT_EQ(console.output().find("electrode 3: enabled"), std::string::npos);
   console.sendLine("2");
   ASSERT_TRUE(console.expect("mode: Direct\r\n")) << console.output();
-  ASSERT_TRUE(sim.waitForFrame("> 0b cdgDldAllElectrodes"));
+  ASSERT_TRUE(sim.waitForFrame("< 1c 7f 7f a0 7f mdgAllElectrodesDld"));
   console.settle(200);
-  EXPECT_EQ(sim.count("< 1c 7f 7f a0 7f mdgAllElectrodesDld"), 2) << "the knob's report and the download's answer";
+  EXPECT_NE(console.output().find("electrode 4: enabled\r\n"), std::string::npos) << console.output();
   EXPECT_EQ(sent("0b ").size(), 1u) << "asked once, right after the device entered Direct";
-  for (const char* line : {"electrode 1: enabled\r\n", "electrode 4: enabled\r\n"}) EXPECT_NE(console.output().find(line), std::string::npos) << line;
-  // A dragged thumb (not released) moves only the caption; a download puts it back.
-  console.sendLine(":slider-drag 1 50");
-  ASSERT_TRUE(console.expect("electrode 1: 1 (-1.56)\r\n"));
-  console.sendLine("0x0b");
-  ASSERT_TRUE(console.expect("electrode 1: 1 (-0.02)\r\n")) << console.rest();
-  console.sendLine(":show");
-  EXPECT_TRUE(console.expect("electrode 1: 1 (-0.02), slider 127, enabled\r\n"));
-  EXPECT_TRUE(console.expect("electrode 3: 3 (+0.64), slider 160, enabled\r\n"));
-  console.sendLine("3");
-  ASSERT_TRUE(console.expect("mode: Idle\r\n"));
-  EXPECT_NE(console.output().find("electrode 2: disabled\r\n"), std::string::npos) << "leaving Direct greys them again";
-  EXPECT_TRUE(sent("09 ").empty());
-}
-
-// Each slider release or key, and each accepted typed number, sends exactly its frame; typed
-// text that is not one whole number in range is refused and sends nothing.
-TEST_F(EndToEnd, EachSliderMoveOrTypedNumberSendsExactlyItsFrameAndRefusalsSendNothing) {
-  console.sendLine("2");
-  ASSERT_TRUE(sim.waitForFrame("< 1c 7f 7f 7f 7f mdgAllElectrodesDld"));
-  for (const char* drag : {":slider-drag 3 150", ":slider-drag 3 180", ":slider-drag 3 200"}) console.sendLine(drag);
-  ASSERT_TRUE(console.expect("electrode 3: 3 (+1.44)\r\n"));
-  console.settle(200);
-  EXPECT_TRUE(sent("09 ").empty()) << "dragging sends nothing";
   const std::string current = "Warning: Current must be a number from 0 to 255, not ";
+  const std::string command = "Warning: Command must be a number from 0 to 9999, not ";
   const struct { std::string line; const char* frame; std::string caption; } steps[] = {
-      {":slider 3 200", "09 03 c8 cdgSetElectrode", ""},   // the caption followed the drag
+      {":slider-drag 3 200", "", "electrode 3: 3 (+1.44)\r\n"},   // a drag moves only the caption
+      {":slider 3 200", "09 03 c8 cdgSetElectrode", ""},
       {":slider-key 2 pagedown", "09 02 93 cdgSetElectrode", "electrode 2: 2 (+0.38)\r\n"},
-      {":slider-key 2 up", "09 02 92 cdgSetElectrode", "electrode 2: 2 (+0.36)\r\n"},
       {":slider-key 4 end", "09 04 ff cdgSetElectrode", "electrode 4: 4 (+2.54)\r\n"},
       {":slider-key 4 down", "09 04 ff cdgSetElectrode", ""},   // already at the bottom
-      {":slider-key 1 home", "09 01 00 cdgSetElectrode", "electrode 1: 1 (-2.56)\r\n"},
       {":slider 1 0200", "09 01 80 cdgSetElectrode", "electrode 1: 1 (+0.00)\r\n"},   // octal, as in a dialog
       {":slider 0x4 0x90", "09 04 90 cdgSetElectrode", "electrode 4: 4 (+0.32)\r\n"},
       {":slider 1 300", "", "Not a slider position: 300 (0 to 255)\r\n"},
-      {":slider 2 -40", "", "Not a slider position: -40 (0 to 255)\r\n"},
       {":slider 3 999999999", "", "Not a slider position: 999999999 (0 to 255)\r\n"},
       {":slider 2 1.5", "", "Not a slider position: 1.5 (0 to 255)\r\n"},
       {":slider 1e 100", "", "Usage: :slider N POS\r\n"},
       // Set Electrode's dialog: a refusal, Enter for the Warning, "." to cancel.
       {"9\n2\n1.44\n\n.", "", current + "\"1.44\"\r\n"},
-      {"9\n2\n-0.5\n\n.", "", current + "\"-0.5\"\r\n"},
       {"9\n2\n0x\n\n.", "", current + "\"0x\"\r\n"},
-      {"9\n2\n12mA\n\n.", "", current + "\"12mA\"\r\n"},
-      {"9\n2\n\n\n.", "", current + "\"\"\r\n"},
       {"9\n2.5\n1\n\n.", "", "Warning: Electrode must be a number from 0 to 255, not \"2.5\"\r\n"},
       {"10\n1\n2\n5 6\n4\n\n.", "", "Warning: Current 3 must be a number from 0 to 255, not \"5 6\"\r\n"},
       {"9\n 2 \n0x90", "09 02 90 cdgSetElectrode", "electrode 2: 2 (+0.32)\r\n"},
       {"10\n1\n2\n3\n0377", "0a 01 02 03 ff cdgSetAllElectrodes", "electrode 4: 4 (+2.54)\r\n"},
-      // The Command box.
-      {"12mA\n", "", "Warning: Command must be a number from 0 to 9999, not \"12mA\"\r\n"},
-      {"2 3\n", "", "Warning: Command must be a number from 0 to 9999, not \"2 3\"\r\n"},
-      {"0x\n", "", "Warning: Command must be a number from 0 to 9999, not \"0x\"\r\n"},
-      {"0xb", "0b cdgDldAllElectrodes", ""}};
+      // The Command box; a download puts a dragged thumb back.
+      {"0x\n", "", command + "\"0x\"\r\n"},
+      {":slider-drag 1 50", "", "electrode 1: 1 (-1.56)\r\n"},
+      {"0xb", "0b cdgDldAllElectrodes", "electrode 1: 1 (-2.54)\r\n"},
+      {":show", "", "electrode 3: 3 (-2.50), slider 3, enabled\r\n"},
+      {"3", "03 cdgDeselectModeDirect", "electrode 2: disabled\r\n"}};   // leaving Direct greys them
   for (const auto& s : steps) {
     const size_t before = sim.frames('>').size();
     console.sendLine(s.line);
     EXPECT_TRUE(console.expect(s.caption)) << s.line << "\n" << console.rest();
-    const bool sends = *s.frame != '\0';
-    EXPECT_TRUE(!sends || sim.waitForFrame("> " + std::string(s.frame))) << s.line;
+    EXPECT_TRUE(!*s.frame || sim.waitForFrame("> " + std::string(s.frame))) << s.line;
     console.settle(150);
     const std::vector<std::string> frames = sim.frames('>');
-    ASSERT_EQ(frames.size(), before + (sends ? 1 : 0)) << s.line;
-    EXPECT_TRUE(!sends || frames.back() == s.frame) << s.line << ": " << frames.back();
+    ASSERT_EQ(frames.size(), before + (*s.frame ? 1 : 0)) << s.line;
+    EXPECT_TRUE(!*s.frame || frames.back() == s.frame) << s.line << ": " << frames.back();
   }
 }
 
-TEST_F(EndToEnd, CalibrationTakesTwelveReadingsAndTiltReadingsShowAndGoToTheDataLog) {
+// Twelve calibration readings; tilt readings show (whole sensor ticks: within half a degree,
+// exact at the calibration point) and go to the data log with the currents. Then a device
+// fault: the warning first, nothing more read while it is open, then the fault name; Idle sends
+// nothing while the fault stands, and Clear Fault Status enables the tilt buttons. The traffic
+// log holds every line sent and received until it is stopped.
+TEST_F(EndToEnd, CalibrationTiltDataLogThenAFaultWithEveryLineInTheTrafficLog) {
   console.sendLine(":calibrate");
   ASSERT_TRUE(sim.waitForCount("> 1d cdgCalibrate", 12));
   console.settle(300);
   EXPECT_EQ(sim.frames('>'), std::vector<std::string>(12, "1d cdgCalibrate"));
-  int answers = 0;
-  for (const std::string& f : sim.frames('<')) answers += f.rfind("33 ", 0) == 0;
-  EXPECT_EQ(answers, 12);
   sim.control("knob 4 200");
   ASSERT_TRUE(console.expect("electrode 4: 4 (+1.44)\r\n"));
-  console.sendLine(":data-log");
+  console.sendLine(":data-log\n" + dir.file("data.log"));
   ASSERT_TRUE(console.expect("Save as: "));
-  console.sendLine(dir.file("data.log"));
   console.settle(200);
-  std::vector<std::string> expected;
-  for (const auto& t : {std::pair{0.0, 0.0}, {5.0, -3.0}, {-12.5, 20.0}}) {
-    sim.control("tilt " + std::to_string(t.first) + " " + std::to_string(t.second));
+  std::string shown;
+  for (const char* tilt : {"0 0", "5 -3", "-12.5 20"}) {
+    sim.control(std::string("tilt ") + tilt);
     console.settle(100);
     console.sendLine(":read-tilt");
-    double shown[2];
-    for (int k = 0; k < 2; ++k) {
-      ASSERT_TRUE(console.expect(k == 0 ? "tilt x: " : "tilt y: ") && console.expect("\r\n")) << console.rest();
-      const std::string& out = console.output();
-      shown[k] = std::atof(out.substr(out.rfind(": ", out.size() - console.rest().size()) + 2).c_str());
-    }
-    // Whole sensor ticks: about half a degree at this period; exact at the calibration point.
-    EXPECT_NEAR(shown[0], t.first, t.first == 0 ? 0.01 : 0.5);
-    EXPECT_NEAR(shown[1], t.second, t.second == 0 ? 0.01 : 0.5);
-    char line[128];   // currents from the stored codes 127, 127, 127 and the knob's 200
-    std::snprintf(line, sizeof line, "\t\t%+7.2f\t%+7.2f\t%+7.2f\t%+7.2f\t\t%9.1f\t%9.1f", -0.02, -0.02, -0.02, 1.44, shown[0], shown[1]);
-    expected.push_back(line);
+    const std::string x = next("tilt x: ");
+    shown += x + " " + next("tilt y: ") + "|";
   }
+  EXPECT_EQ(shown, "0.0000 0.0000|5.0486 -3.2102|-12.4742 20.1208|");
   EXPECT_EQ(console.output().find("recalibrate"), std::string::npos);
   console.sendLine(":stop-data-log");
   console.settle(200);
-  EXPECT_EQ(logLines(dir.file("data.log")), expected);
-}
-
-TEST_F(EndToEnd, DeviceFaultShowsTheWarningThenTheFaultName) {
+  const std::string currents = "\t\t  -0.02\t  -0.02\t  -0.02\t  +1.44\t\t";   // the stored 127s and the knob's 200
+  EXPECT_EQ(logLines("data.log"), (std::vector<std::string>{currents + "      0.0\t      0.0",
+                                                           currents + "      5.0\t     -3.2",
+                                                           currents + "    -12.5\t     20.1"}));
+  console.sendLine("73\n" + dir.file("traffic.log"));   // Start Log
+  ASSERT_TRUE(console.expect("Save as: "));
+  console.settle(200);
+  console.sendLine(":advanced");   // shows the traffic, so the test can follow it
+  console.sendLine("8");           // Dld Mode
+  ASSERT_TRUE(console.expect("received: 1b mdgMode <02>\r\n")) << console.output();
+  console.sendLine("9\n2\n0x90");   // Set Electrode, refused in Idle
+  ASSERT_TRUE(console.expect("Warning: Command Rejected - Not allowed in this mode\r\n(press Enter) "));
+  console.sendLine("");
   sim.control("fault WatchdogTimer");
   ASSERT_TRUE(console.expect("Warning: A Fault has occurred.  If possible send 'Clear Fault Status' and continue.\r\n"
                              "Otherwise restart the Kinestim\r\n(press Enter) ")) << console.output();
@@ -140,39 +149,132 @@ TEST_F(EndToEnd, DeviceFaultShowsTheWarningThenTheFaultName) {
   console.sendLine("");
   ASSERT_TRUE(console.expect("fault: WatchdogTimer\r\n")) << console.rest();
   ASSERT_TRUE(console.expect("status: *** Fault: WatchdogTimer ***\r\n"));
-  const size_t framesBefore = sim.frames('>').size();
   console.sendLine(":idle");   // with a fault name in the mode field Idle sends nothing
-  console.settle(200);
-  EXPECT_EQ(sim.frames('>').size(), framesBefore);
-  console.sendLine("26");   // 1a Clear Fault Status
+  console.sendLine("26");      // 1a Clear Fault Status
   ASSERT_TRUE(sim.waitForFrame("> 1a cdgClearFaultStatus"));
   console.settle(300);
   console.sendLine(":show");
   EXPECT_TRUE(console.expect("tilt buttons: enabled\r\n")) << console.rest();
-}
-
-TEST_F(EndToEnd, TrafficLogHoldsEverySentAndReceivedLine) {
-  console.sendLine("73");
-  ASSERT_TRUE(console.expect("Save as: "));
-  console.sendLine(dir.file("traffic.log"));
-  console.settle(200);
-  console.sendLine(":advanced");   // shows the traffic, so the test can follow it
-  console.sendLine("8");           // Dld Mode
-  ASSERT_TRUE(console.expect("received: 1b mdgMode <02>\r\n")) << console.output();
-  console.sendLine("2");
-  ASSERT_TRUE(sim.waitForFrame("< 1c 7f 7f 7f 7f mdgAllElectrodesDld"));
-  console.sendLine(":slider 2 144");
-  ASSERT_TRUE(console.expect("received: 00 mdgCmdAccepted <09>\r\n"));
   console.sendLine("74");   // Stop Log
   console.settle(200);
   console.sendLine("8");    // after the stop: not logged
-  ASSERT_TRUE(sim.waitForFrame("< 1b 03 mdgMode"));
-  EXPECT_EQ(logLines(dir.file("traffic.log")), (std::vector<std::string>{
-      "\t08 cdgDldMode", "\t\t\t1b mdgMode <02>", "\t02 cdgSelectModeDirect", "\t\t\t15 mdgModeDirectSelected",
-      "\t\t\t0c mdgExitedModeIdle", "\t\t\t0d mdgEnteredModeDirect", "\t0b cdgDldAllElectrodes",
-      "\t\t\t1c mdgAllElectrodesDld <7f> <7f> <7f> <7f>", "\t09 cdgSetElectrode 02 90", "\t\t\t00 mdgCmdAccepted <09>"}));
-  const std::string all = harness::readFile(dir.file("traffic.log"));
-  EXPECT_EQ(all.substr(all.size() - 2), "\r\n");
+  ASSERT_TRUE(console.expect("received: 1b mdgMode <")) << console.rest();
+  EXPECT_EQ(logLines("traffic.log"), (std::vector<std::string>{
+      "\t08 cdgDldMode", "\t\t\t1b mdgMode <02>", "\t09 cdgSetElectrode 02 90", "\t\t\t02 mdgCmdRejectedInvalidMode <09>",
+      "\t\t\t0c mdgExitedModeIdle", "\t\t\t2d mdgFault <08>", "\t\t\t13 mdgEnteredModeFault", "\t1a cdgClearFaultStatus",
+      "\t\t\t2e mdgFaultStatusCleared", "\t\t\t14 mdgExitedModeFault", "\t\t\t0b mdgEnteredModeIdle"}));
+}
+
+// 43 bytes, 28 instructions: 0 SetAllElectrodes, 5 Delay, 8 SetElectrode, 11 TiltLoop,
+// 15 Call, 18 Goto, 21 to 40 NOP, 41 Return, 42 Stop.
+std::string rampSource() {
+  std::string s = "; ramp\r\nSetAllElectrodes 128 128 128 128\r\nDelay 40 ; one second\r\nSetElectrode 1 200\r\n"
+                  "TiltLoop 1000 5\r\nCall 0x29\r\nGoto 0\r\n";
+  for (int i = 0; i < 20; ++i) s += "NOP\r\n";
+  return s + "Return\r\nStop\r\n";
+}
+
+// A listing of count lines: the given ones, then filler lines from address fillFrom on.
+std::string listing(std::vector<std::pair<int, const char*>> lines, int fillFrom, int count, const char* filler) {
+  std::string out;
+  char line[80];
+  for (size_t k = 0; k < static_cast<size_t>(count); ++k) {
+    const bool given = k < lines.size();
+    std::snprintf(line, sizeof line, "%4d\t%s\r\n", given ? lines[k].first : fillFrom++, given ? lines[k].second : filler);
+    out += line;
+  }
+  return out;
+}
+
+// The Script Manager (opened with its main-window button, which selects Program Script)
+// uploads, lists back, appends, erases; then the README's example runs with tracing on.
+TEST_F(EndToEnd, ScriptManagerUploadsListsBackErasesAndTheReadmeExampleRunsTraced) {
+  const auto upload = [this](const char* button, const std::string& path, const char* built) {
+    console.sendLine(button + ("\n" + path));
+    ASSERT_TRUE(console.expect("Open: ") && console.expect(std::string("compiler output: ") + built +
+                               "\r\ncompiler output: \r\ncompiler output: Upload Successful\r\n")) << console.rest();
+  };
+  const auto memory = [this](int count) {   // the next count "memory: " lines
+    std::string lines;
+    for (int k = 0; k < count; ++k) lines += next("memory: ") + "\r\n";
+    return lines;
+  };
+  console.sendLine(":script-manager");
+  ASSERT_TRUE(console.expect("script> ") && console.expect("mode: Program Script\r\n")) << console.output();
+  std::ofstream(dir.file("ramp.ks"), std::ios::binary) << rampSource();
+  upload("upload", dir.file("ramp.ks"), "Build Successful");
+  const std::vector<std::string> chunks = sent("0d ");
+  ASSERT_EQ(chunks.size(), 3u);
+  EXPECT_EQ(chunks[0], "0d 00 00 03 80 80 80 80 04 28 00 02 01 c8 08 e8 03 05 06 cdgSrcUldMem");
+  EXPECT_EQ(chunks[2], "0d 20 00 01 01 01 01 01 01 01 01 01 07 00 cdgSrcUldMem");
+  EXPECT_EQ(sim.count("< 1f 00 00 10 mdgScrMemUlded"), 1);
+  console.sendLine("view");
+  EXPECT_EQ(memory(20), listing({{0, "SetAllElectrodes\t128 128 128 128"}, {5, "Delay\t\t40"}, {8, "SetElectrode\t1 200"},
+                                 {11, "TiltLoop\t\t1000 5"}, {15, "Call\t\t41"}, {18, "Goto\t\t0"}}, 21, 20, "NOP"));
+  console.sendLine("address");
+  EXPECT_EQ(next("address: "), "35");
+  EXPECT_EQ(sim.count("> 0e 00 00 05 cdgScrDldMem"), 1);
+  console.sendLine("append");   // goes on where View stopped
+  EXPECT_EQ(memory(20), listing({{35, "NOP"}, {36, "NOP"}, {37, "NOP"}, {38, "NOP"}, {39, "NOP"}, {40, "NOP"},
+                                 {41, "Return"}}, 42, 20, "Stop"));
+  console.sendLine("clear-mem\nn");   // asks first; No sends nothing
+  ASSERT_TRUE(console.expect("Are you sure?: Really erase all script memory on the Kinestim?\r\n[y/n] "));
+  console.settle(300);
+  EXPECT_TRUE(sent("0c ").empty());
+  console.sendLine("clear-mem\ny");
+  ASSERT_TRUE(sim.waitForFrame("< 1e mdgScrMemCleared"));
+  // A View or Append past the end of memory or from a field that is no number sends nothing.
+  const std::string invalid = "Warning: Invalid address, must be between 0 and 2047\r\n(press Enter) ";
+  for (const char* lines : {"address 2048\nappend", "address 2040\nview"}) {
+    console.sendLine(lines);
+    EXPECT_TRUE(console.expect(invalid)) << lines << "\n" << console.rest();
+    console.sendLine("");
+  }
+  console.sendLine("address 1.5\nview");
+  EXPECT_TRUE(console.expect("Warning: Address must be a number from 0 to 2047, not \"1.5\"\r\n(press Enter) "));
+  console.sendLine("");
+  console.settle(200);
+  EXPECT_EQ(sent("0e ").size(), 20u + 20 + 8) << "the two Views, then 2040 to 2047";
+  EXPECT_EQ(sim.count("> 0e ff 07 05 cdgScrDldMem"), 1);
+  // The README quotes the example file, uploaded at 0 to run later.
+  const std::string example = std::string(KINESTIM_SOURCE_DIR) + "/docs/examples/pulses.ks";
+  ASSERT_FALSE(harness::readFile(example).empty());
+  EXPECT_NE(harness::readFile(std::string(KINESTIM_SOURCE_DIR) + "/README.md").find(harness::readFile(example)),
+            std::string::npos);
+  console.sendLine("address 0");
+  upload("upload", example, "Build Successful");
+  console.sendLine("timestep 100");
+  console.sendLine("address 0x100");
+  std::ofstream(dir.file("samples.txt"), std::ios::binary) << "0 0 0 0\r\n1 -1 0.5 2.54\r\n";
+  upload("samples", dir.file("samples.txt"), "Script Generation Successful");
+  const std::vector<std::string> all = sent("0d ");
+  EXPECT_EQ(std::vector<std::string>(all.end() - 2, all.end()),
+            (std::vector<std::string>{"0d 00 01 03 80 80 80 80 04 03 00 03 b1 4e 98 fe 04 03 00 cdgSrcUldMem",
+                                      "0d 10 01 00 cdgSrcUldMem"}));
+  console.sendLine("close");
+  console.sendLine("21");  // 15  Trace On
+  ASSERT_TRUE(sim.waitForFrame("< 00 15 mdgCmdAccepted")) << console.rest();
+  console.sendLine(":run");
+  ASSERT_TRUE(console.expect("Address (16-bit) [0]: ")) << console.rest();
+  console.sendLine("");
+  ASSERT_TRUE(console.expect("script: Running at 0x000\r\n")) << console.rest();
+  ASSERT_TRUE(console.expect("status: Script terminated\r\n")) << console.rest();
+  ASSERT_TRUE(sim.waitForFrame("> 07 cdgDeselectModeRunScr"));
+  // The device reports each instruction once, in order, at the preview's step (25 ms steps from
+  // mdgScrStarted; the script tool's preview of the example has 12), then stops.
+  static const std::regex traced(R"(^ *([0-9.]+) < ([0-9a-f ]+) (mdgScr\w+)$)");
+  std::smatch m;
+  double started = 0;
+  std::string run;
+  for (const std::string& line : harness::readLines(sim.transcriptPath())) {
+    if (!std::regex_match(line, m, traced)) continue;
+    if (m[3] == "mdgScrStarted") started = std::stod(m[1].str());
+    const long step = std::lround((std::stod(m[1].str()) - started) / 25);
+    if (m[3] == "mdgScrTrace" || m[3] == "mdgScrStopped")
+      run += m[2].str().substr(0, 11) + "@" + std::to_string(step) + "|";
+  }
+  EXPECT_EQ(run, "2a 00 00 03@0|2a 05 00 02@1|2a 08 00 04@2|2a 0b 00 02@5|2a 0e 00 04@6|2a 11 00 02@7|"
+                 "2a 14 00 04@8|2a 17 00 03@11|2a 1c 00 00@12|29 1c 00@12|");
 }
 
 }  // namespace

@@ -1,155 +1,89 @@
 // kinestim-script tests through the executable: exact standard output and error streams,
 // exit statuses, and compile/list round trips.
-#include <csignal>
-#include <cstdlib>
-#include <fcntl.h>
-#include <fstream>
-#include <gtest/gtest.h>
-#include <iterator>
-#include <sstream>
-#include <spawn.h>
-#include <string>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
+#include "process_harness.h"
 
-extern char** environ;
+#include <gtest/gtest.h>
 
 namespace {
 
-std::string readAll(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-// One run in a fresh folder: "F" in the arguments and in err is the folder; its files come first.
-struct ToolRun {
-  const char* name;
-  std::vector<std::pair<std::string, std::string>> files;
-  std::vector<std::string> args;
-  int status;
-  std::string out, err;
-};
+// One run in a fresh folder, the current one for the run; its files come first.
+struct ToolRun { const char* name; std::vector<std::pair<std::string, std::string>> files;
+                 std::vector<std::string> args; int status; std::string out, err; };
 void PrintTo(const ToolRun& r, std::ostream* os) { *os << r.name; }
 
-std::string withFolder(std::string text, const std::string& folder) {
-  // Searches on after each inserted folder: the folder's own name may end in "F".
-  for (size_t at = 0; (at = text.find("F/", at)) != std::string::npos; at += folder.size() + 1) {
-    text.replace(at, 1, folder);
-  }
-  return text;
+// The summary line of an image that fits: its length, first and last address.
+std::string fits(int bytes, int at, int end) {
+  return "image: " + std::to_string(bytes) + " bytes, fits in script memory at " + std::to_string(at) + " (ends at " +
+         std::to_string(end) + ")\n";
 }
 
 class ScriptTool : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char folder[] = "/tmp/kinestim-script-cli-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    folder_ = folder;
+  // Runs kinestim-script in the folder; its status (-1 when killed after 10 s or by a signal), out and err.
+  int run(const std::vector<std::string>& args, std::string& out, std::string& err) {
+    std::string command = "cd '" + folder_ + "' && timeout -s KILL 10 '" + harness::binary("kinestim-script") + "'";
+    for (const std::string& a : args) command += " '" + a + "'";
+    const int status = std::system((command + " >'" + folder_ + "/stdout' 2>'" + folder_ + "/stderr'").c_str());
+    out = harness::readFile(folder_ + "/stdout");
+    err = harness::readFile(folder_ + "/stderr");
+    return WIFEXITED(status) && WEXITSTATUS(status) < 124 ? WEXITSTATUS(status) : -1;
   }
-  void TearDown() override { EXPECT_EQ(std::system(("rm -rf '" + folder_ + "'").c_str()), 0); }
-  // Runs kinestim-script; its status (-1 when killed after 10 s), out and err.
-  int run(std::vector<std::string> args, std::string& out, std::string& err) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const int flags = O_WRONLY | O_CREAT | O_TRUNC;
-    posix_spawn_file_actions_addopen(&actions, 1, (folder_ + "/stdout").c_str(), flags, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, (folder_ + "/stderr").c_str(), flags, 0600);
-    std::vector<char*> argv = {const_cast<char*>(KINESTIM_SCRIPT_PATH)};
-    for (std::string& a : args) argv.push_back((a = withFolder(a, folder_)).data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, KINESTIM_SCRIPT_PATH, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(spawned, 0);
-    int status = -1;
-    if (spawned != 0) return -1;  // never wait for a child that does not exist
-    for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; waited += 10, usleep(10000)) {
-      if (waited >= 10000) kill(pid, SIGKILL);
-    }
-    out = readAll(folder_ + "/stdout");
-    err = readAll(folder_ + "/stderr");
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  std::string folder_;
+  harness::TempDir dir;
+  const std::string folder_ = dir.path();
 };
 
 class ScriptToolRuns : public ScriptTool, public ::testing::WithParamInterface<ToolRun> {};
 
-TEST_P(ScriptToolRuns, OutputErrorsAndStatus) {
+// The usage text is checked by its first line: what stands before it, then "usage".
+std::string usageCut(const std::string& text) {
+  const size_t at = text.find("usage: kinestim-script compile SOURCE [-o IMAGE] [--at ADDRESS]\n");
+  return at == std::string::npos ? text : text.substr(0, at) + "usage";
+}
+
+TEST_P(ScriptToolRuns, Run) {
   const ToolRun& r = GetParam();
   for (const auto& f : r.files) std::ofstream(folder_ + "/" + f.first, std::ios::binary) << f.second;
   std::string out, err;
   EXPECT_EQ(run(r.args, out, err), r.status);
-  EXPECT_EQ(out, r.out);
-  // A usage error is checked by its form: the program's name, then the usage text.
-  const bool usage =
-      err.rfind("kinestim-script: ", 0) == 0 && err.find("usage: kinestim-script compile SOURCE") != std::string::npos;
-  EXPECT_EQ(usage ? "usage" : err, withFolder(r.err, folder_));
+  EXPECT_EQ(usageCut(out), r.out);
+  EXPECT_EQ(usageCut(err), r.err);
 }
 
-TEST_F(ScriptTool, CompileAndListReproduceTheSourceAndHelpShowsUsage) {
-  std::string out, err;
-  std::ofstream(folder_ + "/all.ks") << "SetAllElectrodes 255 0 1 254\nDelay 0x2c01\nSetElectrode 4 0\n"
-                                        "TiltLoop 1000 5\nGoto 117\nCall 2047\nNOP\nReturn\nStop\n";
-  ASSERT_EQ(run({"compile", "F/all.ks", "-o", "F/all.img"}, out, err), 0) << err;
-  EXPECT_EQ(run({"list", "F/all.img", "--at", "100"}, out, err), 0);
-  EXPECT_EQ(out, " 100\tSetAllElectrodes\t255 0 1 254\r\n 105\tDelay\t\t11265\r\n 108\tSetElectrode\t4 0\r\n"
-                 " 111\tTiltLoop\t\t1000 5\r\n 115\tGoto\t\t117\r\n 118\tCall\t\t2047\r\n"
-                 " 121\tNOP\r\n 122\tReturn\r\n 123\tStop\r\n");
-  EXPECT_EQ(err, "image: 24 bytes, fits in script memory at 100 (ends at 123)\n");
-  EXPECT_EQ(run({"--help"}, out, err), 0);
-  EXPECT_EQ(out.rfind("usage: kinestim-script compile SOURCE", 0), 0u);
-  EXPECT_EQ(err, "");
-}
-
-// The SVG parses as XML (read back by python3) and each electrode's step line visits the
-// CSV's currents of that electrode in order, at the CSV's times.
-TEST_F(ScriptTool, PreviewPlotFollowsTheTable) {
+// A loop found, the table as CSV, and in the SVG (read back as XML by python3) one step line
+// per electrode, all lanes on one current scale.
+TEST_F(ScriptTool, PreviewWritesTheTableAndTheStepLines) {
   std::ofstream(folder_ + "/p.ks") << "SetElectrode 1 178\nSetElectrode 3 103\nDelay 2\nSetElectrode 1 78\n"
                                       "SetAllElectrodes 128 200 153 128\nDelay 3\nSetElectrode 2 9\nGoto 3\n";
   std::string out, err;
-  ASSERT_EQ(run({"preview", "F/p.ks", "--svg", "F/p.svg", "--csv", "F/p.csv"}, out, err), 0) << err;
+  ASSERT_EQ(run({"preview", "p.ks", "--svg", "p.svg", "--csv", "p.csv"}, out, err), 0) << err;
+  EXPECT_EQ(out.substr(0, out.find("electrode 2")),
+            "does not stop: from step 16 it repeats the steps from 6 (Goto 3 at 23)\n"
+            "repetition: 0.250 s (10 steps); the figures below are for one repetition\n"
+            "electrode 1: -1.00 to 0.00, non-zero for 0.025 s, net charge -0.025\n");
+  EXPECT_EQ(harness::readFile(folder_ + "/p.csv"),
+            "time_ms,electrode_1,electrode_2,electrode_3,electrode_4\r\n0,+1.00,-0.02,-0.02,-0.02\r\n"
+            "25,+1.00,-0.02,-0.50,-0.02\r\n100,-1.00,-0.02,-0.50,-0.02\r\n125,0.00,+1.44,+0.50,0.00\r\n"
+            "225,0.00,-2.38,+0.50,0.00\r\n275,0.00,-2.38,-0.50,0.00\r\n350,-1.00,-2.38,-0.50,0.00\r\n"
+            "375,0.00,+1.44,+0.50,0.00\r\n400,0.00,+1.44,+0.50,0.00\r\n");
   const std::string dump = "python3 -c 'import sys, xml.etree.ElementTree as E\n"
                            "for p in E.parse(sys.argv[1]).iter(\"{http://www.w3.org/2000/svg}path\"):\n"
-                           "  print(p.get(\"d\"))' " +
+                           "  print(p.get(\"data-electrode\"), p.get(\"transform\"), p.get(\"d\"))' " +
                            folder_ + "/p.svg > " + folder_ + "/paths";
   ASSERT_EQ(std::system(dump.c_str()), 0);
-  std::istringstream paths(readAll(folder_ + "/paths")), csv(readAll(folder_ + "/p.csv"));
-  std::vector<std::vector<double>> rows;   // time in s and the four currents
-  std::string line;
-  std::getline(csv, line);
-  EXPECT_EQ(line, "time_ms,electrode_1,electrode_2,electrode_3,electrode_4\r");
-  while (std::getline(csv, line)) {
-    std::istringstream row(line);
-    std::vector<double> cells;
-    for (std::string cell; std::getline(row, cell, ',');) cells.push_back(std::stod(cell));
-    cells[0] /= 1000;
-    rows.push_back(cells);
-  }
-  ASSERT_GE(rows.size(), 5u);
-  for (size_t e = 1; e <= 4; ++e) {
-    std::vector<std::pair<double, double>> expected = {{0, rows[0][e]}}, drawn;
-    for (size_t r = 1; r < rows.size(); ++r) {
-      if (rows[r][e] != rows[r - 1][e]) expected.push_back({rows[r][0], rows[r][e]});
-    }
-    expected.push_back({rows.back()[0], rows.back()[e]});
-    std::getline(paths, line);
-    std::istringstream d(line);
-    std::string command;
-    double t = 0, v = 0;
-    for (d >> command >> t >> v; d >> command;) {   // "M 0 v", then "H t V v" pairs, then "H end"
-      d >> (command == "H" ? t : v);
-      if (command == "V" || d.peek() == EOF) drawn.push_back({t, v});
-    }
-    drawn.insert(drawn.begin(), {0, std::stod(line.substr(4))});
-    EXPECT_EQ(drawn, expected) << "electrode " << e << ": " << line;
-  }
+  EXPECT_EQ(harness::readFile(folder_ + "/paths"),
+            "1 matrix(2000.000000 0 0 -18.000000 120.0 111.0) M 0 1.00 H 0.100 V -1.00 H 0.125 V 0.00 H 0.350 "
+            "V -1.00 H 0.375 V 0.00 H 0.400\n"
+            "2 matrix(2000.000000 0 0 -18.000000 120.0 245.0) M 0 -0.02 H 0.125 V 1.44 H 0.225 V -2.38 H 0.375 "
+            "V 1.44 H 0.400\n"
+            "3 matrix(2000.000000 0 0 -18.000000 120.0 379.0) M 0 -0.02 H 0.025 V -0.50 H 0.125 V 0.50 H 0.275 "
+            "V -0.50 H 0.375 V 0.50 H 0.400\n"
+            "4 matrix(2000.000000 0 0 -18.000000 120.0 513.0) M 0 -0.02 H 0.125 V 0.00 H 0.400\n");
 }
 
 const std::pair<std::string, std::string> FOUR = {
     "a.ks", "; test script\r\nSetAllElectrodes 128 128 128 128\r\nDelay 40\r\nSetElectrode 1 200\r\nGoto 0\r\n"};
 const std::pair<std::string, std::string> SAMPLES = {"s.txt", "0 0 0 0\r\n1 -1 0.5 2.54\r\n"};
+const char* const FOUR_BYTES = "03 80 80 80 80 04 28 00 02 01 c8 05 00 00\n";
 
 // Preview summaries: the lines of the four electrodes when none is set, and when all are 0.00.
 std::string unset(int e) { return "electrode " + std::to_string(e) + ": not set (stays at the rest code 127)\n"; }
@@ -157,130 +91,81 @@ const std::string UNSET = unset(1) + unset(2) + unset(3) + unset(4);
 std::string zero(int e) {
   return "electrode " + std::to_string(e) + ": 0.00 to 0.00, non-zero for 0.000 s, net charge 0.000\n";
 }
+const std::string ZERO = zero(1) + zero(2) + zero(3) + zero(4);
 std::string calls(int depth) {   // Call 4, Stop, then subroutines that call on until depth, each 4 bytes
   std::string text = "Call 4\nStop\n";
   for (int i = 1; i < depth; ++i) text += "Call " + std::to_string(4 + 4 * i) + "\nReturn\n";
   return text + "Return\n";
 }
-const std::string PULSES = "SetElectrode 2 178\nDelay 1\nSetElectrode 2 78\nDelay 1\nSetElectrode 2 128\n";
-
-const char* const FOUR_BYTES = "03 80 80 80 80 04 28 00 02 01 c8 05 00 00\n";
+std::string usage(const std::string& message) { return "kinestim-script: " + message + "\nusage"; }
+const std::string FAULT = ": the device stops the script and enters Fault\n";
 
 INSTANTIATE_TEST_SUITE_P(
-    Runs, ScriptToolRuns,
+    Tool, ScriptToolRuns,
     ::testing::Values(
-        ToolRun{"CompileToStandardOutput", {FOUR}, {"compile", "F/a.ks"}, 0, FOUR_BYTES,
-                "image: 14 bytes, fits in script memory at 0 (ends at 13)\n"},
-        ToolRun{"CompileToImageFile", {FOUR}, {"compile", "F/a.ks", "-o", "F/a.img", "--at", "2034"}, 0, "",
-                "image: 14 bytes, fits in script memory at 2034 (ends at 2047)\n"},
-        ToolRun{"ImageThatDoesNotFit", {FOUR}, {"compile", "F/a.ks", "--at", "2035"}, 0, FOUR_BYTES,
+        ToolRun{"CompileToStandardOutput", {FOUR}, {"compile", "a.ks"}, 0, FOUR_BYTES, fits(14, 0, 13)},
+        ToolRun{"CompileToImageFile", {FOUR}, {"compile", "a.ks", "-o", "a.img", "--at", "2034"}, 0, "",
+                fits(14, 2034, 2047)},
+        ToolRun{"ImageThatDoesNotFit", {FOUR}, {"compile", "a.ks", "--at", "2035"}, 0, FOUR_BYTES,
                 "image: 14 bytes, does not fit in script memory at 2035: ends at 2048, memory ends at 2047\n"},
-        ToolRun{"EmptySource", {{"e.ks", "; nothing\r\n"}}, {"compile", "F/e.ks"}, 0, "",
+        ToolRun{"EveryInstruction", {{"all.ks", "SetAllElectrodes 255 0 1 254\nDelay 0x2c01\nSetElectrode 4 0\n"
+                                                 "TiltLoop 1000 5\nGoto 117\nCall 2047\nNOP\nReturn\nStop\n"}},
+                {"compile", "all.ks"}, 0, "03 ff 00 01 fe 04 01 2c 02 04 00 08 e8 03 05 05 75 00 06 ff 07 01 07 00\n",
+                fits(24, 0, 23)},
+        ToolRun{"ListEveryInstruction",
+                {{"all.img", std::string("\x03\xff\0\x01\xfe\x04\x01,\x02\x04\0\x08\xe8\x03\x05\x05"
+                                         "u\0\x06\xff\x07\x01\x07\0", 24)}},
+                {"list", "all.img", "--at", "100"}, 0,
+                " 100\tSetAllElectrodes\t255 0 1 254\r\n 105\tDelay\t\t11265\r\n 108\tSetElectrode\t4 0\r\n"
+                " 111\tTiltLoop\t\t1000 5\r\n 115\tGoto\t\t117\r\n 118\tCall\t\t2047\r\n 121\tNOP\r\n 122\tReturn\r\n"
+                " 123\tStop\r\n", fits(24, 100, 123)},
+        ToolRun{"EmptySource", {{"e.ks", "; nothing\r\n"}}, {"compile", "e.ks"}, 0, "",
                 "image: 0 bytes, fits in script memory at 0 (nothing to write)\n"},
-        ToolRun{"TextEndsAtNul", {{"n.ks", std::string("Stop\0Wait", 9)}}, {"compile", "F/n.ks"}, 0, "00\n",
-                "image: 1 bytes, fits in script memory at 0 (ends at 0)\n"},
-        ToolRun{"ListInvalidOpcodes", {{"i.img", "\xff\x01\x09"}}, {"list", "F/i.img"}, 0,
-                "   0\tInvalid Opcode: 255\r\n   1\tNOP\r\n   2\tInvalid Opcode: 9\r\n",
-                "image: 3 bytes, fits in script memory at 0 (ends at 2)\n"},
-        ToolRun{"ListStopsAtTheImageEnd", {{"i.img", "\x01\x03\x80\x80"}}, {"list", "F/i.img"}, 0,
-                "   0\tNOP\r\n   1\tSetAllElectrodes\t128 128 ? ?\r\n",
-                "image: 4 bytes, fits in script memory at 0 (ends at 3)\n"},
-        ToolRun{"ErrorAtLineAndColumnCrLf", {{"b.ks", "NOP\r\n\r\n  Wait 5"}}, {"compile", "F/b.ks"}, 1, "",
-                "Syntax Error: Invalid command Wait\nF/b.ks:3:3\n"},
-        ToolRun{"ErrorAtLineAndColumnLf", {{"b.ks", "NOP\n\tsetelectrode 9 1\n"}}, {"compile", "F/b.ks"}, 1, "",
-                "Syntax Error: Invalid argument at setelectrode\nF/b.ks:2:2\n"},
-        ToolRun{"ErrorAtLineAndColumnCr", {{"b.ks", "NOP\rNOP\rDelay x"}}, {"compile", "F/b.ks"}, 1, "",
-                "Syntax Error: Invalid argument at Delay\nF/b.ks:3:1\n"},
-        ToolRun{"MissingSource", {}, {"compile", "F/none.ks"}, 1, "", "Failed to read source file\n"},
-        ToolRun{"Samples", {SAMPLES}, {"samples", "F/s.txt", "--timestep", "100"}, 0,
-                "03 80 80 80 80 04 03 00 03 b1 4e 98 fe 04 03 00 00\n",
-                "image: 17 bytes, fits in script memory at 0 (ends at 16)\n"},
-        ToolRun{"SamplesTimestepTooLong", {SAMPLES}, {"samples", "F/s.txt", "--timestep", "1638425"}, 1, "",
+        ToolRun{"TextEndsAtNul", {{"n.ks", std::string("Stop\0Wait", 9)}}, {"compile", "n.ks"}, 0, "00\n",
+                fits(1, 0, 0)},
+        ToolRun{"ListInvalidOpcodes", {{"i.img", "\xff\x01\x09"}}, {"list", "i.img"}, 0,
+                "   0\tInvalid Opcode: 255\r\n   1\tNOP\r\n   2\tInvalid Opcode: 9\r\n", fits(3, 0, 2)},
+        ToolRun{"ErrorAtLineAndColumnCrLf", {{"b.ks", "NOP\r\n\r\n  Wait 5"}}, {"compile", "b.ks"}, 1, "",
+                "Syntax Error: Invalid command Wait\nb.ks:3:3\n"},
+        ToolRun{"ErrorAtLineAndColumnLf", {{"b.ks", "NOP\n\tsetelectrode 9 1\n"}}, {"preview", "b.ks"}, 1, "",
+                "Syntax Error: Invalid argument at setelectrode\nb.ks:2:2\n"},
+        ToolRun{"ErrorAtLineAndColumnCr", {{"b.ks", "NOP\rNOP\rDelay x"}}, {"compile", "b.ks"}, 1, "",
+                "Syntax Error: Invalid argument at Delay\nb.ks:3:1\n"},
+        ToolRun{"MissingSource", {}, {"compile", "none.ks"}, 1, "", "Failed to read source file\n"},
+        ToolRun{"Samples", {SAMPLES}, {"samples", "s.txt", "--timestep", "100"}, 0,
+                "03 80 80 80 80 04 03 00 03 b1 4e 98 fe 04 03 00 00\n", fits(17, 0, 16)},
+        ToolRun{"SamplesTimestepTooLong", {SAMPLES}, {"samples", "s.txt", "--timestep", "1638425"}, 1, "",
                 "Invalid timestep\n"},
-        ToolRun{"MissingSampleFile", {}, {"samples", "F/none.txt"}, 1, "", "Failed to read sample file\n"},
-        ToolRun{"NoArguments", {}, {}, 2, "", "usage"},
-        ToolRun{"UnknownAction", {FOUR}, {"build", "F/a.ks"}, 2, "", "usage"},
-        ToolRun{"TwoSources", {FOUR}, {"compile", "F/a.ks", "F/a.ks"}, 2, "", "usage"},
-        ToolRun{"OutputWithoutName", {FOUR}, {"compile", "F/a.ks", "-o"}, 2, "", "usage"},
-        ToolRun{"AddressNotANumber", {FOUR}, {"compile", "F/a.ks", "--at", "abc"}, 2, "", "usage"},
-        ToolRun{"AddressPastMemory", {FOUR}, {"compile", "F/a.ks", "--at", "2048"}, 2, "", "usage"},
-        ToolRun{"NegativeAddress", {FOUR}, {"compile", "F/a.ks", "--at", "-1"}, 2, "", "usage"},
-        ToolRun{"TimestepForCompile", {FOUR}, {"compile", "F/a.ks", "--timestep", "25"}, 2, "", "usage"},
+        ToolRun{"Help", {}, {"--help"}, 0, "usage", ""},
+        ToolRun{"NoArguments", {}, {}, 2, "", usage("no command given")},
+        ToolRun{"UnknownAction", {FOUR}, {"build", "a.ks"}, 2, "", usage("unknown command build")},
+        ToolRun{"AddressNotANumber", {FOUR}, {"compile", "a.ks", "--at", "abc"}, 2, "",
+                usage("--at needs a number, not abc")},
+        ToolRun{"AddressPastMemory", {FOUR}, {"compile", "a.ks", "--at", "2048"}, 2, "",
+                usage("Invalid address, must be between 0 and 2047: 2048")},
+        ToolRun{"TimestepForCompile", {FOUR}, {"compile", "a.ks", "--timestep", "25"}, 2, "",
+                usage("only samples and preview take --timestep")},
+        ToolRun{"PreviewMaxStepsZero", {FOUR}, {"preview", "a.ks", "--max-steps", "0"}, 2, "",
+                usage("--max-steps needs a number of at least 1, not 0")},
         ToolRun{"PreviewExample", {}, {"preview", KINESTIM_EXAMPLES "/pulses.ks"}, 0,
                 "duration: 0.300 s (12 steps), ends at Stop at 28\n"
                 "electrode 1: 0.00 to +1.00, non-zero for 0.200 s, net charge +0.200\n" + zero(2) + zero(3) + zero(4) +
-                    "Warning: electrode 1 is not charge-balanced (net +0.200)\n",
-                "image: 29 bytes, fits in script memory at 0 (ends at 28)\n"},
-        ToolRun{"PreviewBalancedBiphasicTrain",
-                {{"b.ks", "SetAllElectrodes 128 128 128 128\n" + PULSES + "Delay 2\n" + PULSES + "Stop\n"}},
-                {"preview", "F/b.ks"}, 0,
-                "duration: 0.325 s (13 steps), ends at Stop at 38\n" + zero(1) +
-                    "electrode 2: -1.00 to +1.00, non-zero for 0.200 s, net charge 0.000\n" + zero(3) + zero(4),
-                "image: 39 bytes, fits in script memory at 0 (ends at 38)\n"},
-        ToolRun{"PreviewUnbalanced", {{"u.ks", "SetElectrode 3 178\nDelay 3\nSetElectrode 3 103\nDelay 2\n"
-                                                "SetElectrode 3 128\nStop\n"}},
-                {"preview", "F/u.ks"}, 0,
-                "duration: 0.200 s (8 steps), ends at Stop at 15\n" + unset(1) + unset(2) +
-                    "electrode 3: -0.50 to +1.00, non-zero for 0.175 s, net charge +0.0625\n" + unset(4) +
-                    "Warning: electrode 3 is not charge-balanced (net +0.0625)\n",
-                "image: 16 bytes, fits in script memory at 0 (ends at 15)\n"},
-        ToolRun{"PreviewLoop", {{"l.ks", "SetAllElectrodes 128 128 128 128\n" + PULSES + "Delay 4\nGoto 5\n"}},
-                {"preview", "F/l.ks"}, 0,
-                "does not stop: from step 11 it repeats the steps from 1 (Goto 5 at 23)\n"
-                "repetition: 0.250 s (10 steps); the figures below are for one repetition\n" + zero(1) +
-                    "electrode 2: -1.00 to +1.00, non-zero for 0.100 s, net charge 0.000\n" + zero(3) + zero(4),
-                "image: 26 bytes, fits in script memory at 0 (ends at 25)\n"},
-        ToolRun{"PreviewLoopCutShort", {{"l.ks", "TiltLoop 1000 5\nDelay 40000\nGoto 0\n"}},
-                {"preview", "F/l.ks", "--max-steps", "40000"}, 0,
-                "does not stop: neither a Stop nor a repeat within 40000 steps (1000.000 s)\n" + UNSET +
-                    "TiltLoop at 0 (step 0): count 1000, step 5; the preview does not simulate the sensor\n",
-                "image: 10 bytes, fits in script memory at 0 (ends at 9)\n"},
-        ToolRun{"PreviewCallsEightDeep", {{"c.ks", calls(8)}}, {"preview", "F/c.ks"}, 0,
-                "duration: 0.400 s (16 steps), ends at Stop at 3\n" + UNSET,
-                "image: 33 bytes, fits in script memory at 0 (ends at 32)\n"},
-        ToolRun{"PreviewCallsNineDeep", {{"c.ks", calls(9)}}, {"preview", "F/c.ks"}, 0,
-                "duration: 0.200 s (8 steps), ends at a fault at 32\n" + UNSET +
-                    "fault at 32: a ninth nested Call: the device stops the script and enters Fault\n",
-                "image: 37 bytes, fits in script memory at 0 (ends at 36)\n"},
-        ToolRun{"PreviewOpcode9", {{"9.img", "\x03\x80\x80\x80\x80\x09"}}, {"preview", "F/9.img"}, 0,
-                "duration: 0.025 s (1 steps), ends at a fault at 5\n" + zero(1) + zero(2) + zero(3) + zero(4) +
-                    "fault at 5: byte 9 is no instruction (opcode above 8): the device stops the script and enters "
-                    "Fault\n",
-                "image: 6 bytes, fits in script memory at 0 (ends at 5)\n"},
-        ToolRun{"PreviewJumpOutOfMemory", {{"g.ks", "NOP\nGoto 3000\n"}}, {"preview", "F/g.ks"}, 0,
+                    "Warning: electrode 1 is not charge-balanced (net +0.200)\n", fits(29, 0, 28)},
+        ToolRun{"PreviewCallsNineDeep", {{"c.ks", calls(9)}}, {"preview", "c.ks"}, 0,
+                "duration: 0.200 s (8 steps), ends at a fault at 32\n" + UNSET + "fault at 32: a ninth nested Call" +
+                    FAULT,
+                fits(37, 0, 36)},
+        ToolRun{"PreviewOpcode9", {{"9.img", "\x03\x80\x80\x80\x80\x09"}}, {"preview", "9.img"}, 0,
+                "duration: 0.025 s (1 steps), ends at a fault at 5\n" + ZERO +
+                    "fault at 5: byte 9 is no instruction (opcode above 8)" + FAULT, fits(6, 0, 5)},
+        ToolRun{"PreviewJumpOutOfMemory", {{"g.ks", "NOP\nGoto 3000\n"}}, {"preview", "g.ks"}, 0,
                 "duration: 0.050 s (2 steps), ends at a fault at 3000\n" + UNSET +
-                    "fault at 3000: Goto 3000 at 1 leads outside memory (0 to 2047): the device stops the script and "
-                    "enters Fault\n",
-                "image: 4 bytes, fits in script memory at 0 (ends at 3)\n"},
-        ToolRun{"PreviewRunsOffTheImage", {{"o.ks", "SetElectrode 1 153\nDelay 2\nSetElectrode 1 103\nDelay 2\n"}},
-                {"preview", "F/o.ks", "--at", "100"}, 0,
-                "duration: 0.150 s (6 steps), ends at Stop at 112\n"
-                "electrode 1: -0.50 to +0.50, non-zero for 0.150 s, net charge 0.000\n" + unset(2) + unset(3) +
-                    unset(4) +
-                    "runs past the image at 112 into empty memory (Stop): no fault, the device carries on and stops "
-                    "there\n",
-                "image: 12 bytes, fits in script memory at 100 (ends at 111)\n"},
-        ToolRun{"PreviewSamples", {SAMPLES}, {"preview", "F/s.txt", "--timestep", "100"}, 0,
-                "duration: 0.200 s (8 steps), ends at Stop at 16\n"
-                "electrode 1: 0.00 to +0.98, non-zero for 0.100 s, net charge +0.098\n"
-                "electrode 2: -1.00 to 0.00, non-zero for 0.100 s, net charge -0.100\n"
-                "electrode 3: 0.00 to +0.48, non-zero for 0.100 s, net charge +0.048\n"
-                "electrode 4: 0.00 to +2.52, non-zero for 0.100 s, net charge +0.252\n"
-                "Warning: electrode 1 is not charge-balanced (net +0.098)\n"
-                "Warning: electrode 2 is not charge-balanced (net -0.100)\n"
-                "Warning: electrode 3 is not charge-balanced (net +0.048)\n"
-                "Warning: electrode 4 is not charge-balanced (net +0.252)\n",
-                "image: 17 bytes, fits in script memory at 0 (ends at 16)\n"},
-        ToolRun{"PreviewSyntaxError", {{"b.ks", "NOP\n\tsetelectrode 9 1\n"}}, {"preview", "F/b.ks"}, 1, "",
-                "Syntax Error: Invalid argument at setelectrode\nF/b.ks:2:2\n"},
-        ToolRun{"PreviewUnwritableOutput", {FOUR}, {"preview", "F/a.ks", "--csv", "F/a.csv", "--svg", "F/no/a.svg"}, 1,
-                "",
-                "image: 14 bytes, fits in script memory at 0 (ends at 13)\nkinestim-script: cannot write F/no/a.svg\n"},
-        ToolRun{"PreviewImageTooLong", {FOUR}, {"preview", "F/a.ks", "--at", "2040"}, 1, "",
+                    "fault at 3000: Goto 3000 at 1 leads outside memory (0 to 2047)" + FAULT, fits(4, 0, 3)},
+        ToolRun{"PreviewUnwritableOutput", {FOUR}, {"preview", "a.ks", "--csv", "a.csv", "--svg", "no/a.svg"}, 1,
+                "", fits(14, 0, 13) + "kinestim-script: cannot write no/a.svg\n"},
+        ToolRun{"PreviewImageTooLong", {FOUR}, {"preview", "a.ks", "--at", "2040"}, 1, "",
                 "image: 14 bytes, does not fit in script memory at 2040: ends at 2053, memory ends at 2047\n"
-                "kinestim-script: the device would refuse this upload; nothing to preview\n"},
-        ToolRun{"PreviewMaxStepsZero", {FOUR}, {"preview", "F/a.ks", "--max-steps", "0"}, 2, "", "usage"},
-        ToolRun{"FractionalTimestep", {SAMPLES}, {"samples", "F/s.txt", "--timestep", "1.5"}, 2, "", "usage"}),
+                "kinestim-script: the device would refuse this upload; nothing to preview\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Listing tests: the memory view's instruction lines, byte for byte, from read-back answers,
-// including answers that carry fewer bytes than their instruction needs.
+// including answers that carry fewer bytes than their instruction needs (the script tool's
+// tests list every instruction whole).
 #include "script/memory_view.h"
 #include "link/catalogue.h"
 #include <cstring>
@@ -8,15 +9,6 @@
 #include <vector>
 
 namespace {
-
-// A whole mdgScrMemDld frame: the address bytes, then the memory bytes.
-std::vector<uint8_t> answerFrame(const std::vector<uint8_t>& params) {
-  std::vector<uint8_t> f = {SOT, static_cast<uint8_t>(1 + params.size()), mdgScrMemDld};
-  f.insert(f.end(), params.begin(), params.end());
-  f.push_back(computeChecksum(f.data() + 2, static_cast<int>(f.size()) - 2));
-  f.push_back(EOT);
-  return f;
-}
 
 struct LineCase {
   const char* name;
@@ -31,10 +23,14 @@ class ListsAs : public ::testing::TestWithParam<LineCase> {};
 
 TEST_P(ListsAs, Line) {
   const LineCase& c = GetParam();
-  std::vector<uint8_t> params = {static_cast<uint8_t>(c.address & 0xFF), static_cast<uint8_t>(c.address >> 8)};
-  if (c.noAddress) params.pop_back();  // not even the whole address
-  params.insert(params.end(), c.memory.begin(), c.memory.end());
-  std::vector<uint8_t> frame = answerFrame(params);
+  // A whole mdgScrMemDld frame: the address bytes, then the memory bytes, its length set last.
+  std::vector<uint8_t> frame = {SOT, 0, mdgScrMemDld, static_cast<uint8_t>(c.address & 0xFF),
+                                static_cast<uint8_t>(c.address >> 8)};
+  if (c.noAddress) frame.pop_back();  // not even the whole address
+  frame.insert(frame.end(), c.memory.begin(), c.memory.end());
+  frame[1] = static_cast<uint8_t>(frame.size() - 2);
+  frame.push_back(computeChecksum(frame.data() + 2, static_cast<int>(frame.size()) - 2));
+  frame.push_back(EOT);
   char line[LISTING_LINE_SIZE];
   memset(line, 'Z', sizeof line);
   EXPECT_EQ(formatInstructionLine(Packet{frame.data()}, line), c.length);
@@ -44,15 +40,8 @@ TEST_P(ListsAs, Line) {
 INSTANTIATE_TEST_SUITE_P(
     Listing, ListsAs,
     ::testing::Values(
-        LineCase{"SetAllElectrodes", 0, {3, 128, 128, 128, 128}, "   0\tSetAllElectrodes\t128 128 128 128\r\n", 5},
-        LineCase{"Delay", 5, {4, 40, 0, 2, 1}, "   5\tDelay\t\t40\r\n", 3},
-        LineCase{"SetElectrode", 8, {2, 1, 200, 5, 0}, "   8\tSetElectrode\t1 200\r\n", 3},
-        LineCase{"Goto", 11, {5, 0, 0, 0, 0}, "  11\tGoto\t\t0\r\n", 3},
         LineCase{"TiltLoop", 100, {8, 0xe8, 3, 5, 0}, " 100\tTiltLoop\t\t1000 5\r\n", 4},
         LineCase{"Call", 2047, {6, 0xff, 0xff, 0, 0}, "2047\tCall\t\t65535\r\n", 3},
-        LineCase{"Stop", 7, {0, 1, 2, 3, 4}, "   7\tStop\r\n", 1},
-        LineCase{"NOP", 1000, {1, 1, 1, 1, 1}, "1000\tNOP\r\n", 1},
-        LineCase{"Return", 12, {7, 9, 9, 9, 9}, "  12\tReturn\r\n", 1},
         LineCase{"InvalidOpcode9", 3, {9, 0, 0, 0, 0}, "   3\tInvalid Opcode: 9\r\n", 1},
         LineCase{"WideAddress", 65535, {3, 255, 255, 255, 255}, "65535\tSetAllElectrodes\t255 255 255 255\r\n", 5},
         // Answers cut short: what is there is listed, every missing value shows as "?", and the
