@@ -11,9 +11,7 @@ class TiltTest : public HostTest {
  protected:
   // A whole mdgTilt or mdgCalibrate frame carrying four little-endian edge times.
   static Bytes tiltFrame(uint8_t code, std::initializer_list<int> times) {
-    Bytes payload;
-    payload.reserve(9);
-    payload.push_back(code);
+    Bytes payload{code};
     for (int t : times) {
       payload.push_back(static_cast<uint8_t>(t & 0xff));
       payload.push_back(static_cast<uint8_t>((t >> 8) & 0xff));

@@ -12,27 +12,22 @@ Bytes countingPayload(int length) {
   return payload;
 }
 
-struct SendCase { const char* name; Bytes payload; std::string line; };
-
-class SendPacket : public LinkTest, public ::testing::WithParamInterface<SendCase> {};
-
-// One-byte payloads go through sendCode, longer ones through sendPacket.
-TEST_P(SendPacket, PutsExactlyTheFrameOnTheLine) {
-  const Bytes& payload = GetParam().payload;
-  if (payload.size() == 1) sendCode(payload[0]);
-  else sendPacket(payload.data(), static_cast<int>(payload.size()));
-  EXPECT_EQ(hex(device.drain()), GetParam().line);
+// One-byte payloads go through sendCode, longer ones through sendPacket; each puts exactly
+// its frame on the line.
+TEST_F(LinkTest, SendPutsExactlyTheFrameOnTheLine) {
+  const struct { Bytes payload; std::string line; } cases[] = {
+      {{0x00}, "aa 01 00 00 55"},
+      {{0x09, 0x01, 0x80}, "aa 03 09 01 80 8a 55"},
+      {{0x0A, 0xFF, 0xFF, 0xFF, 0xFF}, "aa 05 0a ff ff ff ff 06 55"},  // the sum wraps
+      {{0xAA, 0x55}, "aa 02 aa 55 ff 55"},  // SOT and EOT inside the payload
+      {countingPayload(255), hex(frameOf(countingPayload(255)))}};  // the longest
+  for (const auto& c : cases) {
+    if (c.payload.size() == 1) sendCode(c.payload[0]);
+    else sendPacket(c.payload.data(), static_cast<int>(c.payload.size()));
+    EXPECT_EQ(hex(device.drain()), c.line);
+  }
   EXPECT_EQ(recordedNotices(), "");
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Frames, SendPacket,
-    ::testing::Values(SendCase{"Nop", {0x00}, "aa 01 00 00 55"},
-                      SendCase{"SetElectrode", {0x09, 0x01, 0x80}, "aa 03 09 01 80 8a 55"},
-                      SendCase{"SumWraps", {0x0A, 0xFF, 0xFF, 0xFF, 0xFF}, "aa 05 0a ff ff ff ff 06 55"},
-                      SendCase{"SotAndEotInPayload", {0xAA, 0x55}, "aa 02 aa 55 ff 55"},
-                      SendCase{"Longest", countingPayload(255), hex(frameOf(countingPayload(255)))}),
-    caseName<SendCase>);
 
 TEST_F(LinkTest, PayloadOutsideOneTo255IsRefusedWithNothingSent) {
   const Bytes big(256, 0x11);
@@ -75,8 +70,7 @@ TEST_F(LinkTest, WriteThatCannotCompleteWarnsAndTheNextFrameIsWhole) {
 
 // A port that cannot be opened again: one warning, then a status line per refused command.
 TEST(LinkClosed, SendOnAVanishedPortWarnsOnceThenRefusesWithAStatusLine) {
-  clearRecordings();
-  resetLinkState();
+  resetLink();
   std::string path;
   {
     PtyDevice gone;
@@ -98,31 +92,24 @@ const std::string BAD_EOT = "Warning: Packet tossed for invalid EOT character\n"
 const std::string BAD_SUM = "Warning: Packet tossed for invalid checksum\n";
 std::string stray(const char* byte) { return std::string("status: Packet tossed for invalid SOT character: 0x") + byte + "\n"; }
 
-// Each receive attempt's packet or notice, in order.
-struct ReceiveCase { const char* name; Bytes line; std::vector<std::string> attempts; };
-
-class ReceivePacket : public LinkTest, public ::testing::WithParamInterface<ReceiveCase> {};
-
-TEST_P(ReceivePacket, YieldsPacketsAndNoticesInOrder) {
-  device.send(GetParam().line, true);
-  for (const std::string& want : GetParam().attempts) EXPECT_EQ(receiveOne(), want);
-  EXPECT_EQ(receiveOne(1), "");  // everything was consumed
+// Each line's receive attempts yield these packets and notices in order, and then nothing:
+// every byte was consumed.
+TEST_F(LinkTest, ReceiveYieldsPacketsAndNoticesInOrder) {
+  const struct { Bytes line; std::vector<std::string> attempts; } cases[] = {
+      {{0x55, 0x00, 0xFE, 0xAA, 0x01, 0x00, 0x00, 0x55}, {stray("55"), stray("00"), stray("fe"), "aa 01 00 00 55"}},
+      {{0xAA, 0x01, 0x00, 0x00, 0x54}, {BAD_EOT}},
+      {{0xAA, 0x01, 0x00, 0x01, 0x55}, {BAD_SUM}},
+      {{0xAA, 0x01, 0x00, 0x01, 0x54}, {BAD_EOT}},  // both bad: the EOT is reported
+      {{0xAA, 0x00, 0x00, 0x55}, {"aa 00 00 55"}},  // empty payload
+      {{0xAA, 0x02, 0xAA, 0x01, 0x00, 0x54, 0xAA, 0x01, 0x01, 0x01, 0x55}, {BAD_EOT, "aa 01 01 01 55"}},  // consumed whole
+      {frameOf(countingPayload(255)), {hex(frameOf(countingPayload(255)))}},  // longest, SOT and EOT inside
+      {{0xAA, 0x03, 0xFF, 0xFF, 0x01, 0xFF, 0x55}, {"aa 03 ff ff 01 ff 55"}}};  // a data byte 0xff arrives once
+  for (const auto& c : cases) {
+    device.send(c.line, true);
+    for (const std::string& want : c.attempts) EXPECT_EQ(receiveOne(), want) << hex(c.line);
+    EXPECT_EQ(receiveOne(1), "") << hex(c.line);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Lines, ReceivePacket,
-    ::testing::Values(
-        ReceiveCase{"StrayBytesThenFrame", {0x55, 0x00, 0xFE, 0xAA, 0x01, 0x00, 0x00, 0x55},
-                    {stray("55"), stray("00"), stray("fe"), "aa 01 00 00 55"}},
-        ReceiveCase{"BadEot", {0xAA, 0x01, 0x00, 0x00, 0x54}, {BAD_EOT}},
-        ReceiveCase{"BadChecksum", {0xAA, 0x01, 0x00, 0x01, 0x55}, {BAD_SUM}},
-        ReceiveCase{"BothBadReportsEotOnly", {0xAA, 0x01, 0x00, 0x01, 0x54}, {BAD_EOT}},
-        ReceiveCase{"EmptyPayload", {0xAA, 0x00, 0x00, 0x55}, {"aa 00 00 55"}},
-        ReceiveCase{"BadFrameIsConsumedWhole", {0xAA, 0x02, 0xAA, 0x01, 0x00, 0x54, 0xAA, 0x01, 0x01, 0x01, 0x55},
-                    {BAD_EOT, "aa 01 01 01 55"}},
-        ReceiveCase{"LongestWithSotAndEotInside", frameOf(countingPayload(255)), {hex(frameOf(countingPayload(255)))}},
-        ReceiveCase{"DataByteFfArrivesOnce", {0xAA, 0x03, 0xFF, 0xFF, 0x01, 0xFF, 0x55}, {"aa 03 ff ff 01 ff 55"}}),
-    caseName<ReceiveCase>);
 
 TEST_F(LinkTest, NothingOnTheLineReturnsNothingAfterAboutTenMs) {
   auto start = std::chrono::steady_clock::now();

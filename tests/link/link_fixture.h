@@ -26,15 +26,18 @@ long elapsedMs(std::chrono::steady_clock::time_point since);
 // when `tries` attempts yield nothing.
 std::string receiveOne(int tries = 20);
 
-template <class C> std::string caseName(const ::testing::TestParamInfo<C>& info) { return info.param.name; }
+// No recorded notices, no box showing, the link in its start-up state.
+inline void resetLink() {
+  clearRecordings();
+  setMessageBoxShowing(0);
+  resetLinkState();
+}
 
 class LinkTest : public ::testing::Test {
  protected:
   PtyDevice device;
   void SetUp() override {
-    clearRecordings();
-    setMessageBoxShowing(0);
-    resetLinkState();
+    resetLink();
     ASSERT_TRUE(device.create()) << "no pseudo-terminal available";
     openSerialPortPath(device.path.c_str());
     ASSERT_TRUE(isSerialPortOpen());

@@ -55,32 +55,28 @@ TEST_F(LinkTest, ReadExactCollectsBytesSentWithPausesLongerThanTheReadTimeOut) {
   EXPECT_EQ(hex(Bytes(buffer, buffer + 6)), "10 20 aa 55 00 ee");
 }
 
-struct RefusedOpen { const char* name; int number; const char* path; const char* text; };  // number if no path
-
-class OpenDeathTest : public ::testing::TestWithParam<RefusedOpen> {};
-
-TEST_P(OpenDeathTest, IsFatalWithItsTextAndStatusOne) {
-  const RefusedOpen& c = GetParam();
-  EXPECT_EXIT(
-      {
-        if (c.path != nullptr) openSerialPortPath(c.path);
-        else openSerialPort(c.number);
-        exit(0);
-      },
-      ::testing::ExitedWithCode(1), fatalBox(c.text));
-}
-
 const char* const OPEN_FAILED = "Failed to open communications port";
 
-INSTANTIATE_TEST_SUITE_P(
-    Refusals, OpenDeathTest,
-    ::testing::Values(RefusedOpen{"NumberAbove9999", 10000, nullptr, OPEN_FAILED},
-                      RefusedOpen{"LargestInt", 2147483647, nullptr, OPEN_FAILED},
-                      RefusedOpen{"NumberZero", 0, nullptr, OPEN_FAILED},
-                      RefusedOpen{"NoSuchDevice", 0, "/nonexistent/ttyKinestim", OPEN_FAILED},
-                      RefusedOpen{"EmptyPath", 0, "", OPEN_FAILED},
-                      RefusedOpen{"NotATerminal", 0, "/dev/null", "Failed to set comm state"}),
-    caseName<RefusedOpen>);
+// Port numbers outside 1 to 9999, paths that name no device and a file that is no terminal.
+TEST(OpenDeathTest, RefusedOpensAreFatalWithTheirTextAndStatusOne) {
+  const struct { int number; const char* path; const char* text; } cases[] = {  // number if no path
+      {10000, nullptr, OPEN_FAILED},
+      {2147483647, nullptr, OPEN_FAILED},
+      {0, nullptr, OPEN_FAILED},
+      {0, "/nonexistent/ttyKinestim", OPEN_FAILED},
+      {0, "", OPEN_FAILED},
+      {0, "/dev/null", "Failed to set comm state"}};
+  for (const auto& c : cases) {
+    EXPECT_EXIT(
+        {
+          if (c.path != nullptr) openSerialPortPath(c.path);
+          else openSerialPort(c.number);
+          exit(0);
+        },
+        ::testing::ExitedWithCode(1), fatalBox(c.text))
+        << c.number << " " << (c.path ? c.path : "(number)");
+  }
+}
 
 TEST_F(LinkTest, PortInUseIsRefused) {
   // The child's descriptor is inherited from this process, which keeps the port.
@@ -92,9 +88,7 @@ TEST_F(LinkTest, PortInUseIsRefused) {
 // when it names a line, else on a later attempt once the device is back. Only a link the
 // device had answered on warns; one that fails again before an answer does not.
 TEST(LinkReopen, FailedReadAtFrameStartWarnsOnceAndReopensThePath) {
-  clearRecordings();
-  setMessageBoxShowing(0);
-  resetLinkState();
+  resetLink();
   char dir[] = "/tmp/kinestim-link-XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
   const std::string link = std::string(dir) + "/port", fresh = link + ".new";
@@ -144,9 +138,7 @@ TEST(LinkReopen, FailedReadAtFrameStartWarnsOnceAndReopensThePath) {
 }
 
 TEST(LinkRead, FailedReadInsideAFrameLosesTheLinkButNotTheProgram) {
-  clearRecordings();
-  setMessageBoxShowing(0);
-  resetLinkState();
+  resetLink();
   PtyDevice device;
   ASSERT_TRUE(device.create());
   openSerialPortPath(device.path.c_str());
@@ -163,31 +155,22 @@ TEST(LinkRead, FailedReadInsideAFrameLosesTheLinkButNotTheProgram) {
 
 // With input marking on, a line error reaches the program as 0xff 0x00 x and a data byte
 // 0xff doubled; a pseudo-terminal cannot make line errors, so the decoding is checked alone.
-struct MarkCase { const char* name; Bytes input; MarkedInput item; int used; uint8_t value; };
-
-class MarkedInputTable : public ::testing::TestWithParam<MarkCase> {};
-
-TEST_P(MarkedInputTable, DecodesTheFirstItem) {
-  const MarkCase& c = GetParam();
-  uint8_t value = 0x5A;
-  int used = -1;
-  EXPECT_EQ(decodeMarkedInput(c.input.data(), static_cast<int>(c.input.size()), &value, &used), c.item);
-  if (c.item == MarkedInput::Incomplete) return;
-  EXPECT_EQ(used, c.used);
-  if (c.item == MarkedInput::Byte) {
-    EXPECT_EQ(value, c.value);
+TEST(MarkedInputTable, DecodesTheFirstItem) {
+  const struct { Bytes input; MarkedInput item; int used; uint8_t value; } cases[] = {
+      {{0x42, 0xFF}, MarkedInput::Byte, 1, 0x42},
+      {{0x00}, MarkedInput::Byte, 1, 0x00},  // NUL is data
+      {{0xFF, 0xFF, 0x07}, MarkedInput::Byte, 2, 0xFF},  // a doubled 0xff
+      {{0xFF, 0x00, 0x41}, MarkedInput::LineError, 3, 0x5A},  // framing error
+      {{0xFF, 0x00, 0x00}, MarkedInput::LineError, 3, 0x5A},  // break
+      {{0xFF, 0x13}, MarkedInput::Byte, 1, 0xFF},  // 0xff before another byte is data
+      {{}, MarkedInput::Incomplete, -1, 0x5A},
+      {{0xFF}, MarkedInput::Incomplete, -1, 0x5A},
+      {{0xFF, 0x00}, MarkedInput::Incomplete, -1, 0x5A}};  // a mark without its byte
+  for (const auto& c : cases) {
+    uint8_t value = 0x5A;
+    int used = -1;
+    EXPECT_EQ(decodeMarkedInput(c.input.data(), static_cast<int>(c.input.size()), &value, &used), c.item) << hex(c.input);
+    if (c.item != MarkedInput::Incomplete) { EXPECT_EQ(used, c.used) << hex(c.input); }
+    if (c.item == MarkedInput::Byte) { EXPECT_EQ(value, c.value) << hex(c.input); }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Marks, MarkedInputTable,
-    ::testing::Values(MarkCase{"PlainByte", {0x42, 0xFF}, MarkedInput::Byte, 1, 0x42},
-                      MarkCase{"NulIsData", {0x00}, MarkedInput::Byte, 1, 0x00},
-                      MarkCase{"DoubledFf", {0xFF, 0xFF, 0x07}, MarkedInput::Byte, 2, 0xFF},
-                      MarkCase{"FramingError", {0xFF, 0x00, 0x41}, MarkedInput::LineError, 3, 0},
-                      MarkCase{"Break", {0xFF, 0x00, 0x00}, MarkedInput::LineError, 3, 0},
-                      MarkCase{"FfBeforeOtherByteIsData", {0xFF, 0x13}, MarkedInput::Byte, 1, 0xFF},
-                      MarkCase{"Empty", {}, MarkedInput::Incomplete, 0, 0},
-                      MarkCase{"LoneFf", {0xFF}, MarkedInput::Incomplete, 0, 0},
-                      MarkCase{"MarkWithoutItsByte", {0xFF, 0x00}, MarkedInput::Incomplete, 0, 0}),
-    caseName<MarkCase>);
