@@ -10,7 +10,6 @@
 #include "app/main_dialog.h"
 #include "ui/parameters.h"
 #include "ui/status_display.h"
-#include <unistd.h>
 
 namespace {
 
@@ -146,9 +145,7 @@ TEST_F(RoutingTest, AFailedElectrodeWriteLeavesSliderCaptionCodeAndDataLogAsThey
   ASSERT_TRUE(routeCommand(ID_START_DATA_LOG, 0));
   const uint8_t before[4] = {0x80, 0x80, 0x80, 0x80};
   showAllElectrodeCodes(before);
-  close(master_);  // the port vanishes: the write fails and so does every re-open
-  close(slave_);
-  master_ = slave_ = -1;
+  device_.close();  // the port vanishes: the write fails and so does every re-open
   closeSerialPort();
   typeLines("\n3\n250\n1\n2\n3\n4\n");  // Enter for the one Warning
   setSliderPosition(IDC_SLIDER_3, 200);  // a key press moved the thumb
