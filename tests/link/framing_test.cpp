@@ -69,21 +69,14 @@ TEST_F(LinkTest, WriteThatCannotCompleteWarnsAndTheNextFrameIsWhole) {
 }
 
 // A port that cannot be opened again: one warning, then a status line per refused command.
-TEST(LinkClosed, SendOnAVanishedPortWarnsOnceThenRefusesWithAStatusLine) {
-  resetLink();
-  std::string path;
-  {
-    PtyDevice gone;
-    ASSERT_TRUE(gone.create());
-    openSerialPortPath(gone.path.c_str());
-    path = gone.path;
-  }
+TEST_F(LinkTest, SendOnAVanishedPortWarnsOnceThenRefusesWithAStatusLine) {
+  device.close();  // the path names no line any more
   closeSerialPort();
   sendCode(0x01);
-  EXPECT_EQ(recordedNotices(), "link lost: " + path + "\nWarning: Write Failed\n");
+  EXPECT_EQ(recordedNotices(), "link lost: " + device.path + "\nWarning: Write Failed\n");
   clearRecordings();
   sendCode(0x01);
-  EXPECT_EQ(recordedNotices(), "status: Not sent: the link to " + path + " is lost - re-opening it\n");
+  EXPECT_EQ(recordedNotices(), "status: Not sent: the link to " + device.path + " is lost - re-opening it\n");
   EXPECT_EQ(receiveOne(1), "");
   resetLinkState();
 }

@@ -137,14 +137,10 @@ TEST(LinkReopen, FailedReadAtFrameStartWarnsOnceAndReopensThePath) {
   rmdir(dir);
 }
 
-TEST(LinkRead, FailedReadInsideAFrameLosesTheLinkButNotTheProgram) {
-  resetLink();
-  PtyDevice device;
-  ASSERT_TRUE(device.create());
-  openSerialPortPath(device.path.c_str());
+TEST_F(LinkTest, FailedReadInsideAFrameLosesTheLinkButNotTheProgram) {
   // L = 10: the rest of the frame is 12 bytes, of which 3 arrive before the line dies.
   device.send({0xAA, 0x0A, 0x01, 0x02, 0x03});
-  std::thread dies([&device] { usleep(200 * 1000); device.close(); });
+  std::thread dies([this] { usleep(200 * 1000); device.close(); });
   Packet packet{};
   EXPECT_FALSE(receivePacket(packet));
   dies.join();
