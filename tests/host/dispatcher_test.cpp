@@ -6,7 +6,6 @@
 #include "tilt/tilt.h"
 #include "ui/electrodes.h"
 #include "app/main_dialog.h"
-#include "link/serial_port.h"
 #include "ui/status_display.h"
 #include <map>
 

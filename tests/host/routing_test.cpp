@@ -1,7 +1,6 @@
 // Command routing of the main dialog over a pseudo-terminal: what each identifier sends,
 // posts or opens, in which order, and the senders' byte layouts.
 #include "link_fixture.h"
-#include "link/serial_port.h"
 #include "logging/data_log.h"
 #include "logging/traffic.h"
 #include "link/catalogue.h"
@@ -111,10 +110,10 @@ INSTANTIATE_TEST_SUITE_P(Identifiers, CommandTest, ::testing::ValuesIn(commandCa
 // nothing here.
 TEST_F(RoutingTest, SetElectrodeMovesOnlyItsOwnSlider) {
   for (int e = 1; e <= 4; ++e) setElectrodeCode(e, static_cast<uint8_t>(e));
-  for (const char* electrode : {"0", "5", "255", "2"}) {
+  for (auto [electrode, sent] : {std::pair{"0", 0x00}, {"5", 0x05}, {"255", 0xff}, {"2", 0x02}}) {
     typeLines(std::string(electrode) + "\n128\n");
     ASSERT_TRUE(routeCommand(ID_DEVICE_COMMAND_BASE + cdgSetElectrode, 0));
-    EXPECT_EQ(hostSent(), hex(frameOf({0x09, static_cast<uint8_t>(parseNumber(electrode)), 0x80})));
+    EXPECT_EQ(hostSent(), hex(frameOf({0x09, static_cast<uint8_t>(sent), 0x80})));
   }
   std::string shown;  // code/slider of each electrode
   for (int e = 1; e <= 4; ++e) {
