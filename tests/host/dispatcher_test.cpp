@@ -15,67 +15,44 @@ using State = std::map<std::string, std::string>;
 
 const int SLIDERS[4] = {IDC_SLIDER_1, IDC_SLIDER_2, IDC_SLIDER_3, IDC_SLIDER_4};
 const int CAPTIONS[4] = {IDC_CAPTION_1, IDC_CAPTION_2, IDC_CAPTION_3, IDC_CAPTION_4};
-const char* const FAULT_WARNING = "A Fault has occurred.  If possible send 'Clear Fault Status' and continue.";
 
-std::string onOff(bool on) { return on ? "on" : "off"; }
+// "y" or "n" per control: whether it is enabled.
+std::string enabled(std::initializer_list<int> ids) {
+  std::string flags;
+  for (int id : ids) flags += consoleControlEnabled(Dialog::Main, id) ? "y" : "n";
+  return flags;
+}
 
 // Everything of the main window and the device mirror that a message may change.
 State snapshot() {
   State s;
   const struct { const char* key; int id; } texts[] = {
       {"mode-label", IDC_MODE_LABEL}, {"mode", IDC_MODE_FIELD}, {"script", IDC_SCRIPT_STATUS},
-      {"run", IDC_RUN_STOP}, {"tilt-x", IDC_TILT_X}, {"tilt-y", IDC_TILT_Y},
-      {"status", IDC_STATUS_BAR}},
-    buttons[] = {{"run-enabled", IDC_RUN_STOP}, {"manager-enabled", IDC_SCRIPT_MANAGER},
-                 {"local-enabled", IDC_LOCAL_CONTROL}, {"calibrate-enabled", IDC_CALIBRATE},
-                 {"read-tilt-enabled", IDC_READ_TILT}, {"tilt-loop-enabled", IDC_TILT_LOOP}};
+      {"run", IDC_RUN_STOP}, {"tilt-x", IDC_TILT_X}, {"tilt-y", IDC_TILT_Y}, {"status", IDC_STATUS_BAR}};
   for (const auto& t : texts) s[t.key] = text(t.id);
-  for (const auto& b : buttons) s[b.key] = onOff(consoleControlEnabled(Dialog::Main, b.id));
-  s["local-mark"] = onOff(hasCheckMark(Dialog::Main, IDC_LOCAL_CONTROL));
+  s["local-on"] = enabled({IDC_LOCAL_CONTROL});
+  s["local-mark"] = hasCheckMark(Dialog::Main, IDC_LOCAL_CONTROL) ? "y" : "n";
+  s["script-on"] = enabled({IDC_RUN_STOP, IDC_SCRIPT_MANAGER});
+  s["tilt-on"] = enabled({IDC_CALIBRATE, IDC_READ_TILT, IDC_TILT_LOOP});
   for (int i = 0; i < 4; ++i) {
-    std::string n = std::to_string(i + 1);
-    s["caption" + n] = text(CAPTIONS[i]);
-    s["slider" + n] = std::to_string(getSliderPosition(SLIDERS[i]));
-    s["code" + n] = std::to_string(getElectrodeCode(i + 1));
-    s["slider-enabled" + n] = onOff(consoleControlEnabled(Dialog::Main, SLIDERS[i]));
-    s["caption-enabled" + n] = onOff(consoleControlEnabled(Dialog::Main, CAPTIONS[i]));
+    s["electrodes-on"] += enabled({SLIDERS[i], CAPTIONS[i]});
+    s["captions"] += text(CAPTIONS[i]) + "|";
+    s["sliders"] += std::to_string(getSliderPosition(SLIDERS[i])) + " ";
+    s["codes"] += std::to_string(getElectrodeCode(i + 1)) + " ";
   }
-  s["calibration-remaining"] = std::to_string(calibrationRemaining());
-  s["calibration-next-slot"] = std::to_string(calibrationNextSlot());
-  s["slot0-weight"] = std::to_string(calibrationEntry(0).weight);
+  s["calibration"] = std::to_string(calibrationRemaining()) + " " + std::to_string(calibrationNextSlot()) + " " +
+                     std::to_string(calibrationEntry(0).weight);
   return s;
 }
 
-// Effects are "key=value;" lists over the snapshot's keys.
-std::string four(const char* key, const std::vector<std::string>& v) {
-  std::string e;
-  for (int n = 0; n < 4; ++n) e += key + std::to_string(n + 1) + "=" + v[n] + ";";
-  return e;
-}
-std::string tilt(bool on) {
-  return "calibrate-enabled=" + onOff(on) + ";read-tilt-enabled=" + onOff(on) + ";tilt-loop-enabled=" + onOff(on) +
-         ";";
-}
-std::string electrodes(bool on) {
-  return four("slider-enabled", {4, onOff(on)}) + four("caption-enabled", {4, onOff(on)});
-}
-const std::string CLEARS = "status=;", CODES_127 = four("code", {4, "127"});
-
 // Two opposite starting points, so that every change a row makes is visible in one of them.
-void enterBaseline(int which) {
-  const bool first = which == 0;
+void enterBaseline(bool first) {
   setStatusBarText("prior notice");
-  if (first) {
-    setModeText("Direct");
-    showStopCaption();
-    setTiltXText("1.0000");
-    setTiltYText("2.0000");
-    setScriptStatusText("Armed at 0x010");
-  } else {
-    setFaultText("WatchdogTimer");
-    showRunCaption();
-    setScriptStatusText("Running at 0x123");
-  }
+  first ? setModeText("Direct") : setFaultText("WatchdogTimer");
+  first ? showStopCaption() : showRunCaption();
+  setTiltXText(first ? "1.0000" : "");
+  setTiltYText(first ? "2.0000" : "");
+  setScriptStatusText(first ? "Armed at 0x010" : "Running at 0x123");
   setLocalControlCheck(!first);
   enableLocalControl(first);
   enableScriptControls(first);
@@ -100,38 +77,36 @@ std::ostream& operator<<(std::ostream& os, const MessageRow& r) { return os << m
 
 const Bytes VAR = {0x01, 0x02};
 const Bytes TILT_EDGES = {0x00, 0x00, 0xbc, 0x01, 0xe8, 0x03, 0xa4, 0x05};  // 0 444 1000 1444
+const std::string CLEARS = "status=;", CODES_127 = "codes=127 127 127 127 ;";
 
-// One row per catalogue code; codes without a row here only clear the status bar.
+// One row per catalogue code whose message acts; the others only clear the status bar.
 std::vector<MessageRow> messageRows() {
-  const std::string idle = "mode-label=Mode;mode=Idle;status=Kinestim is Idle;script=Stopped;local-mark=on;run=&Run;" +
-                           four("slider", {4, "127"}) +
-                           four("caption", {"1 (-0.02)", "2 (-0.02)", "3 (-0.02)", "4 (-0.02)"}) + CODES_127 +
-                           "run-enabled=on;manager-enabled=on;local-enabled=on;" + tilt(true) + electrodes(false);
   const MessageRow acting[] = {
       {0x00, VAR, ""},
       {0x02, VAR, CLEARS, {}, "Command Rejected - Not allowed in this mode"},
-      {0x0a, {}, "status=Kinestim Initialized;local-mark=on;"},
-      {0x0b, {}, idle},
-      {0x0c, {}, CLEARS + "local-enabled=off;"},
-      {0x0d, {}, CLEARS + electrodes(true) + "mode-label=Mode;mode=Direct;", {0x0b}},
-      {0x0e, {}, CLEARS + electrodes(false) + CODES_127},
+      {0x0a, {}, "status=Kinestim Initialized;local-mark=y;"},
+      {0x0b, {}, "mode-label=Mode;mode=Idle;status=Kinestim is Idle;script=Stopped;local-mark=y;local-on=y;run=&Run;"
+                 "sliders=127 127 127 127 ;captions=1 (-0.02)|2 (-0.02)|3 (-0.02)|4 (-0.02)|;script-on=yy;"
+                 "tilt-on=yyy;electrodes-on=nnnnnnnn;" + CODES_127},
+      {0x0c, {}, CLEARS + "local-on=n;"},
+      {0x0d, {}, CLEARS + "electrodes-on=yyyyyyyy;mode-label=Mode;mode=Direct;", {0x0b}},
+      {0x0e, {}, CLEARS + "electrodes-on=nnnnnnnn;" + CODES_127},
       {0x0f, {}, CLEARS + "mode-label=Mode;mode=Program Script;"},
-      {0x11, {}, CLEARS + "mode-label=Mode;mode=Run Scr;local-enabled=on;" + tilt(false)},
-      {0x12, {}, CLEARS + "local-enabled=off;" + tilt(true) + CODES_127},
-      {0x14, {}, CLEARS + tilt(true)},
+      {0x11, {}, CLEARS + "mode-label=Mode;mode=Run Scr;local-on=y;tilt-on=nnn;"},
+      {0x12, {}, CLEARS + "local-on=n;tilt-on=yyy;" + CODES_127},
+      {0x14, {}, CLEARS + "tilt-on=yyy;"},
       {0x1b, {0x04}, "mode-label=Mode;mode=Program Script;status=Mode: Program Script;"},
-      {0x1c, {0x80, 0x90, 0xa0, 0xb0},
-       CLEARS + four("slider", {"128", "144", "160", "176"}) + four("code", {"128", "144", "160", "176"}) +
-           four("caption", {"1 (+0.00)", "2 (+0.32)", "3 (+0.64)", "4 (+0.96)"})},
+      {0x1c, {0x80, 0x90, 0xa0, 0xb0}, CLEARS + "sliders=128 144 160 176 ;codes=128 144 160 176 ;"
+                                                 "captions=1 (+0.00)|2 (+0.32)|3 (+0.64)|4 (+0.96)|;"},
       {0x23, {0x05, 0x00}, "script=Armed at 0x005;status=Armed at 0x005;"},
       {0x26, {0x23, 0x01}, "run=St&op;script=Running at 0x123;status=Running at 0x123;"},
       {0x29, {0x00, 0x00}, "run=&Run;script=Stopped;status=Script terminated;" + CODES_127, {0x07}},
-      {0x2b, {}, "local-mark=off;status=Local Control Disabled;"},
-      {0x2c, {}, "local-mark=on;status=Local Control Enabled;"},
-      {0x2d, {0x08}, "mode-label=Fault;mode=WatchdogTimer;status=*** Fault: WatchdogTimer ***;local-enabled=off;" +
-           tilt(false) + electrodes(false), {}, FAULT_WARNING},
+      {0x2b, {}, "local-mark=n;status=Local Control Disabled;"},
+      {0x2c, {}, "local-mark=y;status=Local Control Enabled;"},
+      {0x2d, {0x08}, "mode-label=Fault;mode=WatchdogTimer;status=*** Fault: WatchdogTimer ***;local-on=n;"
+                     "tilt-on=nnn;electrodes-on=nnnnnnnn;", {}, "A Fault has occurred.  If possible send 'Clear Fault"},
       {0x32, TILT_EDGES, "status=New period detected - recalibrate;tilt-x=0.0000;tilt-y=0.0000;"},
-      {0x33, TILT_EDGES, "status=Entered new calibration point ;calibration-next-slot=1;slot0-weight=1;"},
+      {0x33, TILT_EDGES, "status=Entered new calibration point ;calibration=0 1 1;"},
       {0x34, {}, CLEARS, {}, "Overrun Error - You are transmitting to quickly"}};
   std::vector<MessageRow> rows;
   for (int c = 0; c < MESSAGE_COUNT; ++c) {
@@ -242,29 +217,21 @@ TEST_F(DispatcherTest, TraceLinesAreWholeUpToTheLongestFrameAndCutSafelyBeyondTh
   }
 }
 
-// One tick handles every waiting message in order and ends at a stray byte.
+// One tick handles every waiting message in order and ends at a stray byte. Lone calibration
+// replies outside a run report their own result and send nothing.
 TEST_F(DispatcherTest, PumpTickRules) {
-  deviceSendsRaw(frameOf({mdgLclCtrlDisabled}) + frameOf({mdgScrArmed, 0x34, 0x12}) + Bytes{0x17} +
-                 frameOf({mdgScrStarted, 2, 0}));
+  const Bytes calibrate = frameOf(Bytes{mdgCalibrate} + TILT_EDGES);
+  deviceSendsRaw(frameOf({mdgLclCtrlDisabled}) + frameOf({mdgScrArmed, 0x34, 0x12}) + Bytes{0x17} + calibrate +
+                 calibrate + frameOf({mdgScrStarted, 2, 0}));
   ReceiveTimerProc();
   EXPECT_EQ(text(IDC_SCRIPT_STATUS), "Armed at 0x1234");  // four digits where three do not suffice
   EXPECT_EQ(text(IDC_RECEIVED_PANE), "23 mdgScrArmed <34> <12>\r\n2b mdgLclCtrlDisabled\r\n");
-  EXPECT_EQ(text(IDC_SENT_PANE), "\r\n\r\n");
+  EXPECT_EQ(text(IDC_SENT_PANE) + text(IDC_STATUS_BAR), "\r\n\r\nPacket tossed for invalid SOT character: 0x17");
+  EXPECT_EQ(pumpOneMessage() + pumpOneMessage(), 2 * mdgCalibrate);
+  EXPECT_EQ(text(IDC_STATUS_BAR) + "|" + hostSent() + "|" + std::to_string(calibrationEntry(0).weight),
+            "Averaged in calibration data||2");
   EXPECT_EQ(pumpOneMessage(), mdgScrStarted);
   EXPECT_EQ(text(IDC_SCRIPT_STATUS), "Running at 0x002");
-}
-
-TEST_F(DispatcherTest, LoneCalibrateOutsideARunReportsItsOwnResultAndSendsNothingMore) {
-  ASSERT_TRUE(routeCommand(ID_DEVICE_COMMAND_BASE + cdgCalibrate, 0));  // "1d  Calibrate"
-  EXPECT_EQ(hostSent(), hex(frameOf({cdgCalibrate})));
-  for (const char* result : {"Entered new calibration point ", "Averaged in calibration data"}) {
-    deviceSends(Bytes{mdgCalibrate} + TILT_EDGES);
-    ReceiveTimerProc();
-    EXPECT_EQ(hostSent() + "|" + std::to_string(calibrationRemaining()) + "|" + text(IDC_STATUS_BAR),
-              std::string("|0|") + result);
-  }
-  // The button's full run of twelve is the end-to-end tests' case.
-  EXPECT_EQ(calibrationEntry(0).weight, 2);
 }
 
 }  // namespace
