@@ -9,6 +9,7 @@
 #include "ui/status_display.h"
 #include <algorithm>
 #include <map>
+#include <numeric>
 
 namespace {
 
@@ -53,12 +54,6 @@ struct MessageRow {
   const char* warning = nullptr;  // the Warning box's first line, if any
 };
 
-std::string traceLine(const Bytes& message) {
-  std::string line = hex({message[0]}) + " " + messageName(message[0]);
-  for (size_t i = 1; i < message.size(); ++i) line += " <" + hex({message[i]}) + ">";
-  return line;
-}
-
 const Bytes TILT = {mdgTilt, 0x00, 0x00, 0xbc, 0x01, 0xe8, 0x03, 0xa4, 0x05};  // 0 444 1000 1444
 const Bytes CALIBRATE = {mdgCalibrate, 0x00, 0x00, 0xbc, 0x01, 0xe8, 0x03, 0xa4, 0x05};
 const std::string CLEARS = "status=;", CODES_127 = "codes=127 127 127 127 ;";
@@ -67,33 +62,27 @@ const std::string CLEARS = "status=;", CODES_127 = "codes=127 127 127 127 ;";
 // before it left; rows are ordered so that every change they make is visible. Codes without
 // a row only clear the status bar.
 TEST_F(LinkTest, EveryMessageActsExactlyAsItsRowSays) {
-  Bytes longest = {mdgRAMDld};
-  for (int i = 0; i < 254; ++i) longest.push_back(static_cast<uint8_t>(i));
+  Bytes longest(255);
+  std::iota(longest.begin(), longest.end(), uint8_t{mdgRAMDld});
   const std::string IDLE = "mode=Idle;status=Kinestim is Idle;local-on=y;";
   const MessageRow rows[] = {
-      {{0x00, 0x01, 0x02}, ""},
-      {{0x02, 0x01}, CLEARS, {}, "Command Rejected - Not allowed in this mode"},
+      {{0x00, 0x01, 0x02}, ""}, {{0x02, 0x01}, CLEARS, {}, "Command Rejected - Not allowed in this mode"},
       {{0x0d}, CLEARS + "electrodes-on=yyyyyyyy;mode=Direct;", {0x0b}},
       {{0x1c, 0x80, 0x90, 0xa0, 0xb0}, CLEARS + "sliders=128 144 160 176 ;codes=128 144 160 176 ;"
                                        "captions=1 (+0.00)|2 (+0.32)|3 (+0.64)|4 (+0.96)|;"},
       {{0x0e}, CLEARS + "electrodes-on=nnnnnnnn;" + CODES_127},
-      {{0x2b}, "local-mark=n;status=Local Control Disabled;"},
-      {{0x0a}, "status=Kinestim Initialized;local-mark=y;"},
-      {{0x2b}, "local-mark=n;status=Local Control Disabled;"},
-      {{0x2c}, "local-mark=y;status=Local Control Enabled;"},
-      {{0x14}, CLEARS + "tilt-on=yyy;"},
+      {{0x2b}, "local-mark=n;status=Local Control Disabled;"}, {{0x0a}, "status=Kinestim Initialized;local-mark=y;"},
+      {{0x2b}, "local-mark=n;status=Local Control Disabled;"}, {{0x2c}, "local-mark=y;status=Local Control Enabled;"},
+      {{0x14}, CLEARS + "tilt-on=yyy;"}, {{0x0f}, CLEARS + "mode=Program Script;"},
       {{0x11}, CLEARS + "mode=Run Scr;local-on=y;tilt-on=nnn;"},
       {{0x23, 0x05, 0x00}, "script=Armed at 0x005;status=Armed at 0x005;"},
       {{0x26, 0x23, 0x01}, "run=St&op;script=Running at 0x123;status=Running at 0x123;"},
       {{0x1c, 1, 2, 3, 4}, CLEARS + "sliders=1 2 3 4 ;codes=1 2 3 4 ;captions=1 (-2.54)|2 (-2.52)|3 (-2.50)|4 (-2.48)|;"},
       {{0x29, 0x00, 0x00}, "run=&Run;script=Stopped;status=Script terminated;" + CODES_127, {0x07}},
       {{0x1c, 5, 6, 7, 8}, CLEARS + "sliders=5 6 7 8 ;codes=5 6 7 8 ;captions=1 (-2.46)|2 (-2.44)|3 (-2.42)|4 (-2.40)|;"},
-      {{0x12}, CLEARS + "local-on=n;tilt-on=yyy;" + CODES_127},
-      {{0x0f}, CLEARS + "mode=Program Script;"},
-      {{0x1b, 0x01}, "mode=Init;status=Mode: Init;"},
+      {{0x12}, CLEARS + "local-on=n;tilt-on=yyy;" + CODES_127}, {{0x1b, 0x01}, "mode=Init;status=Mode: Init;"},
       {{0x0d}, CLEARS + "electrodes-on=yyyyyyyy;mode=Direct;", {0x0b}},
-      {{0x11}, CLEARS + "mode=Run Scr;local-on=y;tilt-on=nnn;"},
-      {{0x14}, CLEARS + "tilt-on=yyy;"},
+      {{0x11}, CLEARS + "mode=Run Scr;local-on=y;tilt-on=nnn;"}, {{0x14}, CLEARS + "tilt-on=yyy;"},
       {{0x2d, 0x08}, "mode-label=Fault;mode=WatchdogTimer;status=*** Fault: WatchdogTimer ***;local-on=n;tilt-on=nnn;"
                      "electrodes-on=nnnnnnnn;", {}, "A Fault has occurred.  If possible send 'Clear Fault"},
       {{0x2b}, "local-mark=n;status=Local Control Disabled;"},
@@ -101,13 +90,11 @@ TEST_F(LinkTest, EveryMessageActsExactlyAsItsRowSays) {
       {{0x26, 0x23, 0x01}, "run=St&op;script=Running at 0x123;status=Running at 0x123;"},
       {{0x0b}, IDLE + "mode-label=Mode;script=Stopped;local-mark=y;run=&Run;sliders=127 127 127 127 ;" + CODES_127 +
                    "captions=1 (-0.02)|2 (-0.02)|3 (-0.02)|4 (-0.02)|;script-on=yy;tilt-on=yyy;"},
-      {{0x0c}, CLEARS + "local-on=n;"},
-      {{0x0d}, CLEARS + "electrodes-on=yyyyyyyy;mode=Direct;", {0x0b}},
+      {{0x0c}, CLEARS + "local-on=n;"}, {{0x0d}, CLEARS + "electrodes-on=yyyyyyyy;mode=Direct;", {0x0b}},
       {{0x0b}, IDLE + "electrodes-on=nnnnnnnn;"},
       {TILT, "status=New period detected - recalibrate;tilt-x=0.0000;tilt-y=0.0000;"},
       {CALIBRATE, "status=Entered new calibration point ;calibration=0 1 1;"},
-      {{0x34}, CLEARS, {}, "Overrun Error - You are transmitting to quickly"},
-      {longest, CLEARS}};  // its trace line is whole
+      {{0x34}, CLEARS, {}, "Overrun Error - You are transmitting to quickly"}, {longest, CLEARS}};
   std::vector<MessageRow> all(std::begin(rows), std::end(rows));
   for (int c = 0; c < MESSAGE_COUNT; ++c) {
     const int length = messageLength(static_cast<uint8_t>(c));
@@ -126,8 +113,10 @@ TEST_F(LinkTest, EveryMessageActsExactlyAsItsRowSays) {
     }
     deviceSends(row.message);
     ASSERT_EQ(pumpOneMessage(), row.message[0]);
-    // The trace line is on top of the Received pane, under the empty line of an answer's echo.
-    EXPECT_EQ(text(IDC_RECEIVED_PANE), (row.reply.empty() ? "" : "\r\n") + traceLine(row.message) + "\r\n");
+    // The trace line, whole, is on top of the Received pane, under the empty line of an answer's echo.
+    std::string trace = hex({row.message[0]}) + " " + messageName(row.message[0]);
+    for (size_t i = 1; i < row.message.size(); ++i) trace += " <" + hex({row.message[i]}) + ">";
+    EXPECT_EQ(text(IDC_RECEIVED_PANE), (row.reply.empty() ? "" : "\r\n") + trace + "\r\n");
     EXPECT_EQ(snapshot(), expected) << hex(row.message);
     EXPECT_EQ(hostSent(), row.reply.empty() ? "" : hex(frameOf(row.reply)));
     EXPECT_EQ(firstLine(text(IDC_SENT_PANE)), row.reply.empty() ? "" : hex(row.reply) + " " + commandName(row.reply[0]));
@@ -142,7 +131,7 @@ using DispatcherTest = LinkTest;
 
 // Codes without a name, and mode and fault numbers beyond their tables, show their number; a
 // message one byte too long or too short is traced and reported, nothing more.
-TEST_F(DispatcherTest, NumbersBeyondTheirTablesAreShown) {
+TEST_F(DispatcherTest, NumbersBeyondTheirTablesAreShownAndTraceLinesCutSafely) {
   const struct { Bytes line; const char* shown; } cases[] = {  // trace|mode label|mode field|status
       {{0xAA, 0x00, 0x00, 0x55}, "00 mdgCmdAccepted|Mode|Unknown|prior"},  // L = 0: code from the sum byte
       {frameOf({0x35, 0x01}), "35 (unknown) <01>|Mode|Unknown|Error: invalid mdg message"},
@@ -163,14 +152,10 @@ TEST_F(DispatcherTest, NumbersBeyondTheirTablesAreShown) {
                   text(IDC_STATUS_BAR),
               c.shown);
   }
-}
-
-TEST_F(DispatcherTest, TraceLinesAreCutSafelyBeyondTheBuffer) {
+  // Trace lines are cut safely at the end of a short buffer.
   Bytes f = frameOf({mdgRAMDld, 0x10, 0x20, 0x30, 0x40});
   const struct { size_t size; const char* line; } cuts[] = {
-      {32, "2f mdgRAMDld <10> <20> <30>..."},
-      {33, "2f mdgRAMDld <10> <20> <30> <40>"},
-      {8, "2f mdgR"}};
+      {32, "2f mdgRAMDld <10> <20> <30>..."}, {33, "2f mdgRAMDld <10> <20> <30> <40>"}, {8, "2f mdgR"}};
   for (const auto& c : cuts) {
     char line[64];
     int n = formatReceivedLine(line, c.size, Packet{f.data()});

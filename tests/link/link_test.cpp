@@ -8,6 +8,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <numeric>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -42,11 +43,11 @@ void resetLink() {
 void expectLineSettings(int fd) {
   termios t{};
   ASSERT_EQ(tcgetattr(fd, &t), 0);
-  EXPECT_EQ(std::pair(cfgetispeed(&t), cfgetospeed(&t)), std::pair(speed_t{B9600}, speed_t{B9600}));
-  EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD), static_cast<tcflag_t>(CS8 | CLOCAL | CREAD));
-  EXPECT_EQ(t.c_iflag & (IXON | IXOFF | IXANY | ICRNL | INLCR | ISTRIP | INPCK | PARMRK | IGNPAR | IGNBRK | BRKINT),
-            static_cast<tcflag_t>(INPCK | PARMRK));
-  EXPECT_EQ((t.c_oflag & OPOST) + (t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) + t.c_cc[VMIN] + t.c_cc[VTIME], 0u);
+  const tcflag_t in = IXON | IXOFF | IXANY | ICRNL | INLCR | ISTRIP | INPCK | PARMRK | IGNPAR | IGNBRK | BRKINT;
+  EXPECT_EQ(std::vector<unsigned>({cfgetispeed(&t), cfgetospeed(&t), t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD),
+                                   t.c_iflag & in, t.c_oflag & OPOST, t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN),
+                                   t.c_cc[VMIN], t.c_cc[VTIME]}),
+            (std::vector<unsigned>{B9600, B9600, CS8 | CLOCAL | CREAD, INPCK | PARMRK, 0, 0, 0, 0}));
 }
 
 class LinkTest : public ::testing::Test {
@@ -64,21 +65,17 @@ class LinkTest : public ::testing::Test {
   }
 };
 
-Bytes countingPayload(int length) {
-  Bytes payload;
-  for (int i = 0; i < length; ++i) payload.push_back(static_cast<uint8_t>(i * 7 + 3));
-  return payload;
-}
-
 // One-byte payloads go through sendCode, longer ones through sendPacket: each puts exactly its
 // frame on the line. Lengths outside 1 to 255 send nothing and warn.
 TEST_F(LinkTest, SendPutsExactlyTheFrameOnTheLineOrRefusesIt) {
+  Bytes longest(255);
+  std::iota(longest.begin(), longest.end(), 0);  // SOT and EOT inside
   const struct { Bytes payload; std::string line; } cases[] = {
       {{0x00}, "aa 01 00 00 55"},
       {{0x09, 0x01, 0x80}, "aa 03 09 01 80 8a 55"},
       {{0x0A, 0xFF, 0xFF, 0xFF, 0xFF}, "aa 05 0a ff ff ff ff 06 55"},  // the sum wraps
       {{0xAA, 0x55}, "aa 02 aa 55 ff 55"},  // SOT and EOT inside the payload
-      {countingPayload(255), hex(frameOf(countingPayload(255)))}};  // the longest
+      {longest, hex(frameOf(longest))}};
   for (const auto& c : cases) {
     if (c.payload.size() == 1) sendCode(c.payload[0]);
     else sendPacket(c.payload.data(), static_cast<int>(c.payload.size()));
@@ -133,12 +130,11 @@ std::string stray(const char* byte) { return std::string("status: Packet tossed 
 TEST_F(LinkTest, ReceiveYieldsPacketsAndNoticesInOrder) {
   const struct { Bytes line; std::vector<std::string> attempts; } cases[] = {
       {{0x55, 0x00, 0xFE, 0xAA, 0x01, 0x00, 0x00, 0x55}, {stray("55"), stray("00"), stray("fe"), "aa 01 00 00 55"}},
-      {{0xAA, 0x01, 0x00, 0x00, 0x54}, {BAD_EOT}},
       {{0xAA, 0x01, 0x00, 0x01, 0x55}, {"Warning: Packet tossed for invalid checksum\n"}},
       {{0xAA, 0x01, 0x00, 0x01, 0x54}, {BAD_EOT}},  // both bad: the EOT is reported
       {{0xAA, 0x00, 0x00, 0x55}, {"aa 00 00 55"}},  // empty payload
       {{0xAA, 0x02, 0xAA, 0x01, 0x00, 0x54, 0xAA, 0x01, 0x01, 0x01, 0x55}, {BAD_EOT, "aa 01 01 01 55"}},  // consumed whole
-      {frameOf(countingPayload(255)), {hex(frameOf(countingPayload(255)))}},  // longest, SOT and EOT inside
+      {frameOf(Bytes(255, 0x55)), {hex(frameOf(Bytes(255, 0x55)))}},  // the longest, EOT bytes inside
       {{0xAA, 0x03, 0xFF, 0xFF, 0x01, 0xFF, 0x55}, {"aa 03 ff ff 01 ff 55"}}};  // a data byte 0xff arrives once
   for (const auto& c : cases) {
     device.send(c.line, true);
@@ -148,22 +144,20 @@ TEST_F(LinkTest, ReceiveYieldsPacketsAndNoticesInOrder) {
     EXPECT_GE(elapsedMs(start), 5);  // a quiet line returns after about 10 ms
     EXPECT_LT(elapsedMs(start), 100);
   }
-  for (const Bytes& partial : {Bytes{0xAA}, Bytes{0xAA, 0x03, 0x09}}) {  // before L, inside the payload
-    device.send(partial, true);
-    auto start = Clock::now();
-    EXPECT_EQ(receiveOne(1), "status: Packet dropped: no byte for 1000 ms inside a frame\n") << hex(partial);
-    EXPECT_GE(elapsedMs(start), 1000);
-    EXPECT_LT(elapsedMs(start), 3000);
-    device.send({0xAA, 0x01, 0x01, 0x01, 0x55});
-    EXPECT_EQ(receiveOne(), "aa 01 01 01 55");
-  }
+  device.send({0xAA, 0x03, 0x09}, true);  // a frame that stalls inside its payload
+  auto start = Clock::now();
+  EXPECT_EQ(receiveOne(1), "status: Packet dropped: no byte for 1000 ms inside a frame\n");
+  EXPECT_GE(elapsedMs(start), 1000);
+  EXPECT_LT(elapsedMs(start), 3000);
+  device.send({0xAA, 0x01, 0x01, 0x01, 0x55});
+  EXPECT_EQ(receiveOne(), "aa 01 01 01 55");
 }
 
 // The fatal box as the recording window prints it to stderr.
 std::string fatalBox(const std::string& text) { return "\\[Fatal Error!\\] " + text + " \\(style 0x1030\\)"; }
 
 // Open applies the settings and purges earlier input; reads collect bytes sent with pauses
-// longer than the read time-out; opening the port this process holds is fatal.
+// longer than the read time-out.
 TEST_F(LinkTest, OpenSetsTheLinePurgesItAndReadsWaitForEveryByte) {
   expectLineSettings(device.slave);
   closeSerialPort();
@@ -182,23 +176,16 @@ TEST_F(LinkTest, OpenSetsTheLinePurgesItAndReadsWaitForEveryByte) {
   sender.join();
   EXPECT_TRUE(complete);
   EXPECT_EQ(hex(Bytes(buffer, buffer + 6)), "10 20 aa 55 00 ee");
-  EXPECT_EXIT({ openSerialPortPath(device.path.c_str()); exit(0); }, ::testing::ExitedWithCode(1),
-              fatalBox("Failed to open communications port"));
-}
-
-// Port numbers outside 1 to 9999, paths that name no device and a file that is no terminal.
-TEST(OpenDeathTest, RefusedOpensAreFatalWithTheirTextAndStatusOne) {
-  const struct { int number; const char* path; const char* text; } cases[] = {  // number if no path
-      {10000, nullptr, "open communications port"},
-      {2147483647, nullptr, "open communications port"},
-      {0, nullptr, "open communications port"},
-      {0, "/nonexistent/ttyKinestim", "open communications port"},
-      {0, "", "open communications port"},
+  // Opening the port this process holds, numbers outside 1 to 9999, paths that name no device
+  // and a file that is no terminal are fatal.
+  const struct { int number; std::string path; const char* text; } refused[] = {  // number if no path
+      {0, device.path, "open communications port"}, {10000, "", "open communications port"},
+      {0, "", "open communications port"}, {0, "/nonexistent/ttyKinestim", "open communications port"},
       {0, "/dev/null", "set comm state"}};
-  for (const auto& c : cases) {
-    EXPECT_EXIT({ c.path ? openSerialPortPath(c.path) : openSerialPort(c.number); exit(0); },
+  for (const auto& c : refused) {
+    EXPECT_EXIT({ c.path.empty() ? openSerialPort(c.number) : openSerialPortPath(c.path.c_str()); exit(0); },
                 ::testing::ExitedWithCode(1), fatalBox(std::string("Failed to ") + c.text))
-        << c.number << " " << (c.path ? c.path : "(number)");
+        << c.number << " " << c.path;
   }
 }
 
@@ -269,12 +256,10 @@ TEST_F(LinkTest, FailedReadInsideAFrameLosesTheLinkButNotTheProgram) {
 TEST(MarkedInputTable, DecodesTheFirstItem) {
   const struct { Bytes input; MarkedInput item; int used; uint8_t value; } cases[] = {
       {{0x42, 0xFF}, MarkedInput::Byte, 1, 0x42},
-      {{0x00}, MarkedInput::Byte, 1, 0x00},  // NUL is data
       {{0xFF, 0xFF, 0x07}, MarkedInput::Byte, 2, 0xFF},  // a doubled 0xff
       {{0xFF, 0x00, 0x41}, MarkedInput::LineError, 3, 0x5A},  // framing error
       {{0xFF, 0x00, 0x00}, MarkedInput::LineError, 3, 0x5A},  // break
       {{0xFF, 0x13}, MarkedInput::Byte, 1, 0xFF},  // 0xff before another byte is data
-      {{}, MarkedInput::Incomplete, -1, 0x5A},
       {{0xFF}, MarkedInput::Incomplete, -1, 0x5A},
       {{0xFF, 0x00}, MarkedInput::Incomplete, -1, 0x5A}};  // a mark without its byte
   for (const auto& c : cases) {
