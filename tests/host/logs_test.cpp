@@ -30,9 +30,8 @@ using LogTest = HostTest;
 // an empty line on top of its first 4093 characters.
 TEST_F(LogTest, PanesCutTheOldestTextAtTheLimit) {
   for (auto [ownBefore, otherBefore] : {std::pair{0, 0}, {4089, 4092}, {4090, 4093}, {4091, 4094}, {4095, 4095}}) {
-    std::string own, other;
-    for (int i = 0; i < ownBefore; ++i) own += static_cast<char>('a' + i % 26);
-    for (int i = 0; i < otherBefore; ++i) other += static_cast<char>('A' + i % 26);
+    std::string own(ownBefore, 'a'), other(otherBefore, 'B');
+    if (ownBefore > 0) own.back() = 'z';  // the oldest character, the first to go
     for (bool sent : {true, false}) {
       const int ownId = sent ? IDC_SENT_PANE : IDC_RECEIVED_PANE, otherId = sent ? IDC_RECEIVED_PANE : IDC_SENT_PANE;
       setControlText(Dialog::Main, ownId, own.c_str());
@@ -43,10 +42,6 @@ TEST_F(LogTest, PanesCutTheOldestTextAtTheLimit) {
       EXPECT_EQ(text(otherId), "\r\n" + other.substr(0, PANE_TEXT_LIMIT - 2)) << otherBefore;
     }
   }
-}
-
-std::string menu(int start, int stop) {
-  return std::string(consoleMenuItemEnabled(start) ? "start" : "-") + (consoleMenuItemEnabled(stop) ? " stop" : " -");
 }
 
 // Starting a log while it is open closes the earlier file; a cancelled choice leaves it off
@@ -97,7 +92,10 @@ TEST_F(LogTest, LogsHoldStampedLinesAndTrafficLogStopEndsTheDataLogStamp) {
   ASSERT_TRUE(routeCommand(ID_STOP_TRAFFIC_LOG, 0));  // switches the stamp off
   writeDataLogLine(1.0, 2.0);
   ASSERT_TRUE(routeCommand(ID_STOP_DATA_LOG, 0));
-  EXPECT_EQ(menu(ID_START_TRAFFIC_LOG, ID_STOP_TRAFFIC_LOG) + menu(ID_START_DATA_LOG, ID_STOP_DATA_LOG), "start -start -");
+  std::vector<bool> menu;  // Start and Stop of each log
+  for (int id : {ID_START_TRAFFIC_LOG, ID_STOP_TRAFFIC_LOG, ID_START_DATA_LOG, ID_STOP_DATA_LOG})
+    menu.push_back(consoleMenuItemEnabled(id));
+  EXPECT_EQ(menu, std::vector<bool>({true, false, true, false}));
   writeDataLogLine(3.0, 4.0);  // closed: nothing written
   std::string logged = TempFolder::read(traffic);
   EXPECT_TRUE(std::regex_match(logged, std::regex(STAMP + "\t" + longText + "\r\n"))) << logged;

@@ -62,10 +62,9 @@ TEST_F(ParameterDialogTest, StoresWhatTheCommandCanCarryAndRefusesTheRest) {
       {T::Address, {{IDC_ADDRESS_EDIT, spaces + "5"}}, nullptr,
        "255 255 255 255 255 255 5 -1 255"},  // 39 characters are read
       {T::Address, {{IDC_ADDRESS_EDIT, spaces + " 5"}}, ADDRESS},  // the 40th is not
-      {T::Address, {{IDC_ADDRESS_EDIT, "-1"}}, ADDRESS},
-      {T::Address, {{IDC_ADDRESS_EDIT, "65536"}}, ADDRESS},
-      {T::AddressCount, {{IDC_COUNT_EDIT, "256"}}, "Count must be a number from 0 to 255"},
+      {T::Address, {{IDC_ADDRESS_EDIT, "-1"}}, ADDRESS}, {T::Address, {{IDC_ADDRESS_EDIT, "65536"}}, ADDRESS},
       {T::AddressCount, {{IDC_ADDRESS_EDIT, "0x10000"}}, ADDRESS},
+      {T::AddressCount, {{IDC_COUNT_EDIT, "256"}}, "Count must be a number from 0 to 255"},
       {T::CountAndStep, {{IDC_COUNT_EDIT, "65536"}}, "Count must be a number from 0 to 65535"},
       {T::CountAndStep, {{IDC_STEP_EDIT, "256"}}, "Step must be a number from 0 to 255"},
       {T::Current, {{IDC_ELECTRODE_EDIT, "2"}, {IDC_CURRENT_EDIT, "256"}}, "Current must be a number from 0 to 255"},

@@ -123,14 +123,11 @@ TEST_F(LinkTest, WriteThatCannotCompleteWarnsAndTheNextFrameIsWhole) {
 }
 
 const std::string BAD_EOT = "Warning: Packet tossed for invalid EOT character\n";
-std::string stray(const char* byte) { return std::string("status: Packet tossed for invalid SOT character: 0x") + byte + "\n"; }
 
 // Each line's receive attempts yield these packets and notices in order, and then nothing:
-// every byte was consumed. A frame that stalls is dropped after one second.
+// every byte was consumed. (Stray bytes, single bad frames and stalls are the fault tests' cases.)
 TEST_F(LinkTest, ReceiveYieldsPacketsAndNoticesInOrder) {
   const struct { Bytes line; std::vector<std::string> attempts; } cases[] = {
-      {{0x55, 0x00, 0xFE, 0xAA, 0x01, 0x00, 0x00, 0x55}, {stray("55"), stray("00"), stray("fe"), "aa 01 00 00 55"}},
-      {{0xAA, 0x01, 0x00, 0x01, 0x55}, {"Warning: Packet tossed for invalid checksum\n"}},
       {{0xAA, 0x01, 0x00, 0x01, 0x54}, {BAD_EOT}},  // both bad: the EOT is reported
       {{0xAA, 0x00, 0x00, 0x55}, {"aa 00 00 55"}},  // empty payload
       {{0xAA, 0x02, 0xAA, 0x01, 0x00, 0x54, 0xAA, 0x01, 0x01, 0x01, 0x55}, {BAD_EOT, "aa 01 01 01 55"}},  // consumed whole
@@ -144,13 +141,6 @@ TEST_F(LinkTest, ReceiveYieldsPacketsAndNoticesInOrder) {
     EXPECT_GE(elapsedMs(start), 5);  // a quiet line returns after about 10 ms
     EXPECT_LT(elapsedMs(start), 100);
   }
-  device.send({0xAA, 0x03, 0x09}, true);  // a frame that stalls inside its payload
-  auto start = Clock::now();
-  EXPECT_EQ(receiveOne(1), "status: Packet dropped: no byte for 1000 ms inside a frame\n");
-  EXPECT_GE(elapsedMs(start), 1000);
-  EXPECT_LT(elapsedMs(start), 3000);
-  device.send({0xAA, 0x01, 0x01, 0x01, 0x55});
-  EXPECT_EQ(receiveOne(), "aa 01 01 01 55");
 }
 
 // The fatal box as the recording window prints it to stderr.
@@ -255,13 +245,11 @@ TEST_F(LinkTest, FailedReadInsideAFrameLosesTheLinkButNotTheProgram) {
 // 0xff doubled; a pseudo-terminal cannot make line errors, so the decoding is checked alone.
 TEST(MarkedInputTable, DecodesTheFirstItem) {
   const struct { Bytes input; MarkedInput item; int used; uint8_t value; } cases[] = {
-      {{0x42, 0xFF}, MarkedInput::Byte, 1, 0x42},
-      {{0xFF, 0xFF, 0x07}, MarkedInput::Byte, 2, 0xFF},  // a doubled 0xff
+      {{0x42, 0xFF}, MarkedInput::Byte, 1, 0x42}, {{0xFF, 0xFF, 0x07}, MarkedInput::Byte, 2, 0xFF},  // doubled 0xff
       {{0xFF, 0x00, 0x41}, MarkedInput::LineError, 3, 0x5A},  // framing error
       {{0xFF, 0x00, 0x00}, MarkedInput::LineError, 3, 0x5A},  // break
       {{0xFF, 0x13}, MarkedInput::Byte, 1, 0xFF},  // 0xff before another byte is data
-      {{0xFF}, MarkedInput::Incomplete, -1, 0x5A},
-      {{0xFF, 0x00}, MarkedInput::Incomplete, -1, 0x5A}};  // a mark without its byte
+      {{0xFF}, MarkedInput::Incomplete, -1, 0x5A}, {{0xFF, 0x00}, MarkedInput::Incomplete, -1, 0x5A}};
   for (const auto& c : cases) {
     uint8_t value = 0x5A;
     int used = -1;
