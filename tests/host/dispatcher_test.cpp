@@ -65,6 +65,7 @@ TEST_F(LinkTest, EveryMessageActsExactlyAsItsRowSays) {
   Bytes longest(255);
   std::iota(longest.begin(), longest.end(), uint8_t{mdgRAMDld});
   const std::string IDLE = "mode=Idle;status=Kinestim is Idle;local-on=y;";
+  const std::string LOW_CODES = "sliders=1 2 3 4 ;codes=1 2 3 4 ;captions=1 (-2.54)|2 (-2.52)|3 (-2.50)|4 (-2.48)|;";
   const MessageRow rows[] = {
       {{0x00, 0x01, 0x02}, ""}, {{0x02, 0x01}, CLEARS, {}, "Command Rejected - Not allowed in this mode"},
       {{0x0d}, CLEARS + "electrodes-on=yyyyyyyy;mode=Direct;", {0x0b}},
@@ -77,16 +78,17 @@ TEST_F(LinkTest, EveryMessageActsExactlyAsItsRowSays) {
       {{0x11}, CLEARS + "mode=Run Scr;local-on=y;tilt-on=nnn;"},
       {{0x23, 0x05, 0x00}, "script=Armed at 0x005;status=Armed at 0x005;"},
       {{0x26, 0x23, 0x01}, "run=St&op;script=Running at 0x123;status=Running at 0x123;"},
-      {{0x1c, 1, 2, 3, 4}, CLEARS + "sliders=1 2 3 4 ;codes=1 2 3 4 ;captions=1 (-2.54)|2 (-2.52)|3 (-2.50)|4 (-2.48)|;"},
+      {{0x1c, 1, 2, 3, 4}, CLEARS + LOW_CODES},
       {{0x29, 0x00, 0x00}, "run=&Run;script=Stopped;status=Script terminated;" + CODES_127, {0x07}},
-      {{0x1c, 5, 6, 7, 8}, CLEARS + "sliders=5 6 7 8 ;codes=5 6 7 8 ;captions=1 (-2.46)|2 (-2.44)|3 (-2.42)|4 (-2.40)|;"},
+      {{0x1c, 5, 6, 7, 8}, CLEARS + "sliders=5 6 7 8 ;codes=5 6 7 8 ;"
+                           "captions=1 (-2.46)|2 (-2.44)|3 (-2.42)|4 (-2.40)|;"},
       {{0x12}, CLEARS + "local-on=n;tilt-on=yyy;" + CODES_127}, {{0x1b, 0x01}, "mode=Init;status=Mode: Init;"},
       {{0x0d}, CLEARS + "electrodes-on=yyyyyyyy;mode=Direct;", {0x0b}},
       {{0x11}, CLEARS + "mode=Run Scr;local-on=y;tilt-on=nnn;"}, {{0x14}, CLEARS + "tilt-on=yyy;"},
       {{0x2d, 0x08}, "mode-label=Fault;mode=WatchdogTimer;status=*** Fault: WatchdogTimer ***;local-on=n;tilt-on=nnn;"
                      "electrodes-on=nnnnnnnn;", {}, "A Fault has occurred.  If possible send 'Clear Fault"},
       {{0x2b}, "local-mark=n;status=Local Control Disabled;"},
-      {{0x1c, 1, 2, 3, 4}, CLEARS + "sliders=1 2 3 4 ;codes=1 2 3 4 ;captions=1 (-2.54)|2 (-2.52)|3 (-2.50)|4 (-2.48)|;"},
+      {{0x1c, 1, 2, 3, 4}, CLEARS + LOW_CODES},
       {{0x26, 0x23, 0x01}, "run=St&op;script=Running at 0x123;status=Running at 0x123;"},
       {{0x0b}, IDLE + "mode-label=Mode;script=Stopped;local-mark=y;run=&Run;sliders=127 127 127 127 ;" + CODES_127 +
                    "captions=1 (-0.02)|2 (-0.02)|3 (-0.02)|4 (-0.02)|;script-on=yy;tilt-on=yyy;"},
@@ -142,7 +144,8 @@ TEST_F(DispatcherTest, NumbersBeyondTheirTablesAreShownAndTraceLinesCutSafely) {
       {frameOf({mdgFault, 13}), "2d mdgFault <0d>|Fault|ScrStackUnderflow|*** Fault: ScrStackUnderflow ***"},
       {frameOf({mdgFault, 8, 1}), "2d mdgFault <08> <01>|Fault|ScrStackUnderflow|Error: invalid mdg message"},
       {frameOf({mdgMode}), "1b mdgMode|Fault|ScrStackUnderflow|Error: invalid mdg message"},
-      {frameOf({mdgEnteredModeIdle, 0}), "0b mdgEnteredModeIdle <00>|Fault|ScrStackUnderflow|Error: invalid mdg message"},
+      {frameOf({mdgEnteredModeIdle, 0}),
+       "0b mdgEnteredModeIdle <00>|Fault|ScrStackUnderflow|Error: invalid mdg message"},
       {frameOf({mdgScrArmed, 5}), "23 mdgScrArmed <05>|Fault|ScrStackUnderflow|Error: invalid mdg message"}};
   for (const auto& c : cases) {
     setStatusBarText("prior");

@@ -44,8 +44,8 @@ void expectLineSettings(int fd) {
   termios t{};
   ASSERT_EQ(tcgetattr(fd, &t), 0);
   const tcflag_t in = IXON | IXOFF | IXANY | ICRNL | INLCR | ISTRIP | INPCK | PARMRK | IGNPAR | IGNBRK | BRKINT;
-  EXPECT_EQ(std::vector<unsigned>({cfgetispeed(&t), cfgetospeed(&t), t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD),
-                                   t.c_iflag & in, t.c_oflag & OPOST, t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN),
+  const tcflag_t control = CSIZE | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD;
+  EXPECT_EQ(std::vector<unsigned>({cfgetispeed(&t), cfgetospeed(&t), t.c_cflag & control, t.c_iflag & in, t.c_oflag & OPOST, t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN),
                                    t.c_cc[VMIN], t.c_cc[VTIME]}),
             (std::vector<unsigned>{B9600, B9600, CS8 | CLOCAL | CREAD, INPCK | PARMRK, 0, 0, 0, 0}));
 }
@@ -179,9 +179,9 @@ TEST_F(LinkTest, OpenSetsTheLinePurgesItAndReadsWaitForEveryByte) {
   }
 }
 
-// A failed read at a frame start loses the link: it warns and re-opens the path at once
-// when it names a line, else on a later attempt once the device is back. Only a link the
-// device had answered on warns; one that fails again before an answer does not.
+// A failed read at a frame start loses the link: it warns and re-opens the path at once when
+// it names a line. One that fails again before any answer does not warn again. (The device
+// coming back behind the same path later is the fault tests' case.)
 TEST(LinkReopen, FailedReadAtFrameStartWarnsOnceAndReopensThePath) {
   resetLink();
   char dir[] = "/tmp/kinestim-link-XXXXXX";
@@ -193,8 +193,8 @@ TEST(LinkReopen, FailedReadAtFrameStartWarnsOnceAndReopensThePath) {
   };
   const std::string WARNING = "Warning: Failed to Read Comm port while checking for SOT\n";
   const std::string LOST = "link lost: " + link + "\n", REOPENED = "link re-opened: " + link + "\n";
-  PtyDevice first, second, third;
-  ASSERT_TRUE(first.create() && second.create() && third.create());
+  PtyDevice first, second;
+  ASSERT_TRUE(first.create() && second.create());
   pointAt(first.path);
   openSerialPortPath(link.c_str());
   // The line dies and the path already names another one: warned, and open again at once.
@@ -209,18 +209,6 @@ TEST(LinkReopen, FailedReadAtFrameStartWarnsOnceAndReopensThePath) {
   EXPECT_EQ(receiveOne(1), LOST);
   EXPECT_FALSE(isSerialPortOpen());
   EXPECT_EQ(receiveOne(5), "");
-  // It comes back behind the same path: a later attempt opens it with all settings.
-  pointAt(third.path);
-  auto start = Clock::now();
-  for (; !isSerialPortOpen() && elapsedMs(start) < 3000; usleep(10 * 1000)) receiveOne(1);
-  EXPECT_LT(elapsedMs(start), 2000);
-  expectLineSettings(third.slave);
-  third.send({0xAA, 0x01, 0x02, 0x02, 0x55});
-  EXPECT_EQ(receiveOne(), "aa 01 02 02 55");
-  // The device answered, so losing it now warns again.
-  unlink(link.c_str());
-  third.close();
-  EXPECT_EQ(receiveOne(1), LOST + WARNING);
   closeSerialPort();
   resetLinkState();
   rmdir(dir);
