@@ -54,7 +54,8 @@ TEST_F(TiltTest, DecodesHighTimesWithoutUnwrappingAndMeasuresAgainstTheInitialRe
 
 // The first sample of a period sets its slot and the averages; averaging into the slot leaves
 // the averages alone; a new point weighs them by sample count. Periods half a tick apart are
-// different slots; an eleventh period reuses the first slot whatever its weight.
+// different slots; an eleventh period reuses the first slot whatever its weight; the
+// hundred-and-first sample of a slot halves every weight.
 TEST_F(TiltTest, SlotsAndAveragesFollowTheSamples) {
   EXPECT_EQ(calibratePeriod(1000.0, 400, 420), 0);
   EXPECT_EQ(reading(0, 400, 990, 1410), "0.0000 0.0000 calibrated");
@@ -79,16 +80,14 @@ TEST_F(TiltTest, SlotsAndAveragesFollowTheSamples) {
   EXPECT_EQ(std::vector<double>({first.period, 1.0 * first.weight, first.xReference, 1.0 * calibrationNextSlot()}),
             (std::vector<double>{2000.0, 1.0, 300.0, 1.0}));
   EXPECT_EQ(findPeriodSlot(1000.0), AVERAGE_ENTRY);  // the first period is gone
-}
-
-TEST_F(TiltTest, HundredAndFirstSampleHalvesEveryWeight) {
-  for (auto [period, samples] : {std::pair{1000.0, 100}, {600.0, 7}, {700.0, 2}}) {
-    for (int i = 0; i < samples; ++i) calibratePeriod(period, 400, 400);
-  }
+  // The hundred-and-first sample of a slot halves every weight.
+  for (int i = 0; i < 99; ++i) calibratePeriod(2000.0, 300, 200);
+  for (int i = 0; i < 7; ++i) calibratePeriod(1000.5, 401, 400);
   ASSERT_EQ(calibrationEntry(0).weight, 100);
-  calibratePeriod(1000.0, 400, 400);
-  const int halved[4] = {51, 3, 1, 0};  // 100 / 2 and the new sample, 7 / 2, 2 / 2, empty
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(calibrationEntry(i).weight, halved[i]) << i;
+  calibratePeriod(2000.0, 300, 200);
+  std::vector<int> weights;
+  for (int i = 0; i < 4; ++i) weights.push_back(calibrationEntry(i).weight);
+  EXPECT_EQ(weights, std::vector<int>({51, 0, 4, 0}));  // 100 / 2 and the new sample, 1 / 2, 8 / 2
 }
 
 }  // namespace
