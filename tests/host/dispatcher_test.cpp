@@ -54,6 +54,8 @@ struct MessageRow {
   const char* warning = nullptr;  // the Warning box's first line, if any
 };
 
+using DispatcherTest = LinkTest;
+
 const Bytes TILT = {mdgTilt, 0x00, 0x00, 0xbc, 0x01, 0xe8, 0x03, 0xa4, 0x05};  // 0 444 1000 1444
 const Bytes CALIBRATE = {mdgCalibrate, 0x00, 0x00, 0xbc, 0x01, 0xe8, 0x03, 0xa4, 0x05};
 const std::string CLEARS = "status=;", CODES_127 = "codes=127 127 127 127 ;";
@@ -62,7 +64,7 @@ const std::string BAD = "status=Error: invalid mdg message;";
 // One message after the other, each acting exactly as its row says on the state the rows
 // before it left; rows are ordered so that every change they make is visible. Codes without
 // a row only clear the status bar.
-TEST_F(LinkTest, EveryMessageActsExactlyAsItsRowSays) {
+TEST_F(DispatcherTest, EveryMessageActsExactlyAsItsRowSays) {
   Bytes longest(255);
   std::iota(longest.begin(), longest.end(), uint8_t{mdgRAMDld});
   const std::string IDLE = "mode=Idle;status=Kinestim is Idle;local-on=y;";
@@ -136,8 +138,6 @@ TEST_F(LinkTest, EveryMessageActsExactlyAsItsRowSays) {
     EXPECT_EQ(pumpOneMessage(), -1);  // nothing else is waiting: the tick ends here
   }
 }
-
-using DispatcherTest = LinkTest;
 
 // Trace lines are cut safely at the end of a short buffer.
 TEST_F(DispatcherTest, TraceLinesAreCutSafely) {
