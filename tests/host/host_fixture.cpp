@@ -9,7 +9,6 @@
 #include "ui/electrodes.h"
 #include "app/main_dialog.h"
 #include "ui/parameters.h"
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>

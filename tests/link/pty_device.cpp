@@ -1,6 +1,5 @@
-// Pseudo-terminal pair used as the device's side of the serial line in link tests.
-#include "link_fixture.h"
-#include <cstdio>
+// Pseudo-terminal pair used as the device's side of the serial line in link and host tests.
+#include "pty_device.h"
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
@@ -27,7 +26,7 @@ void PtyDevice::send(const Bytes& bytes, bool settle) const {
     if (n <= 0) return;
     done += static_cast<size_t>(n);
   }
-  for (int i = 0, queued = 0; settle && i < 200; ++i, usleep(10 * 1000))
+  for (int i = 0, queued = 0; settle && i < 2000; ++i, usleep(1000))
     if (ioctl(slave, FIONREAD, &queued) != 0 || queued >= before + static_cast<int>(bytes.size())) return;
 }
 
@@ -47,24 +46,4 @@ void PtyDevice::close() {
     if (*fd >= 0) ::close(*fd);
     *fd = -1;
   }
-}
-
-long elapsedMs(std::chrono::steady_clock::time_point since) {
-  using namespace std::chrono;
-  return static_cast<long>(duration_cast<milliseconds>(steady_clock::now() - since).count());
-}
-
-std::string receiveOne(int tries) {
-  clearRecordings();
-  for (int i = 0; i < tries && recordedNotices().empty(); ++i) {
-    Packet packet{};
-    if (!receivePacket(packet)) {
-      EXPECT_EQ(packet.bytes, nullptr);
-      continue;
-    }
-    std::string got = hex(Bytes(packet.bytes, packet.bytes + packet.size()));
-    releasePacket(packet);
-    return got;
-  }
-  return recordedNotices();
 }

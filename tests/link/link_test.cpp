@@ -1,0 +1,252 @@
+// The link over real pseudo-terminal pairs: frames put on the line, what received bytes yield,
+// the POSIX backend's line settings and time-outs, lost and re-opened links, fatal opens.
+#include "link/framing.h"
+#include "link/serial_backend.h"
+#include "link/serial_port.h"
+#include "pty_device.h"
+#include "recording_window.h"
+#include <chrono>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <numeric>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+long elapsedMs(Clock::time_point since) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+// Receive attempts until one yields a packet (its hex) or a notice; "" when `tries` yield nothing.
+std::string receiveOne(int tries = 20) {
+  clearRecordings();
+  for (int i = 0; i < tries && recordedNotices().empty(); ++i) {
+    Packet packet{};
+    if (!receivePacket(packet)) continue;
+    std::string got = hex(Bytes(packet.bytes, packet.bytes + packet.size()));
+    releasePacket(packet);
+    return got;
+  }
+  return recordedNotices();
+}
+
+void resetLink() {
+  clearRecordings();
+  setMessageBoxShowing(0);
+  resetLinkState();
+}
+
+// Raw 9600 8N1, no flow control or translation, line errors marked, reads that never block.
+void expectLineSettings(int fd) {
+  termios t{};
+  ASSERT_EQ(tcgetattr(fd, &t), 0);
+  const tcflag_t in = IXON | IXOFF | IXANY | ICRNL | INLCR | ISTRIP | INPCK | PARMRK | IGNPAR | IGNBRK | BRKINT;
+  const tcflag_t control = CSIZE | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD;
+  const tcflag_t local = ICANON | ECHO | ISIG | IEXTEN;
+  EXPECT_EQ(std::vector<unsigned>({cfgetispeed(&t), cfgetospeed(&t), t.c_cflag & control, t.c_iflag & in,
+                                   t.c_oflag & OPOST, t.c_lflag & local, t.c_cc[VMIN], t.c_cc[VTIME]}),
+            (std::vector<unsigned>{B9600, B9600, CS8 | CLOCAL | CREAD, INPCK | PARMRK, 0, 0, 0, 0}));
+}
+
+class LinkTest : public ::testing::Test {
+ protected:
+  PtyDevice device;
+  void SetUp() override {
+    resetLink();
+    ASSERT_TRUE(device.create()) << "no pseudo-terminal available";
+    openSerialPortPath(device.path.c_str());
+    ASSERT_TRUE(isSerialPortOpen());
+  }
+  void TearDown() override {
+    closeSerialPort();
+    resetLinkState();
+  }
+};
+
+// One-byte payloads go through sendCode, longer ones through sendPacket: each puts exactly its
+// frame on the line. Lengths outside 1 to 255 send nothing and warn.
+TEST_F(LinkTest, SendPutsExactlyTheFrameOnTheLineOrRefusesIt) {
+  Bytes longest(255);
+  std::iota(longest.begin(), longest.end(), 0);  // SOT and EOT inside
+  const struct { Bytes payload; std::string line; } cases[] = {
+      {{0x00}, "aa 01 00 00 55"},
+      {{0x09, 0x01, 0x80}, "aa 03 09 01 80 8a 55"},
+      {{0x0A, 0xFF, 0xFF, 0xFF, 0xFF}, "aa 05 0a ff ff ff ff 06 55"},  // the sum wraps
+      {{0xAA, 0x55}, "aa 02 aa 55 ff 55"},  // SOT and EOT inside the payload
+      {longest, hex(frameOf(longest))}};
+  for (const auto& c : cases) {
+    if (c.payload.size() == 1) sendCode(c.payload[0]);
+    else sendPacket(c.payload.data(), static_cast<int>(c.payload.size()));
+    EXPECT_EQ(hex(device.drain()), c.line);
+  }
+  const Bytes big(256, 0x11);
+  for (int length : {0, -1, 256}) sendPacket(big.data(), length);
+  EXPECT_EQ(recordedNotices(), "Warning: Packet not sent: payload of 0 bytes is outside 1 to 255\n"
+                               "Warning: Packet not sent: payload of -1 bytes is outside 1 to 255\n"
+                               "Warning: Packet not sent: payload of 256 bytes is outside 1 to 255\n");
+  EXPECT_EQ(hex(device.drain()), "");
+}
+
+TEST_F(LinkTest, WriteThatCannotCompleteWarnsAndTheNextFrameIsWhole) {
+  // Fill the line until it has stayed full for a while: the device is not reading.
+  int filler = open(device.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(filler, 0);
+  const Bytes block(1024, 0x00);
+  long total = 0;
+  for (int quiet = 0, i = 0; quiet < 5 && i < 100000; ++i) {
+    ssize_t n = write(filler, block.data(), block.size());
+    if (n > 0) total += n, quiet = 0;
+    else ++quiet, usleep(20 * 1000);
+  }
+  close(filler);
+  // The port is opened again at once; the failed frame is gone and the next one is whole.
+  auto start = Clock::now();
+  sendCode(0x01);
+  EXPECT_LT(elapsedMs(start), 2000);
+  EXPECT_EQ(recordedNotices(), "link lost: " + device.path + "\nlink re-opened: " + device.path + "\nWarning: Write Failed\n");
+  EXPECT_EQ(std::pair(recordedBoxes().at(0).style, isMessageBoxShowing()), std::pair(0x0030u, 0));  // closed again
+  EXPECT_EQ(static_cast<long>(device.drain().size()), total);  // no part of the failed frame
+  clearRecordings();
+  sendCode(0x01);
+  EXPECT_EQ(hex(device.drain()) + recordedNotices(), "aa 01 01 01 55");
+  // A port that cannot be opened again: one warning, then a status line per refused command.
+  device.close();
+  closeSerialPort();
+  resetLinkState();
+  sendCode(0x01);
+  sendCode(0x01);
+  EXPECT_EQ(recordedNotices(), "link lost: " + device.path + "\nWarning: Write Failed\nstatus: Not sent: the link to " +
+                                   device.path + " is lost - re-opening it\n");
+  EXPECT_EQ(receiveOne(1), "");
+}
+
+const std::string BAD_EOT = "Warning: Packet tossed for invalid EOT character\n";
+
+// Each line's receive attempts yield these packets and notices in order, and then nothing:
+// every byte was consumed. (Stray bytes, single bad frames and stalls are the fault tests' cases.)
+TEST_F(LinkTest, ReceiveYieldsPacketsAndNoticesInOrder) {
+  const struct { Bytes line; std::vector<std::string> attempts; } cases[] = {
+      {{0xAA, 0x01, 0x00, 0x01, 0x54}, {BAD_EOT}},  // both bad: the EOT is reported
+      {{0xAA, 0x00, 0x00, 0x55}, {"aa 00 00 55"}},  // empty payload
+      {{0xAA, 0x02, 0xAA, 0x01, 0x00, 0x54, 0xAA, 0x01, 0x01, 0x01, 0x55}, {BAD_EOT, "aa 01 01 01 55"}},  // consumed whole
+      {frameOf(Bytes(255, 0x55)), {hex(frameOf(Bytes(255, 0x55)))}},  // the longest, EOT bytes inside
+      {{0xAA, 0x03, 0xFF, 0xFF, 0x01, 0xFF, 0x55}, {"aa 03 ff ff 01 ff 55"}}};  // a data byte 0xff arrives once
+  for (const auto& c : cases) {
+    device.send(c.line, true);
+    for (const std::string& want : c.attempts) EXPECT_EQ(receiveOne(), want) << hex(c.line);
+    auto start = Clock::now();
+    EXPECT_EQ(receiveOne(1), "") << hex(c.line);
+    EXPECT_GE(elapsedMs(start), 5);  // a quiet line returns after about 10 ms
+    EXPECT_LT(elapsedMs(start), 100);
+  }
+}
+
+// The fatal box as the recording window prints it to stderr.
+std::string fatalBox(const std::string& text) { return "\\[Fatal Error!\\] " + text + " \\(style 0x1030\\)"; }
+
+// Open applies the settings and purges earlier input; reads collect bytes sent with pauses
+// longer than the read time-out.
+TEST_F(LinkTest, OpenSetsTheLinePurgesItAndReadsWaitForEveryByte) {
+  expectLineSettings(device.slave);
+  closeSerialPort();
+  EXPECT_FALSE(isSerialPortOpen());
+  device.send({0xAA, 0x01, 0x00, 0x00, 0x55, 0x13}, true);
+  openSerialPortPath(device.path.c_str());
+  EXPECT_EQ(receiveOne(1), "");
+  std::thread sender([this] {
+    for (uint8_t b : {0x10, 0x20, 0xAA, 0x55, 0x00}) {
+      usleep(40 * 1000);
+      device.send({b});
+    }
+  });
+  uint8_t buffer[6] = {0, 0, 0, 0, 0, 0xEE};
+  bool complete = readExact(buffer, 5);
+  sender.join();
+  EXPECT_TRUE(complete);
+  EXPECT_EQ(hex(Bytes(buffer, buffer + 6)), "10 20 aa 55 00 ee");
+  // Opening the port this process holds, numbers outside 1 to 9999, paths that name no device
+  // and a file that is no terminal are fatal.
+  const char* const OPEN = "open communications port";
+  const struct { int number; const char* path; const char* text; } refused[] = {  // number if no path
+      {0, device.path.c_str(), OPEN}, {10000, nullptr, OPEN}, {0, nullptr, OPEN}, {2147483647, nullptr, OPEN},
+      {0, "", OPEN}, {0, "/nonexistent/ttyKinestim", OPEN}, {0, "/dev/null", "set comm state"}};
+  for (const auto& c : refused) {
+    EXPECT_EXIT({ c.path ? openSerialPortPath(c.path) : openSerialPort(c.number); exit(0); },
+                ::testing::ExitedWithCode(1), fatalBox(std::string("Failed to ") + c.text))
+        << c.number << " " << (c.path ? c.path : "(number)");
+  }
+}
+
+// A failed read at a frame start loses the link: it warns and re-opens the path at once when
+// it names a line. One that fails again before any answer does not warn again. (The device
+// coming back behind the same path later is the fault tests' case.)
+TEST(LinkReopen, FailedReadAtFrameStartWarnsOnceAndReopensThePath) {
+  resetLink();
+  char dir[] = "/tmp/kinestim-link-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string link = std::string(dir) + "/port", fresh = link + ".new";
+  auto pointAt = [&](const std::string& target) {
+    unlink(fresh.c_str());
+    ASSERT_EQ(symlink(target.c_str(), fresh.c_str()), 0);
+    ASSERT_EQ(rename(fresh.c_str(), link.c_str()), 0);
+  };
+  const std::string WARNING = "Warning: Failed to Read Comm port while checking for SOT\n";
+  const std::string LOST = "link lost: " + link + "\n", REOPENED = "link re-opened: " + link + "\n";
+  PtyDevice first, second;
+  ASSERT_TRUE(first.create() && second.create());
+  pointAt(first.path);
+  openSerialPortPath(link.c_str());
+  // The line dies and the path already names another one: warned, and open again at once.
+  pointAt(second.path);
+  first.close();
+  EXPECT_EQ(receiveOne(1), LOST + REOPENED + WARNING);
+  EXPECT_EQ(recordedBoxes().at(0).flagWhileShown, 1);
+  expectLineSettings(second.slave);
+  // It dies again before any answer, and nothing answers to the path: no second warning.
+  unlink(link.c_str());
+  second.close();
+  EXPECT_EQ(receiveOne(1), LOST);
+  EXPECT_FALSE(isSerialPortOpen());
+  EXPECT_EQ(receiveOne(5), "");
+  closeSerialPort();
+  resetLinkState();
+  rmdir(dir);
+}
+
+TEST_F(LinkTest, FailedReadInsideAFrameLosesTheLinkButNotTheProgram) {
+  // L = 10: the rest of the frame is 12 bytes, of which 3 arrive before the line dies.
+  device.send({0xAA, 0x0A, 0x01, 0x02, 0x03});
+  std::thread dies([this] {
+    usleep(200 * 1000);
+    device.close();
+  });
+  Packet packet{};
+  EXPECT_FALSE(receivePacket(packet));
+  dies.join();
+  EXPECT_EQ(packet.bytes, nullptr);
+  EXPECT_EQ(recordedNotices(), "link lost: " + device.path + "\nWarning: Reading 12 bytes from com port failed\n");
+  EXPECT_FALSE(isSerialPortOpen());
+}
+
+// With input marking on, a line error reaches the program as 0xff 0x00 x and a data byte
+// 0xff doubled; a pseudo-terminal cannot make line errors, so the decoding is checked alone.
+TEST(MarkedInputTable, DecodesTheFirstItem) {
+  const struct { Bytes input; MarkedInput item; int used; uint8_t value; } cases[] = {
+      {{0x42, 0xFF}, MarkedInput::Byte, 1, 0x42}, {{0xFF, 0xFF, 0x07}, MarkedInput::Byte, 2, 0xFF},  // doubled 0xff
+      {{0xFF, 0x00, 0x41}, MarkedInput::LineError, 3, 0x5A},  // framing error
+      {{0xFF, 0x00, 0x00}, MarkedInput::LineError, 3, 0x5A},  // break
+      {{0xFF, 0x13}, MarkedInput::Byte, 1, 0xFF},  // 0xff before another byte is data
+      {{0xFF}, MarkedInput::Incomplete, -1, 0x5A}, {{0xFF, 0x00}, MarkedInput::Incomplete, -1, 0x5A}};
+  for (const auto& c : cases) {
+    uint8_t value = 0x5A;
+    int used = -1;
+    EXPECT_EQ(decodeMarkedInput(c.input.data(), static_cast<int>(c.input.size()), &value, &used), c.item) << hex(c.input);
+    if (c.item != MarkedInput::Incomplete) { EXPECT_EQ(used, c.used) << hex(c.input); }
+    if (c.item == MarkedInput::Byte) { EXPECT_EQ(value, c.value) << hex(c.input); }
+  }
+}
+
+}  // namespace
