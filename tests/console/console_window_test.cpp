@@ -1,7 +1,8 @@
 // Tests of the console window seam: which control changes print which lines, how message
-// boxes and the file choosers read their answers, and reads of control text.
+// boxes, file choosers, parameter prompts and the Script Manager prompt read their answers.
 #include "frontends/console/console_window.h"
 #include "resources/resource.h"
+#include "ui/parameters.h"
 
 #include <gtest/gtest.h>
 
@@ -45,12 +46,8 @@ TEST_F(ConsoleWindow, PrintsOnlyRealChangesAsPrefixedLines) {
       {"status same", text(IDC_STATUS_BAR, "Entered mode Idle"), ""},
       {"status cleared", text(IDC_STATUS_BAR, ""), ""},
       {"status set after clear", text(IDC_STATUS_BAR, "Entered mode Idle"), "status: Entered mode Idle\n"},
-      {"mode",
-       [] {
-         setControlText(Dialog::Main, IDC_MODE_LABEL, "Mode");
-         setControlText(Dialog::Main, IDC_MODE_FIELD, "Idle");
-       },
-       "mode: Idle\n"},
+      {"mode label", text(IDC_MODE_LABEL, "Mode"), ""},
+      {"mode", text(IDC_MODE_FIELD, "Idle"), "mode: Idle\n"},
       {"same mode", text(IDC_MODE_FIELD, "Idle"), ""},
       {"run caption", text(IDC_RUN_STOP, "St&op"), "run button: Stop\n"},
       {"run disabled", enable(IDC_RUN_STOP, false), "run button: disabled\n"},
@@ -83,21 +80,21 @@ TEST_F(ConsoleWindow, PrintsOnlyRealChangesAsPrefixedLines) {
     EXPECT_EQ(take(), s.output) << s.what;
   }
   EXPECT_EQ(consoleControlText(Dialog::Main, IDC_SENT_PANE), "0b cdgDldAllElectrodes\r\n");
-}
-
-TEST_F(ConsoleWindow, GetControlTextCutsAndTerminates) {
-  setControlText(Dialog::Main, IDC_COMMAND_BOX, "12345");
-  const struct { Dialog d; int id; int size; int copied; const char* text; } cases[] = {
-      {Dialog::Main, IDC_COMMAND_BOX, 8, 5, "12345"},
-      {Dialog::Main, IDC_COMMAND_BOX, 5, 4, "1234"},
-      {Dialog::Main, IDC_COMMAND_BOX, 1, 0, ""},
-      {Dialog::Parameters, IDC_ADDRESS_EDIT, 8, 0, ""},
+  // Reads of control text are cut to the buffer and always terminated.
+  const struct { Dialog d; int id; int size; int copied; const char* text; } reads[] = {
+      {Dialog::Main, IDC_COMMAND_BOX, 8, 1, "9"}, {Dialog::Main, IDC_STATUS_BAR, 5, 4, "Ente"},
+      {Dialog::Main, IDC_COMMAND_BOX, 1, 0, ""}, {Dialog::Parameters, IDC_ADDRESS_EDIT, 8, 0, ""},
       {Dialog::Main, 9999, 8, 0, ""}};
-  for (const auto& c : cases) {
+  for (const auto& r : reads) {
     char buffer[8];
     std::memset(buffer, 'x', sizeof buffer);
-    EXPECT_EQ(getControlText(c.d, c.id, buffer, c.size), c.copied);
-    EXPECT_STREQ(buffer, c.text);
+    EXPECT_EQ(getControlText(r.d, r.id, buffer, r.size), r.copied);
+    EXPECT_STREQ(buffer, r.text);
+  }
+  setSliderRange(IDC_SLIDER_1, 0, 255);
+  for (const auto& c : {std::pair{127, 127}, {300, 255}, {-5, 0}, {255, 255}, {0, 0}}) {
+    setSliderPosition(IDC_SLIDER_1, c.first);
+    EXPECT_EQ(getSliderPosition(IDC_SLIDER_1), c.second) << c.first;
   }
 }
 
@@ -147,19 +144,11 @@ TEST_F(ConsoleWindow, APromptPushedUpByOtherOutputIsShownAgainOnce) {
   EXPECT_EQ(take(), "status: Kinestim Initialized\n");
 }
 
-class ConsoleFiles : public ConsoleWindow {
- protected:
-  void SetUp() override {
-    std::filesystem::create_directories(dir);
-    std::ofstream(existing) << "old";
-  }
-  void TearDown() override { std::filesystem::remove_all(dir); }
-  const std::string dir =
-      (std::filesystem::temp_directory_path() / ("console_files_" + std::to_string(getpid()))).string();
+TEST_F(ConsoleWindow, SaveAsAsksBeforeReplacingAndOpenAsksAgainForAMissingFile) {
+  const std::string dir = (std::filesystem::temp_directory_path() / ("console_files_" + std::to_string(getpid())));
   const std::string existing = dir + "/old.log", fresh = dir + "/new.log", missing = dir + "/missing.txt";
-};
-
-TEST_F(ConsoleFiles, SaveAsAsksBeforeReplacingAndOpenAsksAgainForAMissingFile) {
+  std::filesystem::create_directories(dir);
+  std::ofstream(existing) << "old";
   const struct { bool save; std::string input; std::string path; std::string output; } cases[] = {
       {true, "\n", "", "Save as: \n"},
       {true, "", "", "Save as: \n"},
@@ -188,14 +177,84 @@ TEST_F(ConsoleFiles, SaveAsAsksBeforeReplacingAndOpenAsksAgainForAMissingFile) {
   char small[8] = "abc";
   EXPECT_FALSE(chooseOpenFileName(small, sizeof small));
   EXPECT_STREQ(small, "abc");
-  EXPECT_NE(take().find("too long"), std::string::npos);
+  EXPECT_EQ(take(), "Open: \nThe path is too long (at most 7 characters).\nOpen: \n");
+  std::filesystem::remove_all(dir);
 }
 
-TEST_F(ConsoleWindow, SlidersKeepTheirPositionInsideTheRange) {
-  setSliderRange(IDC_SLIDER_1, 0, 255);
-  for (const auto& c : {std::pair{127, 127}, {300, 255}, {-5, 0}, {255, 255}, {0, 0}}) {
-    setSliderPosition(IDC_SLIDER_1, c.first);
-    EXPECT_EQ(getSliderPosition(IDC_SLIDER_1), c.second) << c.first;
+// Answers fill the template's fields, an empty answer keeps a field, "." or the end of input
+// cancels (the block keeps address 1234), and a refused OK asks again. Fields a template does
+// not have read as empty text: -1, or 255 in the 8-bit fields.
+TEST_F(ConsoleWindow, ParameterPromptsGoFieldByFieldAndEveryOpeningStartsFromTheTemplate) {
+  using T = ParameterTemplate;
+  const std::string refused = "Warning: Address must be a number from 0 to 65535, not \"abc\"\n(press Enter) \n";
+  const struct { T t; const char* input; std::string output; const char* block; } cases[] = {
+      {T::Address, "0x7ff\n", "Address (16-bit) [0]: \n", "255 255 255 255 255 255 2047 -1 255"},
+      {T::Address, "", "Address (16-bit) [0]: \n", "cancelled"},
+      {T::Address, "abc\n\n017\n", "Address (16-bit) [0]: \n" + refused + "Address (16-bit) [abc]: \n",
+       "255 255 255 255 255 255 15 -1 255"},
+      {T::AddressCount, "16\n\n", "Address (16-bit) [0]: \nCount [16]: \n", "255 255 255 255 255 255 16 16 255"},
+      // A second opening shows the template's texts again, not the last answers.
+      {T::AddressCount, "\n\n", "Address (16-bit) [0]: \nCount [16]: \n", "255 255 255 255 255 255 0 16 255"},
+      {T::CountAndStep, "\n3\n", "Count (16-bit) [10]: \nStep [1]: \n", "255 255 255 255 255 255 -1 10 3"},
+      {T::CountAndStep, "5\n.\n", "Count (16-bit) [10]: \nStep [1]: \n", "cancelled"},
+      {T::Current, "2\n200\n", "Electrode []: \nCurrent []: \n", "2 200 255 255 255 255 -1 -1 255"},
+      {T::Currents, "128\n0x90\n160\n176\n", "Current 1 []: \nCurrent 2 []: \nCurrent 3 []: \nCurrent 4 []: \n",
+       "255 255 128 144 160 176 -1 -1 255"}};
+  for (const auto& c : cases) {
+    reset(c.input);
+    resetParameterBlock();
+    parameterBlock().address = 1234;
+    const bool ok = std::string(c.block) != "cancelled";
+    EXPECT_EQ(runParameterDialog(c.t), ok ? PARAMETER_DIALOG_OK : PARAMETER_DIALOG_CANCEL) << c.input;
+    EXPECT_EQ(take(), "Enter Parameters (Enter keeps the value in brackets, . cancels)\n" + c.output) << c.input;
+    EXPECT_FALSE(dialogExists(Dialog::Parameters));
+    const ParameterBlock& b = parameterBlock();
+    char block[64];
+    std::snprintf(block, sizeof block, "%d %d %d %d %d %d %d %d %d", b.electrode, b.current, b.currents[0],
+                  b.currents[1], b.currents[2], b.currents[3], b.address, b.count, b.step);
+    EXPECT_EQ(ok ? std::string(block) : std::to_string(b.address), ok ? c.block : "1234") << c.input;
+  }
+}
+
+// Words press the Script Manager's buttons and fill its fields, mistakes are explained, and
+// the dialog exists only while the prompt runs.
+TEST_F(ConsoleWindow, ScriptManagerPromptAnswersEachLine) {
+  std::ofstream("sm-preview.ks") << "SetAllElectrodes 128 128 128 140\nDelay 1\nSetElectrode 4 116\nDelay 1\nStop\n";
+  const struct { const char* input; std::string output; } cases[] = {
+    {"", "script> \n"},
+    {"close\nupload\n", "script> \n"},
+    {"\n   \nclose\n", "script> \nscript> \nscript> \n"},
+    {"address 0x10\ntimestep  50 \naddress\nclose\n",
+     "script> \naddress: 0x10\nscript> \ntimestep: 50\nscript> \naddress: 0x10\nscript> \n"},
+    {"uplaod\nclose\n", "script> \nUnknown Script Manager command 'uplaod' (type help).\nscript> \n"},
+    {":quit\nclose\n", "script> \nThe Script Manager is open; type close to go back to the main window.\nscript> \n"},
+    {"view 10\nclose\n", "script> \n'view' takes no argument; set the field with 'address' or 'timestep'.\nscript> \n"},
+    {"address 2048\nupload\nclose\n",
+     "script> \naddress: 2048\nscript> \ncompiler output: Invalid address, must be between 0 and 2047\nscript> \n"},
+    {"upload\n\nclose\n", "script> \nOpen: \ncompiler output: Failed to read source file\nscript> \n"},
+    {"address 2040\npreview\nsm-preview.ks\nclose\n",
+     "script> \naddress: 2040\nscript> \nOpen: \ncompiler output: The script does not fit in script memory from this "
+     "address\nscript> \n"},
+    {"preview\nsm-preview.ks\nclose\n",
+     "script> \nOpen: \nduration: 0.100 s (4 steps), ends at Stop at 14\n"
+     "electrode 1: 0.00 to 0.00, non-zero for 0.000 s, net charge 0.000\n"
+     "electrode 2: 0.00 to 0.00, non-zero for 0.000 s, net charge 0.000\n"
+     "electrode 3: 0.00 to 0.00, non-zero for 0.000 s, net charge 0.000\n"
+     "electrode 4: -0.24 to +0.24, non-zero for 0.100 s, net charge 0.000\nscript> \n"}};
+  for (const auto& c : cases) {
+    reset(c.input);
+    runScriptManagerDialog();
+    EXPECT_EQ(take(), "Script Manager open (type help for its commands).\n" + c.output + "Script Manager closed.\n")
+        << c.input;
+    EXPECT_FALSE(dialogExists(Dialog::ScriptManager));
+  }
+  std::remove("sm-preview.ks");
+  reset("address 7\nhelp\nclose\n");
+  runScriptManagerDialog();
+  for (const char* word :
+       {"  upload ", "  samples ", "  preview ", "  view ", "  append ", "  clear-mem ", "  close ", "(now: 7)",
+        "(now: 25)"}) {
+    EXPECT_NE(out.str().find(word), std::string::npos) << word;
   }
 }
 

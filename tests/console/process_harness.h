@@ -113,7 +113,6 @@ class Process {
     }
   }
   void sendLine(const std::string& line) { send(line + "\n"); }
-  void sendEndOfInput() { send("\x04"); }   // Ctrl+D
 
   // The exit status, 128 + signal for a signal, or -1 when it did not end in time (then it
   // is killed). Output keeps being collected meanwhile so the child never blocks on it.
@@ -167,7 +166,6 @@ class TempDir {
     }
   }
   std::string file(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
 
  private:
   std::string path_;
@@ -246,6 +244,70 @@ class Simulator {
 inline bool startConsole(Process& console, std::vector<std::string> arguments) {
   arguments.insert(arguments.begin(), binary("kinestim-console"));
   return console.startOnTerminal(arguments);
+}
+
+inline int occurrences(const std::string& text, const std::string& needle) {
+  int n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) ++n;
+  return n;
+}
+
+// The pane line the host makes of a transcript frame "<hex bytes> <name>": code and name, then
+// each parameter byte, in angle brackets for a received one ('<').
+inline std::string traceLineOf(const std::string& frame, char direction) {
+  std::vector<std::string> words;
+  std::istringstream in(frame);
+  for (std::string w; in >> w;) words.push_back(w);
+  std::string line = words.size() < 2 ? frame : words[0] + " " + words.back();
+  for (size_t i = 1; i + 1 < words.size(); ++i) line += direction == '<' ? " <" + words[i] + ">" : " " + words[i];
+  return line;
+}
+
+// One step of a scenario, by kind:
+//   '>' type a line at the console      '!' a control line for the simulator
+//   '<' text the console prints next (matches are consumed in order)
+//   '-' text the console does not print in the next 300 ms
+//   '%' "N text": the console's whole output holds text exactly N times
+//   '=' a transcript line "<dir> <hex> <name>" the simulator writes within 5 s
+//   '#' "N prefix": exactly N transcript lines start with prefix
+//   't' "LOW HIGH": milliseconds since the last typed line, inclusive bounds
+struct Step {
+  char kind;
+  std::string text;
+};
+
+// Plays the steps; "" when all held, else the failed step and what the console printed.
+inline std::string play(Process& console, Simulator* sim, const std::vector<Step>& steps) {
+  long long typedAt = nowMs();
+  for (const Step& s : steps) {
+    const long long n = std::atoll(s.text.c_str());
+    const std::string rest = s.text.substr(s.text.find(' ') + 1);
+    bool held = true;
+    if (s.kind == '>') {
+      console.sendLine(s.text);
+      typedAt = nowMs();
+    } else if (s.kind == '!') {
+      sim->control(s.text);
+    } else if (s.kind == '<') {
+      held = console.expect(s.text, 8000);
+    } else if (s.kind == '-') {
+      console.settle(300);
+      held = console.rest().find(s.text) == std::string::npos;
+    } else if (s.kind == '%') {
+      held = occurrences(console.output(), rest) == n;
+    } else if (s.kind == '=') {
+      held = sim->waitForFrame(s.text);
+    } else if (s.kind == '#') {
+      int count = 0;
+      for (const std::string& f : sim->frames()) count += f.rfind(rest, 0) == 0;
+      held = count == n;
+    } else if (s.kind == 't') {
+      const long long waited = nowMs() - typedAt;
+      held = waited >= n && waited <= std::atoll(rest.c_str());
+    }
+    if (!held) return std::string("failed: ") + s.kind + " " + s.text + "\nconsole after the last match:\n" + console.rest();
+  }
+  return "";
 }
 
 }  // namespace harness
