@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <pty.h>
@@ -31,8 +32,7 @@ namespace harness {
 inline std::string binary(const char* name) { return std::string(KINESTIM_BIN_DIR) + "/" + name; }
 
 inline long long nowMs() {
-  const auto sinceEpoch = std::chrono::steady_clock::now().time_since_epoch();
-  return std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 inline void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -75,7 +75,7 @@ class Process {
   void readAvailable(int waitMs) {
     pollfd p = {fd_, POLLIN, 0};
     char buffer[4096];
-    if (fd_ < 0 || poll(&p, 1, waitMs) <= 0) return;
+    if (poll(&p, 1, waitMs) <= 0 || fd_ < 0) return;   // without a terminal, poll() only waits
     const ssize_t got = read(fd_, buffer, sizeof buffer);
     if (got > 0) {
       output_.append(buffer, static_cast<size_t>(got));
@@ -101,9 +101,7 @@ class Process {
 
   // Collects output for a while without looking for anything.
   void settle(int ms) {
-    for (const long long deadline = nowMs() + ms; nowMs() < deadline && fd_ >= 0;) {
-      readAvailable(static_cast<int>(deadline - nowMs()));
-    }
+    for (const long long deadline = nowMs() + ms; nowMs() < deadline && fd_ >= 0;) readAvailable(int(deadline - nowMs()));
   }
 
   void send(const std::string& text) {
@@ -117,18 +115,13 @@ class Process {
   // The exit status, 128 + signal for a signal, or -1 when it did not end in time (then it
   // is killed). Output keeps being collected meanwhile so the child never blocks on it.
   int waitExit(int timeoutMs = 5000) {
-    for (const long long deadline = nowMs() + timeoutMs; pid_ > 0 && nowMs() < deadline;) {
-      int st = 0;
-      if (waitpid(pid_, &st, WNOHANG) == pid_) {
-        pid_ = -1;
-        status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-        settle(50);
-      } else if (fd_ >= 0) {
-        readAvailable(20);
-      } else {
-        sleepMs(20);
-      }
+    int st = 0;
+    for (const long long deadline = nowMs() + timeoutMs; pid_ > 0 && nowMs() < deadline; readAvailable(20)) {
+      if (waitpid(pid_, &st, WNOHANG) != pid_) continue;
+      pid_ = -1;
+      status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
     }
+    settle(50);
     if (pid_ > 0) kill();
     return status_;
   }
@@ -156,19 +149,13 @@ class Process {
 // A temporary folder removed with its files at the end of the test.
 class TempDir {
  public:
-  TempDir() {
-    char pattern[] = "/tmp/kinestim-test-XXXXXX";
-    path_ = mkdtemp(pattern) ? pattern : "/tmp";
-  }
-  ~TempDir() {
-    if (path_ != "/tmp" && std::system(("rm -rf '" + path_ + "'").c_str()) != 0) {
-      std::fprintf(stderr, "cannot remove %s\n", path_.c_str());
-    }
-  }
+  ~TempDir() { std::filesystem::remove_all(path_, error_); }
   std::string file(const std::string& name) const { return path_ + "/" + name; }
 
  private:
-  std::string path_;
+  char pattern_[32] = "/tmp/kinestim-test-XXXXXX";
+  std::string path_ = mkdtemp(pattern_) ? pattern_ : "/nonexistent";   // then every file fails
+  std::error_code error_;
 };
 
 inline std::vector<std::string> readLines(const std::string& path) {
@@ -190,12 +177,10 @@ class Simulator {
   explicit Simulator(const TempDir& dir, std::vector<std::string> extra = {})
       : transcript_(dir.file("transcript.txt")) {
     extra.insert(extra.begin(), {binary("kinestim-sim"), "--transcript", transcript_});
-    if (!process_.startOnTerminal(extra) || !process_.expect("port: ", 5000) || !process_.expect("\n", 2000)) {
-      return;
+    if (process_.startOnTerminal(extra) && process_.expect("port: ") && process_.expect("\n", 2000)) {
+      const size_t at = process_.output().find("port: ") + 6;
+      port_ = process_.output().substr(at, process_.output().find_first_of("\r\n ", at) - at);
     }
-    const std::string& out = process_.output();
-    const size_t at = out.find("port: ") + 6;
-    port_ = out.substr(at, out.find_first_of("\r\n ", at) - at);
   }
 
   bool ok() const { return !port_.empty(); }
@@ -282,29 +267,23 @@ inline std::string play(Process& console, Simulator* sim, const std::vector<Step
   for (const Step& s : steps) {
     const long long n = std::atoll(s.text.c_str());
     const std::string rest = s.text.substr(s.text.find(' ') + 1);
-    bool held = true;
     if (s.kind == '>') {
       console.sendLine(s.text);
       typedAt = nowMs();
-    } else if (s.kind == '!') {
-      sim->control(s.text);
-    } else if (s.kind == '<') {
-      held = console.expect(s.text, 8000);
-    } else if (s.kind == '-') {
-      console.settle(300);
-      held = console.rest().find(s.text) == std::string::npos;
-    } else if (s.kind == '%') {
-      held = occurrences(console.output(), rest) == n;
-    } else if (s.kind == '=') {
-      held = sim->waitForFrame(s.text);
-    } else if (s.kind == '#') {
-      int count = 0;
-      for (const std::string& f : sim->frames()) count += f.rfind(rest, 0) == 0;
-      held = count == n;
-    } else if (s.kind == 't') {
-      const long long waited = nowMs() - typedAt;
-      held = waited >= n && waited <= std::atoll(rest.c_str());
+      continue;
     }
+    if (s.kind == '!') sim->control(s.text);
+    if (s.kind == '-') console.settle(300);
+    int count = 0;
+    for (const std::string& f : s.kind == '#' ? sim->frames() : std::vector<std::string>()) count += f.rfind(rest, 0) == 0;
+    const long long waited = nowMs() - typedAt;
+    const bool held = s.kind == '<'   ? console.expect(s.text, 8000)
+                      : s.kind == '-' ? console.rest().find(s.text) == std::string::npos
+                      : s.kind == '%' ? occurrences(console.output(), rest) == n
+                      : s.kind == '=' ? sim->waitForFrame(s.text)
+                      : s.kind == '#' ? count == n
+                      : s.kind == 't' ? waited >= n && waited <= std::atoll(rest.c_str())
+                                      : true;
     if (!held) return std::string("failed: ") + s.kind + " " + s.text + "\nconsole after the last match:\n" + console.rest();
   }
   return "";
