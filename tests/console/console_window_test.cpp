@@ -80,8 +80,10 @@ std::string scriptManager() {
 const std::string DIR = std::filesystem::temp_directory_path() / "console_window_test";
 const std::string OLD = DIR + "/old.log", FRESH = DIR + "/new.log", MISSING = DIR + "/missing.txt";
 const std::string PARAMETERS = "Enter Parameters (Enter keeps the value in brackets, . cancels)\n";
-const std::string SM = "Script Manager open (type help for its commands).\nscript> \n";
-const std::string SM_END = "script> \nScript Manager closed.\n";
+// What the Script Manager prompt prints for the lines between its first and last prompts.
+std::string sm(const std::string& middle) {
+  return "Script Manager open (type help for its commands).\nscript> \n" + middle + "script> \nScript Manager closed.\n= ";
+}
 const std::string ZERO = ": 0.00 to 0.00, non-zero for 0.000 s, net charge 0.000\n";
 
 // Each step: the input it reads (KEEP: the window stays as the step before left it), what it
@@ -102,37 +104,28 @@ TEST(ConsoleWindow, EveryStepPrintsExactlyItsLinesAndReadsItsAnswers) {
   const WindowStep steps[] = {
       // Control changes print prefixed lines, only when something really changed.
       {"", text(IDC_STATUS_BAR, "Entered mode Idle"), "status: Entered mode Idle\n= "},
-      {KEEP, text(IDC_STATUS_BAR, "Entered mode Idle"), "= "},
-      {KEEP, text(IDC_STATUS_BAR, ""), "= "},
+      {KEEP, text(IDC_STATUS_BAR, "Entered mode Idle"), "= "}, {KEEP, text(IDC_STATUS_BAR, ""), "= "},
       {KEEP, text(IDC_STATUS_BAR, "Entered mode Idle"), "status: Entered mode Idle\n= "},
-      {KEEP, text(IDC_MODE_LABEL, "Mode"), "= "},
-      {KEEP, text(IDC_MODE_FIELD, "Idle"), "mode: Idle\n= "},
-      {KEEP, text(IDC_MODE_FIELD, "Idle"), "= "},
-      {KEEP, text(IDC_RUN_STOP, "St&op"), "run button: Stop\n= "},
-      {KEEP, enable(IDC_RUN_STOP, false), "run button: disabled\n= "},
-      {KEEP, enable(IDC_RUN_STOP, false), "= "},
-      {KEEP, check(true), "local control: checked\n= "},
-      {KEEP, check(true), "= "},
-      {KEEP, check(false), "local control: cleared\n= "},
-      {KEEP, enable(IDC_SLIDER_2, false), "electrode 2: disabled\n= "},
+      {KEEP, text(IDC_MODE_LABEL, "Mode"), "= "}, {KEEP, text(IDC_MODE_FIELD, "Idle"), "mode: Idle\n= "},
+      {KEEP, text(IDC_MODE_FIELD, "Idle"), "= "}, {KEEP, text(IDC_RUN_STOP, "St&op"), "run button: Stop\n= "},
+      {KEEP, enable(IDC_RUN_STOP, false), "run button: disabled\n= "}, {KEEP, enable(IDC_RUN_STOP, false), "= "},
+      {KEEP, check(true), "local control: checked\n= "}, {KEEP, check(true), "= "},
+      {KEEP, check(false), "local control: cleared\n= "}, {KEEP, text(IDC_COMMAND_BOX, "9"), "= "},
+      {KEEP, enable(IDC_SLIDER_2, false), "electrode 2: disabled\n= "}, {KEEP, enable(IDC_CALIBRATE, false), "= "},
       {KEEP, enable(IDC_SLIDER_2, true), "electrode 2: enabled\n= "},
-      {KEEP, text(IDC_COMMAND_BOX, "9"), "= "},
-      {KEEP, enable(IDC_CALIBRATE, false), "= "},
+      // Traffic: the top line of a pane, and nothing while the window is collapsed.
       {KEEP, text(IDC_SENT_PANE, "02 cdgSelectModeDirect\r\n"), "sent: 02 cdgSelectModeDirect\n= "},
       {KEEP, text(IDC_RECEIVED_PANE, "20 mdgEnteredModeDirect\r\n\r\n"), "received: 20 mdgEnteredModeDirect\n= "},
-      {KEEP, text(IDC_SENT_PANE, "\r\n02 cdgSelectModeDirect\r\n"), "= "},
-      {KEEP, width(collapsedWindowWidth()), "= "},
-      {KEEP, text(IDC_SENT_PANE, "0b cdgDldAllElectrodes\r\n"), "= "},   // no traffic while collapsed
+      {KEEP, text(IDC_SENT_PANE, "\r\n02 cdgSelectModeDirect\r\n"), "= "}, {KEEP, width(collapsedWindowWidth()), "= "},
+      {KEEP, text(IDC_SENT_PANE, "0b cdgDldAllElectrodes\r\n"), "= "},
       {KEEP, [] { return consoleControlText(Dialog::Main, IDC_SENT_PANE); }, "= 0b cdgDldAllElectrodes\r\n"},
       {KEEP, width(expandedWindowWidth()), "= "},
-      {KEEP, text(IDC_RECEIVED_PANE, "1c mdgAllElectrodesDld <80> <90>\r\n"),
-       "received: 1c mdgAllElectrodesDld <80> <90>\n= "},
-      {KEEP, text(IDC_SM_MEMORY, "lost\r\n", SMD), "= "},   // the dialog is closed
-      {KEEP, quiet([] { consoleOpenDialog(Dialog::ScriptManager); }), "= "},
+      {KEEP, text(IDC_RECEIVED_PANE, "1c mdgAllElectrodesDld <80> <90>\r\n"), "received: 1c mdgAllElectrodesDld <80> <90>\n= "},
+      // Script memory lines, new ones only, and only while the Script Manager is open.
+      {KEEP, text(IDC_SM_MEMORY, "lost\r\n", SMD), "= "}, {KEEP, quiet([] { consoleOpenDialog(SMD); }), "= "},
       {KEEP, text(IDC_SM_MEMORY, "0000 Delay 1\r\n0002 Stop\r\n", SMD), "memory: 0000 Delay 1\nmemory: 0002 Stop\n= "},
       {KEEP, text(IDC_SM_MEMORY, "0000 Delay 1\r\n0002 Stop\r\n0003 Stop\r\n", SMD), "memory: 0003 Stop\n= "},
-      {KEEP, text(IDC_SM_MEMORY, "0100 Stop\r\n", SMD), "memory: 0100 Stop\n= "},
-      {KEEP, text(IDC_SM_ADDRESS, "0x10", SMD), "= "},
+      {KEEP, text(IDC_SM_MEMORY, "0100 Stop\r\n", SMD), "memory: 0100 Stop\n= "}, {KEEP, text(IDC_SM_ADDRESS, "0x10", SMD), "= "},
       // Reads of control text are cut to the buffer and always terminated; sliders stay in range.
       {KEEP, [] {
          std::string read;
@@ -205,25 +198,24 @@ TEST(ConsoleWindow, EveryStepPrintsExactlyItsLinesAndReadsItsAnswers) {
       {"128\n0x90\n160\n176\n", parameters(T::Currents),
        PARAMETERS + "Current 1 []: \nCurrent 2 []: \nCurrent 3 []: \nCurrent 4 []: \n= 255 255 128 144 160 176 -1 -1 255"},
       // The Script Manager prompt: words press its buttons and fill its fields, mistakes are explained.
-      {"", scriptManager, SM + "Script Manager closed.\n= "},
-      {"close\nupload\n", scriptManager, SM + "Script Manager closed.\n= "},
-      {"\n   \nclose\n", scriptManager, SM + "script> \n" + SM_END + "= "},
+      {"", scriptManager, "Script Manager open (type help for its commands).\nscript> \nScript Manager closed.\n= "},
+      {"\n   \nclose\nupload\n", scriptManager, sm("script> \n")},
       {"address 0x10\ntimestep  50 \naddress\nclose\n", scriptManager,
-       SM + "address: 0x10\nscript> \ntimestep: 50\nscript> \naddress: 0x10\n" + SM_END + "= "},
-      {"uplaod\nclose\n", scriptManager, SM + "Unknown Script Manager command 'uplaod' (type help).\n" + SM_END + "= "},
+       sm("address: 0x10\nscript> \ntimestep: 50\nscript> \naddress: 0x10\n")},
+      {"uplaod\nclose\n", scriptManager, sm("Unknown Script Manager command 'uplaod' (type help).\n")},
       {":quit\nclose\n", scriptManager,
-       SM + "The Script Manager is open; type close to go back to the main window.\n" + SM_END + "= "},
+       sm("The Script Manager is open; type close to go back to the main window.\n")},
       {"view 10\nclose\n", scriptManager,
-       SM + "'view' takes no argument; set the field with 'address' or 'timestep'.\n" + SM_END + "= "},
+       sm("'view' takes no argument; set the field with 'address' or 'timestep'.\n")},
       {"address 2048\nupload\nclose\n", scriptManager,
-       SM + "address: 2048\nscript> \ncompiler output: Invalid address, must be between 0 and 2047\n" + SM_END + "= "},
-      {"upload\n\nclose\n", scriptManager, SM + "Open: \ncompiler output: Failed to read source file\n" + SM_END + "= "},
+       sm("address: 2048\nscript> \ncompiler output: Invalid address, must be between 0 and 2047\n")},
+      {"upload\n\nclose\n", scriptManager, sm("Open: \ncompiler output: Failed to read source file\n")},
       {"address 2040\npreview\n" + DIR + "/sm.ks\nclose\n", scriptManager,
-       SM + "address: 2040\nscript> \nOpen: \ncompiler output: The script does not fit in script memory from this "
-       "address\n" + SM_END + "= "},
+       sm("address: 2040\nscript> \nOpen: \ncompiler output: The script does not fit in script memory from this "
+       "address\n")},
       {"preview\n" + DIR + "/sm.ks\nclose\n", scriptManager,
-       SM + "Open: \nduration: 0.100 s (4 steps), ends at Stop at 14\nelectrode 1" + ZERO + "electrode 2" + ZERO +
-       "electrode 3" + ZERO + "electrode 4: -0.24 to +0.24, non-zero for 0.100 s, net charge 0.000\n" + SM_END + "= "},
+       sm("Open: \nduration: 0.100 s (4 steps), ends at Stop at 14\nelectrode 1" + ZERO + "electrode 2" + ZERO +
+       "electrode 3" + ZERO + "electrode 4: -0.24 to +0.24, non-zero for 0.100 s, net charge 0.000\n")},
       {"address 7\nhelp\nclose\n", [] {
          std::string missing = scriptManager();
          for (const char* word : {"  upload ", "  samples ", "  preview ", "  view ", "  append ", "  clear-mem ",
