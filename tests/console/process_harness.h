@@ -2,6 +2,7 @@
 // waits for output with time-outs, and reads the simulator's transcript file.
 #pragma once
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -87,16 +88,13 @@ class Process {
 
   // Waits until the output after the last match contains needle; the match is consumed.
   bool expect(const std::string& needle, int timeoutMs = 5000) {
-    for (const long long deadline = nowMs() + timeoutMs;;) {
-      const size_t at = output_.find(needle, mark_);
-      if (at != std::string::npos) {
-        mark_ = at + needle.size();
-        return true;
-      }
-      const long long left = deadline - nowMs();
-      if (left <= 0 || fd_ < 0) return false;
-      readAvailable(static_cast<int>(left < 50 ? left : 50));
+    size_t at = 0;
+    for (const long long deadline = nowMs() + timeoutMs; (at = output_.find(needle, mark_)) == std::string::npos;) {
+      if (nowMs() >= deadline || fd_ < 0) return false;
+      readAvailable(static_cast<int>(std::clamp(deadline - nowMs(), 1LL, 50LL)));
     }
+    mark_ = at + needle.size();
+    return true;
   }
 
   // Collects output for a while without looking for anything.

@@ -1,6 +1,7 @@
-// Fault-injection tests: kinestim-console against kinestim-sim, with line faults made by the
-// simulator's control channel (stray bytes, damaged, stalled and missing frames, a device
-// that goes silent or away) and a host killed in the middle of logging.
+// Process tests: kinestim-console and kinestim-sim as separate processes on pseudo-terminals.
+// Start-up, operator mistakes, line faults made by the simulator's control channel (stray
+// bytes, damaged, stalled and missing frames, a device that goes silent or away) and a host
+// killed in the middle of logging.
 #include "process_harness.h"
 
 #include <gtest/gtest.h>
@@ -23,10 +24,11 @@ class Faults : public ::testing::Test {
     console.sendLine(":quit");
     console.waitExit();
   }
-  void start(std::vector<std::string> simOptions, const std::string& port = "") {
+  void start(std::vector<std::string> simOptions, std::vector<std::string> options = {"--expanded"}) {
     sim = std::make_unique<harness::Simulator>(dir, simOptions);
     ASSERT_TRUE(sim->ok()) << "kinestim-sim did not report its port";
-    ASSERT_TRUE(harness::startConsole(console, {port.empty() ? sim->port() : port, "--expanded"}));
+    options.insert(options.begin(), sim->port());
+    ASSERT_TRUE(harness::startConsole(console, options));
     ASSERT_TRUE(console.expect("mode: Idle\r\n")) << console.output();
   }
   std::string play(const std::vector<Step>& steps) { return harness::play(console, sim.get(), steps); }
@@ -35,6 +37,58 @@ class Faults : public ::testing::Test {
   std::unique_ptr<harness::Simulator> sim;
   harness::Process console;
 };
+
+TEST(ConsoleStartUp, AnUnopenablePortIsFatalWithStatusOneAndBadCommandLinesShowUsage) {
+  const std::vector<std::vector<std::string>> lines = {
+      {"/nonexistent/port"}, {"--bogus"}, {"/dev/null", "/dev/zero"}, {"--simulate", "/dev/null"}};
+  for (const auto& args : lines) {
+    harness::Process console;
+    ASSERT_TRUE(harness::startConsole(console, args));
+    const bool fatal = &args == &lines[0];
+    EXPECT_TRUE(console.expect(fatal ? "Fatal Error!: Failed to open communications port\r\n" : "Usage: kinestim-console"));
+    console.sendLine("");
+    EXPECT_EQ(console.waitExit(), fatal ? 1 : 2) << args[0];
+    EXPECT_EQ(console.output().find("local control:"), std::string::npos) << "no main window was set up";
+  }
+}
+
+// --simulate runs its own simulator and stops it at exit; --timestamps stamps every line.
+TEST(ConsoleSimulate, StartsTheSimulatorStampsEveryLineAndStopsTheSimulatorAtExit) {
+  harness::Process console;
+  ASSERT_TRUE(harness::startConsole(console, {"--simulate", "--timestamps"}));
+  ASSERT_TRUE(console.expect("mode: Idle\r\n")) << console.output();
+  const std::string pid = std::to_string(console.pid());
+  pid_t child = 0;
+  ASSERT_TRUE(std::ifstream("/proc/" + pid + "/task/" + pid + "/children") >> child);
+  console.sendLine(":quit");
+  EXPECT_EQ(console.waitExit(), 0);
+  EXPECT_NE(kill(child, 0), 0) << "the simulator outlived the console";
+  std::istringstream lines(console.output());
+  int count = 0;
+  for (std::string line; std::getline(lines, line); ++count)
+    EXPECT_TRUE(std::regex_match(line, std::regex(R"(^\[ *[0-9]+\.[0-9]{3}\] .*\r$)"))) << line;
+  EXPECT_GT(count, 5);
+}
+
+// Disabled controls and unknown commands only explain; a Warning waits for a line while the
+// device keeps talking; a cancelled dialog sends nothing; the end of input exits with 0.
+TEST_F(Faults, MistakesOnlyExplainAndAWarningWaitsForALineWhileTheDeviceKeepsTalking) {
+  start({}, {});
+  EXPECT_EQ(play({
+      {'>', ":slider 1 100"}, {'<', "Electrode 1 slider is disabled\r\n"},
+      {'>', ":slider-key 2 down"}, {'<', "Electrode 2 slider is disabled\r\n"},
+      {'>', ":slider 5 100"}, {'<', "There is no electrode 5 (electrodes are 1 to 4)\r\n"},
+      {'>', ":slider 1"}, {'<', "Usage: :slider N POS\r\n"},
+      {'>', ":frobnicate"}, {'<', "Unknown command :frobnicate (type :help)\r\n"},
+      {'>', ":stop-log"}, {'<', "Stop Log is greyed in the menu\r\n"},
+      {'>', ":run now"}, {'<', ":run takes no argument (type :help)\r\n"},
+      {'>', ":run"}, {'<', "Address (16-bit) [0]: "}, {'=', "> 06 cdgSelectModeRunScr"},
+      {'>', "abc"}, {'<', "Warning: Address must be a number from 0 to 65535, not \"abc\"\r\n(press Enter) "},
+      {'-', "Address (16-bit)"}, {'>', ""}, {'<', "Address (16-bit) [abc]: "},
+      {'>', "."}, {'-', "sent: "}, {'#', "0 > 09 "}, {'#', "0 > 12 "}, {'%', "0 sent: "}}), "");
+  console.send("\x04");   // Ctrl+D
+  EXPECT_EQ(console.waitExit(), 0);
+}
 
 // One run through every fault of the line, with both logs on a full disk where every write
 // fails: each fault gets its own report, the host always goes on, and the failing logs show
