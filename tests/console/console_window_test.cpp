@@ -32,6 +32,7 @@ Action check(bool on) { return quiet([=] { setCheckMark(Dialog::Main, IDC_LOCAL_
 Action width(int w) { return quiet([=] { setMainWindowWidth(w); }); }
 
 // A message box with the rest of the input line it leaves: "<answer> <rest>".
+const std::string OK = "Warning: Write\nFailed\n(press Enter) \n= ", YN = "Warning: Write\nFailed\n[y/n] \n= ";
 Action box(unsigned style) {
   return [=] {
     std::string rest;
@@ -54,13 +55,12 @@ Action parameters(ParameterTemplate t) {
   return [=] {
     resetParameterBlock();
     parameterBlock().address = 1234;
-    const int result = runParameterDialog(t);
+    std::string block = runParameterDialog(t) == PARAMETER_DIALOG_OK ? "" : "cancelled ";
     const ParameterBlock& b = parameterBlock();
-    char block[64];
-    std::snprintf(block, sizeof block, "%d %d %d %d %d %d %d %d %d", b.electrode, b.current, b.currents[0],
-                  b.currents[1], b.currents[2], b.currents[3], b.address, b.count, b.step);
-    if (dialogExists(Dialog::Parameters)) return std::string("still open");
-    return result == PARAMETER_DIALOG_OK ? std::string(block) : "cancelled " + std::to_string(b.address);
+    for (const int v : std::initializer_list<int>{b.electrode, b.current, b.currents[0], b.currents[1], b.currents[2],
+                                                  b.currents[3], b.address, b.count, b.step})
+      block += std::to_string(v) + " ";
+    return dialogExists(Dialog::Parameters) ? "still open" : block;
   };
 }
 // A line source like the terminal loop's: the device talks while the operator is typing.
@@ -129,30 +129,24 @@ TEST(ConsoleWindow, EveryStepPrintsExactlyItsLinesAndReadsItsAnswers) {
       // Reads of control text are cut to the buffer and always terminated; sliders stay in range.
       {KEEP, [] {
          std::string read;
-         for (const int size : {8, 5, 1}) {
-           char buffer[8];
-           std::memset(buffer, 'x', sizeof buffer);
-           read += std::to_string(getControlText(Dialog::Main, IDC_STATUS_BAR, buffer, size)) + buffer + " ";
+         for (const auto& [d, id, size] : {std::tuple{Dialog::Main, IDC_STATUS_BAR, 8}, {Dialog::Main, IDC_STATUS_BAR, 5},
+                                           {Dialog::Main, IDC_STATUS_BAR, 1}, {Dialog::Parameters, IDC_ADDRESS_EDIT, 8},
+                                           {Dialog::Main, 9999, 8}}) {
+           char buffer[9] = "xxxxxxxx";
+           read += std::to_string(getControlText(d, id, buffer, size)) + buffer + " ";
          }
-         char buffer[8] = "x";
-         read += std::to_string(getControlText(Dialog::Parameters, IDC_ADDRESS_EDIT, buffer, 8)) + buffer;
-         read += std::to_string(getControlText(Dialog::Main, 9999, buffer, 8)) + buffer + " ";
          setSliderRange(IDC_SLIDER_1, 0, 255);
          for (const int position : {127, 300, -5, 255, 0}) {
            setSliderPosition(IDC_SLIDER_1, position);
            read += std::to_string(getSliderPosition(IDC_SLIDER_1)) + " ";
          }
          return read;
-       }, "= 7Entered 4Ente 0 00 127 255 0 255 0 "},
+       }, "= 7Entered 4Ente 0 0 0 127 255 0 255 0 "},
       // Message boxes wait for a line: OK takes any, Yes/No only a whole y or yes.
-      {"\nnext\n", box(MB_STYLE_OK_EXCLAMATION), "Warning: Write\nFailed\n(press Enter) \n= 1 next"},
-      {"typed\nnext\n", box(MB_STYLE_OK_EXCLAMATION), "Warning: Write\nFailed\n(press Enter) \n= 1 next"},
-      {"", box(MB_STYLE_OK_EXCLAMATION), "Warning: Write\nFailed\n(press Enter) \n= 1 "},
-      {"y\nnext\n", box(MB_STYLE_YESNO_EXCLAMATION), "Warning: Write\nFailed\n[y/n] \n= 6 next"},
-      {" YES \n", box(MB_STYLE_YESNO_EXCLAMATION), "Warning: Write\nFailed\n[y/n] \n= 6 "},
-      {"n\n", box(MB_STYLE_YESNO_EXCLAMATION), "Warning: Write\nFailed\n[y/n] \n= 7 "},
-      {"yes please\n", box(MB_STYLE_YESNO_EXCLAMATION), "Warning: Write\nFailed\n[y/n] \n= 7 "},
-      {"", box(MB_STYLE_YESNO_EXCLAMATION), "Warning: Write\nFailed\n[y/n] \n= 7 "},
+      {"typed\nnext\n", box(MB_STYLE_OK_EXCLAMATION), OK + "1 next"}, {"", box(MB_STYLE_OK_EXCLAMATION), OK + "1 "},
+      {"y\nnext\n", box(MB_STYLE_YESNO_EXCLAMATION), YN + "6 next"}, {" YES \n", box(MB_STYLE_YESNO_EXCLAMATION), YN + "6 "},
+      {"n\n", box(MB_STYLE_YESNO_EXCLAMATION), YN + "7 "}, {"yes please\n", box(MB_STYLE_YESNO_EXCLAMATION), YN + "7 "},
+      {"", box(MB_STYLE_YESNO_EXCLAMATION), YN + "7 "},
       {"y\n", [] {
          consoleSetEchoAnswers(true);
          return std::to_string(showMessageBox(Dialog::ScriptManager, "Really?", "Are you sure?", MB_STYLE_YESNO_EXCLAMATION));
@@ -186,17 +180,17 @@ TEST(ConsoleWindow, EveryStepPrintsExactlyItsLinesAndReadsItsAnswers) {
        "= 03"},
       // Parameter prompts: an empty answer keeps a field, "." or the end of input cancels, a
       // refused OK asks again, and every opening starts from the template's texts.
-      {"0x7ff\n", parameters(T::Address), PARAMETERS + "Address (16-bit) [0]: \n= 255 255 255 255 255 255 2047 -1 255"},
-      {"", parameters(T::Address), PARAMETERS + "Address (16-bit) [0]: \n= cancelled 1234"},
+      {"0x7ff\n", parameters(T::Address), PARAMETERS + "Address (16-bit) [0]: \n= 255 255 255 255 255 255 2047 -1 255 "},
+      {"", parameters(T::Address), PARAMETERS + "Address (16-bit) [0]: \n= cancelled 0 0 0 0 0 0 1234 0 0 "},
       {"abc\n\n017\n", parameters(T::Address),
-       PARAMETERS + "Address (16-bit) [0]: \n" + refused + "Address (16-bit) [abc]: \n= 255 255 255 255 255 255 15 -1 255"},
-      {"16\n\n", parameters(T::AddressCount), PARAMETERS + "Address (16-bit) [0]: \nCount [16]: \n= 255 255 255 255 255 255 16 16 255"},
-      {"\n\n", parameters(T::AddressCount), PARAMETERS + "Address (16-bit) [0]: \nCount [16]: \n= 255 255 255 255 255 255 0 16 255"},
-      {"\n3\n", parameters(T::CountAndStep), PARAMETERS + "Count (16-bit) [10]: \nStep [1]: \n= 255 255 255 255 255 255 -1 10 3"},
-      {"5\n.\n", parameters(T::CountAndStep), PARAMETERS + "Count (16-bit) [10]: \nStep [1]: \n= cancelled 1234"},
-      {"2\n200\n", parameters(T::Current), PARAMETERS + "Electrode []: \nCurrent []: \n= 2 200 255 255 255 255 -1 -1 255"},
+       PARAMETERS + "Address (16-bit) [0]: \n" + refused + "Address (16-bit) [abc]: \n= 255 255 255 255 255 255 15 -1 255 "},
+      {"16\n\n", parameters(T::AddressCount), PARAMETERS + "Address (16-bit) [0]: \nCount [16]: \n= 255 255 255 255 255 255 16 16 255 "},
+      {"\n\n", parameters(T::AddressCount), PARAMETERS + "Address (16-bit) [0]: \nCount [16]: \n= 255 255 255 255 255 255 0 16 255 "},
+      {"\n3\n", parameters(T::CountAndStep), PARAMETERS + "Count (16-bit) [10]: \nStep [1]: \n= 255 255 255 255 255 255 -1 10 3 "},
+      {"5\n.\n", parameters(T::CountAndStep), PARAMETERS + "Count (16-bit) [10]: \nStep [1]: \n= cancelled 0 0 0 0 0 0 1234 0 0 "},
+      {"2\n200\n", parameters(T::Current), PARAMETERS + "Electrode []: \nCurrent []: \n= 2 200 255 255 255 255 -1 -1 255 "},
       {"128\n0x90\n160\n176\n", parameters(T::Currents),
-       PARAMETERS + "Current 1 []: \nCurrent 2 []: \nCurrent 3 []: \nCurrent 4 []: \n= 255 255 128 144 160 176 -1 -1 255"},
+       PARAMETERS + "Current 1 []: \nCurrent 2 []: \nCurrent 3 []: \nCurrent 4 []: \n= 255 255 128 144 160 176 -1 -1 255 "},
       // The Script Manager prompt: words press its buttons and fill its fields, mistakes are explained.
       {"", scriptManager, "Script Manager open (type help for its commands).\nscript> \nScript Manager closed.\n= "},
       {"\n   \nclose\nupload\n", scriptManager, sm("script> \n")},

@@ -20,10 +20,6 @@ std::string tossed(const char* byte) { return std::string("status: Packet tossed
 
 class Faults : public ::testing::Test {
  protected:
-  void TearDown() override {
-    console.sendLine(":quit");
-    console.waitExit();
-  }
   void start(std::vector<std::string> simOptions, std::vector<std::string> options = {"--expanded"}) {
     sim = std::make_unique<harness::Simulator>(dir, simOptions);
     ASSERT_TRUE(sim->ok()) << "kinestim-sim did not report its port";
@@ -96,9 +92,8 @@ TEST_F(Faults, MistakesOnlyExplainAndAWarningWaitsForALineWhileTheDeviceKeepsTal
 TEST_F(Faults, EveryLineFaultIsReportedAndTheHostGoesOn) {
   start({});
   const std::string source = dir.file("three-chunks.txt");
-  std::ofstream f(source, std::ios::binary);
-  for (int i = 0; i < 8; ++i) f << "SetAllElectrodes 128 128 128 128\r\n";   // 40 bytes a line
-  f.close();
+  // Eight lines of 40 bytes: an upload of three chunks.
+  for (std::ofstream f(source, std::ios::binary); f.tellp() < 320;) f << "SetAllElectrodes 128 128 128 128\r\n";
   ASSERT_EQ(play({
       {'>', ":log"}, {'<', "Save as: "}, {'>', "/dev/full"}, {'<', "Replace /dev/full? [y/n] "}, {'>', "y"},
       {'>', ":data-log"}, {'<', "Save as: "}, {'>', "/dev/full"}, {'<', "Replace /dev/full? [y/n] "}, {'>', "y"},
