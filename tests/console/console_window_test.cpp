@@ -77,7 +77,7 @@ std::string scriptManager() {
   return dialogExists(Dialog::ScriptManager) ? "still open" : "";
 }
 
-const std::string DIR = std::filesystem::temp_directory_path() / "console_window_test";
+const std::string DIR = (std::filesystem::temp_directory_path() / "console_window_test").string();
 const std::string OLD = DIR + "/old.log", FRESH = DIR + "/new.log", MISSING = DIR + "/missing.txt";
 const std::string PARAMETERS = "Enter Parameters (Enter keeps the value in brackets, . cancels)\n";
 // What the Script Manager prompt prints for the lines between its first and last prompts.
