@@ -125,10 +125,7 @@ class Process {
   }
 
   void kill() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
+    if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
     if (fd_ >= 0) close(fd_);
     pid_ = fd_ = -1;
   }
@@ -194,9 +191,8 @@ class Simulator {
     std::vector<std::string> out;
     std::smatch m;
     for (const std::string& line : readLines(transcript_)) {
-      if (std::regex_match(line, m, lineForm) && (direction == 0 || m[1].str()[0] == direction)) {
+      if (std::regex_match(line, m, lineForm) && (direction == 0 || m[1].str()[0] == direction))
         out.push_back(direction == 0 ? m[1].str() + " " + m[2].str() : m[2].str());
-      }
     }
     return out;
   }
@@ -209,14 +205,11 @@ class Simulator {
 
   // Waits until the transcript holds at least n copies of a frame line "<dir> <hex> <name>".
   bool waitForCount(const std::string& frame, int n, int timeoutMs = 5000) const {
-    for (const long long deadline = nowMs() + timeoutMs; count(frame) < n; sleepMs(20)) {
+    for (const long long deadline = nowMs() + timeoutMs; count(frame) < n; sleepMs(20))
       if (nowMs() >= deadline) return false;
-    }
     return true;
   }
-  bool waitForFrame(const std::string& frame, int timeoutMs = 5000) const {
-    return waitForCount(frame, 1, timeoutMs);
-  }
+  bool waitForFrame(const std::string& frame, int timeoutMs = 5000) const { return waitForCount(frame, 1, timeoutMs); }
 
  private:
   std::string transcript_, port_;

@@ -1,12 +1,17 @@
 // Process tests: kinestim-console and kinestim-sim as separate processes on pseudo-terminals.
 // Start-up, operator mistakes, line faults made by the simulator's control channel (stray
 // bytes, damaged, stalled and missing frames, a device that goes silent or away) and a host
-// killed in the middle of logging.
+// killed in the middle of logging; and the soak run of scripts/soak.sh.
+#include "bench/bench_wire.h"
 #include "process_harness.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <regex>
 
@@ -208,6 +213,94 @@ TEST_F(Faults, LinkLostShowsAndComesBackWithTheDevicesModeAndElectrodes) {
                   {'#', "3 > 08 cdgDldMode"}, {'#', "2 > 0b cdgDldAllElectrodes"},
                   // The calibration run lost with the first device does not block the next one.
                   {'>', ":calibrate"}, {'=', "> 1d cdgCalibrate"}}), "");
+}
+
+// The soak mix, one entry every 400 ms in turn; a damaged frame (its Warning is the one
+// expected box) needs a frame to carry the damage, so it asks for the mode as well.
+const std::vector<std::vector<Step>> MIX = {
+    {{'>', "8"}}, {{'>', "11"}}, {{'>', "28"}}, {{'!', "tilt 7 -4"}}, {{'>', "2"}}, {{'>', ":slider 2 140"}},
+    {{'!', "knob 3 90"}}, {{'>', ":slider 4 17"}}, {{'>', "3"}}, {{'>', ":local"}}, {{'!', "knob 1 200"}},
+    {{'>', "25"}}, {{'!', "garbage 13 27"}}, {{'!', "tilt -12 9"}}, {{'>', "17"}}, {{'!', "stall-next 300"}},
+    {{'>', "27"}, {'<', "Address (16-bit) [0]: "}, {'>', "0"}, {'<', "Count [16]: "}, {'>', "16"}},
+    {{'!', "corrupt-next"}, {'>', "8"}, {'<', "Warning: Packet tossed for invalid checksum\r\n(press Enter) "}, {'>', ""}}};
+
+int environment(const char* name, int fallback) { return std::getenv(name) ? std::atoi(std::getenv(name)) : fallback; }
+
+// The soak run of scripts/soak.sh, not run by CTest: SOAK_SECONDS (600) at 9600 baud with a
+// tilt loop of SOAK_READINGS (20000) readings, both logs open and the mix above. No message
+// may be lost (the transcript against the traffic log), resident memory must stay put and the
+// only warnings are the injected ones; the figures are printed.
+TEST_F(Faults, DISABLED_Soak) {
+  const int seconds = environment("SOAK_SECONDS", 600), readings = environment("SOAK_READINGS", 20000);
+  ASSERT_TRUE(seconds >= 10 && readings >= 1 && readings <= 65535) << "SOAK_SECONDS >= 10, SOAK_READINGS 1 to 65535";
+  const long long begin = harness::nowMs();
+  start({"--baud", "9600", "--noise", "3", "--seed", "7"}, {});
+  const std::string traffic = dir.file("traffic.log"), data = dir.file("data.log");
+  // Both logs first, so that every later frame must appear in the traffic log.
+  ASSERT_EQ(play({{'>', ":log"}, {'<', "Save as: "}, {'>', traffic}, {'>', ":data-log"}, {'<', "Save as: "}, {'>', data},
+                  {'>', ":calibrate"}}), "");
+  ASSERT_TRUE(sim->waitForCount("> 1d cdgCalibrate", 12, 10000)) << "the calibration run sends 12 requests";
+  console.settle(1000);
+  ASSERT_EQ(play({{'>', ":tilt-loop"}, {'<', "Count (16-bit) [10]: "}, {'>', std::to_string(readings)},
+                  {'<', "Step [1]: "}, {'>', "1"}}), "");
+  console.settle(30000);
+  const long baselineKb = processStatusKb(console.pid(), "VmRSS");
+  long peakKb = baselineKb;
+  std::map<std::string, int> actions;
+  size_t step = 0;
+  for (; harness::nowMs() - begin < seconds * 1000LL; ++step) {
+    actions[MIX[step % MIX.size()].front().text]++;
+    ASSERT_EQ(play(MIX[step % MIX.size()]), "") << "step " << step;
+    console.settle(400);
+    peakKb = std::max(peakKb, processStatusKb(console.pid(), "VmRSS"));
+  }
+  // Wait for the loop's last reading, then close the logs and both programs.
+  int tilts = -1;
+  for (int now = 0; harness::nowMs() - begin < (seconds + 600) * 1000LL; tilts = now) {
+    console.settle(2000);
+    now = 0;
+    for (const std::string& f : sim->frames('<')) now += f.rfind("32 ", 0) == 0;
+    if (now == tilts) break;
+  }
+  const long endKb = processStatusKb(console.pid(), "VmRSS");
+  ASSERT_EQ(play({{'>', ":stop-data-log"}, {'>', ":stop-log"}, {'-', "Warning"}, {'>', ":quit"}}), "");
+  EXPECT_EQ(console.waitExit(10000), 0);
+  sim->control("quit");
+  sim->process().waitExit(5000);
+  // Every good frame in each direction, in order, against the traffic log; the log started
+  // after the power-on pair of received frames. Readings lost to an injected damage still
+  // count as sent by the loop.
+  std::vector<std::string> transcript[2], logged[2];
+  int malformed = 0, damagedTilts = 0;
+  for (const std::string& f : sim->frames()) {
+    damagedTilts += f.rfind("< aa 09 32 ", 0) == 0;
+    if (f.find("(bad frame)") == std::string::npos) transcript[f[0] == '>'].push_back(harness::traceLineOf(f.substr(2), f[0]));
+  }
+  transcript[0].erase(transcript[0].begin(), transcript[0].begin() + std::min<long>(2, transcript[0].size()));
+  const std::regex form(R"(^[0-9]{2}\t[0-9]{2}\t[0-9]{2}\.[0-9]{3} (\t\t\t|\t)(.*)\r$)");
+  std::smatch m;
+  for (const std::string& line : harness::readLines(traffic)) {
+    if (std::regex_match(line, m, form)) logged[m[1].length() == 1].push_back(m[2].str());
+    else ++malformed;
+  }
+  const int dataLines = static_cast<int>(harness::readLines(data).size()), loopTilts = tilts + damagedTilts - actions["28"];
+  const int warnings = harness::occurrences(console.output(), "Warning: ");
+  const int strays = harness::occurrences(console.output(), "Packet tossed for invalid SOT");
+  std::printf("soak: %.1f minutes, tilt loop of %d readings, %zu actions\n", (harness::nowMs() - begin) / 60000.0, readings, step);
+  for (const auto& [name, count] : actions) std::printf("  %-24s %6d\n", name.c_str(), count);
+  std::printf("messages received %zu, commands sent %zu (traffic log %zu and %zu lines, %d malformed)\n",
+              transcript[0].size(), transcript[1].size(), logged[0].size(), logged[1].size(), malformed);
+  std::printf("tilt readings %d (loop %d, asked %d), data log lines %d\n", tilts, loopTilts, actions["28"], dataLines);
+  std::printf("resident memory: %ld kB after warm-up, peak %ld kB, end %ld kB\n", baselineKb, peakKb, endKb);
+  std::printf("warnings %d, stray-byte notices %d\n", warnings, strays);
+  EXPECT_TRUE(transcript[0] == logged[0] && transcript[1] == logged[1]) << "every frame in both directions is logged";
+  EXPECT_EQ(malformed, 0) << "every traffic log line is whole";
+  EXPECT_EQ(loopTilts, readings) << "the tilt loop delivered all its readings";
+  EXPECT_EQ(dataLines, tilts) << "one data log line per tilt reading";
+  EXPECT_LT(peakKb - baselineKb, 1024) << "resident memory grows by less than 1 MB";
+  EXPECT_EQ(warnings, actions["corrupt-next"]) << "no warnings but the injected ones";
+  EXPECT_EQ(strays, 2 * actions["garbage 13 27"]) << "one notice per injected stray byte";
+  EXPECT_EQ(console.output().find("Fatal Error!"), std::string::npos);
 }
 
 }  // namespace
