@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <tuple>
 
 namespace {
 
@@ -88,11 +89,7 @@ const std::string ZERO = ": 0.00 to 0.00, non-zero for 0.000 s, net charge 0.000
 
 // Each step: the input it reads (KEEP: the window stays as the step before left it), what it
 // does, and what it prints followed by "= " and what it returned.
-struct WindowStep {
-  std::string input;
-  Action action;
-  std::string output;
-};
+using WindowStep = std::tuple<std::string, Action, std::string>;
 
 TEST(ConsoleWindow, EveryStepPrintsExactlyItsLinesAndReadsItsAnswers) {
   const Dialog SMD = Dialog::ScriptManager;
@@ -219,14 +216,15 @@ TEST(ConsoleWindow, EveryStepPrintsExactlyItsLinesAndReadsItsAnswers) {
          return missing;
        }, "= "}};
   for (size_t i = 0; i < std::size(steps); ++i) {
-    if (steps[i].input != KEEP) {
+    const auto& [input, action, output] = steps[i];
+    if (input != KEEP) {
       in.clear();
-      in.str(steps[i].input);
+      in.str(input);
       consoleWindowReset(&in, &out, false);
     }
     out.str("");
-    const std::string result = steps[i].action();
-    EXPECT_EQ(out.str() + "= " + result, steps[i].output) << "step " << i << ": " << steps[i].input;
+    const std::string result = action();
+    EXPECT_EQ(out.str() + "= " + result, output) << "step " << i << ": " << input;
   }
   std::filesystem::remove_all(DIR);
 }
