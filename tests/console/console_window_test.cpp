@@ -1,7 +1,8 @@
 // Tests of the console window seam: which control changes print which lines, how message
-// boxes and the file choosers read their answers, and reads of control text.
+// boxes, file choosers, parameter prompts and the Script Manager prompt read their answers.
 #include "frontends/console/console_window.h"
 #include "resources/resource.h"
+#include "ui/parameters.h"
 
 #include <gtest/gtest.h>
 
@@ -10,123 +11,59 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
-#include <unistd.h>
+#include <tuple>
 
 namespace {
 
-class ConsoleWindow : public ::testing::Test {
- protected:
-  void SetUp() override { reset(""); }
-  void reset(const std::string& input, bool interactive = false) {
-    in.str(input);
-    in.clear();
-    out.str("");
-    consoleWindowReset(&in, &out, interactive);
-  }
-  std::string take() {
-    const std::string s = out.str();
-    out.str("");
-    return s;
-  }
-  std::istringstream in;
-  std::ostringstream out;
-};
+using Action = std::function<std::string()>;   // what a step did, besides its output
+const std::string KEEP = "(keep)";
+std::istringstream in;
+std::ostringstream out;
 
-std::function<void()> text(int id, const char* t, Dialog d = Dialog::Main) {
-  return [=] { setControlText(d, id, t); };
+// A step that returns nothing of its own.
+Action quiet(std::function<void()> f) {
+  return [f] {
+    f();
+    return std::string();
+  };
 }
-std::function<void()> enable(int id, bool on) { return [=] { enableControl(Dialog::Main, id, on); }; }
-std::function<void()> check(bool on) { return [=] { setCheckMark(Dialog::Main, IDC_LOCAL_CONTROL, on); }; }
+Action text(int id, const char* t, Dialog d = Dialog::Main) { return quiet([=] { setControlText(d, id, t); }); }
+Action enable(int id, bool on) { return quiet([=] { enableControl(Dialog::Main, id, on); }); }
+Action check(bool on) { return quiet([=] { setCheckMark(Dialog::Main, IDC_LOCAL_CONTROL, on); }); }
+Action width(int w) { return quiet([=] { setMainWindowWidth(w); }); }
 
-TEST_F(ConsoleWindow, PrintsOnlyRealChangesAsPrefixedLines) {
-  const Dialog SM = Dialog::ScriptManager;
-  const struct { const char* what; std::function<void()> action; const char* output; } steps[] = {
-      {"status set", text(IDC_STATUS_BAR, "Entered mode Idle"), "status: Entered mode Idle\n"},
-      {"status same", text(IDC_STATUS_BAR, "Entered mode Idle"), ""},
-      {"status cleared", text(IDC_STATUS_BAR, ""), ""},
-      {"status set after clear", text(IDC_STATUS_BAR, "Entered mode Idle"), "status: Entered mode Idle\n"},
-      {"mode",
-       [] {
-         setControlText(Dialog::Main, IDC_MODE_LABEL, "Mode");
-         setControlText(Dialog::Main, IDC_MODE_FIELD, "Idle");
-       },
-       "mode: Idle\n"},
-      {"same mode", text(IDC_MODE_FIELD, "Idle"), ""},
-      {"run caption", text(IDC_RUN_STOP, "St&op"), "run button: Stop\n"},
-      {"run disabled", enable(IDC_RUN_STOP, false), "run button: disabled\n"},
-      {"run disabled again", enable(IDC_RUN_STOP, false), ""},
-      {"local mark", check(true), "local control: checked\n"},
-      {"local mark again", check(true), ""},
-      {"local cleared", check(false), "local control: cleared\n"},
-      {"slider disabled", enable(IDC_SLIDER_2, false), "electrode 2: disabled\n"},
-      {"slider enabled", enable(IDC_SLIDER_2, true), "electrode 2: enabled\n"},
-      {"command box is quiet", text(IDC_COMMAND_BOX, "9"), ""},
-      {"tilt buttons are quiet", enable(IDC_CALIBRATE, false), ""},
-      {"sent line on top", text(IDC_SENT_PANE, "02 cdgSelectModeDirect\r\n"), "sent: 02 cdgSelectModeDirect\n"},
-      {"received line on top", text(IDC_RECEIVED_PANE, "20 mdgEnteredModeDirect\r\n\r\n"),
-       "received: 20 mdgEnteredModeDirect\n"},
-      {"empty line on top", text(IDC_SENT_PANE, "\r\n02 cdgSelectModeDirect\r\n"), ""},
-      {"collapse", [] { setMainWindowWidth(collapsedWindowWidth()); }, ""},
-      {"no traffic while collapsed", text(IDC_SENT_PANE, "0b cdgDldAllElectrodes\r\n"), ""},
-      {"expand", [] { setMainWindowWidth(expandedWindowWidth()); }, ""},
-      {"traffic again", text(IDC_RECEIVED_PANE, "1c mdgAllElectrodesDld <80> <90>\r\n"),
-       "received: 1c mdgAllElectrodesDld <80> <90>\n"},
-      {"closed dialog ignores writes", text(IDC_SM_MEMORY, "lost\r\n", SM), ""},
-      {"open", [] { consoleOpenDialog(Dialog::ScriptManager); }, ""},
-      {"memory lines", text(IDC_SM_MEMORY, "0000 Delay 1\r\n0002 Stop\r\n", SM),
-       "memory: 0000 Delay 1\nmemory: 0002 Stop\n"},
-      {"memory appended", text(IDC_SM_MEMORY, "0000 Delay 1\r\n0002 Stop\r\n0003 Stop\r\n", SM), "memory: 0003 Stop\n"},
-      {"memory replaced", text(IDC_SM_MEMORY, "0100 Stop\r\n", SM), "memory: 0100 Stop\n"},
-      {"address field is quiet", text(IDC_SM_ADDRESS, "0x10", SM), ""}};
-  for (const auto& s : steps) {
-    s.action();
-    EXPECT_EQ(take(), s.output) << s.what;
-  }
-  EXPECT_EQ(consoleControlText(Dialog::Main, IDC_SENT_PANE), "0b cdgDldAllElectrodes\r\n");
-}
-
-TEST_F(ConsoleWindow, GetControlTextCutsAndTerminates) {
-  setControlText(Dialog::Main, IDC_COMMAND_BOX, "12345");
-  const struct { Dialog d; int id; int size; int copied; const char* text; } cases[] = {
-      {Dialog::Main, IDC_COMMAND_BOX, 8, 5, "12345"},
-      {Dialog::Main, IDC_COMMAND_BOX, 5, 4, "1234"},
-      {Dialog::Main, IDC_COMMAND_BOX, 1, 0, ""},
-      {Dialog::Parameters, IDC_ADDRESS_EDIT, 8, 0, ""},
-      {Dialog::Main, 9999, 8, 0, ""}};
-  for (const auto& c : cases) {
-    char buffer[8];
-    std::memset(buffer, 'x', sizeof buffer);
-    EXPECT_EQ(getControlText(c.d, c.id, buffer, c.size), c.copied);
-    EXPECT_STREQ(buffer, c.text);
-  }
-}
-
-TEST_F(ConsoleWindow, MessageBoxesWaitForALineAndReadTheirAnswers) {
-  const struct { unsigned style; const char* input; int answer; const char* left; } cases[] = {
-      {MB_STYLE_OK_EXCLAMATION, "\nnext\n", MB_ANSWER_OK, "next"},
-      {MB_STYLE_OK_EXCLAMATION, "typed\nnext\n", MB_ANSWER_OK, "next"},
-      {MB_STYLE_OK_EXCLAMATION, "", MB_ANSWER_OK, ""},
-      {MB_STYLE_YESNO_EXCLAMATION, "y\nnext\n", MB_ANSWER_YES, "next"},
-      {MB_STYLE_YESNO_EXCLAMATION, " YES \n", MB_ANSWER_YES, ""},
-      {MB_STYLE_YESNO_EXCLAMATION, "n\n", MB_ANSWER_NO, ""},
-      {MB_STYLE_YESNO_EXCLAMATION, "yes please\n", MB_ANSWER_NO, ""},
-      {MB_STYLE_YESNO_EXCLAMATION, "", MB_ANSWER_NO, ""}};
-  for (const auto& c : cases) {
-    reset(c.input);
-    EXPECT_EQ(showMessageBox(Dialog::Main, "Write\r\nFailed", "Warning", c.style), c.answer) << c.input;
-    const char* shown = c.style == MB_STYLE_OK_EXCLAMATION ? "Warning: Write\nFailed\n(press Enter) \n"
-                                                           : "Warning: Write\nFailed\n[y/n] \n";
-    EXPECT_EQ(take(), shown) << c.input;
+// A message box with the rest of the input line it leaves: "<answer> <rest>".
+const std::string OK = "Warning: Write\nFailed\n(press Enter) \n= ", YN = "Warning: Write\nFailed\n[y/n] \n= ";
+Action box(unsigned style) {
+  return [=] {
     std::string rest;
+    const int answer = showMessageBox(Dialog::Main, "Write\r\nFailed", "Warning", style);
     consoleReadLine(rest);
-    EXPECT_EQ(rest, c.left) << c.input;
-  }
-  reset("y\n");
-  consoleSetEchoAnswers(true);
-  showMessageBox(Dialog::ScriptManager, "Really?", "Are you sure?", MB_STYLE_YESNO_EXCLAMATION);
-  EXPECT_EQ(take(), "Are you sure?: Really?\n[y/n] y\n");
+    return std::to_string(answer) + " " + rest;
+  };
 }
-
+// A file chooser with a buffer of the given size: the chosen path, or "none".
+Action choose(bool save, size_t size = 260) {
+  return [=] {
+    char path[260] = "abc";
+    const bool chosen = save ? chooseSaveFileName(path, size) : chooseOpenFileName(path, size);
+    return chosen ? std::string(path) : std::string("none ") + path;
+  };
+}
+// A parameter prompt from a block with address 1234: "cancelled" with the address kept, or
+// the fields; those a template does not have read as empty text: -1, or 255 in 8-bit ones.
+Action parameters(ParameterTemplate t) {
+  return [=] {
+    resetParameterBlock();
+    parameterBlock().address = 1234;
+    std::string block = runParameterDialog(t) == PARAMETER_DIALOG_OK ? "" : "cancelled ";
+    const ParameterBlock& b = parameterBlock();
+    for (const int v : std::initializer_list<int>{b.electrode, b.current, b.currents[0], b.currents[1], b.currents[2],
+                                                  b.currents[3], b.address, b.count, b.step})
+      block += std::to_string(v) + " ";
+    return dialogExists(Dialog::Parameters) ? "still open" : block;
+  };
+}
 // A line source like the terminal loop's: the device talks while the operator is typing.
 bool answerAfterDeviceOutput(std::string& line) {
   setControlText(Dialog::Main, IDC_STATUS_BAR, "Kinestim is Idle");
@@ -135,68 +72,161 @@ bool answerAfterDeviceOutput(std::string& line) {
   line = "";
   return true;
 }
-
-TEST_F(ConsoleWindow, APromptPushedUpByOtherOutputIsShownAgainOnce) {
-  reset("", true);
-  consoleSetLineReader(answerAfterDeviceOutput);
-  char path[64];
-  EXPECT_FALSE(chooseSaveFileName(path, sizeof path));
-  EXPECT_EQ(take(), "Save as: \nstatus: Kinestim is Idle\nSave as: \n");
-  setControlText(Dialog::Main, IDC_STATUS_BAR, "Kinestim Initialized");
-  consoleRestorePrompt();
-  EXPECT_EQ(take(), "status: Kinestim Initialized\n");
+// The Script Manager prompt; the dialog exists only while it runs.
+std::string scriptManager() {
+  runScriptManagerDialog();
+  return dialogExists(Dialog::ScriptManager) ? "still open" : "";
 }
 
-class ConsoleFiles : public ConsoleWindow {
- protected:
-  void SetUp() override {
-    std::filesystem::create_directories(dir);
-    std::ofstream(existing) << "old";
-  }
-  void TearDown() override { std::filesystem::remove_all(dir); }
-  const std::string dir =
-      (std::filesystem::temp_directory_path() / ("console_files_" + std::to_string(getpid()))).string();
-  const std::string existing = dir + "/old.log", fresh = dir + "/new.log", missing = dir + "/missing.txt";
-};
-
-TEST_F(ConsoleFiles, SaveAsAsksBeforeReplacingAndOpenAsksAgainForAMissingFile) {
-  const struct { bool save; std::string input; std::string path; std::string output; } cases[] = {
-      {true, "\n", "", "Save as: \n"},
-      {true, "", "", "Save as: \n"},
-      {true, "  " + fresh + "  \n", fresh, "Save as: \n"},
-      {true, existing + "\ny\n", existing, "Save as: \nReplace " + existing + "? [y/n] \n"},
-      {true, existing + "\nn\n", "", "Save as: \nReplace " + existing + "? [y/n] \n"},
-      {true, existing + "\n", "", "Save as: \nReplace " + existing + "? [y/n] \n"},
-      {true, dir + "\n" + fresh + "\n", fresh, "Save as: \n" + dir + " is a folder; give a file name.\nSave as: \n"},
-      {false, "\n", "", "Open: \n"},
-      {false, existing + "\n", existing, "Open: \n"},
-      {false, missing + "\n" + existing + "\n", existing, "Open: \nFile not found: " + missing + "\nOpen: \n"},
-      {false, missing + "\n\n", "", "Open: \nFile not found: " + missing + "\nOpen: \n"}};
-  for (const auto& c : cases) {
-    reset(c.input);
-    char path[260] = "unchanged";
-    const bool chosen = c.save ? chooseSaveFileName(path, sizeof path) : chooseOpenFileName(path, sizeof path);
-    EXPECT_EQ(chosen, !c.path.empty()) << c.input;
-    EXPECT_EQ(std::string(path), c.path.empty() ? "unchanged" : c.path) << c.input;
-    EXPECT_EQ(take(), c.output) << c.input;
-  }
-  // The chooser never creates or changes the file itself.
-  EXPECT_FALSE(std::filesystem::exists(fresh));
-  EXPECT_EQ(std::filesystem::file_size(existing), 3u);
-  // A buffer too small for the path: a message, the question again, and the buffer intact.
-  reset(existing + "\n\n");
-  char small[8] = "abc";
-  EXPECT_FALSE(chooseOpenFileName(small, sizeof small));
-  EXPECT_STREQ(small, "abc");
-  EXPECT_NE(take().find("too long"), std::string::npos);
+const std::string DIR = (std::filesystem::temp_directory_path() / "console_window_test").string();
+const std::string OLD = DIR + "/old.log", FRESH = DIR + "/new.log", MISSING = DIR + "/missing.txt";
+const std::string PARAMETERS = "Enter Parameters (Enter keeps the value in brackets, . cancels)\n";
+// What the Script Manager prompt prints for the lines between its first and last prompts.
+std::string sm(const std::string& middle) {
+  return "Script Manager open (type help for its commands).\nscript> \n" + middle + "script> \nScript Manager closed.\n= ";
 }
+const std::string ZERO = ": 0.00 to 0.00, non-zero for 0.000 s, net charge 0.000\n";
 
-TEST_F(ConsoleWindow, SlidersKeepTheirPositionInsideTheRange) {
-  setSliderRange(IDC_SLIDER_1, 0, 255);
-  for (const auto& c : {std::pair{127, 127}, {300, 255}, {-5, 0}, {255, 255}, {0, 0}}) {
-    setSliderPosition(IDC_SLIDER_1, c.first);
-    EXPECT_EQ(getSliderPosition(IDC_SLIDER_1), c.second) << c.first;
+// Each step: the input it reads (KEEP: the window stays as the step before left it), what it
+// does, and what it prints followed by "= " and what it returned.
+using WindowStep = std::tuple<std::string, Action, std::string>;
+
+TEST(ConsoleWindow, EveryStepPrintsExactlyItsLinesAndReadsItsAnswers) {
+  const Dialog SMD = Dialog::ScriptManager;
+  std::filesystem::create_directories(DIR);
+  std::ofstream(OLD) << "old";
+  std::ofstream(DIR + "/sm.ks") << "SetAllElectrodes 128 128 128 140\nDelay 1\nSetElectrode 4 116\nDelay 1\nStop\n";
+  using T = ParameterTemplate;
+  const std::string refused = "Warning: Address must be a number from 0 to 65535, not \"abc\"\n(press Enter) \n";
+  const WindowStep steps[] = {
+      // Control changes print prefixed lines, only when something really changed.
+      {"", text(IDC_STATUS_BAR, "Entered mode Idle"), "status: Entered mode Idle\n= "},
+      {KEEP, text(IDC_STATUS_BAR, "Entered mode Idle"), "= "}, {KEEP, text(IDC_STATUS_BAR, ""), "= "},
+      {KEEP, text(IDC_STATUS_BAR, "Entered mode Idle"), "status: Entered mode Idle\n= "},
+      {KEEP, text(IDC_MODE_LABEL, "Mode"), "= "}, {KEEP, text(IDC_MODE_FIELD, "Idle"), "mode: Idle\n= "},
+      {KEEP, text(IDC_MODE_FIELD, "Idle"), "= "}, {KEEP, text(IDC_RUN_STOP, "St&op"), "run button: Stop\n= "},
+      {KEEP, enable(IDC_RUN_STOP, false), "run button: disabled\n= "}, {KEEP, enable(IDC_RUN_STOP, false), "= "},
+      {KEEP, check(true), "local control: checked\n= "}, {KEEP, check(true), "= "},
+      {KEEP, check(false), "local control: cleared\n= "}, {KEEP, text(IDC_COMMAND_BOX, "9"), "= "},
+      {KEEP, enable(IDC_SLIDER_2, false), "electrode 2: disabled\n= "}, {KEEP, enable(IDC_CALIBRATE, false), "= "},
+      {KEEP, enable(IDC_SLIDER_2, true), "electrode 2: enabled\n= "},
+      // Traffic: the top line of a pane, and nothing while the window is collapsed.
+      {KEEP, text(IDC_SENT_PANE, "02 cdgSelectModeDirect\r\n"), "sent: 02 cdgSelectModeDirect\n= "},
+      {KEEP, text(IDC_RECEIVED_PANE, "20 mdgEnteredModeDirect\r\n\r\n"), "received: 20 mdgEnteredModeDirect\n= "},
+      {KEEP, text(IDC_SENT_PANE, "\r\n02 cdgSelectModeDirect\r\n"), "= "}, {KEEP, width(collapsedWindowWidth()), "= "},
+      {KEEP, text(IDC_SENT_PANE, "0b cdgDldAllElectrodes\r\n"), "= "},
+      {KEEP, [] { return consoleControlText(Dialog::Main, IDC_SENT_PANE); }, "= 0b cdgDldAllElectrodes\r\n"},
+      {KEEP, width(expandedWindowWidth()), "= "},
+      {KEEP, text(IDC_RECEIVED_PANE, "1c mdgAllElectrodesDld <80> <90>\r\n"), "received: 1c mdgAllElectrodesDld <80> <90>\n= "},
+      // Script memory lines, new ones only, and only while the Script Manager is open.
+      {KEEP, text(IDC_SM_MEMORY, "lost\r\n", SMD), "= "}, {KEEP, quiet([] { consoleOpenDialog(SMD); }), "= "},
+      {KEEP, text(IDC_SM_MEMORY, "0000 Delay 1\r\n0002 Stop\r\n", SMD), "memory: 0000 Delay 1\nmemory: 0002 Stop\n= "},
+      {KEEP, text(IDC_SM_MEMORY, "0000 Delay 1\r\n0002 Stop\r\n0003 Stop\r\n", SMD), "memory: 0003 Stop\n= "},
+      {KEEP, text(IDC_SM_MEMORY, "0100 Stop\r\n", SMD), "memory: 0100 Stop\n= "}, {KEEP, text(IDC_SM_ADDRESS, "0x10", SMD), "= "},
+      // Reads of control text are cut to the buffer and always terminated; sliders stay in range.
+      {KEEP, [] {
+         std::string read;
+         for (const auto& [d, id, size] : {std::tuple{Dialog::Main, IDC_STATUS_BAR, 8}, {Dialog::Main, IDC_STATUS_BAR, 5},
+                                           {Dialog::Main, IDC_STATUS_BAR, 1}, {Dialog::Parameters, IDC_ADDRESS_EDIT, 8},
+                                           {Dialog::Main, 9999, 8}}) {
+           char buffer[9] = "xxxxxxxx";
+           read += std::to_string(getControlText(d, id, buffer, size)) + buffer + " ";
+         }
+         setSliderRange(IDC_SLIDER_1, 0, 255);
+         for (const int position : {127, 300, -5, 255, 0}) {
+           setSliderPosition(IDC_SLIDER_1, position);
+           read += std::to_string(getSliderPosition(IDC_SLIDER_1)) + " ";
+         }
+         return read;
+       }, "= 7Entered 4Ente 0 0 0 127 255 0 255 0 "},
+      // Message boxes wait for a line: OK takes any, Yes/No only a whole y or yes.
+      {"typed\nnext\n", box(MB_STYLE_OK_EXCLAMATION), OK + "1 next"}, {"", box(MB_STYLE_OK_EXCLAMATION), OK + "1 "},
+      {"y\nnext\n", box(MB_STYLE_YESNO_EXCLAMATION), YN + "6 next"}, {" YES \n", box(MB_STYLE_YESNO_EXCLAMATION), YN + "6 "},
+      {"n\n", box(MB_STYLE_YESNO_EXCLAMATION), YN + "7 "}, {"yes please\n", box(MB_STYLE_YESNO_EXCLAMATION), YN + "7 "},
+      {"", box(MB_STYLE_YESNO_EXCLAMATION), YN + "7 "},
+      {"y\n", [] {
+         consoleSetEchoAnswers(true);
+         return std::to_string(showMessageBox(Dialog::ScriptManager, "Really?", "Are you sure?", MB_STYLE_YESNO_EXCLAMATION));
+       },
+       "Are you sure?: Really?\n[y/n] y\n= 6"},
+      // A prompt pushed up by other output while the operator types is shown again, once.
+      {"", [] {
+         consoleWindowReset(&in, &out, true);
+         consoleSetLineReader(answerAfterDeviceOutput);
+         char path[64];
+         const bool chosen = chooseSaveFileName(path, sizeof path);
+         setControlText(Dialog::Main, IDC_STATUS_BAR, "Kinestim Initialized");
+         consoleRestorePrompt();
+         return std::to_string(chosen);
+       }, "Save as: \nstatus: Kinestim is Idle\nSave as: \nstatus: Kinestim Initialized\n= 0"},
+      // File choosers ask before replacing, ask again for a missing file or a folder, and
+      // never create or change the file themselves.
+      {"\n", choose(true), "Save as: \n= none abc"},
+      {"", choose(true), "Save as: \n= none abc"},
+      {"  " + FRESH + "  \n", choose(true), "Save as: \n= " + FRESH},
+      {OLD + "\ny\n", choose(true), "Save as: \nReplace " + OLD + "? [y/n] \n= " + OLD},
+      {OLD + "\nn\n", choose(true), "Save as: \nReplace " + OLD + "? [y/n] \n= none abc"},
+      {OLD + "\n", choose(true), "Save as: \nReplace " + OLD + "? [y/n] \n= none abc"},
+      {DIR + "\n" + FRESH + "\n", choose(true), "Save as: \n" + DIR + " is a folder; give a file name.\nSave as: \n= " + FRESH},
+      {"\n", choose(false), "Open: \n= none abc"},
+      {OLD + "\n", choose(false), "Open: \n= " + OLD},
+      {MISSING + "\n" + OLD + "\n", choose(false), "Open: \nFile not found: " + MISSING + "\nOpen: \n= " + OLD},
+      {MISSING + "\n\n", choose(false), "Open: \nFile not found: " + MISSING + "\nOpen: \n= none abc"},
+      {OLD + "\n\n", choose(false, 8), "Open: \nThe path is too long (at most 7 characters).\nOpen: \n= none abc"},
+      {"", [] { return std::to_string(std::filesystem::exists(FRESH)) + std::to_string(std::filesystem::file_size(OLD)); },
+       "= 03"},
+      // Parameter prompts: an empty answer keeps a field, "." or the end of input cancels, a
+      // refused OK asks again, and every opening starts from the template's texts.
+      {"0x7ff\n", parameters(T::Address), PARAMETERS + "Address (16-bit) [0]: \n= 255 255 255 255 255 255 2047 -1 255 "},
+      {"", parameters(T::Address), PARAMETERS + "Address (16-bit) [0]: \n= cancelled 0 0 0 0 0 0 1234 0 0 "},
+      {"abc\n\n017\n", parameters(T::Address),
+       PARAMETERS + "Address (16-bit) [0]: \n" + refused + "Address (16-bit) [abc]: \n= 255 255 255 255 255 255 15 -1 255 "},
+      {"16\n\n", parameters(T::AddressCount), PARAMETERS + "Address (16-bit) [0]: \nCount [16]: \n= 255 255 255 255 255 255 16 16 255 "},
+      {"\n\n", parameters(T::AddressCount), PARAMETERS + "Address (16-bit) [0]: \nCount [16]: \n= 255 255 255 255 255 255 0 16 255 "},
+      {"\n3\n", parameters(T::CountAndStep), PARAMETERS + "Count (16-bit) [10]: \nStep [1]: \n= 255 255 255 255 255 255 -1 10 3 "},
+      {"5\n.\n", parameters(T::CountAndStep), PARAMETERS + "Count (16-bit) [10]: \nStep [1]: \n= cancelled 0 0 0 0 0 0 1234 0 0 "},
+      {"2\n200\n", parameters(T::Current), PARAMETERS + "Electrode []: \nCurrent []: \n= 2 200 255 255 255 255 -1 -1 255 "},
+      {"128\n0x90\n160\n176\n", parameters(T::Currents),
+       PARAMETERS + "Current 1 []: \nCurrent 2 []: \nCurrent 3 []: \nCurrent 4 []: \n= 255 255 128 144 160 176 -1 -1 255 "},
+      // The Script Manager prompt: words press its buttons and fill its fields, mistakes are explained.
+      {"", scriptManager, "Script Manager open (type help for its commands).\nscript> \nScript Manager closed.\n= "},
+      {"\n   \nclose\nupload\n", scriptManager, sm("script> \n")},
+      {"address 0x10\ntimestep  50 \naddress\nclose\n", scriptManager,
+       sm("address: 0x10\nscript> \ntimestep: 50\nscript> \naddress: 0x10\n")},
+      {"uplaod\nclose\n", scriptManager, sm("Unknown Script Manager command 'uplaod' (type help).\n")},
+      {":quit\nclose\n", scriptManager,
+       sm("The Script Manager is open; type close to go back to the main window.\n")},
+      {"view 10\nclose\n", scriptManager,
+       sm("'view' takes no argument; set the field with 'address' or 'timestep'.\n")},
+      {"address 2048\nupload\nclose\n", scriptManager,
+       sm("address: 2048\nscript> \ncompiler output: Invalid address, must be between 0 and 2047\n")},
+      {"upload\n\nclose\n", scriptManager, sm("Open: \ncompiler output: Failed to read source file\n")},
+      {"address 2040\npreview\n" + DIR + "/sm.ks\nclose\n", scriptManager,
+       sm("address: 2040\nscript> \nOpen: \ncompiler output: The script does not fit in script memory from this "
+       "address\n")},
+      {"preview\n" + DIR + "/sm.ks\nclose\n", scriptManager,
+       sm("Open: \nduration: 0.100 s (4 steps), ends at Stop at 14\nelectrode 1" + ZERO + "electrode 2" + ZERO +
+       "electrode 3" + ZERO + "electrode 4: -0.24 to +0.24, non-zero for 0.100 s, net charge 0.000\n")},
+      {"address 7\nhelp\nclose\n", [] {
+         std::string missing = scriptManager();
+         for (const char* word : {"  upload ", "  samples ", "  preview ", "  view ", "  append ", "  clear-mem ",
+                                  "  close ", "(now: 7)", "(now: 25)"})
+           if (out.str().find(word) == std::string::npos) missing += word;
+         out.str("");
+         return missing;
+       }, "= "}};
+  for (size_t i = 0; i < std::size(steps); ++i) {
+    const auto& [input, action, output] = steps[i];
+    if (input != KEEP) {
+      in.clear();
+      in.str(input);
+      consoleWindowReset(&in, &out, false);
+    }
+    out.str("");
+    const std::string result = action();
+    EXPECT_EQ(out.str() + "= " + result, output) << "step " << i << ": " << input;
   }
+  std::filesystem::remove_all(DIR);
 }
 
 }  // namespace

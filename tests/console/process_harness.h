@@ -2,6 +2,7 @@
 // waits for output with time-outs, and reads the simulator's transcript file.
 #pragma once
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <pty.h>
@@ -31,8 +33,7 @@ namespace harness {
 inline std::string binary(const char* name) { return std::string(KINESTIM_BIN_DIR) + "/" + name; }
 
 inline long long nowMs() {
-  const auto sinceEpoch = std::chrono::steady_clock::now().time_since_epoch();
-  return std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 inline void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -75,7 +76,7 @@ class Process {
   void readAvailable(int waitMs) {
     pollfd p = {fd_, POLLIN, 0};
     char buffer[4096];
-    if (fd_ < 0 || poll(&p, 1, waitMs) <= 0) return;
+    if (poll(&p, 1, waitMs) <= 0 || fd_ < 0) return;   // without a terminal, poll() only waits
     const ssize_t got = read(fd_, buffer, sizeof buffer);
     if (got > 0) {
       output_.append(buffer, static_cast<size_t>(got));
@@ -87,23 +88,18 @@ class Process {
 
   // Waits until the output after the last match contains needle; the match is consumed.
   bool expect(const std::string& needle, int timeoutMs = 5000) {
-    for (const long long deadline = nowMs() + timeoutMs;;) {
-      const size_t at = output_.find(needle, mark_);
-      if (at != std::string::npos) {
-        mark_ = at + needle.size();
-        return true;
-      }
-      const long long left = deadline - nowMs();
-      if (left <= 0 || fd_ < 0) return false;
-      readAvailable(static_cast<int>(left < 50 ? left : 50));
+    size_t at = 0;
+    for (const long long deadline = nowMs() + timeoutMs; (at = output_.find(needle, mark_)) == std::string::npos;) {
+      if (nowMs() >= deadline || fd_ < 0) return false;
+      readAvailable(static_cast<int>(std::clamp(deadline - nowMs(), 1LL, 50LL)));
     }
+    mark_ = at + needle.size();
+    return true;
   }
 
   // Collects output for a while without looking for anything.
   void settle(int ms) {
-    for (const long long deadline = nowMs() + ms; nowMs() < deadline && fd_ >= 0;) {
-      readAvailable(static_cast<int>(deadline - nowMs()));
-    }
+    for (const long long deadline = nowMs() + ms; nowMs() < deadline && fd_ >= 0;) readAvailable(int(deadline - nowMs()));
   }
 
   void send(const std::string& text) {
@@ -113,32 +109,23 @@ class Process {
     }
   }
   void sendLine(const std::string& line) { send(line + "\n"); }
-  void sendEndOfInput() { send("\x04"); }   // Ctrl+D
 
   // The exit status, 128 + signal for a signal, or -1 when it did not end in time (then it
   // is killed). Output keeps being collected meanwhile so the child never blocks on it.
   int waitExit(int timeoutMs = 5000) {
-    for (const long long deadline = nowMs() + timeoutMs; pid_ > 0 && nowMs() < deadline;) {
-      int st = 0;
-      if (waitpid(pid_, &st, WNOHANG) == pid_) {
-        pid_ = -1;
-        status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-        settle(50);
-      } else if (fd_ >= 0) {
-        readAvailable(20);
-      } else {
-        sleepMs(20);
-      }
+    int st = 0;
+    for (const long long deadline = nowMs() + timeoutMs; pid_ > 0 && nowMs() < deadline; readAvailable(20)) {
+      if (waitpid(pid_, &st, WNOHANG) != pid_) continue;
+      pid_ = -1;
+      status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
     }
+    settle(50);
     if (pid_ > 0) kill();
     return status_;
   }
 
   void kill() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
+    if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
     if (fd_ >= 0) close(fd_);
     pid_ = fd_ = -1;
   }
@@ -157,20 +144,13 @@ class Process {
 // A temporary folder removed with its files at the end of the test.
 class TempDir {
  public:
-  TempDir() {
-    char pattern[] = "/tmp/kinestim-test-XXXXXX";
-    path_ = mkdtemp(pattern) ? pattern : "/tmp";
-  }
-  ~TempDir() {
-    if (path_ != "/tmp" && std::system(("rm -rf '" + path_ + "'").c_str()) != 0) {
-      std::fprintf(stderr, "cannot remove %s\n", path_.c_str());
-    }
-  }
+  ~TempDir() { std::filesystem::remove_all(path_, error_); }
   std::string file(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
 
  private:
-  std::string path_;
+  char pattern_[32] = "/tmp/kinestim-test-XXXXXX";
+  std::string path_ = mkdtemp(pattern_) ? pattern_ : "/nonexistent";   // then every file fails
+  std::error_code error_;
 };
 
 inline std::vector<std::string> readLines(const std::string& path) {
@@ -192,12 +172,10 @@ class Simulator {
   explicit Simulator(const TempDir& dir, std::vector<std::string> extra = {})
       : transcript_(dir.file("transcript.txt")) {
     extra.insert(extra.begin(), {binary("kinestim-sim"), "--transcript", transcript_});
-    if (!process_.startOnTerminal(extra) || !process_.expect("port: ", 5000) || !process_.expect("\n", 2000)) {
-      return;
+    if (process_.startOnTerminal(extra) && process_.expect("port: ") && process_.expect("\n", 2000)) {
+      const size_t at = process_.output().find("port: ") + 6;
+      port_ = process_.output().substr(at, process_.output().find_first_of("\r\n ", at) - at);
     }
-    const std::string& out = process_.output();
-    const size_t at = out.find("port: ") + 6;
-    port_ = out.substr(at, out.find_first_of("\r\n ", at) - at);
   }
 
   bool ok() const { return !port_.empty(); }
@@ -213,9 +191,8 @@ class Simulator {
     std::vector<std::string> out;
     std::smatch m;
     for (const std::string& line : readLines(transcript_)) {
-      if (std::regex_match(line, m, lineForm) && (direction == 0 || m[1].str()[0] == direction)) {
+      if (std::regex_match(line, m, lineForm) && (direction == 0 || m[1].str()[0] == direction))
         out.push_back(direction == 0 ? m[1].str() + " " + m[2].str() : m[2].str());
-      }
     }
     return out;
   }
@@ -228,14 +205,11 @@ class Simulator {
 
   // Waits until the transcript holds at least n copies of a frame line "<dir> <hex> <name>".
   bool waitForCount(const std::string& frame, int n, int timeoutMs = 5000) const {
-    for (const long long deadline = nowMs() + timeoutMs; count(frame) < n; sleepMs(20)) {
+    for (const long long deadline = nowMs() + timeoutMs; count(frame) < n; sleepMs(20))
       if (nowMs() >= deadline) return false;
-    }
     return true;
   }
-  bool waitForFrame(const std::string& frame, int timeoutMs = 5000) const {
-    return waitForCount(frame, 1, timeoutMs);
-  }
+  bool waitForFrame(const std::string& frame, int timeoutMs = 5000) const { return waitForCount(frame, 1, timeoutMs); }
 
  private:
   std::string transcript_, port_;
@@ -246,6 +220,64 @@ class Simulator {
 inline bool startConsole(Process& console, std::vector<std::string> arguments) {
   arguments.insert(arguments.begin(), binary("kinestim-console"));
   return console.startOnTerminal(arguments);
+}
+
+inline int occurrences(const std::string& text, const std::string& needle) {
+  int n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) ++n;
+  return n;
+}
+
+// The pane line the host makes of a transcript frame "<hex bytes> <name>": code and name, then
+// each parameter byte, in angle brackets for a received one ('<').
+inline std::string traceLineOf(const std::string& frame, char direction) {
+  std::vector<std::string> words;
+  std::istringstream in(frame);
+  for (std::string w; in >> w;) words.push_back(w);
+  std::string line = words.size() < 2 ? frame : words[0] + " " + words.back();
+  for (size_t i = 1; i + 1 < words.size(); ++i) line += direction == '<' ? " <" + words[i] + ">" : " " + words[i];
+  return line;
+}
+
+// One step of a scenario, by kind:
+//   '>' type a line at the console      '!' a control line for the simulator
+//   '<' text the console prints next (matches are consumed in order)
+//   '-' text the console does not print in the next 300 ms
+//   '%' "N text": the console's whole output holds text exactly N times
+//   '=' a transcript line "<dir> <hex> <name>" the simulator writes within 5 s
+//   '#' "N prefix": exactly N transcript lines start with prefix
+//   't' "LOW HIGH": milliseconds since the last typed line, inclusive bounds
+struct Step {
+  char kind;
+  std::string text;
+};
+
+// Plays the steps; "" when all held, else the failed step and what the console printed.
+inline std::string play(Process& console, Simulator* sim, const std::vector<Step>& steps) {
+  long long typedAt = nowMs();
+  for (const Step& s : steps) {
+    const long long n = std::atoll(s.text.c_str());
+    const std::string rest = s.text.substr(s.text.find(' ') + 1);
+    if (s.kind == '>') {
+      console.sendLine(s.text);
+      typedAt = nowMs();
+      continue;
+    }
+    if (s.kind == '!') sim->control(s.text);
+    if (s.kind == '-') console.settle(300);
+    int count = 0;
+    for (const std::string& f : s.kind == '#' ? sim->frames() : std::vector<std::string>()) count += f.rfind(rest, 0) == 0;
+    const long long waited = nowMs() - typedAt;
+    const bool held = s.kind == '<'   ? console.expect(s.text, 8000)
+                      : s.kind == '-' ? console.rest().find(s.text) == std::string::npos
+                      : s.kind == '%' ? occurrences(console.output(), rest) == n
+                      : s.kind == '=' ? sim->waitForFrame(s.text)
+                      : s.kind == '#' ? count == n
+                      : s.kind == 't' ? waited >= n && waited <= std::atoll(rest.c_str())
+                                      : true;
+    if (!held) return std::string("failed: ") + s.kind + " " + s.text + "\nconsole after the last match:\n" + console.rest();
+  }
+  return "";
 }
 
 }  // namespace harness

@@ -1,388 +1,306 @@
-// Fault-injection tests: kinestim-console against kinestim-sim, with line faults made by the
-// simulator's control channel (stray bytes, damaged, stalled and missing frames, a device
-// that goes silent or away) and a host killed in the middle of logging.
+// Process tests: kinestim-console and kinestim-sim as separate processes on pseudo-terminals.
+// Start-up, operator mistakes, line faults made by the simulator's control channel (stray
+// bytes, damaged, stalled and missing frames, a device that goes silent or away) and a host
+// killed in the middle of logging; and the soak run of scripts/soak.sh.
+#include "bench/bench_wire.h"
 #include "process_harness.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <regex>
 
 namespace {
 
-using harness::Process;
-using harness::Simulator;
-using harness::TempDir;
+using harness::Step;
 
-// The log time stamp "%.2d\t%.2d\t%.2d.%.3d ".
-const char* const STAMP = R"([0-2][0-9]\t[0-5][0-9]\t[0-5][0-9]\.[0-9]{3} )";
-const char* const ENTER = "(press Enter) ";
+const std::string MODE = "received: 1b mdgMode <02>\r\n";   // the answer to "8" in Idle
 
-// Every occurrence of needle in text.
-int occurrences(const std::string& text, const std::string& needle) {
-  int n = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) ++n;
-  return n;
-}
-
-// The Received pane line the host makes of a transcript frame "<hex bytes> <name>":
-// "%.2x %s" with the code and name, then " <%.2x>" per parameter byte.
-std::string receivedLineOf(const std::string& frame) {
-  std::vector<std::string> words;
-  std::istringstream in(frame);
-  for (std::string w; in >> w;) words.push_back(w);
-  if (words.size() < 2) return frame;
-  std::string line = words[0] + " " + words.back();
-  for (size_t i = 1; i + 1 < words.size(); ++i) line += " <" + words[i] + ">";
-  return line;
-}
-
-// The console's "received: " lines, in order.
-std::vector<std::string> receivedLines(const std::string& output) {
-  std::vector<std::string> lines;
-  const std::string prefix = "received: ";
-  for (size_t at = output.find(prefix); at != std::string::npos; at = output.find(prefix, at + 1)) {
-    size_t start = at + prefix.size();
-    lines.push_back(output.substr(start, output.find("\r\n", start) - start));
-  }
-  return lines;
-}
+std::string tossed(const char* byte) { return std::string("status: Packet tossed for invalid SOT character: 0x") + byte + "\r\n"; }
 
 class Faults : public ::testing::Test {
  protected:
-  void SetUp() override { startBoth({}); }
-  void TearDown() override {
-    if (console.pid() > 0) {
-      console.sendLine(":quit");
-      console.waitExit();
-    }
-    if (sim) sim->control("quit");
-  }
-  void startBoth(const std::vector<std::string>& simOptions) {
-    sim = std::make_unique<Simulator>(dir, simOptions);
+  void start(std::vector<std::string> simOptions, std::vector<std::string> options = {"--expanded"}) {
+    sim = std::make_unique<harness::Simulator>(dir, simOptions);
     ASSERT_TRUE(sim->ok()) << "kinestim-sim did not report its port";
-    ASSERT_TRUE(harness::startConsole(console, {sim->port(), "--expanded"}));
+    options.insert(options.begin(), sim->port());
+    ASSERT_TRUE(harness::startConsole(console, options));
     ASSERT_TRUE(console.expect("mode: Idle\r\n")) << console.output();
   }
-  // Asks for the mode and waits for its answer.
-  void askMode() {
-    console.sendLine("8");
-    ASSERT_TRUE(console.expect("received: 1b mdgMode <")) << console.rest();
-  }
-  // Every good frame the device sent was traced by the host, in order, and nothing else.
-  void expectEveryFrameDispatched() {
-    std::vector<std::string> sent;
-    for (const std::string& f : sim->frames('<'))
-      if (f.find("(bad frame)") == std::string::npos) sent.push_back(receivedLineOf(f));
-    EXPECT_EQ(receivedLines(console.output()), sent) << harness::readFile(sim->transcriptPath());
-  }
-  // Bytes the device sent outside good frames (transcript lines named "(bad frame)").
-  int badBytes() {
-    int n = 0;
-    for (const std::string& f : sim->frames('<')) {
-      size_t name = f.find("(bad frame)");
-      if (name != std::string::npos) n += static_cast<int>(name / 3);
-    }
-    return n;
-  }
+  std::string play(const std::vector<Step>& steps) { return harness::play(console, sim.get(), steps); }
 
-  TempDir dir;
-  std::unique_ptr<Simulator> sim;
-  Process console;
+  harness::TempDir dir;
+  std::unique_ptr<harness::Simulator> sim;
+  harness::Process console;
 };
 
-TEST_F(Faults, StrayBytesBetweenFramesAreDroppedOneAtATime) {
-  const char* bursts[] = {"13", "27 55 00", "ff 01 54 ab 0d"};
-  for (const char* burst : bursts) {
-    sim->control(std::string("garbage ") + burst);
-    askMode();
-  }
-  console.settle(200);
-  // One status line per stray byte, in order, before the frame that follows them.
-  const std::string& out = console.output();
-  size_t at = 0;
-  for (const char* burst : bursts) {
-    std::istringstream bytes(burst);
-    for (std::string b; bytes >> b;) {
-      std::string line = "status: Packet tossed for invalid SOT character: 0x" + b + "\r\n";
-      size_t found = out.find(line, at);
-      ASSERT_NE(found, std::string::npos) << line << out;
-      at = found + line.size();
-    }
-    size_t frame = out.find("received: 1b mdgMode <02>\r\n", at);
-    ASSERT_NE(frame, std::string::npos) << burst;
-    at = frame;
-  }
-  EXPECT_EQ(occurrences(out, "Packet tossed for invalid SOT character"), 9);
-  EXPECT_EQ(badBytes(), 9);
-  EXPECT_EQ(occurrences(out, "Warning: "), 0);
-  expectEveryFrameDispatched();
-}
-
-struct Damage {
-  const char* kind;
-  std::vector<std::string> reports;   // what the host shows for the damaged frame
-  bool warning;                       // a Warning box that must be dismissed
-};
-
-class FaultsDamagedFrame : public Faults, public ::testing::WithParamInterface<Damage> {};
-
-TEST_P(FaultsDamagedFrame, IsDroppedWithItsReportAndTheNextFrameIsHandled) {
-  const Damage& d = GetParam();
-  askMode();
-  sim->control(std::string("corrupt-next ") + d.kind);
-  console.sendLine("8");
-  for (const std::string& report : d.reports) ASSERT_TRUE(console.expect(report)) << report << console.rest();
-  if (d.warning) {
-    ASSERT_TRUE(console.expect(ENTER));
-    console.sendLine("");
-  }
-  askMode();
-  console.settle(200);
-  // The damaged frame was never traced: two good answers, two traced lines.
-  EXPECT_EQ(occurrences(console.output(), "received: 1b mdgMode <02>\r\n"), 2);
-  EXPECT_EQ(occurrences(console.output(), "Warning: "), d.warning ? 1 : 0);
-  expectEveryFrameDispatched();
-}
-
-// mdgMode in Idle is the frame aa 02 1b 02 1d 55.
-INSTANTIATE_TEST_SUITE_P(
-    Faults, FaultsDamagedFrame,
-    ::testing::Values(
-        Damage{"checksum", {"Warning: Packet tossed for invalid checksum\r\n"}, true},
-        Damage{"eot", {"Warning: Packet tossed for invalid EOT character\r\n"}, true},
-        Damage{"sot",
-               {"status: Packet tossed for invalid SOT character: 0xab\r\n",
-                "status: Packet tossed for invalid SOT character: 0x02\r\n",
-                "status: Packet tossed for invalid SOT character: 0x1b\r\n",
-                "status: Packet tossed for invalid SOT character: 0x02\r\n",
-                "status: Packet tossed for invalid SOT character: 0x1d\r\n",
-                "status: Packet tossed for invalid SOT character: 0x55\r\n"},
-               false}),
-    [](const ::testing::TestParamInfo<Damage>& info) { return std::string(info.param.kind); });
-
-TEST_F(Faults, FrameStalledOverASecondIsDroppedAndTheHostGoesOn) {
-  // A pause shorter than the bound costs nothing.
-  sim->control("stall-next 400");
-  askMode();
-  EXPECT_EQ(console.rest().find("Packet dropped"), std::string::npos);
-
-  // aa 02 1b, then nothing for 1500 ms, then 02 1d 55.
-  sim->control("stall-next 1500");
-  long long sent = harness::nowMs();
-  console.sendLine("8");
-  ASSERT_TRUE(console.expect("status: Packet dropped: no byte for 1000 ms inside a frame\r\n", 4000))
-      << console.rest();
-  long long waited = harness::nowMs() - sent;
-  EXPECT_GE(waited, 1000);
-  EXPECT_LT(waited, 3000);
-  // The rest of the frame arrives as stray bytes.
-  for (const char* b : {"02", "1d", "55"})
-    ASSERT_TRUE(console.expect(std::string("status: Packet tossed for invalid SOT character: 0x") + b + "\r\n"))
-        << b << console.rest();
-  // The host answers commands again and handles what the device sends.
-  console.sendLine(":show");
-  ASSERT_TRUE(console.expect("mode: Idle\r\n"));
-  askMode();
-  console.settle(200);
-  EXPECT_EQ(occurrences(console.output(), "received: 1b mdgMode <02>\r\n"), 2);
-  EXPECT_EQ(occurrences(console.output(), "Warning: "), 0);
-}
-
-TEST_F(Faults, DeviceSilentDuringAnUploadGivesOneWarningAndNoFurtherChunk) {
-  std::string source = dir.file("three-chunks.txt");
-  {
-    std::ofstream f(source, std::ios::binary);
-    for (int i = 0; i < 8; ++i) f << "SetAllElectrodes 128 128 128 128\r\n";   // 40 bytes
-  }
-  console.sendLine(":script-manager");
-  ASSERT_TRUE(console.expect("script> "));
-  ASSERT_TRUE(sim->waitForFrame("< 0f mdgEnteredModePgmScr"));
-  console.settle(100);
-  sim->control("silent on");
-  console.settle(100);
-
-  console.sendLine("upload");
-  ASSERT_TRUE(console.expect("Open: "));
-  long long sent = harness::nowMs();
-  console.sendLine(source);
-  ASSERT_TRUE(console.expect("Warning: Upload Failed - check connection and turn on Kinestim\r\n", 8000))
-      << console.rest();
-  long long waited = harness::nowMs() - sent;
-  EXPECT_GE(waited, 4000);
-  EXPECT_LT(waited, 6000);
-  ASSERT_TRUE(console.expect(ENTER));
-  console.sendLine("");
-  console.settle(500);
-
-  int chunks = 0;
-  for (const std::string& f : sim->frames('>'))
-    if (f.rfind("0d ", 0) == 0) ++chunks;
-  EXPECT_EQ(chunks, 1) << harness::readFile(sim->transcriptPath());
-  EXPECT_EQ(occurrences(console.output(), "Upload Failed"), 1);
-  EXPECT_EQ(console.output().find("Upload Successful"), std::string::npos);
-
-  // The device speaks again: the Script Manager and the host carry on.
-  sim->control("silent off");
-  console.sendLine("close");
-  ASSERT_TRUE(console.expect("Script Manager closed.\r\n"));
-  console.sendLine("8");
-  ASSERT_TRUE(console.expect("received: 1b mdgMode <04>\r\n")) << console.rest();
-}
-
-// The host on the link path the simulator keeps up to date, started a second time on the
-// same device (run as an ordinary user too, where a port left exclusive would be refused).
-class FaultsVanishingDevice : public Faults {
- protected:
-  void SetUp() override {
-    startBoth({"--link", dir.file("kinestim")});
+// An unopenable port is fatal with status 1 and bad command lines show the usage (2), before
+// any window; --simulate runs a simulator of its own and stops it at exit, and --timestamps
+// stamps every line.
+TEST(ConsoleStartUp, FatalPortUsageAndASimulatorOfItsOwn) {
+  const struct { std::vector<std::string> args; const char* first; int status; } starts[] = {
+      {{"--simulate", "--timestamps"}, "mode: Idle\r\n", 0},
+      {{"/nonexistent/port"}, "Fatal Error!: Failed to open communications port\r\n", 1},
+      {{"--bogus"}, "Usage: kinestim-console", 2}, {{"/dev/null", "/dev/zero"}, "Usage: kinestim-console", 2},
+      {{"--simulate", "/dev/null"}, "Usage: kinestim-console", 2}};
+  for (const auto& s : starts) {
+    harness::Process console;
+    ASSERT_TRUE(harness::startConsole(console, s.args));
+    EXPECT_TRUE(console.expect(s.first)) << s.args[0];
+    const std::string pid = std::to_string(console.pid());
+    pid_t child = 0;
+    std::ifstream("/proc/" + pid + "/task/" + pid + "/children") >> child;
     console.sendLine(":quit");
-    ASSERT_EQ(console.waitExit(), 0);
-    ASSERT_TRUE(harness::startConsole(console, {dir.file("kinestim"), "--expanded"}));
-    askMode();
-    console.sendLine("1");   // Init: the device starts afresh and the host enables its controls
-    ASSERT_TRUE(console.expect("status: Kinestim is Idle\r\n")) << console.rest();
+    EXPECT_EQ(console.waitExit(), s.status) << s.args[0];
+    EXPECT_EQ(console.output().find("local control:") != std::string::npos, s.status == 0) << console.output();
+    EXPECT_EQ(child > 0, s.status == 0) << "a simulator of its own";
+    EXPECT_FALSE(child > 0 && kill(child, 0) == 0) << "the simulator outlived the console";
+    std::istringstream lines(s.status == 0 ? console.output() : "");
+    for (std::string line; std::getline(lines, line);)
+      EXPECT_TRUE(std::regex_match(line, std::regex(R"(^\[ *[0-9]+\.[0-9]{3}\] .*\r$)"))) << line;
   }
-  // The lost link: one Warning, the mode field, the gated controls off and a typed command
-  // refused with a status line.
-  void expectLinkLost() {
-    ASSERT_TRUE(console.expect("Warning: Failed to Read Comm port while checking for SOT\r\n")) << console.rest();
-    ASSERT_TRUE(console.expect(ENTER));
-    console.sendLine("");
-    console.sendLine("8");
-    ASSERT_TRUE(console.expect("status: Not sent: the link to " + dir.file("kinestim") + " is lost - re-opening it\r\n"))
-        << console.rest();
-    const std::string shown = show();
-    for (const char* gated : {"mode: Link lost\r\n", "run button: Run, disabled\r\n", "script manager button: disabled\r\n",
-                              "local control: checked, disabled\r\n", "electrode 1: 1 (-0.02), slider 127, disabled\r\n",
-                              "tilt buttons: disabled\r\n"})
-      EXPECT_NE(shown.find(gated), std::string::npos) << gated << shown;
-  }
-  // What :show prints.
-  std::string show() {
-    const size_t from = console.output().size();
-    console.sendLine(":show");
-    EXPECT_TRUE(console.expect("data log: off\r\n")) << console.rest();
-    return console.output().substr(from);
-  }
-  void expectRestored() {
-    ASSERT_TRUE(console.expect("status: Link restored\r\n", 5000)) << console.rest();
-    console.settle(300);
-    EXPECT_EQ(occurrences(console.output(), "Warning: "), 1) << console.output();
-    EXPECT_EQ(console.output().find("Fatal Error!"), std::string::npos);
-  }
-};
-
-TEST_F(FaultsVanishingDevice, HostShowsTheLostLinkAndComesBackWhenTheDeviceRestartsOnTheSamePath) {
-  // A calibration run that loses its replies with the device does not block the next one.
-  sim->control("silent on");
-  console.sendLine(":calibrate");
-  ASSERT_TRUE(sim->waitForFrame("> 1d cdgCalibrate"));
-  sim->control("quit");
-  ASSERT_EQ(sim->process().waitExit(), 0);
-  expectLinkLost();
-
-  // The device is back on a new pseudo-terminal behind the same path, freshly powered on.
-  sim = std::make_unique<Simulator>(dir, std::vector<std::string>{"--link", dir.file("kinestim")});
-  ASSERT_TRUE(sim->ok());
-  expectRestored();
-  EXPECT_TRUE(sim->waitForFrame("> 08 cdgDldMode"));
-  const std::string shown = show();
-  EXPECT_NE(shown.find("mode: Idle\r\nscript: Stopped\r\nrun button: Run, enabled\r\n"), std::string::npos) << shown;
-  console.sendLine(":calibrate");
-  EXPECT_TRUE(sim->waitForFrame("> 1d cdgCalibrate"));
 }
 
-// A cable pulled in Direct mode and put back: whatever the device did meanwhile is read back.
-struct Outage { const char* name; const char* meanwhile; const char* mode; const char* electrode2; int electrodeQuestions; };
-
-class FaultsOutage : public FaultsVanishingDevice, public ::testing::WithParamInterface<Outage> {};
-
-TEST_P(FaultsOutage, ReReadsTheModeAndInDirectTheElectrodes) {
-  const Outage& o = GetParam();
-  console.sendLine("2");
-  ASSERT_TRUE(console.expect("mode: Direct\r\n")) << console.rest();
-  ASSERT_TRUE(sim->waitForCount("> 0b cdgDldAllElectrodes", 1));
-  sim->control("hangup 3000");
-  sim->control(o.meanwhile);
-  expectLinkLost();
-  expectRestored();
-  EXPECT_EQ(sim->count("> 08 cdgDldMode"), 2) << harness::readFile(sim->transcriptPath());
-  EXPECT_EQ(sim->count("> 0b cdgDldAllElectrodes"), o.electrodeQuestions) << harness::readFile(sim->transcriptPath());
-  const std::string shown = show();
-  EXPECT_NE(shown.find(std::string("mode: ") + o.mode + "\r\n"), std::string::npos) << shown;
-  EXPECT_NE(shown.find(std::string(o.electrode2) + "\r\n"), std::string::npos) << shown;
+// Disabled controls and unknown commands only explain; a Warning waits for a line while the
+// device keeps talking; a cancelled dialog sends nothing; the end of input exits with 0.
+TEST_F(Faults, MistakesOnlyExplainAndAWarningWaitsForALineWhileTheDeviceKeepsTalking) {
+  start({}, {});
+  EXPECT_EQ(play({
+      {'>', ":slider 1 100"}, {'<', "Electrode 1 slider is disabled\r\n"},
+      {'>', ":slider-key 2 down"}, {'<', "Electrode 2 slider is disabled\r\n"},
+      {'>', ":slider 5 100"}, {'<', "There is no electrode 5 (electrodes are 1 to 4)\r\n"},
+      {'>', ":slider 1"}, {'<', "Usage: :slider N POS\r\n"},
+      {'>', ":frobnicate"}, {'<', "Unknown command :frobnicate (type :help)\r\n"},
+      {'>', ":stop-log"}, {'<', "Stop Log is greyed in the menu\r\n"},
+      {'>', ":run now"}, {'<', ":run takes no argument (type :help)\r\n"},
+      {'>', ":run"}, {'<', "Address (16-bit) [0]: "}, {'=', "> 06 cdgSelectModeRunScr"},
+      {'>', "abc"}, {'<', "Warning: Address must be a number from 0 to 65535, not \"abc\"\r\n(press Enter) "},
+      {'-', "Address (16-bit)"}, {'>', ""}, {'<', "Address (16-bit) [abc]: "},
+      {'>', "."}, {'-', "sent: "}, {'#', "0 > 09 "}, {'#', "0 > 12 "}, {'%', "0 sent: "}}), "");
+  console.send("\x04");   // Ctrl+D
+  EXPECT_EQ(console.waitExit(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, FaultsOutage,
-    ::testing::Values(Outage{"KnobTurned", "knob 2 200", "Direct", "electrode 2: 2 (+1.44), slider 200, enabled", 2},
-                      Outage{"PowerCycled", "power-cycle", "Idle", "electrode 2: 2 (-0.02), slider 127, disabled", 1}),
-    [](const ::testing::TestParamInfo<Outage>& info) { return std::string(info.param.name); });
-
-TEST_F(Faults, LogsOnAFullDiskLoseTheirLinesButNothingElse) {
-  // Every write to /dev/full fails with "no space left on device".
-  for (const char* start : {":log", ":data-log"}) {
-    console.sendLine(start);
-    ASSERT_TRUE(console.expect("Save as: "));
-    console.sendLine("/dev/full");
-    ASSERT_TRUE(console.expect("Replace /dev/full? [y/n] "));
-    console.sendLine("y");
-  }
-  console.sendLine(":show");
-  ASSERT_TRUE(console.expect("traffic log: on\r\ndata log: on\r\n")) << console.rest();
-  console.sendLine(":read-tilt");
-  ASSERT_TRUE(console.expect("tilt y: ")) << console.rest();
-  askMode();
-  console.sendLine(":stop-data-log");
-  console.sendLine(":stop-log");
-  console.sendLine(":show");
-  ASSERT_TRUE(console.expect("traffic log: off\r\n")) << console.rest();
-  EXPECT_EQ(occurrences(console.output(), "Warning: "), 0) << console.output();
-  expectEveryFrameDispatched();
+// One run through every fault of the line, with both logs on a full disk where every write
+// fails: each fault gets its own report, the host always goes on, and the failing logs show
+// nothing.
+TEST_F(Faults, EveryLineFaultIsReportedAndTheHostGoesOn) {
+  start({});
+  const std::string source = dir.file("three-chunks.txt");
+  // Eight lines of 40 bytes: an upload of three chunks.
+  for (std::ofstream f(source, std::ios::binary); f.tellp() < 320;) f << "SetAllElectrodes 128 128 128 128\r\n";
+  ASSERT_EQ(play({
+      {'>', ":log"}, {'<', "Save as: "}, {'>', "/dev/full"}, {'<', "Replace /dev/full? [y/n] "}, {'>', "y"},
+      {'>', ":data-log"}, {'<', "Save as: "}, {'>', "/dev/full"}, {'<', "Replace /dev/full? [y/n] "}, {'>', "y"},
+      {'>', ":show"}, {'<', "traffic log: on\r\ndata log: on\r\n"}, {'>', ":read-tilt"}, {'<', "tilt y: "},
+      // Stray bytes between frames are dropped one at a time, in order, before the next frame.
+      {'!', "garbage 13"}, {'>', "8"}, {'<', tossed("13")}, {'<', MODE},
+      {'!', "garbage 27 55 00"}, {'>', "8"}, {'<', tossed("27")}, {'<', tossed("55")}, {'<', tossed("00")}, {'<', MODE},
+      {'!', "garbage ff 01 54 ab 0d"}, {'>', "8"}, {'<', tossed("ff")}, {'<', tossed("01")}, {'<', tossed("54")},
+      {'<', tossed("ab")}, {'<', tossed("0d")}, {'<', MODE},
+      // Damaged frames (mdgMode in Idle is aa 02 1b 02 1d 55) are dropped with their report.
+      {'!', "corrupt-next checksum"}, {'>', "8"}, {'<', "Warning: Packet tossed for invalid checksum\r\n(press Enter) "},
+      {'>', ""}, {'>', "8"}, {'<', MODE},
+      {'!', "corrupt-next eot"}, {'>', "8"}, {'<', "Warning: Packet tossed for invalid EOT character\r\n(press Enter) "},
+      {'>', ""}, {'>', "8"}, {'<', MODE},
+      {'!', "corrupt-next sot"}, {'>', "8"}, {'<', tossed("ab")}, {'<', tossed("02")}, {'<', tossed("1b")},
+      {'<', tossed("02")}, {'<', tossed("1d")}, {'<', tossed("55")}, {'>', "8"}, {'<', MODE}, {'-', "Warning: "},
+      {'%', "6 " + MODE}, {'%', "2 Warning: "}, {'%', "15 Packet tossed for invalid SOT"}}), "");
+  // Every good frame the device sent was traced by the host, in order, and nothing else.
+  std::vector<std::string> sent, received;
+  for (const std::string& frame : sim->frames('<'))
+    if (frame.find("(bad frame)") == std::string::npos) sent.push_back(harness::traceLineOf(frame, '<'));
+  std::istringstream lines(console.output());
+  for (std::string line; std::getline(lines, line);)
+    if (line.rfind("received: ", 0) == 0) received.push_back(line.substr(10, line.size() - 11));
+  EXPECT_EQ(received, sent);
+  ASSERT_EQ(play({
+      // A pause inside a frame shorter than a second costs nothing; a longer one drops the frame.
+      {'!', "stall-next 400"}, {'>', "8"}, {'<', MODE}, {'-', "Packet dropped"},
+      {'!', "stall-next 1500"}, {'>', "8"}, {'<', "status: Packet dropped: no byte for 1000 ms inside a frame\r\n"},
+      {'t', "1000 3000"}, {'<', tossed("02")}, {'<', tossed("1d")}, {'<', tossed("55")},
+      {'%', "18 Packet tossed for invalid SOT"}, {'>', ":show"}, {'<', "mode: Idle\r\n"}, {'>', "8"}, {'<', MODE}, {'%', "8 " + MODE},
+      // A device silent during an upload: one Warning after the time-out and no further chunk.
+      {'>', ":script-manager"}, {'<', "script> "}, {'=', "< 0f mdgEnteredModePgmScr"}, {'-', "Warning"},
+      {'!', "silent on"}, {'-', "Warning"}, {'>', "upload"}, {'<', "Open: "}, {'>', source},
+      {'<', "Warning: Upload Failed - check connection and turn on Kinestim\r\n(press Enter) "}, {'t', "4000 6000"},
+      {'>', ""}, {'-', "Upload"}, {'-', "Upload"}, {'#', "1 > 0d "}, {'%', "1 Upload Failed"}, {'%', "0 Upload Successful"},
+      {'!', "silent off"}, {'>', "close"}, {'<', "Script Manager closed.\r\n"},
+      {'>', "8"}, {'<', "received: 1b mdgMode <04>\r\n"},
+      {'>', ":stop-data-log"}, {'>', ":stop-log"}, {'>', ":show"}, {'<', "traffic log: off\r\ndata log: off\r\n"},
+      {'%', "3 Warning: "}}), "");
 }
 
 TEST_F(Faults, HostKilledDuringATiltLoopLeavesOnlyWholeLinesInBothLogs) {
-  std::string traffic = dir.file("traffic.log"), data = dir.file("data.log");
-  console.sendLine(":log");
-  ASSERT_TRUE(console.expect("Save as: "));
-  console.sendLine(traffic);
-  console.sendLine(":data-log");
-  ASSERT_TRUE(console.expect("Save as: "));
-  console.sendLine(data);
-  console.sendLine(":tilt-loop");
-  ASSERT_TRUE(console.expect("Count (16-bit) [10]: "));
-  console.sendLine("60000");
-  ASSERT_TRUE(console.expect("Step [1]: "));
-  console.sendLine("1");
-
+  start({});
+  const std::string traffic = dir.file("traffic.log"), data = dir.file("data.log");
+  ASSERT_EQ(play({{'>', ":log"}, {'<', "Save as: "}, {'>', traffic}, {'>', ":data-log"}, {'<', "Save as: "}, {'>', data},
+                  {'>', ":tilt-loop"}, {'<', "Count (16-bit) [10]: "}, {'>', "60000"}, {'<', "Step [1]: "}, {'>', "1"}}),
+            "");
   // Let the readings flow, then kill the host in the middle of them.
-  long long deadline = harness::nowMs() + 10000;
-  while (harness::readLines(data).size() < 60 && harness::nowMs() < deadline) console.settle(50);
-  ASSERT_GE(harness::readLines(data).size(), 60u);
-  console.kill();
-
-  const std::regex dataLine(std::string("^") + STAMP +
-                            R"(\t\t[ +-][ 0-9.+-]{6}\t[ +-][ 0-9.+-]{6}\t[ +-][ 0-9.+-]{6}\t[ +-][ 0-9.+-]{6})"
-                            R"(\t\t[ 0-9.-]{8}[0-9]\t[ 0-9.-]{8}[0-9]\r$)");
-  const std::regex trafficLine(std::string("^") + STAMP +
-                               R"((\t[0-9a-f]{2} cdg[A-Za-z]+( [0-9a-f]{2})*|\t\t\t[0-9a-f]{2} mdg[A-Za-z]+( <[0-9a-f]{2}>)*)\r$)");
-  for (const auto& [path, form] : {std::make_pair(data, dataLine), std::make_pair(traffic, trafficLine)}) {
-    std::string all = harness::readFile(path);
-    ASSERT_GE(all.size(), 2u) << path;
-    EXPECT_EQ(all.substr(all.size() - 2), "\r\n") << path << ": the last line was cut";
-    std::vector<std::string> lines = harness::readLines(path);
-    for (size_t i = 0; i < lines.size(); ++i)
-      EXPECT_TRUE(std::regex_match(lines[i], form)) << path << " line " << i << ": " << lines[i];
+  for (const long long deadline = harness::nowMs() + 10000; harness::readLines(data).size() < 60;) {
+    ASSERT_LT(harness::nowMs(), deadline);
+    console.settle(50);
   }
-  // One data line per tilt reading traced in the traffic log, except those the kill cut off.
+  console.kill();
+  const std::string stamp = R"(^[0-2][0-9]\t[0-5][0-9]\t[0-5][0-9]\.[0-9]{3} )", current = R"(\t[ +-][ 0-9.+-]{6})";
+  const std::regex dataLine(stamp + "\t" + current + current + current + current + R"(\t\t[ 0-9.-]{8}[0-9]\t[ 0-9.-]{8}[0-9]\r$)");
+  const std::regex trafficLine(
+      stamp + R"((\t[0-9a-f]{2} cdg[A-Za-z]+( [0-9a-f]{2})*|\t\t\t[0-9a-f]{2} mdg[A-Za-z]+( <[0-9a-f]{2}>)*)\r$)");
   int tilts = 0;
-  for (const std::string& line : harness::readLines(traffic))
-    if (line.find("32 mdgTilt") != std::string::npos) ++tilts;
+  for (const auto& [path, form] : {std::make_pair(data, dataLine), std::make_pair(traffic, trafficLine)}) {
+    const std::string all = harness::readFile(path);
+    EXPECT_EQ(all.substr(all.size() - 2), "\r\n") << path << ": the last line was cut";
+    for (const std::string& line : harness::readLines(path)) {
+      EXPECT_TRUE(std::regex_match(line, form)) << path << ": " << line;
+      tilts += line.find("32 mdgTilt") != std::string::npos;
+    }
+  }
+  // One data line per tilt reading traced in the traffic log, except one the kill cut off.
+  const int dataLines = static_cast<int>(harness::readLines(data).size());
   EXPECT_GE(tilts, 60);
-  EXPECT_LE(static_cast<int>(harness::readLines(data).size()), tilts);
-  EXPECT_GE(static_cast<int>(harness::readLines(data).size()), tilts - 1);
+  EXPECT_TRUE(dataLines == tilts || dataLines == tilts - 1) << dataLines << " data lines, " << tilts << " readings";
+}
+
+// The lost link on the path the simulator keeps up to date: one Warning, the gated controls
+// off and typed commands refused; and the notice when the device answers again.
+std::vector<Step> linkLost(const std::string& link) {
+  return {{'<', "Warning: Failed to Read Comm port while checking for SOT\r\n(press Enter) "}, {'>', ""},
+          {'>', "8"}, {'<', "status: Not sent: the link to " + link + " is lost - re-opening it\r\n"},
+          {'>', ":show"}, {'<', "mode: Link lost\r\nscript: "}, {'<', "run button: Run, disabled\r\n"},
+          {'<', "script manager button: disabled\r\nlocal control: checked, disabled\r\n"},
+          {'<', "electrode 1: 1 (-0.02), slider 127, disabled\r\n"}, {'<', "tilt buttons: disabled\r\n"}};
+}
+std::vector<Step> linkBack(int warnings) {
+  return {{'<', "status: Link restored\r\n"}, {'-', "Warning: "}, {'%', std::to_string(warnings) + " Warning: "},
+          {'%', "0 Fatal Error!"}, {'>', ":show"}};
+}
+
+// The host started a second time on the same device (run as an ordinary user too, where a
+// port the first one left exclusive would be refused), then the device restarted, and two
+// cable pulls in Direct mode: whatever the device did meanwhile is read back.
+TEST_F(Faults, LinkLostShowsAndComesBackWithTheDevicesModeAndElectrodes) {
+  const std::string link = dir.file("kinestim");
+  start({"--link", link});
+  console.sendLine(":quit");
+  ASSERT_EQ(console.waitExit(), 0);
+  ASSERT_TRUE(harness::startConsole(console, {link, "--expanded"}));
+  // Init, and a calibration run that loses its replies with the device.
+  ASSERT_EQ(play({{'>', "8"}, {'<', "received: 1b mdgMode <"}, {'>', "1"}, {'<', "status: Kinestim is Idle\r\n"},
+                  {'!', "silent on"}, {'>', ":calibrate"}, {'=', "> 1d cdgCalibrate"}, {'!', "quit"}}), "");
+  ASSERT_EQ(sim->process().waitExit(), 0);
+  ASSERT_EQ(play(linkLost(link)), "");
+  // The device is back on a new pseudo-terminal behind the same path, freshly powered on.
+  sim = std::make_unique<harness::Simulator>(dir, std::vector<std::string>{"--link", link});
+  ASSERT_TRUE(sim->ok());
+  ASSERT_EQ(play(linkBack(1)), "");
+  ASSERT_EQ(play({{'<', "mode: Idle\r\nscript: Stopped\r\nrun button: Run, enabled\r\n"}, {'=', "> 08 cdgDldMode"},
+                  {'>', "2"}, {'<', "mode: Direct\r\n"}, {'=', "> 0b cdgDldAllElectrodes"},
+                  {'!', "hangup 3000"}, {'!', "knob 2 200"}}), "");
+  ASSERT_EQ(play(linkLost(link)), "");
+  ASSERT_EQ(play(linkBack(2)), "");
+  ASSERT_EQ(play({{'<', "mode: Direct\r\nscript: "}, {'<', "electrode 2: 2 (+1.44), slider 200, enabled\r\n"},
+                  {'#', "2 > 08 cdgDldMode"}, {'#', "2 > 0b cdgDldAllElectrodes"},
+                  {'!', "hangup 3000"}, {'!', "power-cycle"}}), "");
+  ASSERT_EQ(play(linkLost(link)), "");
+  ASSERT_EQ(play(linkBack(3)), "");
+  EXPECT_EQ(play({{'<', "mode: Idle\r\nscript: "}, {'<', "electrode 2: 2 (-0.02), slider 127, disabled\r\n"},
+                  {'#', "3 > 08 cdgDldMode"}, {'#', "2 > 0b cdgDldAllElectrodes"},
+                  // The calibration run lost with the first device does not block the next one.
+                  {'>', ":calibrate"}, {'=', "> 1d cdgCalibrate"}}), "");
+}
+
+// The soak mix, one entry every 400 ms in turn; a damaged frame (its Warning is the one
+// expected box) needs a frame to carry the damage, so it asks for the mode as well.
+const std::vector<std::vector<Step>> MIX = {
+    {{'>', "8"}}, {{'>', "11"}}, {{'>', "28"}}, {{'!', "tilt 7 -4"}}, {{'>', "2"}}, {{'>', ":slider 2 140"}},
+    {{'!', "knob 3 90"}}, {{'>', ":slider 4 17"}}, {{'>', "3"}}, {{'>', ":local"}}, {{'!', "knob 1 200"}},
+    {{'>', "25"}}, {{'!', "garbage 13 27"}}, {{'!', "tilt -12 9"}}, {{'>', "17"}}, {{'!', "stall-next 300"}},
+    {{'>', "27"}, {'<', "Address (16-bit) [0]: "}, {'>', "0"}, {'<', "Count [16]: "}, {'>', "16"}},
+    {{'!', "corrupt-next"}, {'>', "8"}, {'<', "Warning: Packet tossed for invalid checksum\r\n(press Enter) "}, {'>', ""}}};
+
+int environment(const char* name, int fallback) { return std::getenv(name) ? std::atoi(std::getenv(name)) : fallback; }
+
+// The soak run of scripts/soak.sh, not run by CTest: SOAK_SECONDS (600) at 9600 baud with a
+// tilt loop of SOAK_READINGS (20000) readings, both logs open and the mix above. No message
+// may be lost (the transcript against the traffic log), resident memory must stay put and the
+// only warnings are the injected ones; the figures are printed.
+TEST_F(Faults, DISABLED_Soak) {
+  const int seconds = environment("SOAK_SECONDS", 600), readings = environment("SOAK_READINGS", 20000);
+  ASSERT_TRUE(seconds >= 10 && readings >= 1 && readings <= 65535) << "SOAK_SECONDS >= 10, SOAK_READINGS 1 to 65535";
+  const long long begin = harness::nowMs();
+  start({"--baud", "9600", "--noise", "3", "--seed", "7"}, {});
+  const std::string traffic = dir.file("traffic.log"), data = dir.file("data.log");
+  // Both logs first, so that every later frame must appear in the traffic log.
+  ASSERT_EQ(play({{'>', ":log"}, {'<', "Save as: "}, {'>', traffic}, {'>', ":data-log"}, {'<', "Save as: "}, {'>', data},
+                  {'>', ":calibrate"}}), "");
+  ASSERT_TRUE(sim->waitForCount("> 1d cdgCalibrate", 12, 10000)) << "the calibration run sends 12 requests";
+  console.settle(1000);
+  ASSERT_EQ(play({{'>', ":tilt-loop"}, {'<', "Count (16-bit) [10]: "}, {'>', std::to_string(readings)},
+                  {'<', "Step [1]: "}, {'>', "1"}}), "");
+  console.settle(30000);
+  const long baselineKb = processStatusKb(console.pid(), "VmRSS");
+  long peakKb = baselineKb;
+  std::map<std::string, int> actions;
+  size_t step = 0;
+  for (; harness::nowMs() - begin < seconds * 1000LL; ++step) {
+    actions[MIX[step % MIX.size()].front().text]++;
+    ASSERT_EQ(play(MIX[step % MIX.size()]), "") << "step " << step;
+    console.settle(400);
+    peakKb = std::max(peakKb, processStatusKb(console.pid(), "VmRSS"));
+  }
+  // Wait for the loop's last reading, then close the logs and both programs.
+  int tilts = -1;
+  for (int now = 0; harness::nowMs() - begin < (seconds + 600) * 1000LL; tilts = now) {
+    console.settle(2000);
+    now = 0;
+    for (const std::string& f : sim->frames('<')) now += f.rfind("32 ", 0) == 0;
+    if (now == tilts) break;
+  }
+  const long endKb = processStatusKb(console.pid(), "VmRSS");
+  ASSERT_EQ(play({{'>', ":stop-data-log"}, {'>', ":stop-log"}, {'-', "Warning"}, {'>', ":quit"}}), "");
+  EXPECT_EQ(console.waitExit(10000), 0);
+  sim->control("quit");
+  sim->process().waitExit(5000);
+  // Every good frame in each direction, in order, against the traffic log; the log started
+  // after the power-on pair of received frames. Readings lost to an injected damage still
+  // count as sent by the loop.
+  std::vector<std::string> transcript[2], logged[2];
+  int malformed = 0, damagedTilts = 0;
+  for (const std::string& f : sim->frames()) {
+    damagedTilts += f.rfind("< aa 09 32 ", 0) == 0;
+    if (f.find("(bad frame)") == std::string::npos) transcript[f[0] == '>'].push_back(harness::traceLineOf(f.substr(2), f[0]));
+  }
+  transcript[0].erase(transcript[0].begin(), transcript[0].begin() + std::min<long>(2, transcript[0].size()));
+  const std::regex form(R"(^[0-9]{2}\t[0-9]{2}\t[0-9]{2}\.[0-9]{3} (\t\t\t|\t)(.*)\r$)");
+  std::smatch m;
+  for (const std::string& line : harness::readLines(traffic)) {
+    if (std::regex_match(line, m, form)) logged[m[1].length() == 1].push_back(m[2].str());
+    else ++malformed;
+  }
+  const int dataLines = static_cast<int>(harness::readLines(data).size()), loopTilts = tilts + damagedTilts - actions["28"];
+  const int warnings = harness::occurrences(console.output(), "Warning: ");
+  const int strays = harness::occurrences(console.output(), "Packet tossed for invalid SOT");
+  std::printf("soak: %.1f minutes, tilt loop of %d readings, %zu actions\n", (harness::nowMs() - begin) / 60000.0, readings, step);
+  for (const auto& [name, count] : actions) std::printf("  %-24s %6d\n", name.c_str(), count);
+  std::printf("messages received %zu, commands sent %zu (traffic log %zu and %zu lines, %d malformed)\n",
+              transcript[0].size(), transcript[1].size(), logged[0].size(), logged[1].size(), malformed);
+  std::printf("tilt readings %d (loop %d, asked %d), data log lines %d\n", tilts, loopTilts, actions["28"], dataLines);
+  std::printf("resident memory: %ld kB after warm-up, peak %ld kB, end %ld kB\n", baselineKb, peakKb, endKb);
+  std::printf("warnings %d, stray-byte notices %d\n", warnings, strays);
+  EXPECT_TRUE(transcript[0] == logged[0] && transcript[1] == logged[1]) << "every frame in both directions is logged";
+  EXPECT_EQ(malformed, 0) << "every traffic log line is whole";
+  EXPECT_EQ(loopTilts, readings) << "the tilt loop delivered all its readings";
+  EXPECT_EQ(dataLines, tilts) << "one data log line per tilt reading";
+  EXPECT_LT(peakKb - baselineKb, 1024) << "resident memory grows by less than 1 MB";
+  EXPECT_EQ(warnings, actions["corrupt-next"]) << "no warnings but the injected ones";
+  EXPECT_EQ(strays, 2 * actions["garbage 13 27"]) << "one notice per injected stray byte";
+  EXPECT_EQ(console.output().find("Fatal Error!"), std::string::npos);
 }
 
 }  // namespace
