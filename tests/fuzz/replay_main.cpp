@@ -10,34 +10,22 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
-namespace {
-
-bool runFile(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    std::fprintf(stderr, "cannot read %s\n", path.string().c_str());
-    return false;
-  }
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-  return true;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   int inputs = 0;
   for (int i = 1; i < argc; ++i) {
     std::error_code error;
-    const std::filesystem::path path(argv[i]);
-    if (std::filesystem::is_directory(path, error)) {
-      for (const auto& entry : std::filesystem::directory_iterator(path, error)) {
-        if (!entry.is_regular_file()) continue;
-        if (!runFile(entry.path())) return 1;
-        ++inputs;
+    std::vector<std::filesystem::path> paths = {argv[i]};
+    if (std::filesystem::is_directory(argv[i], error)) {
+      paths.assign(std::filesystem::directory_iterator(argv[i], error), {});
+    }
+    for (const std::filesystem::path& path : paths) {
+      std::ifstream file(path, std::ios::binary);
+      if (!file || std::filesystem::is_directory(path, error)) {
+        std::fprintf(stderr, "cannot read %s\n", path.c_str());
+        return 1;
       }
-    } else {
-      if (!runFile(path)) return 1;
+      std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+      LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
       ++inputs;
     }
   }
