@@ -24,9 +24,7 @@ struct FakeLink {
   size_t size = 0, position = 0;
   bool open = false;
   uint32_t clockMs = 0;
-};
-
-FakeLink link;
+} link;
 
 }  // namespace
 

@@ -15,7 +15,6 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
 constexpr int64_t MS = 1000;
 
 // Payloads of the whole, valid frames at the start of bytes as "hex|hex", taken out of bytes.
@@ -46,11 +45,11 @@ int64_t now = 0;
 
 // What the device sent by now, taken a few bytes at a time so that frames are cut between
 // takes; a run that is no valid frame shows as "bad: ...".
-std::string answers() {
-  simAdvance(now);
+std::string answers(int64_t at) {
+  simAdvance(at);
   Bytes out;
   uint8_t buffer[7];
-  for (int n; (n = simTakeOutput(now, buffer, sizeof buffer)) > 0;) out.insert(out.end(), buffer, buffer + n);
+  for (int n; (n = simTakeOutput(at, buffer, sizeof buffer)) > 0;) out.insert(out.end(), buffer, buffer + n);
   const std::string frames = takeFrames(out);
   return out.empty() ? frames : frames + (frames.empty() ? "" : "|") + "bad: " + hex(out);
 }
@@ -63,19 +62,16 @@ std::string act(const std::string& actions);
 //   in X [HEX]   a fresh device, the script bytes HEX stored at 0, quietly brought to mode X
 //                (N Init, I Idle, D Direct, P Program Script, R Run Scr, F Fault)
 std::string one(const std::string& verb, const std::string& arg) {
-  if (verb == "wait") {
-    now += std::stoi(arg) * MS;
-    return answers();
-  }
+  if (verb == "wait") return answers(now += std::stoi(arg) * MS);
   if (verb == "ctl") {
     char message[256];
     const SimControlResult result = simControlLine(now, arg.c_str(), 30, message, sizeof message);
-    return result == SimControlResult::Ok ? answers() : result == SimControlResult::Quit ? "quit" : "error: " + std::string(message);
+    return result == SimControlResult::Ok ? answers(now) : result == SimControlResult::Quit ? "quit" : "error: " + std::string(message);
   }
   if (verb == "in") {
     simReset(7);
-    simPowerOn(now = 0, 0);
-    answers();
+    simPowerOn(0, 0);
+    answers(0);
     now = MS;
     const Bytes image = bytesOf(arg.substr(1));
     act(image.empty() ? "" : "04");
@@ -87,12 +83,12 @@ std::string one(const std::string& verb, const std::string& arg) {
     const char* select[] = {"ctl power-cycle", "", "02", "04", "06", "ctl fault 8"};
     act(std::string(image.empty() ? "" : "05; ") + select[std::string("NIDPRF").find(arg[0])]);
     EXPECT_EQ(" NIDPRF"[simMode()], arg[0]);
+    return "";
   }
-  if (verb == "in") return "";
   Bytes bytes = bytesOf(verb == "raw" ? arg : verb + " " + arg);
   if (verb != "raw") bytes = frameOf(bytes);
   simReceive(now += MS, bytes.data(), static_cast<int>(bytes.size()));
-  return answers();
+  return answers(now);
 }
 
 // Runs ';'-separated actions; the payloads they brought, '|' between.
@@ -226,8 +222,8 @@ TEST(SimDevice, TiltEdgeTimesNeverWrapAndGiveThePeriod) {
   }
 }
 
-// The console program is the host, calibrating. The wire log holds every frame of the transcript whole,
-// each byte the device sent at line pace.
+// The console program is the host, calibrating. The wire log holds every frame of the
+// transcript whole, each byte the device sent at line pace.
 TEST(SimProcess, TalksOnlyToAHostAndLogsEveryFrameInTheTranscriptAndOnTheWire) {
   harness::TempDir dir;
   harness::Simulator sim(dir, {"--baud", "9600", "--wire-log", dir.file("wire.log")});
