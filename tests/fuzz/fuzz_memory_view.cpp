@@ -3,6 +3,7 @@
 // in between. Each answer is an exactly sized heap block, so reading past the bytes it
 // carries is caught.
 #include "fake_link.h"
+#include "tests/test_bytes.h"
 
 #include "app/dispatcher.h"
 #include "frontends/console/console_window.h"
@@ -14,6 +15,7 @@
 #include "script/memory_view.h"
 #include "ui/parameters.h"
 
+#include <cstring>
 #include <sstream>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -33,17 +35,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else if (op % 6 <= 3) {
       // One device answer: length byte L and L payload bytes, the code forced to mdgScrMemDld
       // (but for op 3), framed as receivePacket leaves it; op 1 goes to the view directly.
-      const int length = next();
-      uint8_t* frame = static_cast<uint8_t*>(calloc(static_cast<size_t>(length) + 4, 1));
-      frame[0] = SOT;
-      frame[1] = static_cast<uint8_t>(length);
-      for (int k = 0; k < length; ++k) frame[2 + k] = next();
-      if (length > 0 && op % 6 != 3) frame[2] = mdgScrMemDld;
-      frame[2 + length] = computeChecksum(frame + 2, length);
-      frame[3 + length] = EOT;
-      Packet packet{frame};
+      Bytes payload(next());
+      for (uint8_t& b : payload) b = next();
+      if (!payload.empty() && op % 6 != 3) payload[0] = mdgScrMemDld;
+      const Bytes frame = frameOf(payload);
+      Packet packet{static_cast<uint8_t*>(memcpy(malloc(frame.size()), frame.data(), frame.size()))};
       if (op % 6 != 1) handleDeviceMessage(packet);
-      else if (length > 0) onScriptMemoryRead(packet);
+      else if (!payload.empty()) onScriptMemoryRead(packet);
       releasePacket(packet);
     } else if (op % 6 == 4) {   // the Script Manager closes or opens again
       if (open) consoleCloseDialog(Dialog::ScriptManager);
