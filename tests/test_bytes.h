@@ -25,11 +25,12 @@ inline std::string hex(const uint8_t* bytes, size_t count, const char* separator
   }
   return out;
 }
-inline std::string hex(const Bytes& bytes, const char* separator = " ") { return hex(bytes.data(), bytes.size(), separator); }
+inline std::string hex(const Bytes& b, const char* separator = " ") { return hex(b.data(), b.size(), separator); }
 
 // SOT, length, payload, byte sum, EOT.
 inline Bytes frameOf(const Bytes& payload) {
   unsigned sum = 0;
   for (uint8_t b : payload) sum += b;
-  return Bytes{0xAA, static_cast<uint8_t>(payload.size())} + payload + Bytes{static_cast<uint8_t>(sum % 256), 0x55};
+  const Bytes head = {0xAA, static_cast<uint8_t>(payload.size())};
+  return head + payload + Bytes{static_cast<uint8_t>(sum % 256), 0x55};
 }

@@ -28,9 +28,7 @@ struct FakeLink {
 
 }  // namespace
 
-void fakeLinkServe(const uint8_t* data, size_t size) {
-  link = FakeLink{data, size, 0, link.open, link.clockMs};
-}
+void fakeLinkServe(const uint8_t* data, size_t size) { link = FakeLink{data, size, 0, link.open, link.clockMs}; }
 bool fakeLinkDrained() { return link.position >= link.size; }
 
 void startHost(std::istream* input) {
@@ -60,9 +58,7 @@ bool isSerialPortOpen() { return link.open; }
 const char* serialPortName() { return "fuzz"; }
 bool waitTransmitterEmpty(int) { return link.open; }
 void clearSerialPortErrors() {}
-int writeSerialPort(const uint8_t* data, int count) {
-  return link.open && data != nullptr && count > 0 ? count : 0;
-}
+int writeSerialPort(const uint8_t* data, int count) { return link.open && data && count > 0 ? count : 0; }
 
 ByteRead readSerialByte(uint8_t* byte) {
   if (link.position < link.size) {
