@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int row = 0; row + 1 < image.length; row += rowSize) {
     check(image.bytes[row] == opSetAllElectrodes);
     const int delayCount = delay > 0 ? image.bytes[row + 6] | (image.bytes[row + 7] << 8) : 0;
-    check(delay == 0 || (image.bytes[row + 5] == opDelay && delayCount == (delay & 0xFFFF)));
+    check(delay <= 0 || (image.bytes[row + 5] == opDelay && delayCount == (delay & 0xFFFF)));
   }
   int fields = 0;
   for (char *p = text.data(), *end = nullptr;; p = end, ++fields) {
