@@ -9,6 +9,11 @@
 
 using Bytes = std::vector<uint8_t>;
 
+inline Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 // "03 80 ff": one pair per byte, `separator` between pairs.
 inline std::string hex(const uint8_t* bytes, size_t count, const char* separator = " ") {
   std::string out;
@@ -20,25 +25,12 @@ inline std::string hex(const uint8_t* bytes, size_t count, const char* separator
   }
   return out;
 }
-
-inline std::string hex(const Bytes& bytes, const char* separator = " ") {
-  return hex(bytes.data(), bytes.size(), separator);
-}
+inline std::string hex(const Bytes& b, const char* separator = " ") { return hex(b.data(), b.size(), separator); }
 
 // SOT, length, payload, byte sum, EOT.
 inline Bytes frameOf(const Bytes& payload) {
-  Bytes frame = {0xAA, static_cast<uint8_t>(payload.size())};
   unsigned sum = 0;
-  for (uint8_t b : payload) {
-    sum += b;
-    frame.push_back(b);
-  }
-  frame.push_back(static_cast<uint8_t>(sum % 256));
-  frame.push_back(0x55);
-  return frame;
-}
-
-inline Bytes operator+(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
+  for (uint8_t b : payload) sum += b;
+  const Bytes head = {0xAA, static_cast<uint8_t>(payload.size())};
+  return head + payload + Bytes{static_cast<uint8_t>(sum % 256), 0x55};
 }

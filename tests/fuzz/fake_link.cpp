@@ -2,62 +2,38 @@
 // They replace the POSIX backend below the serial seam, so everything above it is real.
 #include "fake_link.h"
 
+#include "app/main_dialog.h"
+#include "frontends/console/console_window.h"
 #include "link/serial_backend.h"
 #include "link/serial_port.h"
 #include "logging/data_log.h"
 #include "logging/traffic.h"
 #include "platform/clock.h"
-#include "frontends/console/console_window.h"
 #include "script/compiler.h"
 #include "script/memory_view.h"
 #include "tilt/tilt.h"
 #include "ui/electrodes.h"
-#include "app/main_dialog.h"
 #include "ui/parameters.h"
 
 #include <ostream>
-#include <streambuf>
 
 namespace {
 
 struct FakeLink {
   const uint8_t* data = nullptr;
-  size_t size = 0;
-  size_t position = 0;
-  size_t written = 0;
+  size_t size = 0, position = 0;
   bool open = false;
   uint32_t clockMs = 0;
-};
-
-FakeLink link;
-
-class DiscardBuffer : public std::streambuf {
- protected:
-  int overflow(int c) override { return traits_type::not_eof(c); }
-  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
+} link;
 
 }  // namespace
 
-void fakeLinkServe(const uint8_t* data, size_t size) {
-  link.data = data;
-  link.size = size;
-  link.position = 0;
-  link.written = 0;
-}
-
+void fakeLinkServe(const uint8_t* data, size_t size) { link = FakeLink{data, size, 0, link.open, link.clockMs}; }
 bool fakeLinkDrained() { return link.position >= link.size; }
-size_t fakeLinkWritten() { return link.written; }
-void fakeLinkOpen() { link.open = true; }
-
-std::ostream& discardStream() {
-  static DiscardBuffer buffer;
-  static std::ostream stream(&buffer);
-  return stream;
-}
 
 void startHost(std::istream* input) {
-  consoleWindowReset(input, &discardStream());
+  static std::ostream discard(nullptr);   // a stream without a buffer drops what it is given
+  consoleWindowReset(input, &discard);
   stopDataLog();
   stopTrafficLog();
   setDataLogTimeStamps(false);
@@ -68,7 +44,7 @@ void startHost(std::istream* input) {
   resetMemoryView();
   resetCompilerOutput();
   setMessageBoxShowing(0);
-  fakeLinkOpen();
+  link.open = true;
   initMainDialog();
   consoleRunPostedCommands();
 }
@@ -76,32 +52,22 @@ void startHost(std::istream* input) {
 // --- Serial port seam ------------------------------------------------------------------
 void openSerialPort(int) { link.open = true; }
 void openSerialPortPath(const char*) { link.open = true; }
-bool tryReopenSerialPort() {
-  link.open = true;
-  return true;
-}
+bool tryReopenSerialPort() { return link.open = true; }
 void closeSerialPort() { link.open = false; }
 bool isSerialPortOpen() { return link.open; }
 const char* serialPortName() { return "fuzz"; }
+bool waitTransmitterEmpty(int) { return link.open; }
+void clearSerialPortErrors() {}
+int writeSerialPort(const uint8_t* data, int count) { return link.open && data && count > 0 ? count : 0; }
 
 ByteRead readSerialByte(uint8_t* byte) {
   if (link.position < link.size) {
     *byte = link.data[link.position++];
     return ByteRead::Got;
   }
-  // The 10 ms read time-out passes with nothing on the line.
-  link.clockMs += 10;
+  link.clockMs += 10;   // the 10 ms read time-out passes with nothing on the line
   return ByteRead::Nothing;
 }
-
-int writeSerialPort(const uint8_t* data, int count) {
-  if (!link.open || data == nullptr || count <= 0) return 0;
-  link.written += static_cast<size_t>(count);
-  return count;
-}
-
-bool waitTransmitterEmpty(int) { return link.open; }
-void clearSerialPortErrors() {}
 
 // --- Clock seam --------------------------------------------------------------------------
 uint32_t tickCountMs() { return link.clockMs; }

@@ -1,30 +1,20 @@
 // Fuzz target: arbitrary source text through the script compiler. A compiled image must
 // decode back into whole instructions of the instruction set.
+#include "fake_link.h"
 #include "script/compiler.h"
 #include "script/instruction_set.h"
 
-#include <cstdlib>
 #include <cstring>
-#include <vector>
-
-namespace {
-
-void check(bool condition) {
-  if (!condition) abort();
-}
-
-}  // namespace
+#include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The compiler sees the file as the Script Manager hands it over: bytes up to a NUL.
-  std::vector<char> text(data, data + size);
-  text.push_back('\0');
-  const size_t length = strlen(text.data());
-
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  const size_t length = strlen(text.c_str());
   resetCompilerOutput();
   ScriptImage image{};
   long errorOffset = -1;
-  if (!compileScript(text.data(), image, &errorOffset)) {
+  if (!compileScript(text.c_str(), image, &errorOffset)) {
     check(image.bytes == nullptr && image.length == 0);
     check(errorOffset >= 0 && static_cast<size_t>(errorOffset) < length);
     check(strncmp(lastCompilerOutput(), "Syntax Error: Invalid ", 22) == 0);
@@ -33,10 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Every instruction takes fewer bytes than its source text.
   check(image.length >= 0 && static_cast<size_t>(image.length) <= length);
   int at = 0;
-  while (at < image.length) {
-    check(image.bytes[at] < OPCODE_COUNT);
-    at += instructionLength(image.bytes[at]);
-  }
+  for (; at < image.length; at += instructionLength(image.bytes[at])) check(image.bytes[at] < OPCODE_COUNT);
   check(at == image.length);
   releaseScriptImage(image);
   return 0;
