@@ -21,25 +21,6 @@ stop_all() {
 }
 trap stop_all EXIT
 
-# sim_start NAME: a fresh kinestim-sim with transcript WORK/NAME.txt and the control pipe; COM1
-# names its link, which follows the port when the simulator makes a new one (hangup).
-sim_start() {
-  local sim="${KINESTIM_SIM:-}" c
-  for c in "$src"/build/native-{release,debug}/bin/kinestim-sim "$src"/build/*/bin/kinestim-sim; do
-    [ -x "$sim" ] || sim="$c"
-  done
-  [ -x "$sim" ] || fail "kinestim-sim not found; build it natively or set KINESTIM_SIM"
-  exec 9>&-
-  [ -n "${SIM_PID:-}" ] && kill "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
-  rm -f "$SIM_CONTROL" "$WORK/com1" && mkfifo "$SIM_CONTROL"
-  SIM_TRANSCRIPT="$WORK/$1.txt"
-  "$sim" --transcript "$SIM_TRANSCRIPT" --link "$WORK/com1" <"$SIM_CONTROL" >"$WORK/sim-out.txt" 2>&1 &
-  SIM_PID=$!
-  exec 9>"$SIM_CONTROL"  # keeps the simulator's stdin open
-  for _ in $(seq 1 100); do [ -e "$WORK/com1" ] && return 0; sleep 0.05; done
-  cat "$WORK/sim-out.txt" >&2; fail "kinestim-sim made no port"
-}
-
 # The prefix: a copy of the run's shared one (wine-tests.sh), else a new one.
 if [ -n "${WINEPREFIX:-}" ] && [ -f "$WINEPREFIX/system.reg" ]; then
   bash "$src/scripts/wine-prefix.sh" --clone "$WINEPREFIX" "$WORK/prefix"
@@ -58,14 +39,26 @@ wineserver -w  # Wine's services read the port mapping when they start again
 ln -sfn "$WORK/com1" "$WINEPREFIX/dosdevices/com1"
 (wineserver -p >"$WORK/wineserver.log" 2>&1 &)  # our own server, holding none of our output
 
+# kinestim-sim on COM1 with its transcript and control pipe; COM1 names its link, which follows
+# the port when the simulator makes a new one (hangup).
+sim="${KINESTIM_SIM:-}"
+for c in "$src"/build/native-{release,debug}/bin/kinestim-sim "$src"/build/*/bin/kinestim-sim; do [ -x "$sim" ] || sim="$c"; done
+[ -x "$sim" ] || fail "kinestim-sim not found; build it natively or set KINESTIM_SIM"
+mkfifo "$SIM_CONTROL" && SIM_TRANSCRIPT="$WORK/transcript.txt"
+"$sim" --transcript "$SIM_TRANSCRIPT" --link "$WORK/com1" <"$SIM_CONTROL" >"$WORK/sim-out.txt" 2>&1 &
+SIM_PID=$!
+exec 9>"$SIM_CONTROL"  # keeps the simulator's stdin open
+for _ in $(seq 1 100); do [ -e "$WORK/com1" ] && break; sleep 0.05; done
+[ -e "$WORK/com1" ] || { cat "$WORK/sim-out.txt" >&2; fail "kinestim-sim made no port"; }
+
 # Part one: the window-message stories.
-sim_start stories
 KINESTIM_SIM_TRANSCRIPT="Z:$SIM_TRANSCRIPT" KINESTIM_SIM_CONTROL="Z:$SIM_CONTROL" timeout 300 "$LOADER" "$TESTS" "${@:3}"
 
 # Part two: an operator drives the real program with keys. expect PATTERN [WHAT]: waits for a
-# transcript line matching the pattern.
+# line matching the pattern in the transcript since part two began.
+since() { tail -c +"$START" "$SIM_TRANSCRIPT"; }
 expect() {
-  for _ in $(seq 1 150); do grep -Eq "$1" "$SIM_TRANSCRIPT" && return 0; sleep 0.1; done
+  for _ in $(seq 1 150); do since | grep -Eq "$1" && return 0; sleep 0.1; done
   fail "no '$1' in the transcript${2:+ after $2}"
 }
 key() { xdotool key "$1"; expect "$2" "$1"; }
@@ -73,10 +66,10 @@ window() { timeout 30 xdotool search --sync --name "^$1\$" | head -1; }
 # tabs: Tab, then Shift+Tab, round every control at both widths (Tab is Ctrl+I's character).
 tabs() {
   local before
-  before="$(grep -c ' > ' "$SIM_TRANSCRIPT")"
+  before="$(since | grep -c ' > ')"
   for _ in 1 2; do xdotool key --delay 20 $(printf 'Tab %.0s' {1..16}) $(printf 'shift+Tab %.0s' {1..16}) ctrl+a; done
   sleep 0.5
-  [ "$(grep -c ' > ' "$SIM_TRANSCRIPT")" = "$before" ] || fail "Tab or Shift+Tab sent a frame ($1)"
+  [ "$(since | grep -c ' > ')" = "$before" ] || fail "Tab or Shift+Tab sent a frame ($1)"
 }
 
 # A port number the program cannot open ends it with a fatal error box and status 1.
@@ -87,10 +80,11 @@ xdotool windowfocus --sync "$fatal" key Return
 rc=0 && wait "$host" || rc=$?
 [ "$rc" = 1 ] || fail "port 10000 ended with status $rc"
 
-sim_start host
+START=$(($(stat -c %s "$SIM_TRANSCRIPT") + 1))
 "$LOADER" "$EXE" 1 >"$WORK/host-out.txt" 2>&1 &
 host=$!
 win="$(window 'Kinestim Host')" || fail "the main window never appeared"
+echo power-cycle >&9
 expect '< 0b mdgEnteredModeIdle' "power-on"
 sleep 1
 xdotool windowfocus --sync "$win"
@@ -106,13 +100,14 @@ sleep 1
 import -window "$win" "$SHOTS/screenshot-main.png"
 tabs Direct
 key ctrl+i '> 03 cdgDeselectModeDirect'
-[ "$(grep -cE '> 0[23] ' "$SIM_TRANSCRIPT")" = 2 ] || fail "Ctrl+D or Ctrl+I went out more than once"
+[ "$(since | grep -cE '> 0[23] ')" = 2 ] || fail "Ctrl+D or Ctrl+I went out more than once"
 key alt+r '> 06 cdgSelectModeRunScr'  # &Run asks for an address
 params="$(window 'Enter Parameters')" || fail "Run opened no parameter dialog"
 xdotool windowfocus --sync "$params"
 xdotool key End BackSpace BackSpace BackSpace BackSpace && xdotool type --delay 40 "0"
 key Return '> 12 00 00 cdgScrRun'
-expect '< .*mdgModeRunScrDeselected' "the end of the script"  # the simulator's memory is empty
+key alt+o '> 14 cdgScrStop'  # the Run button became St&op
+expect '< .*mdgModeRunScrDeselected' "Stop"
 xdotool windowfocus --sync "$win"
 key alt+m '> 04 cdgSelectModePgmScr'  # Script &Manager, which then opens
 sm="$(window 'Script Manager')" || fail "the Script Manager never appeared"
