@@ -63,15 +63,6 @@ expect() {
 }
 key() { xdotool key "$1"; expect "$2" "$1"; }
 window() { timeout 30 xdotool search --sync --name "^$1\$" | head -1; }
-# tabs: Tab, then Shift+Tab, round every control at both widths (Tab is Ctrl+I's character).
-tabs() {
-  local before
-  before="$(since | grep -c ' > ')"
-  for _ in 1 2; do xdotool key --delay 20 $(printf 'Tab %.0s' {1..16}) $(printf 'shift+Tab %.0s' {1..16}) ctrl+a; done
-  sleep 0.5
-  [ "$(since | grep -c ' > ')" = "$before" ] || fail "Tab or Shift+Tab sent a frame ($1)"
-}
-
 # A port number the program cannot open ends it with a fatal error box and status 1.
 "$LOADER" "$EXE" 10000 >/dev/null 2>&1 &
 host=$!
@@ -91,14 +82,17 @@ xdotool windowfocus --sync "$win"
 # Ctrl+A shows the Command box; a number typed in it survives Ctrl+A twice, then Enter sends it.
 xdotool key ctrl+a && sleep 0.5 && xdotool type --delay 40 "8" && xdotool key ctrl+a ctrl+a && sleep 0.5
 key Return '> 08 cdgDldMode'
-tabs Idle
 key ctrl+d '> 02 cdgSelectModeDirect'
 expect '> 0b cdgDldAllElectrodes' "Direct mode"
 key alt+t '> 1c cdgDldTilt'  # Read &Tilt
 expect '< .* mdgTilt' "Read Tilt"
 sleep 1
 import -window "$win" "$SHOTS/screenshot-main.png"
-tabs Direct
+# Tab, then Shift+Tab, round every control at both widths: no frame (Tab is Ctrl+I's character).
+before="$(since | grep -c ' > ')"
+for _ in 1 2; do xdotool key --delay 20 $(printf 'Tab %.0s' {1..16}) $(printf 'shift+Tab %.0s' {1..16}) ctrl+a; done
+sleep 0.5
+[ "$(since | grep -c ' > ')" = "$before" ] || fail "Tab or Shift+Tab sent a frame"
 key ctrl+i '> 03 cdgDeselectModeDirect'
 [ "$(since | grep -cE '> 0[23] ')" = 2 ] || fail "Ctrl+D or Ctrl+I went out more than once"
 key alt+r '> 06 cdgSelectModeRunScr'  # &Run asks for an address
