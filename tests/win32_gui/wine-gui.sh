@@ -12,7 +12,6 @@ SHOTS="${KINESTIM_SCREENSHOT_DIR:-$WORK}" SIM_CONTROL="$WORK/sim-control" SIM_TR
 mkdir -p "$SHOTS"
 
 stop_all() {
-  exec 9>&-
   [ -n "${SIM_PID:-}" ] && kill "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
   WINEPREFIX="$WORK/prefix" wineserver -k >/dev/null 2>&1
   [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null
@@ -42,7 +41,9 @@ ln -sfn "$WORK/com1" "$WINEPREFIX/dosdevices/com1"
 # kinestim-sim on COM1 with its transcript and control pipe; COM1 names its link, which follows
 # the port when the simulator makes a new one (hangup).
 sim="${KINESTIM_SIM:-}"
-for c in "$src"/build/native-{release,debug}/bin/kinestim-sim "$src"/build/*/bin/kinestim-sim; do [ -x "$sim" ] || sim="$c"; done
+for c in "$src"/build/native-{release,debug}/bin/kinestim-sim "$src"/build/*/bin/kinestim-sim; do
+  [ -x "$sim" ] || sim="$c"
+done
 [ -x "$sim" ] || fail "kinestim-sim not found; build it natively or set KINESTIM_SIM"
 mkfifo "$SIM_CONTROL" && SIM_TRANSCRIPT="$WORK/transcript.txt"
 "$sim" --transcript "$SIM_TRANSCRIPT" --link "$WORK/com1" <"$SIM_CONTROL" >"$WORK/sim-out.txt" 2>&1 &
@@ -52,7 +53,7 @@ for _ in $(seq 1 100); do [ -e "$WORK/com1" ] && break; sleep 0.05; done
 [ -e "$WORK/com1" ] || { cat "$WORK/sim-out.txt" >&2; fail "kinestim-sim made no port"; }
 
 # Part one: the window-message stories.
-KINESTIM_SIM_TRANSCRIPT="Z:$SIM_TRANSCRIPT" KINESTIM_SIM_CONTROL="Z:$SIM_CONTROL" timeout 300 "$LOADER" "$TESTS" "${@:3}"
+KINESTIM_SIM_TRANSCRIPT="Z:$SIM_TRANSCRIPT" KINESTIM_SIM_CONTROL="Z:$SIM_CONTROL" "$LOADER" "$TESTS" "${@:3}"
 
 # Part two: an operator drives the real program with keys. expect PATTERN [WHAT]: waits for a
 # line matching the pattern in the transcript since part two began.
@@ -66,8 +67,7 @@ window() { timeout 30 xdotool search --sync --name "^$1\$" | head -1; }
 # A port number the program cannot open ends it with a fatal error box and status 1.
 "$LOADER" "$EXE" 10000 >/dev/null 2>&1 &
 host=$!
-fatal="$(window 'Fatal Error!')" || fail "port 10000 gave no Fatal Error box"
-xdotool windowfocus --sync "$fatal" key Return
+xdotool windowfocus --sync "$(window 'Fatal Error!')" key Return || fail "port 10000 gave no Fatal Error box"
 rc=0 && wait "$host" || rc=$?
 [ "$rc" = 1 ] || fail "port 10000 ended with status $rc"
 
