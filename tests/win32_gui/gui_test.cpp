@@ -1,5 +1,6 @@
-// Wine GUI stories of kinestim-host.exe's window side: the real dialog templates, dialog
-// procedures and message loop steps, driven by window messages, against kinestim-sim on COM1.
+// Wine GUI stories of kinestim-host.exe's window side: the real dialog templates, dialog procedures,
+// message loop steps, the Windows serial backend on a faulty line and the C runtime's log formats,
+// driven by window messages against kinestim-sim on COM1.
 #include "app/dispatcher.h"
 #include "link/catalogue.h"
 #include "link/serial_port.h"
