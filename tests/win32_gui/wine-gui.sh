@@ -2,17 +2,16 @@
 # Wine GUI stories: one private Wine prefix, one Xvfb and kinestim-sim on COM1 serve both the
 # window-message stories (win32_gui_tests.exe) and the real kinestim-host.exe driven with
 # xdotool. Screenshots go to KINESTIM_SCREENSHOT_DIR and, with KINESTIM_UPDATE_SCREENSHOTS=1, docs/.
-#   wine-gui.sh GUI_TESTS_EXE HOST_EXE LINK_TESTS_EXE [GTEST_ARGS...]
+#   wine-gui.sh GUI_TESTS_EXE HOST_EXE [GTEST_ARGS...]
 set -euo pipefail
 src="${KINESTIM_SOURCE_DIR:-$(cd "$(dirname "$0")/../.." && pwd)}"
 fail() { echo "wine-gui: FAILED: $*" >&2; exit 1; }
 LOADER="$(bash "$src/scripts/wine-run.sh" --loader "$1")" || exit $?
-TESTS="$(readlink -f "$1")" EXE="$(readlink -f "$2")" LINK="$(readlink -f "$3")" WORK="$(mktemp -d /tmp/kinestim-gui.XXXXXX)"
+TESTS="$(readlink -f "$1")" EXE="$(readlink -f "$2")" WORK="$(mktemp -d /tmp/kinestim-gui.XXXXXX)"
 SHOTS="${KINESTIM_SCREENSHOT_DIR:-$WORK}" SIM_CONTROL="$WORK/sim-control" SIM_TRANSCRIPT=""
 mkdir -p "$SHOTS"
 
 stop_all() {
-  exec 9>&-
   [ -n "${SIM_PID:-}" ] && kill "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
   WINEPREFIX="$WORK/prefix" wineserver -k >/dev/null 2>&1
   [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null
@@ -20,25 +19,6 @@ stop_all() {
   rm -rf "$WORK"
 }
 trap stop_all EXIT
-
-# sim_start NAME: a fresh kinestim-sim with transcript WORK/NAME.txt and the control pipe; COM1
-# names its link, which follows the port when the simulator makes a new one (hangup).
-sim_start() {
-  local sim="${KINESTIM_SIM:-}" c
-  for c in "$src"/build/native-{release,debug}/bin/kinestim-sim "$src"/build/*/bin/kinestim-sim; do
-    [ -x "$sim" ] || sim="$c"
-  done
-  [ -x "$sim" ] || fail "kinestim-sim not found; build it natively or set KINESTIM_SIM"
-  exec 9>&-
-  [ -n "${SIM_PID:-}" ] && kill "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
-  rm -f "$SIM_CONTROL" "$WORK/com1" && mkfifo "$SIM_CONTROL"
-  SIM_TRANSCRIPT="$WORK/$1.txt"
-  "$sim" --transcript "$SIM_TRANSCRIPT" --link "$WORK/com1" <"$SIM_CONTROL" >"$WORK/sim-out.txt" 2>&1 &
-  SIM_PID=$!
-  exec 9>"$SIM_CONTROL"  # keeps the simulator's stdin open
-  for _ in $(seq 1 100); do [ -e "$WORK/com1" ] && return 0; sleep 0.05; done
-  cat "$WORK/sim-out.txt" >&2; fail "kinestim-sim made no port"
-}
 
 # The prefix: a copy of the run's shared one (wine-tests.sh), else a new one.
 if [ -n "${WINEPREFIX:-}" ] && [ -f "$WINEPREFIX/system.reg" ]; then
@@ -58,107 +38,81 @@ wineserver -w  # Wine's services read the port mapping when they start again
 ln -sfn "$WORK/com1" "$WINEPREFIX/dosdevices/com1"
 (wineserver -p >"$WORK/wineserver.log" 2>&1 &)  # our own server, holding none of our output
 
-# Part one: the serial backend alone (a port that cannot open is fatal), then the
-# window-message stories.
-rc=0 && timeout 60 "$LOADER" "$LINK" --open 10000 >"$WORK/open.txt" 2>&1 || rc=$?
-[ "$rc" = 1 ] && grep -qF '[Fatal Error!] Failed to open communications port (style 0x1030)' "$WORK/open.txt" ||
-  fail "port 10000: status $rc, output $(cat "$WORK/open.txt")"
-sim_start link
-KINESTIM_SIM_CONTROL="Z:$SIM_CONTROL" timeout 120 "$LOADER" "$LINK"
-sim_start stories
-KINESTIM_SIM_TRANSCRIPT="Z:$SIM_TRANSCRIPT" KINESTIM_SIM_CONTROL="Z:$SIM_CONTROL" timeout 300 "$LOADER" "$TESTS" "${@:4}"
+# kinestim-sim on COM1 with its transcript and control pipe; COM1 names its link, which follows
+# the port when the simulator makes a new one (hangup).
+sim="${KINESTIM_SIM:-}"
+for c in "$src"/build/native-{release,debug}/bin/kinestim-sim "$src"/build/*/bin/kinestim-sim; do
+  [ -x "$sim" ] || sim="$c"
+done
+[ -x "$sim" ] || fail "kinestim-sim not found; build it natively or set KINESTIM_SIM"
+mkfifo "$SIM_CONTROL" && SIM_TRANSCRIPT="$WORK/transcript.txt"
+"$sim" --transcript "$SIM_TRANSCRIPT" --link "$WORK/com1" <"$SIM_CONTROL" >"$WORK/sim-out.txt" 2>&1 &
+SIM_PID=$!
+exec 9>"$SIM_CONTROL"  # keeps the simulator's stdin open
+for _ in $(seq 1 100); do [ -e "$WORK/com1" ] && break; sleep 0.05; done
+[ -e "$WORK/com1" ] || { cat "$WORK/sim-out.txt" >&2; fail "kinestim-sim made no port"; }
 
-# Part two: an operator drives the real program with keys and a mouse.
-# expect PATTERN [WHAT]: waits for a transcript line matching the pattern.
+# Part one: the window-message stories.
+KINESTIM_SIM_TRANSCRIPT="Z:$SIM_TRANSCRIPT" KINESTIM_SIM_CONTROL="Z:$SIM_CONTROL" "$LOADER" "$TESTS" "${@:3}"
+
+# Part two: an operator drives the real program with keys. expect PATTERN [WHAT]: waits for a
+# line matching the pattern in the transcript since part two began.
+since() { tail -c +"$START" "$SIM_TRANSCRIPT"; }
 expect() {
-  for _ in $(seq 1 150); do grep -Eq "$1" "$SIM_TRANSCRIPT" && return 0; sleep 0.1; done
+  for _ in $(seq 1 150); do since | grep -Eq "$1" && return 0; sleep 0.1; done
   fail "no '$1' in the transcript${2:+ after $2}"
 }
 key() { xdotool key "$1"; expect "$2" "$1"; }
-sent() { grep -c ' > ' "$SIM_TRANSCRIPT"; }
-# tabs WHAT: Tab, then Shift+Tab, round every control at both widths; no frame may go out.
-tabs() {
-  local before i
-  before="$(sent)"
-  for i in 1 2; do xdotool key --delay 20 $(printf 'Tab %.0s' {1..16}) $(printf 'shift+Tab %.0s' {1..16}) ctrl+a; done
-  sleep 0.5
-  [ "$(sent)" = "$before" ] || fail "Tab or Shift+Tab sent a frame ($1)"
-}
 window() { timeout 30 xdotool search --sync --name "^$1\$" | head -1; }
-# shot NAME WINDOW...: a screenshot of the screen rectangle that holds the windows.
-shot() {
-  local name="$1" w x0=100000 y0=100000 x1=0 y1=0 X Y WIDTH HEIGHT; shift
-  for w in "$@"; do
-    eval "$(xdotool getwindowgeometry --shell "$w")"
-    x0=$((X < x0 ? X : x0)) y0=$((Y < y0 ? Y : y0)) x1=$((X + WIDTH > x1 ? X + WIDTH : x1)) y1=$((Y + HEIGHT > y1 ? Y + HEIGHT : y1))
-  done
-  import -window root -crop "$((x1 - x0 + 4))x$((y1 - y0 + 4))+$((x0 > 2 ? x0 - 2 : 0))+$((y0 > 2 ? y0 - 2 : 0))" \
-    +repage "$SHOTS/screenshot-$name.png"
-}
+# A port number the program cannot open ends it with a fatal error box and status 1.
+"$LOADER" "$EXE" 10000 >/dev/null 2>&1 &
+host=$!
+xdotool windowfocus --sync "$(window 'Fatal Error!')" key Return || fail "port 10000 gave no Fatal Error box"
+rc=0 && wait "$host" || rc=$?
+[ "$rc" = 1 ] || fail "port 10000 ended with status $rc"
 
-sim_start host
+START=$(($(stat -c %s "$SIM_TRANSCRIPT") + 1))
 "$LOADER" "$EXE" 1 >"$WORK/host-out.txt" 2>&1 &
 host=$!
-win="$(timeout 60 xdotool search --sync --name '^Kinestim Host$' | head -1)" || fail "the main window never appeared"
+win="$(window 'Kinestim Host')" || fail "the main window never appeared"
+echo power-cycle >&9
 expect '< 0b mdgEnteredModeIdle' "power-on"
 sleep 1
 xdotool windowfocus --sync "$win"
-xdotool key ctrl+a  # shows the Command box and the traffic panes
-sleep 0.5
-xdotool type --delay 40 "8"  # a command number into the Command box, then Enter
+# Ctrl+A shows the Command box; a number typed in it survives Ctrl+A twice, then Enter sends it.
+xdotool key ctrl+a && sleep 0.5 && xdotool type --delay 40 "8" && xdotool key ctrl+a ctrl+a && sleep 0.5
 key Return '> 08 cdgDldMode'
-tabs Idle
 key ctrl+d '> 02 cdgSelectModeDirect'
 expect '> 0b cdgDldAllElectrodes' "Direct mode"
 key alt+t '> 1c cdgDldTilt'  # Read &Tilt
 expect '< .* mdgTilt' "Read Tilt"
 sleep 1
-shot main "$win"
-tabs Direct
+import -window "$win" "$SHOTS/screenshot-main.png"
+# Tab, then Shift+Tab, round every control at both widths: no frame (Tab is Ctrl+I's character).
+before="$(since | grep -c ' > ')"
+for _ in 1 2; do xdotool key --delay 20 $(printf 'Tab %.0s' {1..16}) $(printf 'shift+Tab %.0s' {1..16}) ctrl+a; done
+sleep 0.5
+[ "$(since | grep -c ' > ')" = "$before" ] || fail "Tab or Shift+Tab sent a frame"
 key ctrl+i '> 03 cdgDeselectModeDirect'
-expect '< 16 mdgModeDirectDeselected'
-# Run asks for an address: a refused one gives a Warning over the dialog; then a click on the
-# main window's Mode menu and Down, Enter would choose Idle if the menu opened. Nothing may go out.
-key alt+r '> 06 cdgSelectModeRunScr'
+[ "$(since | grep -cE '> 0[23] ')" = 2 ] || fail "Ctrl+D or Ctrl+I went out more than once"
+key alt+r '> 06 cdgSelectModeRunScr'  # &Run asks for an address
 params="$(window 'Enter Parameters')" || fail "Run opened no parameter dialog"
 xdotool windowfocus --sync "$params"
-xdotool type --delay 40 "1.5"
-xdotool key Return
-warning="$(window Warning)" || fail "the refused address gave no Warning"
-sleep 0.5
-shot warning "$win" "$params" "$warning"
-before="$(sent)"
-xdotool key Return
-sleep 0.5
-eval "$(xdotool getwindowgeometry --shell "$win")"
-xdotool mousemove "$((X + 45))" "$((Y + 30))" click 1
-sleep 0.5
-xdotool key Down Return
-sleep 0.5
-[ "$(sent)" = "$before" ] || fail "the main window took a click while the parameter dialog was open"
-warning="$(xdotool search --name '^Warning$' | head -1)" || true
-[ -z "$warning" ] || { xdotool windowfocus --sync "$warning"; xdotool key Return; sleep 0.5; }
-xdotool windowfocus --sync "$params"
-xdotool key End BackSpace BackSpace BackSpace BackSpace
-xdotool type --delay 40 "0"
+xdotool key End BackSpace BackSpace BackSpace BackSpace && xdotool type --delay 40 "0"
 key Return '> 12 00 00 cdgScrRun'
-expect '< .*mdgModeRunScrDeselected' "the end of the script"  # the simulator's memory is empty
+key alt+o '> 14 cdgScrStop'  # the Run button became St&op
+expect '< .*mdgModeRunScrDeselected' "Stop"
 xdotool windowfocus --sync "$win"
 key alt+m '> 04 cdgSelectModePgmScr'  # Script &Manager, which then opens
 sm="$(window 'Script Manager')" || fail "the Script Manager never appeared"
 sleep 1.5
-shot script-manager "$win" "$sm"
-xdotool windowfocus --sync "$sm"
-xdotool key Escape
+import -window "$sm" "$SHOTS/screenshot-script-manager.png"
+xdotool windowfocus --sync "$sm" key Escape
 timeout 10 bash -c "while xdotool search --name '^Script Manager\$' >/dev/null 2>&1; do sleep 0.1; done" ||
   fail "Escape did not close the Script Manager"
-xdotool windowfocus --sync "$win"
-xdotool key alt+F4
-timeout 30 tail --pid="$host" -f /dev/null || fail "the program did not end after Alt+F4"
-rc=0 && wait "$host" || rc=$?
-[ "$rc" -eq 0 ] || fail "exit code $rc"
-[ "$(grep -oE '> .*(cdgDldMode|cdgSelectModeDirect)' "$SIM_TRANSCRIPT" | head -2 | sed 's/.* //' | tr '\n' ' ')" = \
-  "cdgDldMode cdgSelectModeDirect " ] || fail "Dld Mode did not go out before Select Mode Direct"
+xdotool windowfocus --sync "$win" key alt+F4
+rc=0 && timeout 30 tail --pid="$host" -f /dev/null && wait "$host" || rc=$?
+[ "$rc" -eq 0 ] || fail "exit code $rc after Alt+F4"
 [ "${KINESTIM_UPDATE_SCREENSHOTS:-0}" = 1 ] && cp "$SHOTS"/screenshot-{main,script-manager}.png "$src/docs/"
 SIM_TRANSCRIPT=""
 echo "wine-gui: passed; screenshots in $SHOTS"
