@@ -145,6 +145,7 @@ class Process {
 class TempDir {
  public:
   ~TempDir() { std::filesystem::remove_all(path_, error_); }
+  const std::string& path() const { return path_; }
   std::string file(const std::string& name) const { return path_ + "/" + name; }
 
  private:
