@@ -9,16 +9,11 @@ namespace {
 
 TEST(ParseNumber, ReadsLikePercentI) {
   const struct { const char* text; int32_t value; } cases[] = {
-      // Decimal, hexadecimal, octal; the number ends at the first character that cannot continue it.
-      {"0", 0}, {"2047", 2047}, {"0x7ff", 2047}, {"0XAF", 175}, {"017", 15}, {"1e", 1}, {"0x1g", 1}, {"0778", 63},
-      {"0x", -1},  // "0x" alone is no number, as in scripts
-      // White space and signs (the checked-in fuzz seeds cover the plainer forms against the C library).
-      {"+5", 5}, {"-0x10", -16}, {" -017", -15}, {"5 6", 5},
-      // No number at all.
-      {nullptr, -1}, {"   ", -1}, {"+", -1}, {"- 5", -1}, {"x10", -1}, {"--5", -1},
+      // The forms the checked-in fuzz seeds leave out (they check the plainer ones against the C library).
+      {"0x7ff", 2047}, {"0XAF", 175}, {"0x1g", 1}, {"0778", 63}, {"0x", -1}, {"-0x10", -16}, {" -017", -15},
+      {nullptr, -1}, {"   ", -1}, {"- 5", -1}, {"--5", -1},  // no number at all
       // Beyond 32 bits: held at the limit, never wrapped back into range.
-      {"2147483647", INT32_MAX}, {"4294967297", INT32_MAX}, {"0x80000000", INT32_MAX}, {"0x100000005", INT32_MAX},
-      {"-2147483649", INT32_MIN}, {"-99999999999999999999", INT32_MIN}};
+      {"4294967297", INT32_MAX}, {"0x80000000", INT32_MAX}, {"0x100000005", INT32_MAX}, {"-99999999999999999999", INT32_MIN}};
   for (const auto& c : cases) EXPECT_EQ(parseNumber(c.text), c.value) << (c.text ? c.text : "(null)");
 }
 

@@ -18,7 +18,7 @@ void clearRecordings() {
 }
 
 int showMessageBox(Dialog, const char* text, const char* caption, unsigned style) {
-  boxes.push_back(RecordedBox{caption, text, style, isMessageBoxShowing()});
+  boxes.push_back(RecordedBox{caption, text, style});
   notices += std::string(caption) + ": " + text + "\n";
   fprintf(stderr, "[%s] %s (style 0x%04x)\n", caption, text, style);
   fflush(stderr);

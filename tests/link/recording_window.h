@@ -7,7 +7,6 @@
 struct RecordedBox {
   std::string caption, text;
   unsigned style;
-  int flagWhileShown;  // isMessageBoxShowing() while the box was open
 };
 
 std::vector<RecordedBox>& recordedBoxes();
