@@ -94,7 +94,7 @@ void CALLBACK driverTick(HWND, UINT, UINT_PTR, DWORD) {
     gSteps.pop_front();
     return step.action(dialog);
   }
-  HWND warning = gSteps.empty() || gSteps.front().caption != "Warning" ? findDialog("Warning") : nullptr;
+  HWND warning = findDialog("Warning");
   if (warning == nullptr) return;
   // A message box's text (its static control), and whether it belongs to a dialog over the main window.
   const bool overDialog = GetWindow(warning, GW_OWNER) != mainWindowHandle();
@@ -141,7 +141,7 @@ class Gui : public ::testing::Test {
 
 // --- Stories, in order: each starts where the one before left the program -----------------
 
-TEST_F(Gui, StartsGatedAndCollapsed) {
+TEST_F(Gui, StartsGatedThenScrollsAndTakesParameters) {
   // The template as created, read before any message ran: only the Command box and Send
   // enabled, Local Control checked, the Stop Log entries greyed, the sliders at 127 with the
   // range and page their keys follow.
@@ -183,10 +183,8 @@ TEST_F(Gui, StartsGatedAndCollapsed) {
   SendMessageA(mainWindowHandle(), WM_COMMAND, MAKEWPARAM(IDC_LOCAL_CONTROL, BN_SETFOCUS), 0);
   click(IDC_LOCAL_CONTROL);
   ASSERT_TRUE(!checked(IDC_LOCAL_CONTROL) && waitForSent(from, "17"));
-  EXPECT_EQ(countSent(from, "1[67]"), 1);
-}
 
-TEST_F(Gui, DirectModeScrollsAndTakesParameters) {
+  // Direct mode.
   postToMain(302);
   ASSERT_TRUE(modeBecomes("Direct"));
   pumpFor(250);  // the answer to cdgDldAllElectrodes has settled the sliders
@@ -198,7 +196,7 @@ TEST_F(Gui, DirectModeScrollsAndTakesParameters) {
       {TB_BOTTOM, "09 02 3f", 1, "2 (-1.30)"}, {TB_ENDTRACK, nullptr, 0, "2 (-1.30)"}};
   for (int position = 61; const auto& c : codes) {
     SendMessageA(slider, TBM_SETPOS, TRUE, position++);
-    const size_t from = mark();
+    from = mark();
     INT_PTR handled = MainDialogProc(main, WM_VSCROLL, MAKEWPARAM(c.code, 0), reinterpret_cast<LPARAM>(slider));
     EXPECT_TRUE(c.sent == nullptr || waitForSent(from, c.sent)) << c.code;
     pumpFor(c.sent ? 100 : 200);
@@ -228,7 +226,7 @@ TEST_F(Gui, DirectModeScrollsAndTakesParameters) {
       // The templates' defaults.
       {"27", ok, "1b 00 00 10"}, {"15", ok, "0f 00 00"}, {"30", ok, "1e 0a 00 01"}};
   for (const auto& c : dialogs) {
-    const size_t from = mark();
+    from = mark();
     expectDialog("Enter Parameters", c.action);
     typeCommand(c.typed);
     ASSERT_TRUE(pumpUntil(stepsDone)) << c.typed;
@@ -236,14 +234,11 @@ TEST_F(Gui, DirectModeScrollsAndTakesParameters) {
     EXPECT_TRUE(pumpUntil([] { return parameterWindowHandle() == nullptr; }, 1000)) << c.typed;
   }
   pumpFor(1000);  // the tilt loop's readings, which must not warn either
-  Strings warnings = std::exchange(gWarnings, {});
-  EXPECT_EQ(warnings.at(0) + (mainOff ? " (main off)" : ""),
-            "Current must be a number from 0 to 255, not \"1.44\" (over a dialog) (main off)");
-  // Commands this mode does not allow are refused by the device in a Warning; nothing else may warn.
-  for (size_t i = 1; i < warnings.size(); ++i) EXPECT_EQ(warnings[i].substr(0, 16), "Command Rejected") << warnings[i];
+  EXPECT_EQ(std::exchange(gWarnings, {}), Strings{"Current must be a number from 0 to 255, not \"1.44\" (over a dialog)"});
+  EXPECT_TRUE(mainOff);
 }
 
-TEST_F(Gui, ScriptManagerUploadsThenTheLineFails) {
+TEST_F(Gui, UploadsSurvivesTheLineThenLogsAndExits) {
   postToMain(ID_IDLE);
   ASSERT_TRUE(modeBecomes("Idle"));
   const std::string source = tempFolder() + "script.txt";  // zero current, then a long wait
@@ -283,11 +278,9 @@ TEST_F(Gui, ScriptManagerUploadsThenTheLineFails) {
   EXPECT_EQ(mainText(IDC_STATUS_BAR), "Link lost on COM1 - re-opening the port");
   ASSERT_TRUE(modeBecomes("Program Script", 20000)) << mainText(IDC_MODE_FIELD);  // the device kept its mode
   EXPECT_EQ(std::exchange(gWarnings, {}), Strings{"Failed to Read Comm port while checking for SOT"});
-}
 
-// Last: the logs on, the menus following; tilt readings go into the data log as the fields show
-// them (the C runtime's formats); Exit then closes both files and ends the loop with 0.
-TEST_F(Gui, LogsFollowTheMenusTakeReadingsAndExitClosesThemAndEndsTheLoopWithZero) {
+  // The logs on, the menus following; tilt readings go into the data log as the fields show
+  // them (the C runtime's formats); Exit then closes both files and ends the loop with 0.
   const auto menus = {ID_START_TRAFFIC_LOG, ID_STOP_TRAFFIC_LOG, ID_START_DATA_LOG, ID_STOP_DATA_LOG};
   expectDialog("Save As", press(IDCANCEL));  // a cancelled Save As leaves the log off
   ASSERT_TRUE(postAndDrive(ID_START_TRAFFIC_LOG));
@@ -299,7 +292,7 @@ TEST_F(Gui, LogsFollowTheMenusTakeReadingsAndExitClosesThemAndEndsTheLoopWithZer
     greyed += " " + bits(menus, menuGreyed);
   }
   EXPECT_EQ(greyed, "0101 1001 1010");
-  size_t from = mark();
+  from = mark();
   postToMain(328);  // Dld Tilt
   ASSERT_TRUE(waitForSent(from, "1c"));
   pumpFor(400);
@@ -330,7 +323,6 @@ TEST_F(Gui, LogsFollowTheMenusTakeReadingsAndExitClosesThemAndEndsTheLoopWithZer
     int code = -12345;
     EXPECT_TRUE(sampleCode(c.field, &code) && code == c.code) << c.field << " gave " << code;
   }
-  closeSerialPort();
 }
 
 }  // namespace
