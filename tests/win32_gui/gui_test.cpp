@@ -184,7 +184,7 @@ TEST_F(Gui, StartsGatedThenScrollsAndTakesParameters) {
   click(IDC_LOCAL_CONTROL);
   ASSERT_TRUE(!checked(IDC_LOCAL_CONTROL) && waitForSent(from, "17"));
 
-  // Direct mode.
+  // Direct mode: the sliders' scroll messages, then the parameter dialogs.
   postToMain(302);
   ASSERT_TRUE(modeBecomes("Direct"));
   pumpFor(250);  // the answer to cdgDldAllElectrodes has settled the sliders
@@ -208,7 +208,7 @@ TEST_F(Gui, StartsGatedThenScrollsAndTakesParameters) {
 
   // Typed into the Command box, what the dialog gets, and the frame it sends (none when
   // cancelled). A refused value gives a Warning that belongs to the dialog, which then stays
-  // open over a disabled main window; nothing goes out.
+  // open over a disabled main window for a correction.
   const Action ok = press(IDC_PARAM_OK);
   bool mainOff = false;
   const struct { const char* typed; Action action; const char* sent; } dialogs[] = {
