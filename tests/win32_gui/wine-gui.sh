@@ -40,10 +40,7 @@ ln -sfn "$WORK/com1" "$WINEPREFIX/dosdevices/com1"
 
 # kinestim-sim on COM1 with its transcript and control pipe; COM1 names its link, which follows
 # the port when the simulator makes a new one (hangup).
-sim="${KINESTIM_SIM:-}"
-for c in "$src"/build/native-{release,debug}/bin/kinestim-sim "$src"/build/*/bin/kinestim-sim; do
-  [ -x "$sim" ] || sim="$c"
-done
+sim="${KINESTIM_SIM:-$(printf "%s\n" "$src"/build/*/bin/kinestim-sim | head -1)}"
 [ -x "$sim" ] || fail "kinestim-sim not found; build it natively or set KINESTIM_SIM"
 mkfifo "$SIM_CONTROL" && SIM_TRANSCRIPT="$WORK/transcript.txt"
 "$sim" --transcript "$SIM_TRANSCRIPT" --link "$WORK/com1" <"$SIM_CONTROL" >"$WORK/sim-out.txt" 2>&1 &
@@ -83,7 +80,6 @@ xdotool windowfocus --sync "$win"
 xdotool key ctrl+a && sleep 0.5 && xdotool type --delay 40 "8" && xdotool key ctrl+a ctrl+a && sleep 0.5
 key Return '> 08 cdgDldMode'
 key ctrl+d '> 02 cdgSelectModeDirect'
-expect '> 0b cdgDldAllElectrodes' "Direct mode"
 key alt+t '> 1c cdgDldTilt'  # Read &Tilt
 expect '< .* mdgTilt' "Read Tilt"
 sleep 1
@@ -96,8 +92,7 @@ sleep 0.5
 key ctrl+i '> 03 cdgDeselectModeDirect'
 [ "$(since | grep -cE '> 0[23] ')" = 2 ] || fail "Ctrl+D or Ctrl+I went out more than once"
 key alt+r '> 06 cdgSelectModeRunScr'  # &Run asks for an address
-params="$(window 'Enter Parameters')" || fail "Run opened no parameter dialog"
-xdotool windowfocus --sync "$params"
+xdotool windowfocus --sync "$(window 'Enter Parameters')" || fail "Run opened no parameter dialog"
 xdotool key End BackSpace BackSpace BackSpace BackSpace && xdotool type --delay 40 "0"
 key Return '> 12 00 00 cdgScrRun'
 key alt+o '> 14 cdgScrStop'  # the Run button became St&op
