@@ -38,6 +38,7 @@ TEST_F(TiltTest, MeasuresAgainstTheInitialReferences) {
   const struct { int t[4]; const char* shown; } readings[] = {
       {{0, 569, 1000, 1444}, "-68.9606 0.0000"},  // X normalised 1.0667 wraps once to -0.9333
       {{0, 569, 1062, 1507}, "90.0001 0.4584"},  // a sine of exactly 1: the 3.14159 divisor shows 90.0001
+      {{0, 319, 937, 1382}, "-90.0001 0.4584"},  // and of exactly -1: full tilt the other way
       {{0, 484, 200, 484}, "0.0000 0.0000"},     // period 100: X 3.2 stays outside [-1, 1] after one wrap
       {{0, 0, 0, 0}, "0.0000 0.0000"}};          // a period of 0 gives no number
   for (const auto& c : readings) EXPECT_EQ(reading(c.t[0], c.t[1], c.t[2], c.t[3]), c.shown);

@@ -57,6 +57,8 @@ INSTANTIATE_TEST_SUITE_P(Compiler, Compiles, ::testing::Values(
   CompileCase{"FirstCurrent256", "SetAllElectrodes 256 0 0 0", nullptr, BAD_ARGUMENT "SetAllElectrodes", 0},
   CompileCase{"TooFewCurrents", "SetAllElectrodes 1 2 3", nullptr, BAD_ARGUMENT "SetAllElectrodes", 0},
   CompileCase{"DelayTooLarge", "Delay 65536", nullptr, BAD_ARGUMENT "Delay", 0},
+  CompileCase{"GotoTooLarge", "Goto 65535 Goto 65536", nullptr, BAD_ARGUMENT "Goto", 11},
+  CompileCase{"CallTooLarge", "Call 0xffff Call 0x10000", nullptr, BAD_ARGUMENT "Call", 12},
   CompileCase{"NoNumberAtEnd", "NOP Delay", nullptr, BAD_ARGUMENT "Delay", 4},
   // Values beyond 32 bits would wrap into range (to 40) if read modulo 2^32.
   CompileCase{"DecimalWrappingTo40", "Delay 4294967336", nullptr, BAD_ARGUMENT "Delay", 0},
