@@ -42,23 +42,24 @@ class Faults : public ::testing::Test {
 // An unopenable port is fatal with status 1 and bad command lines show the usage (2), before
 // any window; --simulate runs a simulator of its own and stops it at exit, and --timestamps
 // stamps every line.
-TEST(ConsoleStartUp, FatalPortUsageAndASimulatorOfItsOwn) {
+TEST(ConsoleStartUp, FatalUsageAndSimulate) {
   const struct { std::vector<std::string> args; const char* first; int status; } starts[] = {
       {{"--simulate", "--timestamps"}, "mode: Idle\r\n", 0},
       {{"/nonexistent/port"}, "Fatal Error!: Failed to open communications port\r\n", 1},
-      {{"--bogus"}, "Usage: kinestim-console", 2}, {{"/dev/null", "/dev/zero"}, "Usage: kinestim-console", 2},
-      {{"--simulate", "/dev/null"}, "Usage: kinestim-console", 2}};
+      {{"--bogus"}, "Usage: kinestim-console", 2}, {{"--simulate", "/dev/null"}, "Usage: kinestim-console", 2}};
   for (const auto& s : starts) {
     harness::Process console;
     ASSERT_TRUE(harness::startConsole(console, s.args));
     EXPECT_TRUE(console.expect(s.first)) << s.args[0];
     const std::string pid = std::to_string(console.pid());
     pid_t child = 0;
+    std::string name;   // a sanitizer's leak check at exit runs in a child of its own too
     std::ifstream("/proc/" + pid + "/task/" + pid + "/children") >> child;
+    std::ifstream("/proc/" + std::to_string(child) + "/comm") >> name;
     console.sendLine(":quit");
     EXPECT_EQ(console.waitExit(), s.status) << s.args[0];
     EXPECT_EQ(console.output().find("local control:") != std::string::npos, s.status == 0) << console.output();
-    EXPECT_EQ(child > 0, s.status == 0) << "a simulator of its own";
+    EXPECT_EQ(name == "kinestim-sim", s.status == 0) << "a simulator of its own: " << name;
     EXPECT_FALSE(child > 0 && kill(child, 0) == 0) << "the simulator outlived the console";
     std::istringstream lines(s.status == 0 ? console.output() : "");
     for (std::string line; std::getline(lines, line);)
@@ -68,13 +69,12 @@ TEST(ConsoleStartUp, FatalPortUsageAndASimulatorOfItsOwn) {
 
 // Disabled controls and unknown commands only explain; a Warning waits for a line while the
 // device keeps talking; a cancelled dialog sends nothing; the end of input exits with 0.
-TEST_F(Faults, MistakesOnlyExplainAndAWarningWaitsForALineWhileTheDeviceKeepsTalking) {
+TEST_F(Faults, MistakesOnlyExplain) {
   start({}, {});
   EXPECT_EQ(play({
       {'>', ":slider 1 100"}, {'<', "Electrode 1 slider is disabled\r\n"},
       {'>', ":slider-key 2 down"}, {'<', "Electrode 2 slider is disabled\r\n"},
       {'>', ":slider 5 100"}, {'<', "There is no electrode 5 (electrodes are 1 to 4)\r\n"},
-      {'>', ":slider 1"}, {'<', "Usage: :slider N POS\r\n"},
       {'>', ":frobnicate"}, {'<', "Unknown command :frobnicate (type :help)\r\n"},
       {'>', ":stop-log"}, {'<', "Stop Log is greyed in the menu\r\n"},
       {'>', ":run now"}, {'<', ":run takes no argument (type :help)\r\n"},
@@ -89,7 +89,7 @@ TEST_F(Faults, MistakesOnlyExplainAndAWarningWaitsForALineWhileTheDeviceKeepsTal
 // One run through every fault of the line, with both logs on a full disk where every write
 // fails: each fault gets its own report, the host always goes on, and the failing logs show
 // nothing.
-TEST_F(Faults, EveryLineFaultIsReportedAndTheHostGoesOn) {
+TEST_F(Faults, EveryLineFaultIsReported) {
   start({});
   const std::string source = dir.file("three-chunks.txt");
   // Eight lines of 40 bytes: an upload of three chunks.
@@ -99,8 +99,7 @@ TEST_F(Faults, EveryLineFaultIsReportedAndTheHostGoesOn) {
       {'>', ":data-log"}, {'<', "Save as: "}, {'>', "/dev/full"}, {'<', "Replace /dev/full? [y/n] "}, {'>', "y"},
       {'>', ":show"}, {'<', "traffic log: on\r\ndata log: on\r\n"}, {'>', ":read-tilt"}, {'<', "tilt y: "},
       // Stray bytes between frames are dropped one at a time, in order, before the next frame.
-      {'!', "garbage 13"}, {'>', "8"}, {'<', tossed("13")}, {'<', MODE},
-      {'!', "garbage 27 55 00"}, {'>', "8"}, {'<', tossed("27")}, {'<', tossed("55")}, {'<', tossed("00")}, {'<', MODE},
+      {'!', "garbage 13 00"}, {'>', "8"}, {'<', tossed("13")}, {'<', tossed("00")}, {'<', MODE},
       {'!', "garbage ff 01 54 ab 0d"}, {'>', "8"}, {'<', tossed("ff")}, {'<', tossed("01")}, {'<', tossed("54")},
       {'<', tossed("ab")}, {'<', tossed("0d")}, {'<', MODE},
       // Damaged frames (mdgMode in Idle is aa 02 1b 02 1d 55) are dropped with their report.
@@ -110,21 +109,12 @@ TEST_F(Faults, EveryLineFaultIsReportedAndTheHostGoesOn) {
       {'>', ""}, {'>', "8"}, {'<', MODE},
       {'!', "corrupt-next sot"}, {'>', "8"}, {'<', tossed("ab")}, {'<', tossed("02")}, {'<', tossed("1b")},
       {'<', tossed("02")}, {'<', tossed("1d")}, {'<', tossed("55")}, {'>', "8"}, {'<', MODE}, {'-', "Warning: "},
-      {'%', "6 " + MODE}, {'%', "2 Warning: "}, {'%', "15 Packet tossed for invalid SOT"}}), "");
-  // Every good frame the device sent was traced by the host, in order, and nothing else.
-  std::vector<std::string> sent, received;
-  for (const std::string& frame : sim->frames('<'))
-    if (frame.find("(bad frame)") == std::string::npos) sent.push_back(harness::traceLineOf(frame, '<'));
-  std::istringstream lines(console.output());
-  for (std::string line; std::getline(lines, line);)
-    if (line.rfind("received: ", 0) == 0) received.push_back(line.substr(10, line.size() - 11));
-  EXPECT_EQ(received, sent);
-  ASSERT_EQ(play({
+      {'%', "5 " + MODE}, {'%', "2 Warning: "}, {'%', "13 Packet tossed for invalid SOT"},
       // A pause inside a frame shorter than a second costs nothing; a longer one drops the frame.
       {'!', "stall-next 400"}, {'>', "8"}, {'<', MODE}, {'-', "Packet dropped"},
       {'!', "stall-next 1500"}, {'>', "8"}, {'<', "status: Packet dropped: no byte for 1000 ms inside a frame\r\n"},
       {'t', "1000 3000"}, {'<', tossed("02")}, {'<', tossed("1d")}, {'<', tossed("55")},
-      {'%', "18 Packet tossed for invalid SOT"}, {'>', ":show"}, {'<', "mode: Idle\r\n"}, {'>', "8"}, {'<', MODE}, {'%', "8 " + MODE},
+      {'%', "16 Packet tossed for invalid SOT"}, {'>', ":show"}, {'<', "mode: Idle\r\n"}, {'>', "8"}, {'<', MODE}, {'%', "7 " + MODE},
       // A device silent during an upload: one Warning after the time-out and no further chunk.
       {'>', ":script-manager"}, {'<', "script> "}, {'=', "< 0f mdgEnteredModePgmScr"}, {'-', "Warning"},
       {'!', "silent on"}, {'-', "Warning"}, {'>', "upload"}, {'<', "Open: "}, {'>', source},
@@ -136,35 +126,23 @@ TEST_F(Faults, EveryLineFaultIsReportedAndTheHostGoesOn) {
       {'%', "3 Warning: "}}), "");
 }
 
-TEST_F(Faults, HostKilledDuringATiltLoopLeavesOnlyWholeLinesInBothLogs) {
+// A host killed in the middle of a tilt loop leaves whole lines in both logs: one data line
+// per reading traced, but one the kill may cut off.
+TEST_F(Faults, KilledMidTiltLoop) {
   start({});
   const std::string traffic = dir.file("traffic.log"), data = dir.file("data.log");
   ASSERT_EQ(play({{'>', ":log"}, {'<', "Save as: "}, {'>', traffic}, {'>', ":data-log"}, {'<', "Save as: "}, {'>', data},
                   {'>', ":tilt-loop"}, {'<', "Count (16-bit) [10]: "}, {'>', "60000"}, {'<', "Step [1]: "}, {'>', "1"}}),
             "");
-  // Let the readings flow, then kill the host in the middle of them.
   for (const long long deadline = harness::nowMs() + 10000; harness::readLines(data).size() < 60;) {
     ASSERT_LT(harness::nowMs(), deadline);
     console.settle(50);
   }
   console.kill();
-  const std::string stamp = R"(^[0-2][0-9]\t[0-5][0-9]\t[0-5][0-9]\.[0-9]{3} )", current = R"(\t[ +-][ 0-9.+-]{6})";
-  const std::regex dataLine(stamp + "\t" + current + current + current + current + R"(\t\t[ 0-9.-]{8}[0-9]\t[ 0-9.-]{8}[0-9]\r$)");
-  const std::regex trafficLine(
-      stamp + R"((\t[0-9a-f]{2} cdg[A-Za-z]+( [0-9a-f]{2})*|\t\t\t[0-9a-f]{2} mdg[A-Za-z]+( <[0-9a-f]{2}>)*)\r$)");
-  int tilts = 0;
-  for (const auto& [path, form] : {std::make_pair(data, dataLine), std::make_pair(traffic, trafficLine)}) {
-    const std::string all = harness::readFile(path);
-    EXPECT_EQ(all.substr(all.size() - 2), "\r\n") << path << ": the last line was cut";
-    for (const std::string& line : harness::readLines(path)) {
-      EXPECT_TRUE(std::regex_match(line, form)) << path << ": " << line;
-      tilts += line.find("32 mdgTilt") != std::string::npos;
-    }
-  }
-  // One data line per tilt reading traced in the traffic log, except one the kill cut off.
-  const int dataLines = static_cast<int>(harness::readLines(data).size());
-  EXPECT_GE(tilts, 60);
-  EXPECT_TRUE(dataLines == tilts || dataLines == tilts - 1) << dataLines << " data lines, " << tilts << " readings";
+  const std::string logs[] = {harness::readFile(traffic), harness::readFile(data)};
+  for (const std::string& log : logs) EXPECT_EQ(log.substr(log.size() - 2), "\r\n") << "the last line was cut";
+  const int tilts = harness::occurrences(logs[0], "\t32 mdgTilt"), lines = harness::occurrences(logs[1], "\r\n");
+  EXPECT_TRUE(lines == tilts || lines == tilts - 1) << lines << " data lines, " << tilts << " readings";
 }
 
 // The lost link on the path the simulator keeps up to date: one Warning, the gated controls
@@ -184,7 +162,7 @@ std::vector<Step> linkBack(int warnings) {
 // The host started a second time on the same device (run as an ordinary user too, where a
 // port the first one left exclusive would be refused), then the device restarted, and two
 // cable pulls in Direct mode: whatever the device did meanwhile is read back.
-TEST_F(Faults, LinkLostShowsAndComesBackWithTheDevicesModeAndElectrodes) {
+TEST_F(Faults, LinkLostAndBack) {
   const std::string link = dir.file("kinestim");
   start({"--link", link});
   console.sendLine(":quit");
