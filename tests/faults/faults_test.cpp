@@ -183,7 +183,7 @@ TEST_F(Faults, LinkLostAndBack) {
   ASSERT_EQ(play(linkLost(link)), "");
   ASSERT_EQ(play(linkBack(2)), "");
   ASSERT_EQ(play({{'<', "mode: Direct\r\nscript: "}, {'<', "electrode 2: 2 (+1.44), slider 200, enabled\r\n"},
-                  {'#', "2 > 08 cdgDldMode"}, {'#', "2 > 0b cdgDldAllElectrodes"},
+                  {'<', "tilt buttons: enabled\r\n"}, {'#', "2 > 08 cdgDldMode"}, {'#', "2 > 0b cdgDldAllElectrodes"},
                   {'!', "hangup 3000"}, {'!', "power-cycle"}}), "");
   ASSERT_EQ(play(linkLost(link)), "");
   ASSERT_EQ(play(linkBack(3)), "");
