@@ -1,10 +1,15 @@
 // The simulated device driven with frames, time and control lines: answers, modes, framing,
-// script memory, script runs and faults, electrodes, control lines and line damage.
+// script memory, script runs and faults, electrodes, control lines and line damage; kinestim-sim
+// as a process: silent until a host is there, its transcript matching the wire at line pace.
+#include "bench/bench_wire.h"
 #include "link/catalogue.h"
+#include "process_harness.h"
 #include "sim/control.h"
 #include "sim/device.h"
 #include "test_bytes.h"
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <map>
 #include <sstream>
 #include <cstring>
 
@@ -187,6 +192,36 @@ TEST(SimDevice, ElectrodesControlLinesAndLineDamage) {
        // The first answer dropped, the second stalled after two bytes for 100 ms.
        {"ctl drop-next; ctl stall-next 100; 02; wait 99", "bad: aa 01"},
        {"wait 1", "bad: 0c 0c 55 aa 01 0d 0d 55"}});
+}
+
+// The console program is the host, calibrating. The wire log holds every frame of the
+// transcript whole, each byte the device sent at line pace.
+TEST(SimProcess, TalksOnlyToAHostAndLogsEveryFrameInTheTranscriptAndOnTheWire) {
+  harness::TempDir dir;
+  harness::Simulator sim(dir, {"--baud", "9600", "--wire-log", dir.file("wire.log")});
+  ASSERT_TRUE(sim.ok());
+  sim.process().settle(200);
+  EXPECT_EQ(harness::readFile(sim.transcriptPath()), "") << "nothing is sent before a host is there";
+  harness::Process console;
+  ASSERT_TRUE(harness::startConsole(console, {sim.port()}));
+  ASSERT_TRUE(console.expect("mode: Idle\r\n")) << console.output();
+  console.sendLine(":calibrate");   // twelve tilt readings
+  ASSERT_TRUE(sim.waitForCount("> 1d cdgCalibrate", 12));
+  console.settle(300);
+  sim.control("bogus words");   // the end-to-end tests drive the device through good ones
+  EXPECT_TRUE(sim.process().expect("kinestim-sim: unknown control line 'bogus' (see --help)\r\n"));
+  sim.control("quit");
+  ASSERT_EQ(sim.process().waitExit(3000), 0);
+  std::map<char, std::string> wire, transcript;
+  for (const WireFrame& f : parseWireLog(harness::readFile(dir.file("wire.log"))).frames) {
+    wire[f.direction] += hex(Bytes(f.bytes.begin() + 2, f.bytes.end() - 2)) + "|";
+    EXPECT_TRUE(f.direction == '>' || f.lastMs - f.firstMs > (f.bytes.size() - 1.5) * 10000.0 / 9600.0) << hex(f.bytes);
+  }
+  for (const char direction : {'<', '>'}) {
+    for (const std::string& line : sim.frames(direction)) transcript[direction] += line.substr(0, line.rfind(' ')) + "|";
+  }
+  EXPECT_EQ(wire, transcript);
+  EXPECT_EQ(std::count(transcript['<'].begin(), transcript['<'].end(), '|'), 14) << transcript['<'];
 }
 
 }  // namespace
