@@ -40,18 +40,24 @@ static bool parseScriptAddress(const char* addressText, int* address) {
   return true;
 }
 
-bool buildAndUploadSource(const char* addressText) {
-  int address;
-  if (!parseScriptAddress(addressText, &address)) return false;
+// The Address field and the chosen source file, compiled: false when either was refused (the
+// Compiler Output pane says why). Upload and preview both start here.
+static bool compileChosenSource(const char* addressText, int* address, ScriptImage& image) {
+  if (!parseScriptAddress(addressText, address)) return false;
   char* text = readChosenFile();
   if (text == nullptr) {
     showCompilerOutput("Failed to read source file");
     return false;
   }
-  ScriptImage image;
   bool built = compileScript(text, image);
   free(text);
-  if (!built) return false;
+  return built;
+}
+
+bool buildAndUploadSource(const char* addressText) {
+  int address;
+  ScriptImage image;
+  if (!compileChosenSource(addressText, &address, image)) return false;
   image.address = address;
   bool uploaded = uploadScriptImage(image.address, image.bytes, image.length);
   releaseScriptImage(image);
@@ -82,16 +88,8 @@ bool generateAndUploadSamples(const char* timestepText, const char* addressText)
 
 bool previewChosenSource(const char* addressText, std::string* summary) {
   int address;
-  if (!parseScriptAddress(addressText, &address)) return false;
-  char* text = readChosenFile();
-  if (text == nullptr) {
-    showCompilerOutput("Failed to read source file");
-    return false;
-  }
   ScriptImage image;
-  bool built = compileScript(text, image);
-  free(text);
-  if (!built) return false;
+  if (!compileChosenSource(addressText, &address, image)) return false;
   const bool fits = address + image.length <= SCRIPT_MEMORY_SIZE;
   if (fits) {
     const ScriptPreview preview = previewScript(image.bytes, image.length, address, PREVIEW_DEFAULT_MAX_STEPS);
