@@ -233,9 +233,9 @@ TEST_F(EndToEnd, ScriptManagerUploadsListsBackErasesAndTheReadmeExampleRunsTrace
   console.sendLine("address 1.5\nview");
   EXPECT_TRUE(console.expect("Warning: Address must be a number from 0 to 2047, not \"1.5\"\r\n(press Enter) "));
   console.sendLine("");
+  ASSERT_TRUE(sim.waitForFrame("> 0e ff 07 05 cdgScrDldMem"));
   console.settle(200);
   EXPECT_EQ(sent("0e ").size(), 20u + 20 + 8) << "the two Views, then 2040 to 2047";
-  EXPECT_EQ(sim.count("> 0e ff 07 05 cdgScrDldMem"), 1);
   // The README quotes the example file, uploaded at 0 to run later.
   const std::string example = std::string(KINESTIM_SOURCE_DIR) + "/docs/examples/pulses.ks";
   ASSERT_FALSE(harness::readFile(example).empty());
