@@ -186,14 +186,16 @@ class Simulator {
   Process& process() { return process_; }
 
   // Transcript lines "%8.1f %c %s %s" reduced to "<dir> <hex> <name>", or only those in one
-  // direction ('>' host to device, '<' device to host) without the direction.
-  std::vector<std::string> frames(char direction = 0) const {
+  // direction ('>' host to device, '<' device to host) without the direction; only the
+  // reduced lines that start with prefix.
+  std::vector<std::string> frames(char direction = 0, const std::string& prefix = "") const {
     static const std::regex lineForm(R"(^ *[0-9]+\.[0-9] ([<>]) (.*)$)");
     std::vector<std::string> out;
     std::smatch m;
     for (const std::string& line : readLines(transcript_)) {
-      if (std::regex_match(line, m, lineForm) && (direction == 0 || m[1].str()[0] == direction))
-        out.push_back(direction == 0 ? m[1].str() + " " + m[2].str() : m[2].str());
+      if (!std::regex_match(line, m, lineForm) || (direction != 0 && m[1].str()[0] != direction)) continue;
+      std::string frame = direction == 0 ? m[1].str() + " " + m[2].str() : m[2].str();
+      if (frame.rfind(prefix, 0) == 0) out.push_back(std::move(frame));
     }
     return out;
   }
@@ -229,17 +231,6 @@ inline int occurrences(const std::string& text, const std::string& needle) {
   return n;
 }
 
-// The pane line the host makes of a transcript frame "<hex bytes> <name>": code and name, then
-// each parameter byte, in angle brackets for a received one ('<').
-inline std::string traceLineOf(const std::string& frame, char direction) {
-  std::vector<std::string> words;
-  std::istringstream in(frame);
-  for (std::string w; in >> w;) words.push_back(w);
-  std::string line = words.size() < 2 ? frame : words[0] + " " + words.back();
-  for (size_t i = 1; i + 1 < words.size(); ++i) line += direction == '<' ? " <" + words[i] + ">" : " " + words[i];
-  return line;
-}
-
 // One step of a scenario, by kind:
 //   '>' type a line at the console      '!' a control line for the simulator
 //   '<' text the console prints next (matches are consumed in order)
@@ -266,14 +257,12 @@ inline std::string play(Process& console, Simulator* sim, const std::vector<Step
     }
     if (s.kind == '!') sim->control(s.text);
     if (s.kind == '-') console.settle(300);
-    int count = 0;
-    for (const std::string& f : s.kind == '#' ? sim->frames() : std::vector<std::string>()) count += f.rfind(rest, 0) == 0;
     const long long waited = nowMs() - typedAt;
     const bool held = s.kind == '<'   ? console.expect(s.text, 8000)
                       : s.kind == '-' ? console.rest().find(s.text) == std::string::npos
                       : s.kind == '%' ? occurrences(console.output(), rest) == n
                       : s.kind == '=' ? sim->waitForFrame(s.text)
-                      : s.kind == '#' ? count == n
+                      : s.kind == '#' ? static_cast<long long>(sim->frames(0, rest).size()) == n
                       : s.kind == 't' ? waited >= n && waited <= std::atoll(rest.c_str())
                                       : true;
     if (!held) return std::string("failed: ") + s.kind + " " + s.text + "\nconsole after the last match:\n" + console.rest();

@@ -23,12 +23,6 @@ class EndToEnd : public ::testing::Test {
     EXPECT_EQ(console.waitExit(), 0) << console.output();
     sim.control("quit");
   }
-  // Host frames that start with the given bytes.
-  std::vector<std::string> sent(const std::string& prefix) const {
-    std::vector<std::string> out;
-    for (const std::string& f : sim.frames('>')) if (f.rfind(prefix, 0) == 0) out.push_back(f);
-    return out;
-  }
   // The text between the next `label` and the line end, which is consumed.
   std::string next(const std::string& label) {
     if (!console.expect(label) || !console.expect("\r\n")) return "missing: " + label;
@@ -61,7 +55,7 @@ TEST_F(EndToEnd, SlidersAndTypedNumbersSendExactlyTheirFramesAndRefusalsSendNoth
   ASSERT_TRUE(sim.waitForFrame("< 1c 7f 7f a0 7f mdgAllElectrodesDld"));
   console.settle(200);
   EXPECT_NE(console.output().find("electrode 4: enabled\r\n"), std::string::npos) << console.output();
-  EXPECT_EQ(sent("0b ").size(), 1u) << "asked once, right after the device entered Direct";
+  EXPECT_EQ(sim.frames('>', "0b ").size(), 1u) << "asked once, right after the device entered Direct";
   const std::string current = "Warning: Current must be a number from 0 to 255, not ";
   const std::string command = "Warning: Command must be a number from 0 to 9999, not ";
   const struct { std::string line; const char* frame; std::string caption; } steps[] = {
@@ -203,7 +197,7 @@ TEST_F(EndToEnd, ScriptManagerUploadsListsBackErasesAndTheReadmeExampleRunsTrace
   ASSERT_TRUE(console.expect("script> ") && console.expect("mode: Program Script\r\n")) << console.output();
   std::ofstream(dir.file("ramp.ks"), std::ios::binary) << rampSource();
   upload("upload", dir.file("ramp.ks"), "Build Successful");
-  const std::vector<std::string> chunks = sent("0d ");
+  const std::vector<std::string> chunks = sim.frames('>', "0d ");
   ASSERT_EQ(chunks.size(), 3u);
   EXPECT_EQ(chunks[0], "0d 00 00 03 80 80 80 80 04 28 00 02 01 c8 08 e8 03 05 06 cdgSrcUldMem");
   EXPECT_EQ(chunks[2], "0d 20 00 01 01 01 01 01 01 01 01 01 07 00 cdgSrcUldMem");
@@ -220,7 +214,7 @@ TEST_F(EndToEnd, ScriptManagerUploadsListsBackErasesAndTheReadmeExampleRunsTrace
   console.sendLine("clear-mem\nn");   // asks first; No sends nothing
   ASSERT_TRUE(console.expect("Are you sure?: Really erase all script memory on the Kinestim?\r\n[y/n] "));
   console.settle(300);
-  EXPECT_TRUE(sent("0c ").empty());
+  EXPECT_TRUE(sim.frames('>', "0c ").empty());
   console.sendLine("clear-mem\ny");
   ASSERT_TRUE(sim.waitForFrame("< 1e mdgScrMemCleared"));
   // A View or Append past the end of memory or from a field that is no number sends nothing.
@@ -235,7 +229,7 @@ TEST_F(EndToEnd, ScriptManagerUploadsListsBackErasesAndTheReadmeExampleRunsTrace
   console.sendLine("");
   ASSERT_TRUE(sim.waitForFrame("> 0e ff 07 05 cdgScrDldMem"));
   console.settle(200);
-  EXPECT_EQ(sent("0e ").size(), 20u + 20 + 8) << "the two Views, then 2040 to 2047";
+  EXPECT_EQ(sim.frames('>', "0e ").size(), 20u + 20 + 8) << "the two Views, then 2040 to 2047";
   // The README quotes the example file, uploaded at 0 to run later.
   const std::string example = std::string(KINESTIM_SOURCE_DIR) + "/docs/examples/pulses.ks";
   ASSERT_FALSE(harness::readFile(example).empty());
@@ -247,7 +241,7 @@ TEST_F(EndToEnd, ScriptManagerUploadsListsBackErasesAndTheReadmeExampleRunsTrace
   console.sendLine("address 0x100");
   std::ofstream(dir.file("samples.txt"), std::ios::binary) << "0 0 0 0\r\n1 -1 0.5 2.54\r\n";
   upload("samples", dir.file("samples.txt"), "Script Generation Successful");
-  const std::vector<std::string> all = sent("0d ");
+  const std::vector<std::string> all = sim.frames('>', "0d ");
   EXPECT_EQ(std::vector<std::string>(all.end() - 2, all.end()),
             (std::vector<std::string>{"0d 00 01 03 80 80 80 80 04 03 00 03 b1 4e 98 fe 04 03 00 cdgSrcUldMem",
                                       "0d 10 01 00 cdgSrcUldMem"}));

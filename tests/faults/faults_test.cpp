@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <regex>
+#include <sstream>
 
 namespace {
 
@@ -22,6 +23,17 @@ using harness::Step;
 const std::string MODE = "received: 1b mdgMode <02>\r\n";   // the answer to "8" in Idle
 
 std::string tossed(const char* byte) { return std::string("status: Packet tossed for invalid SOT character: 0x") + byte + "\r\n"; }
+
+// The pane line the host makes of a transcript frame "<hex bytes> <name>": code and name, then
+// each parameter byte, in angle brackets for a received one ('<').
+std::string traceLineOf(const std::string& frame, char direction) {
+  std::vector<std::string> words;
+  std::istringstream in(frame);
+  for (std::string w; in >> w;) words.push_back(w);
+  std::string line = words.size() < 2 ? frame : words[0] + " " + words.back();
+  for (size_t i = 1; i + 1 < words.size(); ++i) line += direction == '<' ? " <" + words[i] + ">" : " " + words[i];
+  return line;
+}
 
 class Faults : public ::testing::Test {
  protected:
@@ -61,9 +73,9 @@ TEST(ConsoleStartUp, FatalUsageAndSimulate) {
     EXPECT_EQ(console.output().find("local control:") != std::string::npos, s.status == 0) << console.output();
     EXPECT_EQ(name == "kinestim-sim", s.status == 0) << "a simulator of its own: " << name;
     EXPECT_FALSE(child > 0 && kill(child, 0) == 0) << "the simulator outlived the console";
+    static const std::regex stamped(R"(^\[ *[0-9]+\.[0-9]{3}\] .*\r$)");
     std::istringstream lines(s.status == 0 ? console.output() : "");
-    for (std::string line; std::getline(lines, line);)
-      EXPECT_TRUE(std::regex_match(line, std::regex(R"(^\[ *[0-9]+\.[0-9]{3}\] .*\r$)"))) << line;
+    for (std::string line; std::getline(lines, line);) EXPECT_TRUE(std::regex_match(line, stamped)) << line;
   }
 }
 
@@ -236,8 +248,7 @@ TEST_F(Faults, DISABLED_Soak) {
   int tilts = -1;
   for (int now = 0; harness::nowMs() - begin < (seconds + 600) * 1000LL; tilts = now) {
     console.settle(2000);
-    now = 0;
-    for (const std::string& f : sim->frames('<')) now += f.rfind("32 ", 0) == 0;
+    now = static_cast<int>(sim->frames('<', "32 ").size());
     if (now == tilts) break;
   }
   const long endKb = processStatusKb(console.pid(), "VmRSS");
@@ -252,7 +263,7 @@ TEST_F(Faults, DISABLED_Soak) {
   int malformed = 0, damagedTilts = 0;
   for (const std::string& f : sim->frames()) {
     damagedTilts += f.rfind("< aa 09 32 ", 0) == 0;
-    if (f.find("(bad frame)") == std::string::npos) transcript[f[0] == '>'].push_back(harness::traceLineOf(f.substr(2), f[0]));
+    if (f.find("(bad frame)") == std::string::npos) transcript[f[0] == '>'].push_back(traceLineOf(f.substr(2), f[0]));
   }
   transcript[0].erase(transcript[0].begin(), transcript[0].begin() + std::min<long>(2, transcript[0].size()));
   const std::regex form(R"(^[0-9]{2}\t[0-9]{2}\t[0-9]{2}\.[0-9]{3} (\t\t\t|\t)(.*)\r$)");
