@@ -95,7 +95,11 @@ key alt+r '> 06 cdgSelectModeRunScr'  # &Run asks for an address
 xdotool windowfocus --sync "$(window 'Enter Parameters')" || fail "Run opened no parameter dialog"
 xdotool key End BackSpace BackSpace BackSpace BackSpace && xdotool type --delay 40 "0"
 key Return '> 12 00 00 cdgScrRun'
-key alt+o '> 14 cdgScrStop'  # the Run button became St&op
+# The button turns into St&op once the host has read mdgScrStarted; the closed dialog leaves
+# the keyboard focus nowhere, so the main window takes it back first.
+expect '< 26 00 00 mdgScrStarted' "Run" && sleep 0.3
+xdotool windowfocus --sync "$win"
+key alt+o '> 14 cdgScrStop'
 expect '< .*mdgModeRunScrDeselected' "Stop"
 xdotool windowfocus --sync "$win"
 key alt+m '> 04 cdgSelectModePgmScr'  # Script &Manager, which then opens
