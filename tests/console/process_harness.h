@@ -186,6 +186,12 @@ class Simulator {
   const std::string& port() const { return port_; }
   const std::string& transcriptPath() const { return transcript_; }
   void control(const std::string& line) { process_.sendLine(line); }
+  // Sends a control line and waits until the simulator has taken it: a word it does not know,
+  // sent next, is refused in turn.
+  bool controlNow(const std::string& line) {
+    control(line + "\nsync-point");
+    return process_.expect("unknown control line 'sync-point'");
+  }
   Process& process() { return process_; }
 
   // Transcript lines "%8.1f %c %s %s" reduced to "<dir> <hex> <name>", or only those in one
