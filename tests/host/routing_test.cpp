@@ -9,6 +9,9 @@
 #include "app/main_dialog.h"
 #include "ui/parameters.h"
 #include "ui/status_display.h"
+#include "app/transfer.h"
+#include "script/memory_view.h"
+#include <tuple>
 
 namespace {
 
@@ -76,10 +79,11 @@ std::string electrodes(int caption) {
 // nothing here. A drag (5) and the end of a scroll (8) send nothing; other codes send the position.
 TEST_F(RoutingTest, SetElectrodeMovesOnlyItsOwnSlider) {
   for (int e = 1; e <= 4; ++e) setElectrodeCode(e, static_cast<uint8_t>(e));
-  typeLines("0\n128\n5\n128\n255\n128\n2\n128\n");
-  for (int i = 0; i < 4; ++i) ASSERT_TRUE(routeCommand(ID_DEVICE_COMMAND_BASE + cdgSetElectrode, 0));
-  EXPECT_EQ(hostSent(), "aa 03 09 00 80 89 55 aa 03 09 05 80 8e 55 aa 03 09 ff 80 88 55 aa 03 09 02 80 8b 55");
-  EXPECT_EQ(electrodes(2), "1/127 128/128 3/127 4/127 2 (+0.00)");
+  typeLines("0\n128\n5\n128\n255\n128\n2\n128\n1\n130\n");
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(routeCommand(ID_DEVICE_COMMAND_BASE + cdgSetElectrode, 0));
+  EXPECT_EQ(hostSent(), "aa 03 09 00 80 89 55 aa 03 09 05 80 8e 55 aa 03 09 ff 80 88 55 aa 03 09 02 80 8b 55 "
+                        "aa 03 09 01 82 8c 55");
+  EXPECT_EQ(electrodes(1), "130/130 128/128 3/127 4/127 1 (+0.04)");
   typeLines("0x80\n0x90\n0xa0\n0xb0\n");
   ASSERT_TRUE(routeCommand(ID_DEVICE_COMMAND_BASE + cdgSetAllElectrodes, 0));
   EXPECT_EQ(hostSent(), "aa 05 0a 80 90 a0 b0 6a 55");
@@ -130,7 +134,16 @@ TEST_F(RoutingTest, SendersLayOutSixteenBitValuesLowByteFirstAndIdleLeavesTheMod
   sendSimpleCommand(31);
   sendSimpleCommand(255);
   EXPECT_EQ(hostSent(), "aa 03 0f ff 00 0e 55 aa 04 0e ff 00 70 7d 55 aa 04 1e 70 11 07 a6 55");
-  EXPECT_EQ(firstLine(text(IDC_SENT_PANE)), "Error: Out of Range");
+  EXPECT_EQ(std::tuple(commandLength(31), commandName(31), messageLength(53), messageName(53)),
+            std::tuple(-1, static_cast<const char*>(nullptr), -1, static_cast<const char*>(nullptr)));
+  // An upload chunk and a read-back request are echoed whole, above the senders' lines.
+  const uint8_t image[3] = {0x01, 0x02, 0x07};
+  deviceSends({mdgScrMemUlded, 0x20, 0x00, 0x03});
+  ASSERT_TRUE(uploadScriptImage(0x20, image, 3));
+  requestScriptMemory(0x7ff);
+  EXPECT_EQ(hostSent(), "aa 06 0d 20 00 01 02 07 37 55 aa 04 0e ff 07 05 19 55");
+  EXPECT_EQ(text(IDC_SENT_PANE), "0e cdgScrDldMem ff 07 05\r\n\r\n0d cdgSrcUldMem 20 00 01 02 07\r\nError: Out of Range\r\n"
+                                 "Error: Out of Range\r\n1e cdgTiltLoop 70 11 07\r\n0e cdgScrDldMem ff 00 70\r\n0f cdgScrArm ff 00\r\n");
   for (const char* field : {"Direct", "Program Script", "Run Scr", "Idle", "Init", "program script", "Direct "}) {
     setModeText(field);
     ASSERT_TRUE(routeCommand(ID_IDLE, 0));

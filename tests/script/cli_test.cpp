@@ -151,6 +151,17 @@ INSTANTIATE_TEST_SUITE_P(
                 "duration: 0.300 s (12 steps), ends at Stop at 28\n"
                 "electrode 1: 0.00 to +1.00, non-zero for 0.200 s, net charge +0.200\n" + zero(2) + zero(3) + zero(4) +
                     "Warning: electrode 1 is not charge-balanced (net +0.200)\n", fits(29, 0, 28)},
+        ToolRun{"PreviewRangesAtBothEndsAndATiltLoop", {{"r.ks", "SetAllElectrodes 255 0 128 1\nTiltLoop 1000 5\nStop\n"}},
+                {"preview", "r.ks"}, 0,
+                "duration: 0.050 s (2 steps), ends at Stop at 9\n"
+                "electrode 1: +2.54 to +2.54, non-zero for 0.050 s, net charge +0.127\n"
+                "electrode 2: -2.56 to -2.56, non-zero for 0.050 s, net charge -0.128\n" + zero(3) +
+                    "electrode 4: -2.54 to -2.54, non-zero for 0.050 s, net charge -0.127\n"
+                    "Warning: electrode 1 is not charge-balanced (net +0.127)\n"
+                    "Warning: electrode 2 is not charge-balanced (net -0.128)\n"
+                    "Warning: electrode 4 is not charge-balanced (net -0.127)\n"
+                    "TiltLoop at 5 (step 1): count 1000, step 5; the preview does not simulate the sensor\n",
+                fits(10, 0, 9)},
         ToolRun{"PreviewCallsNineDeep", {{"c.ks", calls(9)}}, {"preview", "c.ks"}, 0,
                 "duration: 0.200 s (8 steps), ends at a fault at 32\n" + UNSET + "fault at 32: a ninth nested Call" +
                     FAULT,
