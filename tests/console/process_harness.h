@@ -219,15 +219,9 @@ class Simulator {
   }
   void markCounts() { countMark_ = frames().size(); }
 
-  int count(const std::string& frame) const {
-    int n = 0;
-    for (const std::string& f : frames()) n += f == frame;
-    return n;
-  }
-
-  // Waits until the transcript holds at least n copies of a frame line "<dir> <hex> <name>".
+  // Waits until the transcript holds at least n lines starting with a frame line "<dir> <hex> <name>".
   bool waitForCount(const std::string& frame, int n, int timeoutMs = 5000) const {
-    for (const long long deadline = nowMs() + timeoutMs; count(frame) < n; sleepMs(20))
+    for (const long long deadline = nowMs() + timeoutMs; static_cast<int>(frames(0, frame).size()) < n; sleepMs(20))
       if (nowMs() >= deadline) return false;
     return true;
   }
@@ -281,16 +275,10 @@ inline std::string play(Process& console, Simulator* sim, const std::vector<Step
     const Step& s = steps[k];
     const long long n = std::atoll(s.text.c_str());
     const std::string rest = s.text.substr(s.text.find(' ') + 1);
-    if (s.kind == '>') {
-      console.sendLine(s.text);
-      typedAt = nowMs();
-      continue;
-    }
-    if (s.kind == '|') {
-      console.markCounts();
-      if (sim) sim->markCounts();
-      continue;
-    }
+    if (s.kind == '>') typedAt = (console.sendLine(s.text), nowMs());
+    if (s.kind == '|') console.markCounts();
+    if (s.kind == '|' && sim) sim->markCounts();
+    if (s.kind == '>' || s.kind == '|') continue;
     if (s.kind == '!') sim->control(s.text);
     if (s.kind == '-') console.settle(300);
     const long long count = s.kind == '%' ? occurrences(console.sinceCountMark(), rest)
@@ -305,11 +293,7 @@ inline std::string play(Process& console, Simulator* sim, const std::vector<Step
     std::string seen = "step " + std::to_string(k + 1) + " of " + std::to_string(steps.size()) + " failed: " + s.kind +
                        " " + s.text + "\n" + std::to_string(nowMs() - typedAt) + " ms after the last typed line";
     if (count >= 0) seen += "; counted " + std::to_string(count) + " since the mark";
-    if (sim && (s.kind == '=' || s.kind == '#')) {
-      std::string frames;
-      for (const std::string& f : sim->frames()) frames += f + "\n";
-      seen += "\nlast transcript lines:\n" + lastLines(frames);
-    }
+    if (sim && (s.kind == '=' || s.kind == '#')) seen += "\nlast transcript lines:\n" + lastLines(readFile(sim->transcriptPath()));
     return seen + "\nlast console lines:\n" + lastLines(console.output());
   }
   return "";

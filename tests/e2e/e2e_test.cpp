@@ -200,13 +200,13 @@ TEST_F(EndToEnd, ScriptManagerUploadsListsBackErasesAndTheReadmeExampleRunsTrace
   ASSERT_EQ(chunks.size(), 3u);
   EXPECT_EQ(chunks[0], "0d 00 00 03 80 80 80 80 04 28 00 02 01 c8 08 e8 03 05 06 cdgSrcUldMem");
   EXPECT_EQ(chunks[2], "0d 20 00 01 01 01 01 01 01 01 01 01 07 00 cdgSrcUldMem");
-  EXPECT_EQ(sim.count("< 1f 00 00 10 mdgScrMemUlded"), 1);
+  EXPECT_EQ(sim.frames(0, "< 1f 00 00 10 mdgScrMemUlded").size(), 1u);
   console.sendLine("view");
   EXPECT_EQ(memory(20), listing({{0, "SetAllElectrodes\t128 128 128 128"}, {5, "Delay\t\t40"}, {8, "SetElectrode\t1 200"},
                                  {11, "TiltLoop\t\t1000 5"}, {15, "Call\t\t41"}, {18, "Goto\t\t0"}}, 21, 20, "NOP"));
   console.sendLine("address");
   EXPECT_EQ(next("address: "), "35");
-  EXPECT_EQ(sim.count("> 0e 00 00 05 cdgScrDldMem"), 1);
+  EXPECT_EQ(sim.frames(0, "> 0e 00 00 05 cdgScrDldMem").size(), 1u);
   console.sendLine("append");   // goes on where View stopped
   EXPECT_EQ(memory(20), listing({{35, "NOP"}, {36, "NOP"}, {37, "NOP"}, {38, "NOP"}, {39, "NOP"}, {40, "NOP"},
                                  {41, "Return"}}, 42, 20, "Stop"));
@@ -216,15 +216,13 @@ TEST_F(EndToEnd, ScriptManagerUploadsListsBackErasesAndTheReadmeExampleRunsTrace
   ASSERT_TRUE(sim.waitForFrame("< 1e mdgScrMemCleared"));
   EXPECT_EQ(sim.frames('>', "0c ").size(), 1u);
   // A View or Append past the end of memory or from a field that is no number sends nothing.
-  const std::string invalid = "Warning: Invalid address, must be between 0 and 2047\r\n(press Enter) ";
-  for (const char* lines : {"address 2048\nappend", "address 2040\nview"}) {
+  const char* const INVALID = "Warning: Invalid address, must be between 0 and 2047\r\n(press Enter) ";
+  for (const auto& [lines, warning] : {std::pair{"address 2048\nappend", INVALID}, {"address 2040\nview", INVALID},
+                                       {"address 1.5\nview", "Warning: Address must be a number from 0 to 2047, not \"1.5\""}}) {
     console.sendLine(lines);
-    EXPECT_TRUE(console.expect(invalid)) << lines << "\n" << console.rest();
+    EXPECT_TRUE(console.expect(warning)) << lines << "\n" << console.rest();
     console.sendLine("");
   }
-  console.sendLine("address 1.5\nview");
-  EXPECT_TRUE(console.expect("Warning: Address must be a number from 0 to 2047, not \"1.5\"\r\n(press Enter) "));
-  console.sendLine("");
   // The README quotes the example file, uploaded at 0 to run later.
   const std::string example = std::string(KINESTIM_SOURCE_DIR) + "/docs/examples/pulses.ks";
   ASSERT_FALSE(harness::readFile(example).empty());

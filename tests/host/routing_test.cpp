@@ -27,13 +27,9 @@ using RoutingTest = LinkTest;
 // showing Stop posts only Stop; Local Control toggles on clicks only.
 TEST_F(RoutingTest, ButtonsSendTheirModeFirstAndPostTheirCommands) {
   const struct { int id; Bytes sent; int posted; } cases[] = {
-      {IDC_RUN_STOP, {cdgSelectModeRunScr}, cdgScrRun},
-      {IDC_SCRIPT_MANAGER, {cdgSelectModePgmScr}, cdgSrcUldMem},
-      {IDC_READ_TILT, {}, cdgDldTilt},
-      {IDC_TILT_LOOP, {}, cdgTiltLoop},
-      {IDC_LOCAL_CONTROL, {}, cdgDisableLclCtrl},
-      {IDC_LOCAL_CONTROL, {}, cdgEnableLclCtrl},
-      {IDC_RUN_STOP, {}, cdgScrStop}};  // St&op shown
+      {IDC_RUN_STOP, {cdgSelectModeRunScr}, cdgScrRun}, {IDC_SCRIPT_MANAGER, {cdgSelectModePgmScr}, cdgSrcUldMem},
+      {IDC_READ_TILT, {}, cdgDldTilt}, {IDC_TILT_LOOP, {}, cdgTiltLoop}, {IDC_LOCAL_CONTROL, {}, cdgDisableLclCtrl},
+      {IDC_LOCAL_CONTROL, {}, cdgEnableLclCtrl}, {IDC_RUN_STOP, {}, cdgScrStop}};  // St&op shown
   for (const auto& c : cases) {
     if (c.posted == cdgScrStop) showStopCaption();
     ASSERT_TRUE(routeCommand(c.id, 0));
@@ -138,7 +134,7 @@ TEST_F(RoutingTest, SendersLayOutSixteenBitValuesLowByteFirstAndIdleLeavesTheMod
             std::tuple(-1, static_cast<const char*>(nullptr), -1, static_cast<const char*>(nullptr)));
   // An upload chunk and a read-back request are echoed whole, above the senders' lines.
   const uint8_t image[3] = {0x01, 0x02, 0x07};
-  deviceSends({mdgScrMemUlded, 0x20, 0x00, 0x03});
+  deviceSends({mdgScrMemUlded, 0x20, 0x00, 0x03});  // the chunk's answer, waiting already
   ASSERT_TRUE(uploadScriptImage(0x20, image, 3));
   requestScriptMemory(0x7ff);
   EXPECT_EQ(hostSent(), "aa 06 0d 20 00 01 02 07 37 55 aa 04 0e ff 07 05 19 55");
