@@ -2,7 +2,7 @@
 // against its row of the dispatcher table, invalid messages, and the pump's tick rules.
 #include "link_fixture.h"
 #include "link/catalogue.h"
-#include "link/serial_port.h"
+#include "ui/message_boxes.h"
 #include "app/dispatcher.h"
 #include "tilt/tilt.h"
 #include "ui/electrodes.h"
