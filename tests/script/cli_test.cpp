@@ -109,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
         ToolRun{"ImageThatDoesNotFit", {FOUR}, {"compile", "a.ks", "--at", "2035"}, 0, FOUR_BYTES,
                 "image: 14 bytes, does not fit in script memory at 2035: ends at 2048, memory ends at 2047\n"},
         ToolRun{"EveryInstruction", {{"all.ks", "SetAllElectrodes 255 0 1 254\nDelay 0x2c01\nSetElectrode 4 0\n"
-                                                 "TiltLoop 1000 5\nGoto 117\nCall 2047\nNOP\nReturn\nStop\n"}},
+                                                 "TiltLoop 1000 5\nGoto 0165\nCall 2047\nNOP\nReturn\nStop\n"}},  // 0165 octal: 117
                 {"compile", "all.ks"}, 0, "03 ff 00 01 fe 04 01 2c 02 04 00 08 e8 03 05 05 75 00 06 ff 07 01 07 00\n",
                 fits(24, 0, 23)},
         ToolRun{"ListEveryInstruction",
@@ -132,8 +132,8 @@ INSTANTIATE_TEST_SUITE_P(
         ToolRun{"ErrorAtLineAndColumnCr", {{"b.ks", "NOP\rNOP\rDelay x"}}, {"compile", "b.ks"}, 1, "",
                 "Syntax Error: Invalid argument at Delay\nb.ks:3:1\n"},
         ToolRun{"MissingSource", {}, {"compile", "none.ks"}, 1, "", "Failed to read source file\n"},
-        ToolRun{"Samples", {SAMPLES}, {"samples", "s.txt", "--timestep", "100"}, 0,
-                "03 80 80 80 80 04 03 00 03 b1 4e 98 fe 04 03 00 00\n", fits(17, 0, 16)},
+        ToolRun{"Samples", {SAMPLES}, {"samples", "s.txt", "--timestep", "10000"}, 0,
+                "03 80 80 80 80 04 8f 01 03 b1 4e 98 fe 04 8f 01 00\n", fits(17, 0, 16)},
         ToolRun{"SamplesTimestepTooLong", {SAMPLES}, {"samples", "s.txt", "--timestep", "1638425"}, 1, "",
                 "Invalid timestep\n"},
         ToolRun{"Help", {}, {"--help"}, 0, "usage", ""},
