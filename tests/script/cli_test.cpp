@@ -97,6 +97,7 @@ std::string calls(int depth) {   // Call 4, Stop, then subroutines that call on 
   for (int i = 1; i < depth; ++i) text += "Call " + std::to_string(4 + 4 * i) + "\nReturn\n";
   return text + "Return\n";
 }
+std::string nops(int n) { return n > 0 ? "NOP\n" + nops(n - 1) : ""; }
 std::string usage(const std::string& message) { return "kinestim-script: " + message + "\nusage"; }
 const std::string FAULT = ": the device stops the script and enters Fault\n";
 
@@ -166,6 +167,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "duration: 0.200 s (8 steps), ends at a fault at 32\n" + UNSET + "fault at 32: a ninth nested Call" +
                     FAULT,
                 fits(37, 0, 36)},
+        // The same subroutine called from 3 and from 259: return addresses one page apart are no repetition.
+        ToolRun{"PreviewCallsFromTwoPages",
+                {{"p.ks", "Call 512\nGoto 256\n" + nops(250) + "Call 512\nStop\n" + nops(252) + "Delay 1\nReturn\n"}},
+                {"preview", "p.ks"}, 0, "duration: 0.175 s (7 steps), ends at Stop at 259\n" + UNSET, fits(516, 0, 515)},
         ToolRun{"PreviewOpcode9", {{"9.img", "\x03\x80\x80\x80\x80\x09"}}, {"preview", "9.img"}, 0,
                 "duration: 0.025 s (1 steps), ends at a fault at 5\n" + ZERO +
                     "fault at 5: byte 9 is no instruction (opcode above 8)" + FAULT, fits(6, 0, 5)},
