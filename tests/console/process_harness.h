@@ -188,10 +188,7 @@ class Simulator {
   void control(const std::string& line) { process_.sendLine(line); }
   // Sends a control line and waits until the simulator has taken it: a word it does not know,
   // sent next, is refused in turn.
-  bool controlNow(const std::string& line) {
-    control(line + "\nsync-point");
-    return process_.expect("unknown control line 'sync-point'");
-  }
+  bool controlNow(const std::string& line) { control(line + "\nsync"); return process_.expect("control line 'sync'"); }
   Process& process() { return process_; }
 
   // Transcript lines "%8.1f %c %s %s" reduced to "<dir> <hex> <name>", or only those in one
@@ -213,9 +210,8 @@ class Simulator {
   // the mark at the transcript's current end.
   int countSinceMark(const std::string& prefix) const {
     const std::vector<std::string> all = frames();
-    int n = 0;
-    for (size_t k = countMark_; k < all.size(); ++k) n += all[k].rfind(prefix, 0) == 0;
-    return n;
+    return static_cast<int>(std::count_if(all.begin() + std::min(countMark_, all.size()), all.end(),
+                                          [&](const std::string& f) { return f.rfind(prefix, 0) == 0; }));
   }
   void markCounts() { countMark_ = frames().size(); }
 
