@@ -171,6 +171,10 @@ INSTANTIATE_TEST_SUITE_P(
         ToolRun{"PreviewCallsFromTwoPages",
                 {{"p.ks", "Call 512\nGoto 256\n" + nops(250) + "Call 512\nStop\n" + nops(252) + "Delay 1\nReturn\n"}},
                 {"preview", "p.ks"}, 0, "duration: 0.175 s (7 steps), ends at Stop at 259\n" + UNSET, fits(516, 0, 515)},
+        ToolRun{"PreviewOneElectrodeSet", {{"o.ks", "NOP\nSetElectrode 2 150\nStop\n"}}, {"preview", "o.ks"}, 0,
+                "duration: 0.050 s (2 steps), ends at Stop at 4\n" + unset(1) +
+                    "electrode 2: -0.02 to +0.44, non-zero for 0.050 s, net charge +0.0105\n" + unset(3) + unset(4) +
+                    "Warning: electrode 2 is not charge-balanced (net +0.0105)\n", fits(5, 0, 4)},
         ToolRun{"PreviewOpcode9", {{"9.img", "\x03\x80\x80\x80\x80\x09"}}, {"preview", "9.img"}, 0,
                 "duration: 0.025 s (1 steps), ends at a fault at 5\n" + ZERO +
                     "fault at 5: byte 9 is no instruction (opcode above 8)" + FAULT, fits(6, 0, 5)},
