@@ -122,10 +122,9 @@ TEST_F(DispatcherTest, EveryMessageActsExactlyAsItsRowSays) {
   std::vector<MessageRow> all(std::begin(rows), std::end(rows));
   std::vector<std::string> names;
   std::istringstream catalogue(MESSAGES);
-  for (std::string name; catalogue >> name;) names.push_back(name);
-  for (int c = 0; c < static_cast<int>(names.size()); ++c) {
-    const int length = names[c].back() == '*' ? 3 : names[c].back() - '0';
-    names[c] = "mdg" + names[c].substr(0, names[c].size() - 1);
+  for (std::string name; catalogue >> name;) {
+    const int c = static_cast<int>(names.size()), length = name.back() == '*' ? 3 : name.back() - '0';
+    names.push_back("mdg" + name.substr(0, name.size() - 1));
     if (std::none_of(std::begin(rows), std::end(rows), [c](const MessageRow& r) { return r.message[0] == c; }))
       all.push_back({Bytes(length, static_cast<uint8_t>(c)), CLEARS});
   }

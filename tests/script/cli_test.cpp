@@ -167,10 +167,14 @@ INSTANTIATE_TEST_SUITE_P(
                 "duration: 0.200 s (8 steps), ends at a fault at 32\n" + UNSET + "fault at 32: a ninth nested Call" +
                     FAULT,
                 fits(37, 0, 36)},
-        // The same subroutine called from 3 and from 259: return addresses one page apart are no repetition.
+        // A subroutine visited again with another return address is no repetition: called from 3 and from
+        // 259 (a page apart), or sixth on the stack, called from 20 and from 23.
         ToolRun{"PreviewCallsFromTwoPages",
                 {{"p.ks", "Call 512\nGoto 256\n" + nops(250) + "Call 512\nStop\n" + nops(252) + "Delay 1\nReturn\n"}},
                 {"preview", "p.ks"}, 0, "duration: 0.175 s (7 steps), ends at Stop at 259\n" + UNSET, fits(516, 0, 515)},
+        ToolRun{"PreviewCallsSixDeep", {{"d.ks", "Call 4\nStop\nCall 8\nReturn\nCall 12\nReturn\nCall 16\nReturn\nCall 20\n"
+                                                  "Return\nCall 27\nCall 27\nReturn\nDelay 1\nReturn\n"}},
+                {"preview", "d.ks"}, 0, "duration: 0.400 s (16 steps), ends at Stop at 3\n" + UNSET, fits(31, 0, 30)},
         ToolRun{"PreviewOneElectrodeSet", {{"o.ks", "NOP\nSetElectrode 2 150\nStop\n"}}, {"preview", "o.ks"}, 0,
                 "duration: 0.050 s (2 steps), ends at Stop at 4\n" + unset(1) +
                     "electrode 2: -0.02 to +0.44, non-zero for 0.050 s, net charge +0.0105\n" + unset(3) + unset(4) +
