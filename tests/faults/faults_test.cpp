@@ -51,6 +51,13 @@ class Faults : public ::testing::Test {
   harness::Process console;
 };
 
+// The pid of a process's first child, 0 when it has none.
+pid_t childOf(pid_t parent) {
+  pid_t child = 0;
+  std::ifstream("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children") >> child;
+  return child;
+}
+
 // An unopenable port is fatal with status 1 and bad command lines show the usage (2), before
 // any window; --simulate runs a simulator of its own and stops it at exit, and --timestamps
 // stamps every line.
@@ -63,10 +70,8 @@ TEST(ConsoleStartUp, FatalUsageAndSimulate) {
     harness::Process console;
     ASSERT_TRUE(harness::startConsole(console, s.args));
     EXPECT_TRUE(console.expect(s.first)) << s.args[0];
-    const std::string pid = std::to_string(console.pid());
-    pid_t child = 0;
+    const pid_t child = childOf(console.pid());
     std::string name;   // a sanitizer's leak check at exit runs in a child of its own too
-    std::ifstream("/proc/" + pid + "/task/" + pid + "/children") >> child;
     std::ifstream("/proc/" + std::to_string(child) + "/comm") >> name;
     console.sendLine(":quit");
     EXPECT_EQ(console.waitExit(), s.status) << s.args[0];
@@ -77,6 +82,21 @@ TEST(ConsoleStartUp, FatalUsageAndSimulate) {
     std::istringstream lines(s.status == 0 ? console.output() : "");
     for (std::string line; std::getline(lines, line);) EXPECT_TRUE(std::regex_match(line, stamped)) << line;
   }
+  // Killed under a shell that stays (a session leader's end would hang the whole terminal up):
+  // its simulator ends too, or is left a zombie that only waits for whoever adopted it.
+  harness::Process shell;
+  ASSERT_TRUE(shell.startOnTerminal({"/bin/sh", "-c", "\"$0\" --simulate; read line", harness::binary("kinestim-console")}));
+  ASSERT_TRUE(shell.expect("mode: Idle\r\n"));
+  const pid_t console = childOf(shell.pid()), sim = childOf(console);
+  ASSERT_GT(sim, 0);
+  kill(console, SIGKILL);
+  std::string state = "?";
+  for (const long long end = harness::nowMs() + 5000; !state.empty() && state.find(") Z") == std::string::npos &&
+                                                      harness::nowMs() < end; harness::sleepMs(20))
+    std::getline(std::ifstream("/proc/" + std::to_string(sim) + "/stat"), state = "");
+  EXPECT_TRUE(state.empty() || state.find(") Z") != std::string::npos) << "the simulator outlived the console: " << state;
+  shell.sendLine("");
+  EXPECT_EQ(shell.waitExit(), 0);
 }
 
 // Disabled controls and unknown commands only explain; a Warning waits for a line while the
@@ -98,18 +118,25 @@ TEST_F(Faults, MistakesOnlyExplain) {
   EXPECT_EQ(console.waitExit(), 0);
 }
 
-// One run through every fault of the line, with both logs on a full disk where every write
-// fails: each fault gets its own report, the host always goes on, and the failing logs show
-// nothing.
+// One run through every fault of the line, the traffic log on a full disk and a calibration
+// run that loses its reply: each fault gets its own report and the host always goes on.
 TEST_F(Faults, EveryLineFaultIsReported) {
   start({});
-  const std::string source = dir.file("three-chunks.txt");
+  const std::string source = dir.file("three-chunks.txt"), data = dir.file("data.log");
+  const std::string unfinished = "status: Calibration did not finish: 0 of 12 replies taken into the store\r\n";
   // Eight lines of 40 bytes: an upload of three chunks.
   for (std::ofstream f(source, std::ios::binary); f.tellp() < 320;) f << "SetAllElectrodes 128 128 128 128\r\n";
   ASSERT_EQ(play({
+      // The first failed write stops that log with one Warning; the data log goes on.
       {'>', ":log"}, {'<', "Save as: "}, {'>', "/dev/full"}, {'<', "Replace /dev/full? [y/n] "}, {'>', "y"},
-      {'>', ":data-log"}, {'<', "Save as: "}, {'>', "/dev/full"}, {'<', "Replace /dev/full? [y/n] "}, {'>', "y"},
-      {'>', ":show"}, {'<', "traffic log: on\r\ndata log: on\r\n"}, {'>', ":read-tilt"}, {'<', "tilt y: "},
+      {'>', ":data-log"}, {'<', "Save as: "}, {'>', data}, {'>', ":read-tilt"},
+      {'<', "Warning: Error writing log file /dev/full: No space left on device\r\nThe log is stopped\r\n(press Enter) "},
+      {'>', ""}, {'<', "tilt y: "}, {'>', ":read-tilt"}, {'<', "recalibrate"}, {'>', ":show"}, {'<', "traffic log: off\r\ndata log: on\r\n"},
+      // A calibration run ends on a fault or 2 s without a reply; Calibrate works again at once.
+      {'!', "drop-next"}, {'>', ":calibrate"}, {'=', "> 1d cdgCalibrate"}, {'!', "fault WatchdogTimer"},
+      {'<', "Warning: A Fault"}, {'>', ""}, {'<', "status: *** Fault: WatchdogTimer ***\r\n" + unfinished}, {'>', "26"},
+      {'<', "mode: Idle"}, {'!', "drop-next"}, {'>', ":calibrate"}, {'<', unfinished}, {'t', "2000 6000"},
+      {'>', ":calibrate"}, {'<', "sent: 1d cdgCalibrate\r\n"},
       // Stray bytes between frames are dropped one at a time, in order, before the next frame.
       {'!', "garbage 13 00"}, {'>', "8"}, {'<', tossed("13")}, {'<', tossed("00")}, {'<', MODE},
       {'!', "garbage ff 01 54 ab 0d"}, {'>', "8"}, {'<', tossed("ff")}, {'<', tossed("01")}, {'<', tossed("54")},
@@ -121,7 +148,7 @@ TEST_F(Faults, EveryLineFaultIsReported) {
       {'>', ""}, {'>', "8"}, {'<', MODE},
       {'!', "corrupt-next sot"}, {'>', "8"}, {'<', tossed("ab")}, {'<', tossed("02")}, {'<', tossed("1b")},
       {'<', tossed("02")}, {'<', tossed("1d")}, {'<', tossed("55")}, {'>', "8"}, {'<', MODE}, {'-', "Warning: "},
-      {'%', "5 " + MODE}, {'%', "2 Warning: "}, {'%', "13 Packet tossed for invalid SOT"},
+      {'%', "5 " + MODE}, {'%', "4 Warning: "}, {'%', "13 Packet tossed for invalid SOT"},
       // A pause inside a frame shorter than a second costs nothing; a longer one drops the frame.
       {'!', "stall-next 400"}, {'>', "8"}, {'<', MODE}, {'-', "Packet dropped"},
       {'!', "stall-next 1500"}, {'>', "8"}, {'<', "status: Packet dropped: no byte for 1000 ms inside a frame\r\n"},
@@ -133,9 +160,8 @@ TEST_F(Faults, EveryLineFaultIsReported) {
       {'<', "Warning: Upload Failed - check connection and turn on Kinestim\r\n(press Enter) "}, {'t', "4000 6000"},
       {'>', ""}, {'-', "Upload"}, {'-', "Upload"}, {'#', "1 > 0d "}, {'%', "1 Upload Failed"}, {'%', "0 Upload Successful"},
       {'!', "silent off"}, {'>', "close"}, {'<', "Script Manager closed.\r\n"},
-      {'>', "8"}, {'<', "received: 1b mdgMode <04>\r\n"},
-      {'>', ":stop-data-log"}, {'>', ":stop-log"}, {'>', ":show"}, {'<', "traffic log: off\r\ndata log: off\r\n"},
-      {'%', "3 Warning: "}}), "");
+      {'>', "8"}, {'<', "received: 1b mdgMode <04>\r\n"}, {'>', ":stop-data-log"}, {'%', "5 Warning: "}}), "");
+  EXPECT_EQ(harness::readLines(data).size(), 2u) << "one line per reading";
 }
 
 // A host killed in the middle of a tilt loop leaves whole lines in both logs: one data line
