@@ -3,14 +3,14 @@
 # minutes with a tilt loop of 20,000 readings, both logs open, a mix of commands and injected
 # line faults. Fails on a lost message, on resident memory growth of 1 MB or more, or on a
 # warning that was not injected. The figures go to the terminal and to BUILD/soak.txt.
-#   scripts/soak.sh                   SOAK_SECONDS=600 SOAK_READINGS=20000 by default
+#   scripts/soak.sh                   SOAK_SECONDS=600 SOAK_READINGS=24000 by default
 #   SOAK_BUILD=DIR                    a configured build folder (default build/native-release)
 set -uo pipefail
 
 cd "$(dirname "$0")/.."
 BUILD=${SOAK_BUILD:-build/native-release}
 SECONDS_TOTAL=${SOAK_SECONDS:-600}
-READINGS=${SOAK_READINGS:-20000}
+READINGS=${SOAK_READINGS:-24000}
 
 if [ ! -f "$BUILD/build.ninja" ]; then
   if [ "$BUILD" = build/native-release ]; then cmake --preset native-release >/dev/null; else cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null; fi || {
