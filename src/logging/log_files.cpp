@@ -2,7 +2,7 @@
 // "Error Opening log file" warning, writes that stop the log on a failure, close and restart,
 // and the local-time stamp.
 #include "logging/log_files.h"
-#include "link/serial_port.h"
+#include "ui/message_boxes.h"
 #include "platform/clock.h"
 #include "platform/window.h"
 #include <cstdio>
