@@ -134,7 +134,8 @@ TEST_F(Faults, EveryLineFaultIsReported) {
       {'!', "drop-next"}, {'>', ":calibrate"}, {'=', "> 1d cdgCalibrate"}, {'!', "fault WatchdogTimer"}, {'<', "Warning: A Fault"},
       {'>', ""}, {'>', "26"}, {'<', "status: *** Fault: WatchdogTimer ***\r\nstatus: Calibration did not finish: 0 of 12 replies taken"},
       {'<', "mode: Idle"}, {'!', "drop-next"}, {'>', ":calibrate"}, {'<', "status: Calibration did not finish: 0 of 12"},
-      {'t', "2000 6000"}, {'>', ":calibrate"}, {'<', "sent: 1d cdgCalibrate\r\n"},
+      {'t', "2000 6000"}, {'>', "8"}, {'<', MODE}, {'!', "drop-next"}, {'>', ":calibrate"}, {'<', "sent: 1d cdgCalibrate\r\n"},
+      {'<', "did not finish"},
       // Stray bytes between frames are dropped one at a time, in order, before the next frame.
       {'!', "garbage 13 00"}, {'>', "8"}, {'<', tossed("13")}, {'<', tossed("00")}, {'<', MODE},
       {'!', "garbage ff 01 54 ab 0d"}, {'>', "8"}, {'<', tossed("ff")}, {'<', tossed("01")}, {'<', tossed("54")},
@@ -146,12 +147,12 @@ TEST_F(Faults, EveryLineFaultIsReported) {
       {'>', ""}, {'>', "8"}, {'<', MODE},
       {'!', "corrupt-next sot"}, {'>', "8"}, {'<', tossed("ab")}, {'<', tossed("02")}, {'<', tossed("1b")},
       {'<', tossed("02")}, {'<', tossed("1d")}, {'<', tossed("55")}, {'>', "8"}, {'<', MODE}, {'-', "Warning: "},
-      {'%', "5 " + MODE}, {'%', "4 Warning: "}, {'%', "13 Packet tossed for invalid SOT"},
+      {'%', "6 " + MODE}, {'%', "4 Warning: "}, {'%', "13 Packet tossed for invalid SOT"},
       // A pause inside a frame shorter than a second costs nothing; a longer one drops the frame.
       {'!', "stall-next 400"}, {'>', "8"}, {'<', MODE}, {'-', "Packet dropped"},
       {'!', "stall-next 1500"}, {'>', "8"}, {'<', "status: Packet dropped: no byte for 1000 ms inside a frame\r\n"},
       {'t', "1000 3000"}, {'<', tossed("02")}, {'<', tossed("1d")}, {'<', tossed("55")},
-      {'%', "16 Packet tossed for invalid SOT"}, {'>', ":show"}, {'<', "mode: Idle\r\n"}, {'>', "8"}, {'<', MODE}, {'%', "7 " + MODE},
+      {'%', "16 Packet tossed for invalid SOT"}, {'>', ":show"}, {'<', "mode: Idle\r\n"}, {'>', "8"}, {'<', MODE}, {'%', "8 " + MODE},
       // A device silent during an upload: one Warning after the time-out and no further chunk.
       {'>', ":script-manager"}, {'<', "script> "}, {'=', "< 0f mdgEnteredModePgmScr"}, {'-', "Warning"},
       {'!', "silent on"}, {'-', "Warning"}, {'>', "upload"}, {'<', "Open: "}, {'>', source},
