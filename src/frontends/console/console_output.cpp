@@ -222,7 +222,8 @@ bool consolePrintedLine(uint64_t index, std::string& text) {
 }
 
 void consoleKeepLinesFrom(uint64_t index) {
-  while (record.firstKept < index && !record.kept.empty()) {
+  // The last line stays, for a time-out to say what was seen last.
+  while (record.firstKept < index && record.kept.size() > 1) {
     record.kept.pop_front();
     ++record.firstKept;
   }

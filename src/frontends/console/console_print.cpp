@@ -178,7 +178,7 @@ void reportMainText(int id, const std::string& before, const std::string& after)
   if (int electrode = electrodeOfCaption(id)) {
     char prefix[32];
     std::snprintf(prefix, sizeof prefix, "electrode %d: ", electrode);
-    printText(prefix, after, "electrode", electrodeMembers(electrode));
+    printText(prefix, after, "electrode", electrodeMembers(electrode) + jsonMember("changed", "\"current\""));
   }
   (void)before;
 }

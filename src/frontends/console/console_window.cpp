@@ -98,7 +98,7 @@ void enableControl(Dialog d, int id, bool enabled) {
   } else if (int electrode = electrodeOfSlider(id)) {
     char prefix[32];
     std::snprintf(prefix, sizeof prefix, "electrode %d: ", electrode);
-    printText(prefix, state, "electrode", electrodeMembers(electrode));
+    printText(prefix, state, "electrode", electrodeMembers(electrode) + jsonMember("changed", "\"enabled\""));
   }
 }
 
