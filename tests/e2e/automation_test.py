@@ -8,6 +8,7 @@ import re
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 BIN = os.environ["KINESTIM_BIN_DIR"]
@@ -32,20 +33,26 @@ class Simulator:
         with open(self.transcript) as lines:
             return [m.group(1) for m in map(re.compile(r"^ *[0-9]+\.[0-9] > (.*)$").match, lines) if m]
 
-    def close(self):
+    def close(self, wanted=()):
+        """The frames the host sent, once those wanted are in (5 s at most); then ends the simulator."""
+        deadline = time.monotonic() + 5
+        while not set(wanted) <= set(self.sent()) and time.monotonic() < deadline:
+            time.sleep(0.02)
         self.process.communicate("quit\n", timeout=10)
+        sent = self.sent()
         self.folder.cleanup()
+        return sent
 
 
-def run(script, options=(), sim_options=()):
+def run(script, options=(), sim_options=(), wanted=()):
     """Pipes the whole script in at once; the exit status, the output and the frames sent."""
     sim = Simulator(*sim_options)
     try:
         done = subprocess.run([CONSOLE, sim.port, *options], input=script.encode("utf-8", "surrogateescape"),
                               capture_output=True, timeout=40)
-        return done.returncode, done.stdout.decode("utf-8", "replace"), sim.sent(), sim.port
     finally:
-        sim.close()
+        sent = sim.close(wanted)
+    return done.returncode, done.stdout.decode("utf-8", "replace"), sent, sim.port
 
 
 class Batch(unittest.TestCase):
@@ -73,11 +80,11 @@ class Batch(unittest.TestCase):
         ]
         for what, options, script, status, shown, frames, never in rows:
             with self.subTest(what):
-                got, output, sent, _ = run(script, options)
+                got, output, sent, _ = run(script, options, wanted=frames)
                 self.assertEqual(got, status, output)
                 for text in shown:
                     self.assertIn(text, output)
-                self.assertEqual([f for f in sent if f in frames], frames, sent)
+                self.assertEqual([f for f in sent if f in frames], frames, output)
                 self.assertEqual([f for f in sent for n in never if f.startswith(n)], [], sent)
 
     def test_no_answer_from_the_device_ends_with_status_1(self):
@@ -134,16 +141,15 @@ class Examples(unittest.TestCase):
     def test_both_examples_run_the_protocol_on_the_simulator(self):
         for example in ("protocol.sh", "protocol.py"):
             with self.subTest(example):
+                wanted = ["02 cdgSelectModeDirect", "09 01 b2 cdgSetElectrode", "09 01 80 cdgSetElectrode",
+                          "03 cdgDeselectModeDirect"]
                 sim = Simulator()
                 try:
                     done = subprocess.run([os.path.join(SOURCE, "examples", example), sim.port], capture_output=True,
                                           text=True, timeout=60, env=dict(os.environ, KINESTIM_CONSOLE=CONSOLE))
-                    sent = sim.sent()
                 finally:
-                    sim.close()
+                    sent = sim.close(wanted)
                 self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
-                wanted = ["02 cdgSelectModeDirect", "09 01 b2 cdgSetElectrode", "09 01 80 cdgSetElectrode",
-                          "03 cdgDeselectModeDirect"]
                 self.assertEqual([f for f in sent if f in wanted], wanted, sent)
 
 
