@@ -17,6 +17,7 @@ namespace {
 
 constexpr int DEFAULT_WAIT_SECONDS = 5;
 constexpr double MAX_WAIT_SECONDS = 1e6;   // keeps the deadline inside the clock's range
+constexpr long MAX_SLEEP_MS = 1000000000L;
 
 struct WaitState {
   bool timedOut = false;
@@ -115,7 +116,7 @@ void consoleWaitCommand(const std::string& arguments, bool sleep) {
     char* end = nullptr;
     std::string text = trimmed(arguments);
     long ms = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || ms < 0 || ms > MAX_WAIT_SECONDS * 1000 || text[0] == '-' || text[0] == '+') {
+    if (text.empty() || *end != '\0' || ms < 0 || ms > MAX_SLEEP_MS || text[0] == '-' || text[0] == '+') {
       consoleRefuse("Usage: :sleep MS");
       return;
     }
