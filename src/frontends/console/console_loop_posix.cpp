@@ -4,7 +4,7 @@
 #include "frontends/console/console_window.h"
 #include "frontends/console/console_output.h"
 #include "app/dispatcher.h"
-#include "resources/resource.h"
+#include "resource.h"
 #include "app/main_dialog.h"
 #include "ui/parameters.h"
 
