@@ -244,9 +244,8 @@ inline int occurrences(const std::string& text, const std::string& needle) {
 // The last n lines of a text, for reports of what a step saw.
 inline std::string lastLines(const std::string& text, int n = 8) {
   size_t at = text.size();
-  for (int k = 0; k <= n; ++k)
-    if (at == 0 || (at = text.rfind('\n', at - 1)) == std::string::npos) return text;
-  return text.substr(at + 1);
+  for (int k = 0; k <= n && at != std::string::npos; ++k) at = at == 0 ? std::string::npos : text.rfind('\n', at - 1);
+  return at == std::string::npos ? text : text.substr(at + 1);
 }
 
 // One step of a scenario, by kind:
@@ -277,9 +276,8 @@ inline std::string play(Process& console, Simulator* sim, const std::vector<Step
     if (s.kind == '>' || s.kind == '|') continue;
     if (s.kind == '!') sim->control(s.text);
     if (s.kind == '-') console.settle(300);
-    const long long count = s.kind == '%' ? occurrences(console.sinceCountMark(), rest)
-                            : s.kind == '#' ? sim->countSinceMark(rest)
-                                            : -1;
+    const long long count = s.kind == '%'   ? occurrences(console.sinceCountMark(), rest)
+                            : s.kind == '#' ? sim->countSinceMark(rest) : -1;
     const bool held = s.kind == '<'   ? console.expect(s.text, 8000)
                       : s.kind == '-' ? console.rest().find(s.text) == std::string::npos
                       : s.kind == '=' ? sim->waitForFrame(s.text)

@@ -112,7 +112,7 @@ TEST_F(Faults, MistakesOnlyExplain) {
       {'>', ":run"}, {'<', "Address (16-bit) [0]: "}, {'=', "> 06 cdgSelectModeRunScr"},
       {'>', "abc"}, {'<', "Warning: Address must be a number from 0 to 65535, not \"abc\"\r\n(press Enter) "},
       {'-', "Address (16-bit)"}, {'>', ""}, {'<', "Address (16-bit) [abc]: "},
-      {'>', "."}, {'-', "Address"}, {'#', "0 > 09 "}, {'#', "0 > 12 "}}), "");
+      {'>', "."}, {'>', "8"}, {'=', "> 08 cdgDldMode"}, {'#', "0 > 09 "}, {'#', "0 > 12 "}}), "");
   console.send("\x04");   // Ctrl+D
   EXPECT_EQ(console.waitExit(), 0);
 }

@@ -61,11 +61,11 @@ using DispatcherTest = LinkTest;
 // Every message code's name after "mdg" and its payload length ('*' when it varies), in code order.
 const char* const MESSAGES =
     "CmdAccepted* ExpectedSOC* CmdRejectedInvalidMode* CmdRejectedLengthBad* CmdRejectedInvalidCdg* "
-    "CmdRejectedLengthToCdgBad* CmdRejectedEOCNotPresent* CmdRejectedChecksum* RxCmdTimeout1 Resync1 "
-    "ExitedModeInit1 EnteredModeIdle1 ExitedModeIdle1 EnteredModeDirect1 ExitedModeDirect1 EnteredModePgmScr1 "
-    "ExitedModePgmScr1 EnteredModeRunScr1 ExitedModeRunScr1 EnteredModeFault1 ExitedModeFault1 ModeDirectSelected1 "
-    "ModeDirectDeselected1 ModePgmScrSelected1 ModePgmScrDeselected1 ModeRunScrSelected1 ModeRunScrDeselected1 Mode2 "
-    "AllElectrodesDld5 CmdRejectedElectrodeRange* ScrMemCleared1 ScrMemUlded4 CmdRejectedUldMemAddrRange* ScrMemDld* "
+    "CmdRejectedLengthToCdgBad* CmdRejectedEOCNotPresent* CmdRejectedChecksum* RxCmdTimeout1 Resync1 ExitedModeInit1 "
+    "EnteredModeIdle1 ExitedModeIdle1 EnteredModeDirect1 ExitedModeDirect1 EnteredModePgmScr1 ExitedModePgmScr1 "
+    "EnteredModeRunScr1 ExitedModeRunScr1 EnteredModeFault1 ExitedModeFault1 ModeDirectSelected1 ModeDirectDeselected1 "
+    "ModePgmScrSelected1 ModePgmScrDeselected1 ModeRunScrSelected1 ModeRunScrDeselected1 Mode2 AllElectrodesDld5 "
+    "CmdRejectedElectrodeRange* ScrMemCleared1 ScrMemUlded4 CmdRejectedUldMemAddrRange* ScrMemDld* "
     "CmdRejectedDldMemAddrRange* ScrArmed3 CmdRejectedScrArmAddr* ScrDisarmed1 ScrStarted3 CmdRejectedScrRunAddr* "
     "CmdRejectedScrRunNotArmed* ScrStopped3 ScrTrace5 LclCtrlDisabled1 LclCtrlEnabled1 Fault2 FaultStatusCleared1 "
     "RAMDld* CmdRejectedDldRAMAddrRange* LclCmdRejectedLclCtrlDisabled* Tilt9 Calibrate9 RxRateTooFast1";
@@ -172,12 +172,10 @@ TEST_F(DispatcherTest, PumpTickRules) {
   EXPECT_EQ(text(IDC_SCRIPT_STATUS), "Running at 0x002");
   // A trace line cut to its buffer keeps whole parameters and marks the cut in what is left.
   Bytes armed = frameOf({mdgScrArmed, 0x34, 0x12});
+  char line[32];
   for (const auto& [capacity, shown] : {std::pair{25, "23 mdgScrArmed <34> <12>"}, {23, "23 mdgScrArmed <34>..."},
-                                        {22, "23 mdgScrArmed..."}, {18, "23 mdgScrArmed..."}, {17, "23 mdgScrArmed"}}) {
-    char line[32];
-    EXPECT_EQ(formatReceivedLine(line, capacity, Packet{armed.data()}), static_cast<int>(std::strlen(shown)));
-    EXPECT_EQ(std::string(line), shown) << capacity;
-  }
+                                        {22, "23 mdgScrArmed..."}, {18, "23 mdgScrArmed..."}, {17, "23 mdgScrArmed"}})
+    EXPECT_EQ(std::string(line, static_cast<size_t>(formatReceivedLine(line, capacity, Packet{armed.data()}))), shown) << capacity;
 }
 
 // A calibration run whose request is rejected after three replies keeps them and says so.

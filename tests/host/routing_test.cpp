@@ -132,10 +132,8 @@ TEST_F(RoutingTest, SendersLayOutSixteenBitValuesLowByteFirstAndIdleLeavesTheMod
   EXPECT_EQ(hostSent(), "aa 03 0f ff 00 0e 55 aa 04 0e ff 00 70 7d 55 aa 04 1e 70 11 07 a6 55");
   EXPECT_EQ(std::tuple(commandLength(31), commandName(31), messageLength(53), messageName(53)),
             std::tuple(-1, static_cast<const char*>(nullptr), -1, static_cast<const char*>(nullptr)));
-  // An upload chunk and a read-back request are echoed whole, above the senders' lines.
-  const uint8_t image[3] = {0x01, 0x02, 0x07};
-  deviceSends({mdgScrMemUlded, 0x20, 0x00, 0x03});  // the chunk's answer, waiting already
-  ASSERT_TRUE(uploadScriptImage(0x20, image, 3));
+  deviceSends({mdgScrMemUlded, 0x20, 0x00, 0x03});  // the answer waits: upload and read-back echo whole
+  ASSERT_TRUE(uploadScriptImage(0x20, Bytes{0x01, 0x02, 0x07}.data(), 3));
   requestScriptMemory(0x7ff);
   EXPECT_EQ(hostSent(), "aa 06 0d 20 00 01 02 07 37 55 aa 04 0e ff 07 05 19 55");
   EXPECT_EQ(text(IDC_SENT_PANE), "0e cdgScrDldMem ff 07 05\r\n\r\n0d cdgSrcUldMem 20 00 01 02 07\r\nError: Out of Range\r\n"
