@@ -6,6 +6,7 @@
 #include "logging/traffic.h"
 #include "link/catalogue.h"
 #include "app/link_watch.h"
+#include "platform/clock.h"
 #include "protocol/senders.h"
 #include "script/memory_view.h"
 #include "tilt/tilt.h"
@@ -186,9 +187,18 @@ void act(const Packet& packet) {
 
 }  // namespace
 
-void ReceiveTimerProc() {
+void ReceiveTimerProc() { pumpMessagesFor(RECEIVE_TICK_BUDGET_MS); }
+
+int pumpMessagesFor(uint32_t budgetMs) {
+  const uint32_t started = tickCountMs();
+  const uint32_t warningsBefore = warningOpenMs();
+  int handled = 0;
   while (pumpOneMessage() != -1) {
+    ++handled;
+    const uint32_t spent = (tickCountMs() - started) - (warningOpenMs() - warningsBefore);
+    if (spent >= budgetMs) break;
   }
+  return handled;
 }
 
 int pumpOneMessage() {

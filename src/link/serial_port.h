@@ -57,6 +57,8 @@ void clearSerialPortErrors();
 [[noreturn]] void showFatalError(const char* text);
 void showWarning(const char* text);
 int isMessageBoxShowing();
+// Milliseconds spent inside Warning boxes since the program started (wraps like the clock).
+uint32_t warningOpenMs();
 // Set to 0 by the main dialog's initialisation.
 void setMessageBoxShowing(int showing);
 // The status bar line: notices that ask for no answer (a tossed or stalled frame, a new
