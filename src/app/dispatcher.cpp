@@ -70,6 +70,22 @@ void handleTilt(const Packet& packet) {
   writeDataLogLine(x, y);
 }
 
+// A rejected command (the run's request among them) or a fault means the run's next reply
+// will not come.
+bool endsCalibrationRun(uint8_t code) {
+  return code == mdgFault || (code >= mdgCmdRejectedInvalidMode && code <= mdgCmdRejectedChecksum);
+}
+
+// The samples already taken stay in the store; Calibrate starts a fresh run at once.
+void endUnfinishedCalibration() {
+  int taken = abandonCalibrationRun();
+  if (taken < 0) return;
+  char text[NOTICE_SIZE];
+  std::snprintf(text, sizeof text, "Calibration did not finish: %d of %d replies taken into the store",
+                taken, CALIBRATION_RUN_LENGTH);
+  setStatusBarText(text);
+}
+
 void act(const Packet& packet) {
   char name[NAME_SIZE];
   char text[NOTICE_SIZE];
@@ -201,7 +217,13 @@ void showReceiveProblem(const ReceiveReport& report) {
 
 }  // namespace
 
-void ReceiveTimerProc() { pumpMessagesFor(RECEIVE_TICK_BUDGET_MS); }
+// The reply time-out is looked at after the pump, so a reply already on the line counts first,
+// and not while a message box holds the pump nor when the tick's time ran out before the
+// line was read to its end.
+void ReceiveTimerProc() {
+  if (pumpMessagesFor(RECEIVE_TICK_BUDGET_MS) >= 0 && isMessageBoxShowing() == 0 && calibrationReplyOverdue())
+    endUnfinishedCalibration();
+}
 
 int pumpMessagesFor(uint32_t budgetMs) {
   const uint32_t started = tickCountMs();
@@ -210,7 +232,7 @@ int pumpMessagesFor(uint32_t budgetMs) {
   while (pumpOneMessage() != -1) {
     ++handled;
     const uint32_t spent = (tickCountMs() - started) - (warningOpenMs() - warningsBefore);
-    if (spent >= budgetMs) break;
+    if (spent >= budgetMs) return -handled;
   }
   return handled;
 }
@@ -274,5 +296,6 @@ void handleDeviceMessage(const Packet& packet) {
   }
   if (packet.code() != mdgCmdAccepted) setStatusBarText("");
   act(packet);
+  if (endsCalibrationRun(packet.code())) endUnfinishedCalibration();
   noteLinkMessage(packet);
 }

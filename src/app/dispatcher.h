@@ -12,7 +12,8 @@ constexpr uint32_t RECEIVE_TICK_BUDGET_MS = 15;
 // pumpMessagesFor(RECEIVE_TICK_BUDGET_MS).
 void ReceiveTimerProc();
 // Dispatches messages in arrival order until none is waiting or budgetMs have been spent
-// outside Warning boxes (at least one message when one is waiting); returns how many.
+// outside Warning boxes (at least one message when one is waiting). Returns how many, as a
+// negative number when the time ran out (more may be waiting).
 int pumpMessagesFor(uint32_t budgetMs);
 // Receives and dispatches one message; its code, or -1 when a message box is open or no
 // packet was received.

@@ -168,7 +168,7 @@ struct SlowAnswer : std::streambuf {
 // not count against it.
 TEST_F(DispatcherTest, PumpTickIsBoundedInTimeOutsideWarnings) {
   deviceSendsRaw(frameOf({mdgLclCtrlDisabled}) + frameOf({mdgScrArmed, 0x34, 0x12}) + frameOf({mdgLclCtrlEnabled}));
-  for (int expected : {1, 1, 1, 0}) EXPECT_EQ(pumpMessagesFor(0), expected);
+  for (int expected : {-1, -1, -1, 0}) EXPECT_EQ(pumpMessagesFor(0), expected);
   EXPECT_EQ(text(IDC_RECEIVED_PANE), "2c mdgLclCtrlEnabled\r\n23 mdgScrArmed <34> <12>\r\n2b mdgLclCtrlDisabled\r\n");
   SlowAnswer slow;
   std::streambuf* typed = input_.std::ios::rdbuf(&slow);
@@ -176,6 +176,15 @@ TEST_F(DispatcherTest, PumpTickIsBoundedInTimeOutsideWarnings) {
   EXPECT_EQ(pumpMessagesFor(300), 3) << printed();
   input_.std::ios::rdbuf(typed);
   EXPECT_NE(printed().find("Warning: Overrun Error"), std::string::npos) << printed();
+}
+
+// A calibration run whose request is rejected after three replies keeps them and says so.
+TEST_F(DispatcherTest, RejectedCalibrationRunEndsWithWhatItTook) {
+  ASSERT_TRUE(routeCommand(IDC_CALIBRATE, 0));
+  for (int i = 0; i < 3; ++i, pumpOneMessage()) deviceSends(CALIBRATE);
+  deviceSends({mdgCmdRejectedInvalidMode, cdgCalibrate});
+  EXPECT_EQ(pumpOneMessage(), mdgCmdRejectedInvalidMode);
+  EXPECT_EQ(text(IDC_STATUS_BAR), "Calibration did not finish: 3 of 12 replies taken into the store");
 }
 
 }  // namespace
