@@ -1,6 +1,8 @@
 // Command routing of the main dialog over a pseudo-terminal: what each identifier sends,
 // posts or opens, in which order, and the senders' byte layouts.
 #include "link_fixture.h"
+#include "app/transfer.h"
+#include "script/memory_view.h"
 #include "logging/data_log.h"
 #include "logging/traffic.h"
 #include "link/catalogue.h"
@@ -19,6 +21,12 @@ std::vector<int> takePosted() {
 }
 
 using RoutingTest = LinkTest;
+
+int harnessCount(const std::string& text, const std::string& needle) {
+  int n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
 
 // Buttons that send a mode change first and then post the command that opens its dialog; Run
 // showing Stop posts only Stop; Local Control toggles on clicks only.
@@ -118,6 +126,23 @@ TEST_F(RoutingTest, AFailedElectrodeWriteLeavesSliderCaptionCodeAndDataLogAsThey
   EXPECT_EQ(warnings.find("Warning:", first + 1), std::string::npos) << warnings;
   EXPECT_EQ(warnings.find("Warning: Write Failed\n"), std::string::npos) << warnings;
   EXPECT_NE(warnings.find("status: Not sent: the link to "), std::string::npos) << warnings;
+}
+
+// Only what went out is echoed: an upload whose first chunk cannot be written ends at once
+// with the link's one Warning (no "Upload Failed" after the acknowledgement time), and a
+// read-back on the lost link is refused with a status line; neither leaves a Sent-pane line.
+TEST_F(RoutingTest, AnUploadWhoseWriteFailsEndsAtOnceAndNothingUnsentIsEchoed) {
+  device_.close();
+  closeSerialPort();
+  typeLines("\n");  // Enter for the one Warning
+  const uint8_t image[20] = {0x01, 0x02, 0x03};
+  EXPECT_FALSE(uploadScriptImage(0, image, 20));
+  beginReadBack(0);
+  const std::string shown = printed();
+  EXPECT_EQ(harnessCount(shown, "Warning: "), 1) << shown;
+  EXPECT_NE(shown.find("Warning: Write Failed\n"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("status: Not sent: the link to "), std::string::npos) << shown;
+  EXPECT_EQ(text(IDC_SENT_PANE), "");
 }
 
 // The senders take the 16-bit values' bytes from whatever the block holds; codes beyond the
