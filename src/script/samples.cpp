@@ -1,6 +1,7 @@
 // Sample-file script generator: sample values to current codes and the generated image.
 #include "script/samples.h"
 #include "script/compiler.h"
+#include "link/catalogue.h"
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -8,9 +9,8 @@
 #include <string>
 #include <vector>
 
-// Offset and step of the current scale as double constants (code c is c * 0.02 - 2.56).
-static const double CURRENT_OFFSET = 2.56;
-static const double CURRENT_STEP = 0.02;
+// The current of code 0, negated: a sample v is code (v + CURRENT_OFFSET) / CURRENT_STEP.
+static const double CURRENT_OFFSET = ZERO_CURRENT_CODE * CURRENT_STEP;
 
 static bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
