@@ -6,13 +6,11 @@
 #include "tilt/tilt.h"
 #include "ui/electrodes.h"
 #include "ui/message_boxes.h"
-#include "ui/parameters.h"
 
 void resetHostState() {
   resetCalibrationStore();
   resetCalibrationRun();
   clearElectrodeCodes();
-  resetParameterBlock();
   resetMemoryView();
   resetCompilerOutput();
   setMessageBoxShowing(0);

@@ -2,12 +2,24 @@
 // the numeric identifiers of resources/resource.h inside one of the program's dialogs.
 // Exactly one implementation is linked: frontends/win32 (real controls) or frontends/console.
 #pragma once
+#include <cstdint>
 
 // The dialogs whose controls the portable code reaches.
 enum class Dialog { Main, ScriptManager, Parameters };
 
 // The five "Enter Parameters" templates.
 enum class ParameterTemplate { Address, AddressCount, CountAndStep, Current, Currents };
+
+// The numbers an accepted parameter dialog returns; the fields its template lacks read as
+// empty text: -1, or 255 in the 8-bit ones.
+struct ParameterValues {
+  uint8_t electrode;
+  uint8_t current;
+  uint8_t currents[4];
+  int32_t address;
+  int32_t count;
+  uint8_t step;
+};
 
 // Message box styles and answers (the Win32 values).
 constexpr unsigned MB_STYLE_OK_EXCLAMATION = 0x0030;          // MB_OK | MB_ICONEXCLAMATION
@@ -63,9 +75,10 @@ int showMessageBox(Dialog owner, const char* text, const char* caption, unsigned
 bool chooseSaveFileName(char* path, int size);
 // Open (path and file must exist), owned by the Script Manager; false when cancelled.
 bool chooseOpenFileName(char* path, int size);
-// Runs a parameter dialog modally; returns PARAMETER_DIALOG_OK or PARAMETER_DIALOG_CANCEL.
-// Its OK is handled by parameterDialogOk (ui/parameters.h), which may keep it open.
-int runParameterDialog(ParameterTemplate t);
+// Runs a parameter dialog modally; returns PARAMETER_DIALOG_OK, with its fields in values, or
+// PARAMETER_DIALOG_CANCEL, values untouched. Its OK is handled by parameterDialogOk
+// (ui/parameters.h), which may keep it open.
+int runParameterDialog(ParameterTemplate t, ParameterValues& values);
 // Runs the Script Manager modally until it is closed.
 void runScriptManagerDialog();
 

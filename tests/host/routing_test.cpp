@@ -145,13 +145,12 @@ TEST_F(RoutingTest, AnUploadWhoseWriteFailsEndsAtOnceAndNothingUnsentIsEchoed) {
   EXPECT_EQ(text(IDC_SENT_PANE), "");
 }
 
-// The senders take the 16-bit values' bytes from whatever the block holds; codes beyond the
+// The senders take the 16-bit values' bytes from whatever they are given; codes beyond the
 // catalogue are not sent. Idle leaves the mode the field shows, exactly named; Clear empties both panes.
 TEST_F(RoutingTest, SendersLayOutSixteenBitValuesLowByteFirstAndIdleLeavesTheModeShown) {
-  parameterBlock() = ParameterBlock{3, 99, {1, 2, 3, 4}, -1, 70000, 7};
-  sendAddressCommand(cdgScrArm);
-  sendAddressCountCommand(cdgScrDldMem);
-  sendCountStepCommand(cdgTiltLoop);
+  sendAddressCommand(cdgScrArm, -1);
+  sendAddressCountCommand(cdgScrDldMem, -1, 70000);
+  sendCountStepCommand(cdgTiltLoop, 70000, 7);
   sendSimpleCommand(31);
   sendSimpleCommand(255);
   EXPECT_EQ(hostSent(), "aa 03 0f ff 00 0e 55 aa 04 0e ff 00 70 7d 55 aa 04 1e 70 11 07 a6 55");
