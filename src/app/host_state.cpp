@@ -1,7 +1,7 @@
 // The start-up reset list.
 #include "app/host_state.h"
 #include "app/link_watch.h"
-#include "script/compiler.h"
+#include "script/compiler_output.h"
 #include "script/memory_view.h"
 #include "tilt/tilt.h"
 #include "ui/electrodes.h"
