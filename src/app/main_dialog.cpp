@@ -23,10 +23,6 @@ namespace {
 constexpr int32_t COMMAND_BOX_HIGH = 9999;
 constexpr int RUN_CAPTION_CHARS = 9;
 
-// Scroll codes of a slider notification.
-constexpr int SCROLL_THUMB_TRACK = 5;
-constexpr int SCROLL_BOTTOM = 7;
-
 // Opens a parameter dialog; true, with its fields in values, when it was accepted.
 bool askParameters(ParameterTemplate t, ParameterValues& values) {
   values = ParameterValues{};

@@ -26,6 +26,9 @@ constexpr unsigned MB_STYLE_OK_EXCLAMATION = 0x0030;          // MB_OK | MB_ICON
 constexpr unsigned MB_STYLE_FATAL = 0x1030;                   // ... | MB_SYSTEMMODAL
 constexpr unsigned MB_STYLE_YESNO_EXCLAMATION = 0x0034;       // MB_YESNO | MB_ICONEXCLAMATION
 constexpr unsigned MB_STYLE_OK = 0x0000;
+// The bits of a style that choose its buttons, and their value for Yes and No.
+constexpr unsigned MB_STYLE_BUTTONS_MASK = 0x000F;
+constexpr unsigned MB_STYLE_BUTTONS_YESNO = 0x0004;
 constexpr int MB_ANSWER_OK = 1;
 constexpr int MB_ANSWER_YES = 6;
 constexpr int MB_ANSWER_NO = 7;
@@ -52,6 +55,12 @@ void scrollEditLines(Dialog d, int id, int lines);
 void postScrollEditLines(Dialog d, int id, int lines);
 
 // --- Electrode sliders (main dialog trackbars) -------------------------------------------
+// Scroll codes of a slider notification (the Win32 trackbar values): a key, a click in the
+// channel, the thumb dropped or dragged.
+enum SliderScroll : int {
+  SCROLL_LINE_UP = 0, SCROLL_LINE_DOWN = 1, SCROLL_PAGE_UP = 2, SCROLL_PAGE_DOWN = 3,
+  SCROLL_THUMB_POSITION = 4, SCROLL_THUMB_TRACK = 5, SCROLL_TOP = 6, SCROLL_BOTTOM = 7
+};
 void setSliderRange(int id, int low, int high);
 void setSliderPosition(int id, int position);
 int getSliderPosition(int id);

@@ -188,8 +188,9 @@ void keySlider(const std::vector<std::string>& words) {
   int id = sliderFor(words, usage);
   if (id == 0) return;
   static const struct { const char* key; int step; int code; } KEYS[] = {
-      {"up", -SLIDER_LINE, 0}, {"down", SLIDER_LINE, 1}, {"pageup", -SLIDER_PAGE, 2},
-      {"pagedown", SLIDER_PAGE, 3}, {"home", -SLIDER_MAX, 6}, {"end", SLIDER_MAX, 7},
+      {"up", -SLIDER_LINE, SCROLL_LINE_UP},         {"down", SLIDER_LINE, SCROLL_LINE_DOWN},
+      {"pageup", -SLIDER_PAGE, SCROLL_PAGE_UP},     {"pagedown", SLIDER_PAGE, SCROLL_PAGE_DOWN},
+      {"home", -SLIDER_MAX, SCROLL_TOP},            {"end", SLIDER_MAX, SCROLL_BOTTOM},
   };
   for (const auto& k : KEYS) {
     if (words[2] == k.key) {
@@ -264,9 +265,9 @@ void colonCommand(const std::string& line) {
     }
   }
   if (name == "slider") {
-    moveSlider(words, 4, ":slider N POS");
+    moveSlider(words, SCROLL_THUMB_POSITION, ":slider N POS");
   } else if (name == "slider-drag") {
-    moveSlider(words, 5, ":slider-drag N POS");
+    moveSlider(words, SCROLL_THUMB_TRACK, ":slider-drag N POS");
   } else if (name == "slider-key") {
     keySlider(words);
   } else if (name == "show") {

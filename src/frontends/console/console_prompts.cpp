@@ -71,7 +71,7 @@ int showMessageBox(Dialog, const char* text, const char* caption, unsigned style
   std::string heading = caption ? caption : "";
   printText(heading + ": ", text ? text : "");
   std::string answer;
-  if ((style & 0x000F) == 0x0004) {  // Yes and No buttons
+  if ((style & MB_STYLE_BUTTONS_MASK) == MB_STYLE_BUTTONS_YESNO) {
     prompt("[y/n] ");
     if (!readAnswer(answer)) return MB_ANSWER_NO;
     answer = lowerCase(trimmed(answer));
