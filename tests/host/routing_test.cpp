@@ -1,6 +1,7 @@
 // Command routing of the main dialog over a pseudo-terminal: what each identifier sends,
 // posts or opens, in which order, and the senders' byte layouts.
 #include "link_fixture.h"
+#include "app/host_state.h"
 #include "app/transfer.h"
 #include "script/memory_view.h"
 #include "logging/data_log.h"
@@ -11,6 +12,7 @@
 #include "app/main_dialog.h"
 #include "ui/parameters.h"
 #include "ui/status_display.h"
+#include <functional>
 
 namespace {
 
@@ -128,21 +130,27 @@ TEST_F(RoutingTest, AFailedElectrodeWriteLeavesSliderCaptionCodeAndDataLogAsThey
   EXPECT_NE(warnings.find("status: Not sent: the link to "), std::string::npos) << warnings;
 }
 
-// Only what went out is echoed: an upload whose first chunk cannot be written ends at once
-// with the link's one Warning (no "Upload Failed" after the acknowledgement time), and a
-// read-back on the lost link is refused with a status line; neither leaves a Sent-pane line.
-TEST_F(RoutingTest, AnUploadWhoseWriteFailsEndsAtOnceAndNothingUnsentIsEchoed) {
+// Only what went out is echoed: an upload or a read-back whose write fails ends at once with
+// the link's one Warning (no "Upload Failed" after the acknowledgement time), and the other,
+// on the lost link, is refused with a status line; neither leaves a Sent-pane line.
+TEST_F(RoutingTest, AnUploadOrReadBackWhoseWriteFailsEndsAtOnceAndEchoesNothing) {
   device_.close();
-  closeSerialPort();
-  typeLines("\n");  // Enter for the one Warning
+  ASSERT_NE(openSerialPortPath("/nonexistent/kinestim"), nullptr);  // every write and re-open fails
   const uint8_t image[20] = {0x01, 0x02, 0x03};
-  EXPECT_FALSE(uploadScriptImage(0, image, 20));
-  beginReadBack(0);
-  const std::string shown = printed();
-  EXPECT_EQ(harnessCount(shown, "Warning: "), 1) << shown;
-  EXPECT_NE(shown.find("Warning: Write Failed\n"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("status: Not sent: the link to "), std::string::npos) << shown;
-  EXPECT_EQ(text(IDC_SENT_PANE), "");
+  const std::function<void()> actions[] = {[&] { EXPECT_FALSE(uploadScriptImage(0, image, 20)); },
+                                           [] { beginReadBack(0); }};
+  for (int first = 0; first < 2; ++first) {
+    resetHostState();
+    output_.str("");
+    typeLines("\n");  // Enter for the one Warning
+    actions[first]();
+    actions[1 - first]();
+    const std::string shown = printed();
+    EXPECT_EQ(harnessCount(shown, "Warning: "), 1) << first << shown;
+    EXPECT_NE(shown.find("Warning: Write Failed\n"), std::string::npos) << first << shown;
+    EXPECT_NE(shown.find("status: Not sent: the link to /nonexistent/kinestim is lost"), std::string::npos) << shown;
+    EXPECT_EQ(text(IDC_SENT_PANE), "") << first;
+  }
 }
 
 // The senders take the 16-bit values' bytes from whatever they are given; codes beyond the
