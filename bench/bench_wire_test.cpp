@@ -36,10 +36,8 @@ TEST(BenchReaders, WireLogTrafficLinesStampedOutputQuantilesAndProcessFigures) {
   for (const auto& [text, frames] : logs) EXPECT_EQ(render(parseWireLog(text)), frames) << text;
   const std::pair<const char*, const char*> traffic[] = {
       {"received: 32 mdgTilt <da> <b3> <96> <b5> <c2> <b7> <7e> <b9>", "32 da b3 96 b5 c2 b7 7e b9"},
-      {"received: 00 mdgCmdAccepted <ff>", "00 ff"},
-      {"sent: 0f cdgScrArm 05 00", "0f 05 00"},
-      {"received: ", ""},
-      {"tilt x: 0.0000", ""}};
+      {"received: 00 mdgCmdAccepted <ff>", "00 ff"}, {"sent: 0f cdgScrArm 05 00", "0f 05 00"},
+      {"received: ", ""}, {"tilt x: 0.0000", ""}};
   for (const auto& [line, payload] : traffic) EXPECT_EQ(hex(trafficLinePayload(line)), payload) << line;
   const char* output = "[2813315.164] local control: checked\r\nStep [1]: [2813393.207] mode: Idle\r\n"
                        "no stamp here\r\n[  12.5] received: 00 mdgCmdAccepted\r\n[bad] x\r\n";

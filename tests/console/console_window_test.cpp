@@ -21,12 +21,7 @@ std::istringstream in;
 std::ostringstream out;
 
 // A step that returns nothing of its own.
-Action quiet(std::function<void()> f) {
-  return [f] {
-    f();
-    return std::string();
-  };
-}
+Action quiet(std::function<void()> f) { return [f] { return f(), std::string(); }; }
 Action text(int id, const char* t, Dialog d = Dialog::Main) { return quiet([=] { setControlText(d, id, t); }); }
 Action enable(int id, bool on) { return quiet([=] { enableControl(Dialog::Main, id, on); }); }
 Action check(bool on) { return quiet([=] { setCheckMark(Dialog::Main, IDC_LOCAL_CONTROL, on); }); }
@@ -148,8 +143,7 @@ TEST(ConsoleWindow, EveryStepPrintsExactlyItsLinesAndReadsItsAnswers) {
        }, "Save as: \nstatus: Kinestim is Idle\nSave as: \nstatus: Kinestim Initialized\n= 0"},
       // File choosers ask before replacing, ask again for a missing file or a folder, and
       // never create or change the file themselves.
-      {"\n", choose(true), "Save as: \n= none abc"},
-      {"  " + FRESH + "  \n", choose(true), "Save as: \n= " + FRESH},
+      {"\n", choose(true), "Save as: \n= none abc"}, {"  " + FRESH + "  \n", choose(true), "Save as: \n= " + FRESH},
       {OLD + "\nn\n", choose(true), "Save as: \nReplace " + OLD + "? [y/n] \n= none abc"},
       {DIR + "\n" + FRESH + "\n", choose(true), "Save as: \n" + DIR + " is a folder; give a file name.\nSave as: \n= " + FRESH},
       {MISSING + "\n" + OLD + "\n", choose(false), "Open: \nFile not found: " + MISSING + "\nOpen: \n= " + OLD},

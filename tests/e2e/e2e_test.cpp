@@ -72,8 +72,7 @@ TEST_F(EndToEnd, SlidersAndTypedNumbersSendExactlyTheirFramesAndRefusalsSendNoth
       {":slider 2 -40", "", "Not a slider position: -40 (0 to 255)\r\n"},
       {":slider 1e 100", "", "Usage: :slider N POS\r\n"},
       // Set Electrode's dialog: a refusal, Enter for the Warning, "." to cancel.
-      {"9\n2\n1.44\n\n.", "", current + "\"1.44\"\r\n"},
-      {"9\n2\n0x\n\n.", "", current + "\"0x\"\r\n"},
+      {"9\n2\n1.44\n\n.", "", current + "\"1.44\"\r\n"}, {"9\n2\n0x\n\n.", "", current + "\"0x\"\r\n"},
       {"9\n2\n12mA\n\n.", "", current + "\"12mA\"\r\n"}, {"9\n2\n\n\n.", "", current + "\"\"\r\n"},
       {"9\n2.5\n1\n\n.", "", "Warning: Electrode must be a number from 0 to 255, not \"2.5\"\r\n"},
       {"10\n1\n2\n5 6\n4\n\n.", "", "Warning: Current 3 must be a number from 0 to 255, not \"5 6\"\r\n"},

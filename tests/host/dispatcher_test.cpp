@@ -109,8 +109,7 @@ TEST_F(DispatcherTest, EveryMessageActsExactlyAsItsRowSays) {
       {{0x2d, 0x08}, "mode-label=Fault;mode=WatchdogTimer;status=*** Fault: WatchdogTimer ***;local-on=n;tilt-on=nnn;"
                      "electrodes-on=nnnnnnnn;", {}, "A Fault has occurred.  If possible send 'Clear Fault"},
       {{0x2d, 20}, "mode=Unknown fault 20;status=*** Fault: Unknown fault 20 ***;", {}, "A Fault has occurred."},
-      {{0x2d, 8, 1}, BAD},
-      {{0x2b}, "local-mark=n;status=Local Control Disabled;"},
+      {{0x2d, 8, 1}, BAD}, {{0x2b}, "local-mark=n;status=Local Control Disabled;"},
       {{0x1c, 1, 2, 3, 4}, CLEARS + LOW_CODES},
       {{0x26, 0x23, 0x01}, "run=St&op;script=Running at 0x123;status=Running at 0x123;"},
       {{0x0b}, IDLE + "mode-label=Mode;script=Stopped;local-mark=y;run=&Run;sliders=127 127 127 127 ;" + CODES_127 +

@@ -56,8 +56,7 @@ TEST_F(TiltTest, SlotsAndAveragesFollowTheSamples) {
   const CalibrationEntry slot = calibrationEntry(0), average = calibrationEntry(AVERAGE_ENTRY);
   // (400 + 460) / 2, then (2 * 430 + 430) / 3; Y: (420 + 480) / 2, then (2 * 450 + 390) / 3
   EXPECT_EQ(std::vector<double>({slot.period, slot.xReference, slot.yReference, average.xReference, average.yReference,
-                                 1.0 * slot.weight}),
-            (std::vector<double>{1000.0, 430.0, 430.0, 400.0, 420.0, 3.0}));
+                                 1.0 * slot.weight}), (std::vector<double>{1000.0, 430.0, 430.0, 400.0, 420.0, 3.0}));
   EXPECT_EQ(calibratePeriod(800.0, 530, 274), 0);  // slot 1: weight 1
   EXPECT_EQ(std::vector<double>({calibrationEntry(AVERAGE_ENTRY).xReference, calibrationEntry(AVERAGE_ENTRY).yReference}),
             (std::vector<double>{(3 * 430.0 + 530.0) / 4, (3 * 430.0 + 274.0) / 4}));

@@ -52,8 +52,7 @@ TEST_F(LinkTest, SendPutsExactlyTheFrameOnTheLineOrRefusesIt) {
   Bytes longest(255);
   std::iota(longest.begin(), longest.end(), 0);  // SOT and EOT inside
   const struct { Bytes payload; std::string line; } cases[] = {
-      {{0x00}, "aa 01 00 00 55"},
-      {{0x09, 0x01, 0x80}, "aa 03 09 01 80 8a 55"},
+      {{0x00}, "aa 01 00 00 55"}, {{0x09, 0x01, 0x80}, "aa 03 09 01 80 8a 55"},
       {{0x0A, 0xFF, 0xFF, 0xFF, 0xFF}, "aa 05 0a ff ff ff ff 06 55"},  // the sum wraps
       {{0xAA, 0x55}, "aa 02 aa 55 ff 55"},  // SOT and EOT inside the payload
       {longest, hex(frameOf(longest))}};

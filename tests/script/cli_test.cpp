@@ -88,9 +88,7 @@ const char* const FOUR_BYTES = "03 80 80 80 80 04 28 00 02 01 c8 05 00 00\n";
 // Preview summaries: the lines of the four electrodes when none is set, and when all are 0.00.
 std::string unset(int e) { return "electrode " + std::to_string(e) + ": not set (stays at the rest code 127)\n"; }
 const std::string UNSET = unset(1) + unset(2) + unset(3) + unset(4);
-std::string zero(int e) {
-  return "electrode " + std::to_string(e) + ": 0.00 to 0.00, non-zero for 0.000 s, net charge 0.000\n";
-}
+std::string zero(int e) { return "electrode " + std::to_string(e) + ": 0.00 to 0.00, non-zero for 0.000 s, net charge 0.000\n"; }
 const std::string ZERO = zero(1) + zero(2) + zero(3) + zero(4);
 std::string calls(int depth) {   // Call 4, Stop, then subroutines that call on until depth, each 4 bytes
   std::string text = "Call 4\nStop\n";
@@ -101,10 +99,8 @@ std::string nops(int n) { return n > 0 ? "NOP\n" + nops(n - 1) : ""; }
 std::string usage(const std::string& message) { return "kinestim-script: " + message + "\nusage"; }
 const std::string FAULT = ": the device stops the script and enters Fault\n";
 
-INSTANTIATE_TEST_SUITE_P(
-    Tool, ScriptToolRuns,
-    ::testing::Values(
-        ToolRun{"CompileToStandardOutput", {FOUR}, {"compile", "a.ks"}, 0, FOUR_BYTES, fits(14, 0, 13)},
+INSTANTIATE_TEST_SUITE_P(Tool, ScriptToolRuns,
+    ::testing::Values(ToolRun{"CompileToStandardOutput", {FOUR}, {"compile", "a.ks"}, 0, FOUR_BYTES, fits(14, 0, 13)},
         ToolRun{"CompileToImageFile", {FOUR}, {"compile", "a.ks", "-o", "a.img", "--at", "2034"}, 0, "",
                 fits(14, 2034, 2047)},
         ToolRun{"ImageThatDoesNotFit", {FOUR}, {"compile", "a.ks", "--at", "2035"}, 0, FOUR_BYTES,
@@ -115,15 +111,13 @@ INSTANTIATE_TEST_SUITE_P(
                 fits(24, 0, 23)},
         ToolRun{"ListEveryInstruction",
                 {{"all.img", std::string("\x03\xff\0\x01\xfe\x04\x01,\x02\x04\0\x08\xe8\x03\x05\x05"
-                                         "u\0\x06\xff\x07\x01\x07\0", 24)}},
-                {"list", "all.img", "--at", "100"}, 0,
+                                         "u\0\x06\xff\x07\x01\x07\0", 24)}}, {"list", "all.img", "--at", "100"}, 0,
                 " 100\tSetAllElectrodes\t255 0 1 254\r\n 105\tDelay\t\t11265\r\n 108\tSetElectrode\t4 0\r\n"
                 " 111\tTiltLoop\t\t1000 5\r\n 115\tGoto\t\t117\r\n 118\tCall\t\t2047\r\n 121\tNOP\r\n 122\tReturn\r\n"
                 " 123\tStop\r\n", fits(24, 100, 123)},
         ToolRun{"EmptySource", {{"e.ks", "; nothing\r\n"}}, {"compile", "e.ks"}, 0, "",
                 "image: 0 bytes, fits in script memory at 0 (nothing to write)\n"},
-        ToolRun{"TextEndsAtNul", {{"n.ks", std::string("Stop\0Wait", 9)}}, {"compile", "n.ks"}, 0, "00\n",
-                fits(1, 0, 0)},
+        ToolRun{"TextEndsAtNul", {{"n.ks", std::string("Stop\0Wait", 9)}}, {"compile", "n.ks"}, 0, "00\n", fits(1, 0, 0)},
         ToolRun{"ListInvalidOpcodes", {{"i.img", "\xff\x01\x09"}}, {"list", "i.img"}, 0,
                 "   0\tInvalid Opcode: 255\r\n   1\tNOP\r\n   2\tInvalid Opcode: 9\r\n", fits(3, 0, 2)},
         ToolRun{"ErrorAtLineAndColumnCrLf", {{"b.ks", "NOP\r\n\r\n  Wait 5"}}, {"compile", "b.ks"}, 1, "",
@@ -153,8 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "electrode 1: 0.00 to +1.00, non-zero for 0.200 s, net charge +0.200\n" + zero(2) + zero(3) + zero(4) +
                     "Warning: electrode 1 is not charge-balanced (net +0.200)\n", fits(29, 0, 28)},
         ToolRun{"PreviewRangesAtBothEndsAndATiltLoop", {{"r.ks", "SetAllElectrodes 255 0 128 128\nTiltLoop 1000 5\nStop\n"}},
-                {"preview", "r.ks"}, 0,
-                "duration: 0.050 s (2 steps), ends at Stop at 9\n"
+                {"preview", "r.ks"}, 0, "duration: 0.050 s (2 steps), ends at Stop at 9\n"
                 "electrode 1: +2.54 to +2.54, non-zero for 0.050 s, net charge +0.127\n"
                 "electrode 2: -2.56 to -2.56, non-zero for 0.050 s, net charge -0.128\n" + zero(3) + zero(4) +
                     "Warning: electrode 1 is not charge-balanced (net +0.127)\nWarning: electrode 2 is not charge-balanced "
@@ -162,8 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
                 fits(10, 0, 9)},
         ToolRun{"PreviewCallsNineDeep", {{"c.ks", calls(9)}}, {"preview", "c.ks"}, 0,
                 "duration: 0.200 s (8 steps), ends at a fault at 32\n" + UNSET + "fault at 32: a ninth nested Call" +
-                    FAULT,
-                fits(37, 0, 36)},
+                    FAULT, fits(37, 0, 36)},
         // A subroutine visited again with another return address is no repetition: called from 3 and from
         // 259 (a page apart), or sixth on the stack, called from 20 and from 23. Only electrode 2 is set.
         ToolRun{"PreviewCallsFromTwoPages", {{"p.ks", "Call 512\nGoto 256\n" + nops(250) + "Call 512\nStop\n" + nops(252) +

@@ -35,17 +35,13 @@ const std::string LONG_TOKEN(5000, 'Q');   // quoted whole in the message
 
 INSTANTIATE_TEST_SUITE_P(Compiler, Compiles, ::testing::Values(
   CompileCase{"OnlyCommentsAndSpace", " \t\r\n; just a note\r\n\r\n;another", "", NO_DIAGNOSTIC},
-  CompileCase{"CommentOnLastLineWithoutLineEnd", "Stop ; the end", "00", NO_DIAGNOSTIC},
-  CompileCase{"CommaSeparates", "Stop,NOP", "00 01", NO_DIAGNOSTIC},
-  CompileCase{"HighBytesSeparate", "Stop\xa0NOP\xff" "Return", "00 01 07", NO_DIAGNOSTIC},
-  CompileCase{"HexNumber", "Delay 0x028", "04 28 00", NO_DIAGNOSTIC},
-  CompileCase{"CommentRightAfterNumber", "Delay 40;comment", "04 28 00", NO_DIAGNOSTIC},
-  CompileCase{"KeywordRightAfterNumber", "Delay 40NOP", "04 28 00 01", NO_DIAGNOSTIC},
-  CompileCase{"DelayLittleEndian", "Delay 300", "04 2c 01", NO_DIAGNOSTIC},
-  CompileCase{"TiltLoopLimits", "tiltloop 65535 254", "08 ff ff fe", NO_DIAGNOSTIC},
-  CompileCase{"FirstCurrentMay255", "SetAllElectrodes 255 0 0 0", "03 ff 00 00 00", NO_DIAGNOSTIC},
-  CompileCase{"OtherCurrentsUpTo254", "SetAllElectrodes 0 254 254 254", "03 00 fe fe fe", NO_DIAGNOSTIC},
-  CompileCase{"SetElectrodeLimits", "SETELECTRODE 4 254 setelectrode 1 0", "02 04 fe 02 01 00", NO_DIAGNOSTIC},
+  // Commas and bytes above 0x7f separate; a comment may end the source without a line end.
+  CompileCase{"Separators", "Stop,NOP\xa0Stop\xffReturn ; the end", "00 01 00 07", NO_DIAGNOSTIC},
+  // A number ends at a comment or a keyword; 16-bit operands go low byte first.
+  CompileCase{"NumberEnds", "Delay 0x028;comment\r\nDelay 40NOP Delay 300", "04 28 00 04 28 00 01 04 2c 01", NO_DIAGNOSTIC},
+  // Keywords in any case; only the first current of SetAllElectrodes may be 255.
+  CompileCase{"OperandLimits", "tiltloop 65535 254 SETELECTRODE 4 254 setelectrode 1 0 SetAllElectrodes 255 0 0 0 "
+              "SetAllElectrodes 0 254 254 254", "08 ff ff fe 02 04 fe 02 01 00 03 ff 00 00 00 03 00 fe fe fe", NO_DIAGNOSTIC},
   CompileCase{"NumbersAcrossLinesAndTabs", "SetAllElectrodes\t1\r\n2\n\n3 4", "03 01 02 03 04", NO_DIAGNOSTIC},
   CompileCase{"UnknownKeyword", "Wait 5", nullptr, BAD_COMMAND "Wait", 0},
   CompileCase{"PrefixOfKeyword", "NOP Set", nullptr, BAD_COMMAND "Set", 4},
@@ -87,10 +83,8 @@ TEST_P(ReadsNumber, AsScanfI) {
 INSTANTIATE_TEST_SUITE_P(Compiler, ReadsNumber, ::testing::Values(
   NumberCase{"12", true, 12, 2}, NumberCase{" \t\r\n\v\f12z", true, 12, 8}, NumberCase{"-12", true, -12, 3},
   NumberCase{"+0x1F;", true, 31, 5}, NumberCase{"017", true, 15, 3}, NumberCase{"09", true, 0, 1},
-  NumberCase{"0x1g", true, 1, 3},
-  NumberCase{"2147483648", true, 2147483648LL, 10},
-  NumberCase{"4294967296", true, 4294967296LL, 10},
-  NumberCase{"99999999999999999999", true, 4294967296LL, 20},
+  NumberCase{"0x1g", true, 1, 3}, NumberCase{"2147483648", true, 2147483648LL, 10},
+  NumberCase{"4294967296", true, 4294967296LL, 10}, NumberCase{"99999999999999999999", true, 4294967296LL, 20},
   NumberCase{"-99999999999999999999", true, -4294967296LL, 21},
   NumberCase{"", false, 0, 0}, NumberCase{"x1", false, 0, 0}, NumberCase{"- 1", false, 0, 0},
   NumberCase{"0x", false, 0, 0}, NumberCase{"\xa0" "1", false, 0, 0}

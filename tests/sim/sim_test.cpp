@@ -123,8 +123,7 @@ TEST(SimDevice, ModesFramingAndMemoryBoundsGetTheirAnswers) {
         "06|06|03|05 08 02|05 0d 14"},
        {"raw 13 14 15 aa 01 00 00 55", "01|00 00"},
        // Half a second of quiet ends an unfinished frame, and starts a new run of stray bytes.
-       {"raw aa 03 0f; wait 499", ""},
-       {"wait 1; 11; raw 13; wait 498; raw 13", "08|25|01"},
+       {"raw aa 03 0f; wait 499", ""}, {"wait 1; 11; raw 13; wait 498; raw 13", "08|25|01"},
        {"wait 499; raw 13", "01"},
        // Uploads and reads stop at the end of script memory; a read is cut to one frame.
        {"in P; 0d f0 07" + data + "; 0d f1 07" + data + "; 0d ff 07 09; 0d 00 08 09; 0d ff ff 09",
@@ -191,8 +190,7 @@ TEST(SimDevice, ElectrodesControlLinesAndLineDamage) {
        {"ctl knob 4 0x20; 17; ctl knob 2 0x10; 1b 01 00 05", "1c 7f 7f 7f 20|2b|31 02 10|2f 01 00 7f 7f 7f 20 00"},
        {"ctl garbage 123; ctl too-fast", "error: garbage: '123' is not a run of hex byte pairs|34"},
        // The first answer dropped, the second stalled after two bytes for 100 ms.
-       {"ctl drop-next; ctl stall-next 100; 02; wait 99", "bad: aa 01"},
-       {"wait 1", "bad: 0c 0c 55 aa 01 0d 0d 55"}});
+       {"ctl drop-next; ctl stall-next 100; 02; wait 99", "bad: aa 01"}, {"wait 1", "bad: 0c 0c 55 aa 01 0d 0d 55"}});
 }
 
 // The console program is the host, calibrating. The wire log holds every frame of the
