@@ -47,12 +47,9 @@ class EndToEnd : public ::testing::Test {
 // Sliders follow the device while greyed, enable in Direct; each release, key or accepted
 // typed number sends exactly its frame; drags and refused text send nothing.
 TEST_F(EndToEnd, SlidersAndTypedNumbersSendExactlyTheirFramesAndRefusalsSendNothing) {
-  sim.control("knob 3 160");   // turned on the device while Idle: the greyed slider moves
-  ASSERT_TRUE(console.expect("electrode 3: 3 (+0.64)\r\n")) << console.output();
-  EXPECT_EQ(console.output().find("electrode 3: enabled"), std::string::npos);
-  console.sendLine("2");
-  ASSERT_TRUE(console.expect("mode: Direct\r\n")) << console.output();
-  EXPECT_NE(console.output().find("electrode 4: enabled\r\n"), std::string::npos) << console.output();
+  // Turned on the device while Idle: the greyed slider moves.
+  ASSERT_EQ(harness::play(console, &sim, {{'!', "knob 3 160"}, {'<', "electrode 3: 3 (+0.64)\r\n"}, {'%', "0 electrode 3: enabled"},
+                                          {'>', "2"}, {'<', "mode: Direct\r\n"}, {'%', "1 electrode 4: enabled\r\n"}}), "");
   const std::string current = "Warning: Current must be a number from 0 to 255, not ";
   const std::string command = "Warning: Command must be a number from 0 to 9999, not ";
   const struct { std::string line; const char* frame; std::string caption; } steps[] = {
@@ -107,10 +104,8 @@ TEST_F(EndToEnd, CalibrationTiltDataLogThenAFaultWithEveryLineInTheTrafficLog) {
   console.sendLine("8");   // answered after the twelfth reading: no thirteenth request before it
   ASSERT_TRUE(sim.waitForFrame("< 1b 02 mdgMode"));
   EXPECT_EQ(sim.frames('>', "1d "), std::vector<std::string>(12, "1d cdgCalibrate"));
-  sim.control("knob 4 200");
-  ASSERT_TRUE(console.expect("electrode 4: 4 (+1.44)\r\n"));
-  console.sendLine(":data-log\n" + dir.file("data.log"));
-  ASSERT_TRUE(console.expect("Save as: "));
+  ASSERT_EQ(harness::play(console, &sim, {{'!', "knob 4 200"}, {'<', "electrode 4: 4 (+1.44)\r\n"},
+                                          {'>', ":data-log\n" + dir.file("data.log")}, {'<', "Save as: "}}), "");
   std::string shown;
   for (const char* tilt : {"0 0", "5 -3", "-12.5 20"}) {
     ASSERT_TRUE(sim.controlNow(std::string("tilt ") + tilt));
@@ -126,30 +121,16 @@ TEST_F(EndToEnd, CalibrationTiltDataLogThenAFaultWithEveryLineInTheTrafficLog) {
   EXPECT_EQ(logLines("data.log"), (std::vector<std::string>{currents + "      0.0\t      0.0",
                                                            currents + "      5.0\t     -3.2",
                                                            currents + "    -12.5\t     20.1"}));
-  console.sendLine("73\n" + dir.file("traffic.log"));   // Start Log
-  ASSERT_TRUE(console.expect("Save as: "));
-  console.sendLine(":advanced");   // shows the traffic, so the test can follow it
-  console.sendLine("8");           // Dld Mode
-  ASSERT_TRUE(console.expect("received: 1b mdgMode <02>\r\n")) << console.output();
-  console.sendLine("9\n2\n0x90");   // Set Electrode, refused in Idle
-  ASSERT_TRUE(console.expect("Warning: Command Rejected - Not allowed in this mode\r\n(press Enter) "));
-  console.sendLine("");
-  sim.control("fault WatchdogTimer");
-  ASSERT_TRUE(console.expect("Warning: A Fault has occurred.  If possible send 'Clear Fault Status' and continue.\r\n"
-                             "Otherwise restart the Kinestim\r\n(press Enter) ")) << console.output();
-  console.settle(300);
-  EXPECT_EQ(console.rest().find("fault: "), std::string::npos) << "nothing more is read while the box is open";
-  console.sendLine("");
-  ASSERT_TRUE(console.expect("fault: WatchdogTimer\r\n")) << console.rest();
-  ASSERT_TRUE(console.expect("status: *** Fault: WatchdogTimer ***\r\n"));
-  console.sendLine(":idle");   // with a fault name in the mode field Idle sends nothing
-  console.sendLine("26");      // 1a Clear Fault Status
-  ASSERT_TRUE(console.expect("received: 0b mdgEnteredModeIdle\r\n")) << console.rest();
-  console.sendLine(":show");
-  EXPECT_TRUE(console.expect("tilt buttons: enabled\r\n")) << console.rest();
-  console.sendLine("74");   // Stop Log
-  console.sendLine("8");    // after the stop: not logged
-  ASSERT_TRUE(console.expect("received: 1b mdgMode <")) << console.rest();
+  // Start Log, then the traffic shown (:advanced) so the test can follow it; after Stop Log (74) nothing is logged.
+  EXPECT_EQ(harness::play(console, &sim, {{'>', "73\n" + dir.file("traffic.log")}, {'<', "Save as: "}, {'>', ":advanced"},
+      {'>', "8"}, {'<', "received: 1b mdgMode <02>\r\n"}, {'>', "9\n2\n0x90"},   // Set Electrode, refused in Idle
+      {'<', "Warning: Command Rejected - Not allowed in this mode\r\n(press Enter) "}, {'>', ""}, {'!', "fault WatchdogTimer"},
+      {'<', "Warning: A Fault has occurred.  If possible send 'Clear Fault Status' and continue.\r\n"
+            "Otherwise restart the Kinestim\r\n(press Enter) "},
+      {'-', "fault: "}, {'>', ""}, {'<', "fault: WatchdogTimer\r\n"}, {'<', "status: *** Fault: WatchdogTimer ***\r\n"},
+      // With a fault name in the mode field Idle sends nothing; then Clear Fault Status (26).
+      {'>', ":idle"}, {'>', "26"}, {'<', "received: 0b mdgEnteredModeIdle\r\n"}, {'>', ":show"},
+      {'<', "tilt buttons: enabled\r\n"}, {'>', "74"}, {'>', "8"}, {'<', "received: 1b mdgMode <"}}), "");
   EXPECT_EQ(logLines("traffic.log"), (std::vector<std::string>{
       "\t08 cdgDldMode", "\t\t\t1b mdgMode <02>", "\t09 cdgSetElectrode 02 90", "\t\t\t02 mdgCmdRejectedInvalidMode <09>",
       "\t\t\t0c mdgExitedModeIdle", "\t\t\t2d mdgFault <08>", "\t\t\t13 mdgEnteredModeFault", "\t1a cdgClearFaultStatus",
@@ -208,11 +189,9 @@ TEST_F(EndToEnd, ScriptManagerUploadsListsBackErasesAndTheReadmeExampleRunsTrace
   console.sendLine("append");   // goes on where View stopped
   EXPECT_EQ(memory(20), listing({{35, "NOP"}, {36, "NOP"}, {37, "NOP"}, {38, "NOP"}, {39, "NOP"}, {40, "NOP"},
                                  {41, "Return"}}, 42, 20, "Stop"));
-  console.sendLine("clear-mem\nn");   // asks first; No sends nothing
-  ASSERT_TRUE(console.expect("Are you sure?: Really erase all script memory on the Kinestim?\r\n[y/n] "));
-  console.sendLine("clear-mem\ny");
-  ASSERT_TRUE(sim.waitForFrame("< 1e mdgScrMemCleared"));
-  EXPECT_EQ(sim.frames('>', "0c ").size(), 1u);
+  // Clear Memory asks first; No sends nothing.
+  ASSERT_EQ(harness::play(console, &sim, {{'>', "clear-mem\nn"}, {'<', "Are you sure?: Really erase all script memory on the "
+      "Kinestim?\r\n[y/n] "}, {'>', "clear-mem\ny"}, {'=', "< 1e mdgScrMemCleared"}, {'#', "1 > 0c "}}), "");
   // A View or Append past the end of memory or from a field that is no number sends nothing.
   const char* const INVALID = "Warning: Invalid address, must be between 0 and 2047\r\n(press Enter) ";
   for (const auto& [lines, warning] : {std::pair{"address 2048\nappend", INVALID}, {"address 2040\nview", INVALID},
@@ -237,15 +216,10 @@ TEST_F(EndToEnd, ScriptManagerUploadsListsBackErasesAndTheReadmeExampleRunsTrace
   EXPECT_EQ(std::vector<std::string>(all.end() - 2, all.end()),
             (std::vector<std::string>{"0d 00 01 03 80 80 80 80 04 03 00 03 b1 4e 98 fe 04 03 00 cdgSrcUldMem",
                                       "0d 10 01 00 cdgSrcUldMem"}));
-  console.sendLine("close");
-  console.sendLine("21");  // 15  Trace On
-  ASSERT_TRUE(sim.waitForFrame("< 00 15 mdgCmdAccepted")) << console.rest();
-  console.sendLine(":run");
-  ASSERT_TRUE(console.expect("Address (16-bit) [0]: ")) << console.rest();
-  console.sendLine("");
-  ASSERT_TRUE(console.expect("script: Running at 0x000\r\n")) << console.rest();
-  ASSERT_TRUE(console.expect("status: Script terminated\r\n")) << console.rest();
-  ASSERT_TRUE(sim.waitForFrame("> 07 cdgDeselectModeRunScr"));
+  // Trace On (21 is 0x15), then Run from 0.
+  ASSERT_EQ(harness::play(console, &sim, {{'>', "close"}, {'>', "21"}, {'=', "< 00 15 mdgCmdAccepted"}, {'>', ":run"},
+      {'<', "Address (16-bit) [0]: "}, {'>', ""}, {'<', "script: Running at 0x000\r\n"}, {'<', "status: Script terminated\r\n"},
+      {'=', "> 07 cdgDeselectModeRunScr"}}), "");
   // The device reports each instruction once, in order, at the preview's step (25 ms steps from
   // mdgScrStarted; the script tool's preview of the example has 12), then stops.
   static const std::regex traced(R"(^ *([0-9.]+) < ([0-9a-f ]+) (mdgScr\w+)$)");
