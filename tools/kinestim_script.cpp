@@ -156,6 +156,8 @@ static bool generateSamples(const Options& options, ScriptImage& image) {
     fprintf(stderr, "%s\n", lastCompilerOutput());
     return false;
   }
+  const std::string notice = timestepNotice(options.timestep);
+  if (!notice.empty()) fprintf(stderr, "%s\n", notice.c_str());
   char* text = readScriptFile(options.input);
   if (text == nullptr) {
     fprintf(stderr, "Failed to read sample file\n");

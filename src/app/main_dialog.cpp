@@ -12,6 +12,7 @@
 #include "ui/electrodes.h"
 #include "ui/parameters.h"
 #include "ui/status_display.h"
+#include <cstdio>
 #include <cstring>
 
 const char* const ABOUT_CAPTION = "Kinestim Host v2.6";
@@ -58,12 +59,26 @@ void clearPanes() {
   setControlText(Dialog::Main, IDC_SENT_PANE, "");
 }
 
+// The numbers the Command box knows: the device's command codes and the window commands
+// (70 to 76, 90, 91) that follow them as 300 + number.
+bool isCommandNumber(int32_t value) {
+  const int id = ID_DEVICE_COMMAND_BASE + value;
+  return isDeviceCommand(id) || (id >= ID_TOGGLE_ADVANCED && id <= ID_IDLE) || id == ID_EXIT || id == ID_ABOUT;
+}
+
 // The Command box posts 300 + the number typed; text that is not one number from 0 to 9999
-// is refused with a Warning and posts nothing.
+// is refused with a Warning and posts nothing, and a number that is no command says so on
+// the status bar instead of doing nothing.
 void sendTypedCommand() {
   int32_t value = 0;
-  if (readNumberField(Dialog::Main, IDC_COMMAND_BOX, "Command", 0, COMMAND_BOX_HIGH, &value))
+  if (!readNumberField(Dialog::Main, IDC_COMMAND_BOX, "Command", 0, COMMAND_BOX_HIGH, &value)) return;
+  if (isCommandNumber(value)) {
     postCommand(ID_DEVICE_COMMAND_BASE + value);
+    return;
+  }
+  char notice[32];
+  std::snprintf(notice, sizeof notice, "No command %d", static_cast<int>(value));
+  setStatusBarText(notice);
 }
 
 void clickLocalControl() {

@@ -7,10 +7,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -37,12 +41,17 @@ struct SerialPortState {
   uint8_t input[INPUT_SIZE] = {};  // read from the device, not yet decoded
   int inputCount = 0;
   LineErrorCounts errors;
+  int failureErrno = 0;             // the system's reason for the last failed open step
+  const char* failureReason = nullptr;  // a reason of our own where errno says nothing useful
 };
 
 SerialPortState port;
 
-// Closes whatever a failed open left behind and passes its reason on.
-const char* openFailed(const char* text) {
+// Closes whatever a failed open left behind and passes its reason on, keeping the system's
+// reason (errno, or the given text) for the fatal message.
+const char* openFailed(const char* text, const char* reason = nullptr) {
+  port.failureErrno = errno;
+  port.failureReason = reason;
   if (port.fd >= 0) {
     ::close(port.fd);
     port.fd = -1;
@@ -50,9 +59,32 @@ const char* openFailed(const char* text) {
   return text;
 }
 
-[[noreturn]] void failOpen(const char* text) {
-  openFailed(text);
-  showFatalError(text);
+// The group that owns the device, for the hint to a user the device refused; "" if unknown.
+std::string owningGroup(const char* path) {
+  struct stat info {};
+  if (::stat(path, &info) != 0) return "";
+  const group* g = getgrgid(info.st_gid);
+  return g != nullptr && g->gr_name != nullptr ? g->gr_name : "";
+}
+
+// The failure's first line, then the port's name and the system's reason, and for a refused
+// permission the group the user must belong to.
+[[noreturn]] void failOpenWith(const char* text) {
+  std::string message = std::string(text) + "\r\n" + (port.path[0] != '\0' ? port.path : "(no port)") + ": " +
+                        (port.failureReason != nullptr ? port.failureReason : std::strerror(port.failureErrno));
+  if (port.failureReason == nullptr && (port.failureErrno == EACCES || port.failureErrno == EPERM)) {
+    const std::string group = owningGroup(port.path);
+    const passwd* user = getpwuid(geteuid());
+    if (!group.empty() && group != "root")
+      message += "\r\nThe port belongs to group " + group + ": join it (sudo usermod -aG " + group + " " +
+                 (user != nullptr && user->pw_name != nullptr ? user->pw_name : "$USER") + ") and log in again.";
+  }
+  showFatalError(message.c_str());
+}
+
+[[noreturn]] void failOpen(const char* text, const char* reason) {
+  openFailed(text, reason);
+  failOpenWith(text);
 }
 
 // An overrun is not marked in the input; the driver only counts it, with the other errors.
@@ -80,7 +112,8 @@ const char* openDevice(const char* path) {
   // No sharing: a second program (or a second open here) is refused. The lock ends with the
   // descriptor, so a program that quits or dies never keeps the port from the next one (an
   // exclusive-mode flag on the terminal would outlive it while the device end stays open).
-  if (::flock(port.fd, LOCK_EX | LOCK_NB) != 0) return openFailed("Failed to open communications port");
+  if (::flock(port.fd, LOCK_EX | LOCK_NB) != 0)
+    return openFailed("Failed to open communications port", "in use by another program");
 
   termios settings{};
   if (tcgetattr(port.fd, &settings) != 0) return openFailed("Failed to set comm state");
@@ -101,7 +134,7 @@ const char* openDevice(const char* path) {
   if (tcgetattr(port.fd, &applied) != 0 || cfgetospeed(&applied) != B9600 ||
       (applied.c_cflag & CSIZE) != CS8 || (applied.c_cflag & (PARENB | CSTOPB | CRTSCTS)) != 0 ||
       (applied.c_iflag & (INPCK | PARMRK)) != (INPCK | PARMRK))
-    return openFailed("Failed to set comm state");
+    return openFailed("Failed to set comm state", "the port does not take 9600 baud, 8 data bits, no parity");
   // DTR and RTS dropped; a pseudo-terminal has no modem lines, so failure is ignored.
   int lines = TIOCM_DTR | TIOCM_RTS;
   ioctl(port.fd, TIOCMBIC, &lines);
@@ -146,19 +179,22 @@ ByteRead fillInput(int waitMs) {
 void openSerialPort(int portNumber) {
   closeSerialPort();
   // Numbers that do not fit the 8-character "COM%d" name are refused, as on Windows.
-  if (portNumber < 1 || portNumber > MAX_PORT_NUMBER) failOpen("Failed to open communications port");
+  if (portNumber < 1 || portNumber > MAX_PORT_NUMBER) {
+    snprintf(port.path, sizeof port.path, "port %d", portNumber);
+    failOpen("Failed to open communications port", "no such port number");
+  }
   snprintf(port.path, sizeof port.path, "/dev/ttyS%d", portNumber - 1);
-  if (const char* failure = openDevice(port.path)) failOpen(failure);
+  if (const char* failure = openDevice(port.path)) failOpenWith(failure);
 }
 
 void openSerialPortPath(const char* path) {
   closeSerialPort();
   if (path == nullptr || path[0] == '\0' || strlen(path) >= sizeof port.path) {
     port.path[0] = '\0';
-    failOpen("Failed to open communications port");
+    failOpen("Failed to open communications port", "no device path given, or a path too long");
   }
   snprintf(port.path, sizeof port.path, "%s", path);
-  if (const char* failure = openDevice(port.path)) failOpen(failure);
+  if (const char* failure = openDevice(port.path)) failOpenWith(failure);
 }
 
 bool tryReopenSerialPort() {

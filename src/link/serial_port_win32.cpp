@@ -21,12 +21,14 @@ struct SerialPortState {
   HANDLE handle = INVALID_HANDLE_VALUE;
   char path[PATH_SIZE] = {};  // the name handed to CreateFileA
   DWORD pendingErrors = 0;    // line errors cleared by the drain wait, not yet reported
+  DWORD failureError = 0;     // GetLastError() of the last failed open step
 };
 
 SerialPortState port;
 
 // Closes whatever a failed open left behind and passes its reason on.
 const char* openFailed(const char* text) {
+  port.failureError = GetLastError();
   if (port.handle != INVALID_HANDLE_VALUE) {
     CloseHandle(port.handle);
     port.handle = INVALID_HANDLE_VALUE;
@@ -34,9 +36,24 @@ const char* openFailed(const char* text) {
   return text;
 }
 
-[[noreturn]] void failOpen(const char* text) {
+// The failure's first line, then the port's name and the system's own words for the reason.
+[[noreturn]] void failOpenWith(const char* text, const char* portName) {
+  char reason[200] = "";
+  if (port.failureError != 0)
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, port.failureError, 0, reason,
+                   sizeof reason, nullptr);
+  size_t length = strlen(reason);
+  while (length > 0 && (reason[length - 1] == '\r' || reason[length - 1] == '\n' || reason[length - 1] == ' '))
+    reason[--length] = '\0';
+  char message[400];
+  if (length == 0) snprintf(reason, sizeof reason, "system error %lu", static_cast<unsigned long>(port.failureError));
+  snprintf(message, sizeof message, "%s\r\n%s: %s", text, portName, reason);
+  showFatalError(message);
+}
+
+[[noreturn]] void failOpen(const char* text, const char* portName) {
   openFailed(text);
-  showFatalError(text);
+  failOpenWith(text, portName);
 }
 
 // Opens and configures the port; nullptr when it is ready, else the reason, with the port
@@ -91,22 +108,25 @@ void openSerialPort(int portNumber) {
   // than cut short into another port's name.
   char name[DEVICE_NAME_SIZE + 16];
   int length = snprintf(name, sizeof name, "COM%d", portNumber);
-  if (portNumber < 1 || length < 0 || length >= DEVICE_NAME_SIZE)
-    failOpen("Failed to open communications port");
+  if (portNumber < 1 || length < 0 || length >= DEVICE_NAME_SIZE) {
+    SetLastError(ERROR_INVALID_NAME);
+    failOpen("Failed to open communications port", name);
+  }
   // The "\\.\" form is the only one CreateFileA accepts for COM10 and above; it works for
   // COM1 to COM9 as well.
   snprintf(port.path, sizeof port.path, "\\\\.\\%s", name);
-  if (const char* failure = openDevice(port.path)) failOpen(failure);
+  if (const char* failure = openDevice(port.path)) failOpenWith(failure, serialPortName());
 }
 
 void openSerialPortPath(const char* path) {
   closeSerialPort();
   const char* prefix = "\\\\.\\";
-  if (path == nullptr || path[0] == '\0') failOpen("Failed to open communications port");
+  SetLastError(ERROR_INVALID_NAME);
+  if (path == nullptr || path[0] == '\0') failOpen("Failed to open communications port", "(no port)");
   if (strncmp(path, "\\\\", 2) == 0) prefix = "";
   int length = snprintf(port.path, sizeof port.path, "%s%s", prefix, path);
-  if (length < 0 || length >= PATH_SIZE) failOpen("Failed to open communications port");
-  if (const char* failure = openDevice(port.path)) failOpen(failure);
+  if (length < 0 || length >= PATH_SIZE) failOpen("Failed to open communications port", "(name too long)");
+  if (const char* failure = openDevice(port.path)) failOpenWith(failure, serialPortName());
 }
 
 bool tryReopenSerialPort() {

@@ -148,15 +148,18 @@ TEST_F(LinkTest, OpenSetsTheLinePurgesItAndReadsWaitForEveryByte) {
   EXPECT_TRUE(complete);
   EXPECT_EQ(hex(Bytes(buffer, buffer + 6)), "10 20 aa 55 00 ee");
   // Opening the port this process holds, numbers outside 1 to 9999, paths that name no device
-  // and a file that is no terminal are fatal.
-  const char* const OPEN = "open communications port";
-  const struct { int number; const char* path; const char* text; } refused[] = {  // number if no path
-      {0, device.path.c_str(), OPEN}, {10000, nullptr, OPEN}, {0, nullptr, OPEN}, {2147483647, nullptr, OPEN},
-      {0, "", OPEN}, {0, "/nonexistent/ttyKinestim", OPEN}, {0, "/dev/null", "set comm state"}};
+  // and a file that is no terminal are fatal; the box names the port and the reason.
+  const std::string OPEN = "open communications port\r\n";
+  const struct { int number; const char* path; std::string text; } refused[] = {  // number if no path
+      {0, device.path.c_str(), OPEN + device.path + ": in use by another program"},
+      {10000, nullptr, OPEN + "port 10000: no such port number"}, {0, nullptr, OPEN + "port 0: no such port number"},
+      {0, "", OPEN + "\\(no port\\): no device path given, or a path too long"},
+      {0, "/nonexistent/ttyKinestim", OPEN + "/nonexistent/ttyKinestim: No such file or directory"},
+      {0, "/tmp", OPEN + "/tmp: Is a directory"}, {0, "/dev/null", "set comm state\r\n/dev/null: Inappropriate ioctl"}};
   for (const auto& c : refused) {
     EXPECT_EXIT({ c.path ? openSerialPortPath(c.path) : openSerialPort(c.number); exit(0); },
                 ::testing::ExitedWithCode(1),  // the fatal box as the recording window prints it
-                "\\[Fatal Error!\\] Failed to " + std::string(c.text) + " \\(style 0x1030\\)")
+                "\\[Fatal Error!\\] Failed to " + c.text + ".* \\(style 0x1030\\)")
         << c.number << " " << (c.path ? c.path : "(number)");
   }
 }

@@ -133,7 +133,22 @@ INSTANTIATE_TEST_SUITE_P(
                 "Syntax Error: Invalid argument at Delay\nb.ks:3:1\n"},
         ToolRun{"MissingSource", {}, {"compile", "none.ks"}, 1, "", "Failed to read source file\n"},
         ToolRun{"Samples", {SAMPLES}, {"samples", "s.txt", "--timestep", "100"}, 0,
-                "03 80 80 80 80 04 03 00 03 b1 4e 98 fe 04 03 00 00\n", fits(17, 0, 16)},
+                "03 80 80 80 80 04 03 00 03 b2 4e 99 ff 04 03 00 00\n", fits(17, 0, 16)},
+        // A timestep that is no whole number of 25 ms steps is said, and the rows last what they can.
+        ToolRun{"SamplesTimestepNotWholeSteps", {SAMPLES}, {"samples", "s.txt", "--timestep", "40"}, 0,
+                "03 80 80 80 80 03 b2 4e 99 ff 00\n",
+                "Timestep 40 ms: each row lasts 25 ms (steps of 25 ms)\n" + fits(11, 0, 10)},
+        ToolRun{"PreviewTimestepNotWholeSteps", {SAMPLES}, {"preview", "s.txt", "--timestep", "74"}, 0,
+                "duration: 0.100 s (4 steps), ends at Stop at 16\n"
+                "electrode 1: 0.00 to +1.00, non-zero for 0.050 s, net charge +0.050\n"
+                "electrode 2: -1.00 to 0.00, non-zero for 0.050 s, net charge -0.050\n"
+                "electrode 3: 0.00 to +0.50, non-zero for 0.050 s, net charge +0.025\n"
+                "electrode 4: 0.00 to +2.54, non-zero for 0.050 s, net charge +0.127\n"
+                "Warning: electrode 1 is not charge-balanced (net +0.050)\n"
+                "Warning: electrode 2 is not charge-balanced (net -0.050)\n"
+                "Warning: electrode 3 is not charge-balanced (net +0.025)\n"
+                "Warning: electrode 4 is not charge-balanced (net +0.127)\n",
+                "Timestep 74 ms: each row lasts 50 ms (steps of 25 ms)\n" + fits(17, 0, 16)},
         ToolRun{"SamplesTimestepTooLong", {SAMPLES}, {"samples", "s.txt", "--timestep", "1638425"}, 1, "",
                 "Invalid timestep\n"},
         ToolRun{"Help", {}, {"--help"}, 0, "usage", ""},

@@ -1,5 +1,6 @@
 // Entry point of kinestim-console: opens the port (or starts the simulator on a
 // pseudo-terminal), brings up the main window's control table and runs the terminal loop.
+#include "link/port_argument.h"
 #include "link/serial_port.h"
 #include "frontends/console/console_loop.h"
 #include "frontends/console/console_window.h"
@@ -26,8 +27,8 @@ namespace {
 
 const char* const USAGE =
     "Usage: kinestim-console [PORT] [--simulate] [--expanded] [--timestamps]\n"
-    "  PORT          a device path (/dev/ttyUSB0) or a port number N for /dev/ttyS(N-1);\n"
-    "                absent, not a number or below 1 means 1\n"
+    "  PORT          an absolute device path (/dev/ttyUSB0) or a port number N from 1 to\n"
+    "                9999 for /dev/ttyS(N-1); absent means 1\n"
     "  --simulate    start kinestim-sim on a pseudo-terminal and connect to it\n"
     "  --expanded    show the Sent and Received traffic from the start\n"
     "  --timestamps  prefix every output line with monotonic milliseconds\n"
@@ -169,21 +170,16 @@ std::string startSimulator() {
   return first.substr(std::strlen(prefix));
 }
 
-// The start-up rule for a port number: leading decimal integer after optional white space
-// and sign; no digits gives 0; below 1 means 1.
-int portNumberOf(const char* text) {
-  const char* p = text;
-  while (*p == ' ' || *p == '\t') ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') negative = *p++ == '-';
-  long value = 0;
-  while (*p >= '0' && *p <= '9') {
-    if (value < 100000000) value = value * 10 + (*p - '0');
-    ++p;
+// The port the command line names, read before anything is opened; a text that names no
+// port ends the program with the reason (status 2, as for the other argument errors).
+PortArgument checkedPortArgument(const char* text) {
+  PortArgument port;
+  char refusal[200];
+  if (!readPortArgument(text, PortNaming::Posix, &port, refusal, sizeof refusal)) {
+    std::cerr << refusal << "\n" << USAGE;
+    std::exit(2);
   }
-  if (negative) value = -value;
-  if (value < 1) value = 1;
-  return static_cast<int>(value);
+  return port;
 }
 
 }  // namespace
@@ -217,6 +213,8 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  PortArgument portArgument = checkedPortArgument(port);
+
   static TimestampBuffer stampedBuffer(std::cout.rdbuf());
   static std::ostream stamped(&stampedBuffer);
   std::ostream* out = timestamps ? &stamped : &std::cout;
@@ -244,16 +242,16 @@ int main(int argc, char** argv) {
     }
     consoleLoopDrainDescriptor(simulator.outputFd);
     consoleLoopSimulatorControl(simulator.controlFd);
-    port = simulatorPort.c_str();
+    portArgument.path = simulatorPort.c_str();
   }
 
   // The main window does not exist while the port opens: a failure there is reported with
   // no window, and ends the program before one is made.
   consoleCloseDialog(Dialog::Main);
-  if (port != nullptr && port[0] == '/')
-    openSerialPortPath(port);
+  if (portArgument.path != nullptr)
+    openSerialPortPath(portArgument.path);
   else
-    openSerialPort(port != nullptr ? portNumberOf(port) : 1);
+    openSerialPort(portArgument.number);
   resetCalibrationStore();
   consoleOpenDialog(Dialog::Main);
   initMainDialog();

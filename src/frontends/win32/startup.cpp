@@ -1,25 +1,17 @@
-// Start-up steps and the message loop of kinestim-host.exe: the port number from the
-// command line, creation of the main dialog with its two widths, and the one loop.
+// Start-up steps and the message loop of kinestim-host.exe: the port from the command line,
+// creation of the main dialog with its two widths, and the one loop.
 #include "frontends/win32/win32_gui.h"
+#include "link/port_argument.h"
+#include "link/serial_port.h"
 #include <commctrl.h>
-#include <climits>
 
 void recordWindowWidths();
 
-int parsePortNumber(const char* commandLine) {
-  if (commandLine == nullptr || *commandLine == '\0') return 1;
-  const char* p = commandLine;
-  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' || *p == '\f') ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') negative = *p++ == '-';
-  long long value = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    // Saturates: a number too large for a port is refused by the port itself.
-    if (value < INT_MAX) value = value * 10 + (*p - '0');
-  }
-  if (value > INT_MAX) value = INT_MAX;
-  int n = negative ? -static_cast<int>(value) : static_cast<int>(value);
-  return n < 1 ? 1 : n;
+void openCommandLinePort(const char* commandLine) {
+  PortArgument port;
+  char refusal[200];
+  if (!readPortArgument(commandLine, PortNaming::Windows, &port, refusal, sizeof refusal)) showFatalError(refusal);
+  openSerialPort(port.number);
 }
 
 bool createMainDialog() {

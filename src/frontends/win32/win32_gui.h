@@ -16,9 +16,9 @@ HWND mainWindowHandle();
 HWND scriptManagerWindowHandle();
 HWND parameterWindowHandle();
 
-// Port number from the command-line text: the leading decimal integer (white space and a
-// sign allowed before it); no text means 1, no digits 0, and anything below 1 becomes 1.
-int parsePortNumber(const char* commandLine);
+// Opens the port the command line names ("3", "COM3", "com12"; nothing means COM1). Text
+// that names no port ends the program with a fatal error saying what is accepted.
+void openCommandLinePort(const char* commandLine);
 
 // Registers the trackbar and status bar classes, creates the modeless main dialog and
 // records the expanded and collapsed widths. False when the dialog could not be created.

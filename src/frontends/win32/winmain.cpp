@@ -8,7 +8,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   setAppInstance(instance);
   HACCEL accelerators = loadMainAccelerators();
   // The port is opened before any window exists; a failure there ends the program.
-  openSerialPort(parsePortNumber(commandLine));
+  openCommandLinePort(commandLine);
   resetCalibrationStore();
   if (!createMainDialog()) {
     showFatalError("Failed to create the main window");
