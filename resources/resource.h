@@ -77,6 +77,7 @@
 #define IDC_SM_VIEW             168
 #define IDC_SM_APPEND           166
 #define IDC_SM_MEMORY           164
+#define IDC_SM_PREVIEW          170
 #define SCRIPT_MANAGER_RESULT   129
 
 /* Command identifiers: 300 + device command code, then the window commands. */

@@ -22,13 +22,18 @@ static const char INVALID_ADDRESS[] = "Invalid address, must be between 0 and 20
 // notice and the preview of the image that went out.
 static std::string uploadReport;
 
+// The pane's line ends for text with "\n" ones.
+static std::string withCrLf(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '\n' ? "\r\n" : std::string(1, c);
+  return out;
+}
+
 // The preview summary of an image placed at address, with CR LF line ends for the pane.
 static std::string previewReport(const ScriptImage& image, int address) {
   if (address + image.length > SCRIPT_MEMORY_SIZE) return "";
   const ScriptPreview preview = previewScript(image.bytes, image.length, address, PREVIEW_DEFAULT_MAX_STEPS);
-  std::string text;
-  for (char c : previewSummary(preview, PREVIEW_DEFAULT_MAX_STEPS)) text += c == '\n' ? "\r\n" : std::string(1, c);
-  return text;
+  return withCrLf(previewSummary(preview, PREVIEW_DEFAULT_MAX_STEPS));
 }
 
 // Shows the report, then uploads: an unbalanced or faulting script still goes, the operator
@@ -108,7 +113,7 @@ bool generateAndUploadSamples(const char* timestepText, const char* addressText)
   return uploaded;
 }
 
-bool previewChosenSource(const char* addressText, std::string* summary) {
+bool previewChosenSource(const char* addressText, std::string* summary, Picture* plot) {
   int address;
   ScriptImage image;
   if (!compileChosenSource(addressText, &address, image)) return false;
@@ -116,6 +121,7 @@ bool previewChosenSource(const char* addressText, std::string* summary) {
   if (fits) {
     const ScriptPreview preview = previewScript(image.bytes, image.length, address, PREVIEW_DEFAULT_MAX_STEPS);
     *summary = previewSummary(preview, PREVIEW_DEFAULT_MAX_STEPS);
+    if (plot != nullptr) *plot = previewPicture(preview);
   } else {
     showCompilerOutput("The script does not fit in script memory from this address");
   }
@@ -154,6 +160,17 @@ bool routeScriptManagerCommand(int id) {
       if (generateAndUploadSamples(timestepText, addressText))
         showCompilerOutput((uploadReport + "Script Generation Successful\r\n\r\nUpload Successful").c_str());
       return true;
+    case IDC_SM_PREVIEW: {
+      showCompilerOutput("");
+      readField(IDC_SM_ADDRESS, addressText);
+      std::string summary;
+      Picture plot;
+      if (previewChosenSource(addressText, &summary, &plot)) {
+        showCompilerOutput(withCrLf(summary).c_str());
+        showPictureWindow("Preview", plot);
+      }
+      return true;
+    }
     case IDC_SM_VIEW:
       setControlText(Dialog::ScriptManager, IDC_SM_MEMORY, "");
       [[fallthrough]];

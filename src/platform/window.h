@@ -3,6 +3,8 @@
 // Exactly one implementation is linked: frontends/win32 (real controls) or frontends/console.
 #pragma once
 
+struct Picture;
+
 // The dialogs whose controls the portable code reaches.
 enum class Dialog { Main, ScriptManager, Parameters };
 
@@ -68,6 +70,9 @@ bool chooseOpenFileName(char* path, int size);
 int runParameterDialog(ParameterTemplate t);
 // Runs the Script Manager modally until it is closed.
 void runScriptManagerDialog();
+// Shows the picture in a window of its own with the caption, beside the Script Manager; a
+// front-end without windows shows nothing.
+void showPictureWindow(const char* caption, const Picture& picture);
 
 // --- Timer and commands ---------------------------------------------------------------------
 void startReceiveTimer();

@@ -208,7 +208,7 @@ ScriptPreview previewScript(const uint8_t* image, int length, int address, int64
   return runner->run();
 }
 
-int previewHundredths(uint8_t code) { return (code - 128) * 2; }
+int previewHundredths(uint8_t code) { return code == IDLE_ELECTRODE_CODE ? 0 : (code - 128) * 2; }
 
 std::string previewCurrentText(uint8_t code) {
   const int h = previewHundredths(code);
