@@ -2,6 +2,7 @@
 // the POSIX backend's line settings and time-outs, lost and re-opened links, fatal opens.
 #include "link/framing.h"
 #include "link/serial_backend.h"
+#include "link/port_argument.h"
 #include "link/serial_port.h"
 #include "pty_device.h"
 #include "recording_window.h"
@@ -177,6 +178,20 @@ TEST_F(LinkTest, FailedReadInsideAFrameLosesTheLinkButNotTheProgram) {
   EXPECT_EQ(packet.bytes, nullptr);
   EXPECT_EQ(recordedNotices(), "link lost: " + device.path + "\nWarning: Reading 12 bytes from com port failed\n");
   EXPECT_FALSE(isSerialPortOpen());
+}
+
+// The Windows command line: a number or COMn in any case, blanks around it allowed; anything
+// else is refused (number 0) before a port is opened.
+TEST(PortArgumentTable, WindowsNamesAPortOrNothing) {
+  const struct { const char* text; int number; } cases[] = {
+      {nullptr, 1}, {"  ", 1}, {"3", 3}, {" com12 ", 12}, {"COM5", 5}, {"cOm9999", 9999}, {"COM10000", 0},
+      {"COM0", 0}, {"COM", 0}, {"COM 5", 0}, {"COM5x", 0}, {"-2", 0}, {"12abc", 0}, {"\\\\.\\COM3", 0}};
+  for (const auto& c : cases) {
+    PortArgument port;
+    char refusal[200];
+    const bool named = readPortArgument(c.text, PortNaming::Windows, &port, refusal, sizeof refusal);
+    EXPECT_EQ(named ? port.number : 0, c.number) << (c.text ? c.text : "(none)") << ": " << refusal;
+  }
 }
 
 // With input marking on, a line error reaches the program as 0xff 0x00 x and a data byte

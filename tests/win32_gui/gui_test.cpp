@@ -14,6 +14,7 @@
 #include "../test_bytes.h"
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <deque>
 #include <fstream>
 #include <functional>
@@ -241,11 +242,31 @@ TEST_F(Gui, UploadsSurvivesTheLineThenLogsAndExits) {
   const std::string source = tempFolder() + "script.txt";  // zero current, then a long wait
   std::ofstream(source, std::ios::binary) << "SetAllElectrodes 128 128 128 128\r\nDelay 5000\r\nStop\r\n";
   size_t from = mark();
-  // The dialog is modal: everything inside it happens in these steps, the last once the upload is over.
-  expectDialog("Script Manager", press(IDC_SM_UPLOAD));
+  // The dialog is modal: everything inside it happens in these steps, the last once the upload is
+  // over. Preview puts the README example's summary in the pane and opens its plot; Upload shows
+  // the summary of what it sends above its success.
+  std::string example = "Z:" KINESTIM_EXAMPLES "/biphasic-loop.ks";
+  std::replace(example.begin(), example.end(), '/', '\\');
+  expectDialog("Script Manager", press(IDC_SM_PREVIEW));
+  expectDialog("Open", chooseFile(example));
+  expectDialog("Script Manager", press(IDC_SM_UPLOAD), [](HWND d) {
+    return controlText(d, IDC_SM_COMPILER_OUTPUT) ==
+               "does not stop: from step 26 it repeats the steps from 1 (Goto 5 at 49)\r\n"
+               "repetition: 0.625 s (25 steps); the figures below are for one repetition\r\n"
+               "electrode 1: -1.00 to +1.00, non-zero for 0.200 s, net charge 0.000\r\n"
+               "electrode 2: -1.50 to +1.50, non-zero for 0.100 s, net charge 0.000\r\n"
+               "electrode 3: -0.50 to +0.50, non-zero for 0.175 s, net charge -0.0125\r\n"
+               "electrode 4: 0.00 to 0.00, non-zero for 0.000 s, net charge 0.000\r\n"
+               "Warning: electrode 3 is not charge-balanced (net -0.0125)\r\n" &&
+           IsWindowVisible(FindWindowA("KinestimPicture", "Preview"));
+  });
   expectDialog("Open", chooseFile(source));
-  expectDialog("Script Manager", press(IDCANCEL), [](HWND d) {
-    return controlText(d, IDC_SM_COMPILER_OUTPUT) == "Build Successful\r\n\r\nUpload Successful";
+  std::string zero;
+  for (char e : {'1', '2', '3', '4'})
+    zero += std::string("electrode ") + e + ": 0.00 to 0.00, non-zero for 0.000 s, net charge 0.000\r\n";
+  expectDialog("Script Manager", press(IDCANCEL), [zero](HWND d) {
+    return controlText(d, IDC_SM_COMPILER_OUTPUT) == "duration: 125.025 s (5001 steps), ends at Stop at 8\r\n" + zero +
+                                                         "Build Successful\r\n\r\nUpload Successful";
   });
   click(IDC_SCRIPT_MANAGER);
   ASSERT_TRUE(pumpUntil([] { return stepsDone() && scriptManagerWindowHandle() == nullptr; }, 30000))
@@ -314,8 +335,9 @@ TEST_F(Gui, UploadsSurvivesTheLineThenLogsAndExits) {
       "\t\t  -0.02\t  -0.02\t  -0.02\t  +1.44\t\t     28.1\t    -21.7\r\n"
       "\t\t  +0.00\t  +2.54\t  -2.54\t  -0.56\t\t     90.0\t      0.5\r\n"), std::string::npos)
       << readFile(tempFolder() + "data.log");
-  // Script sample fields in extended precision: double precision would give 178 and 255 for the first two.
-  const struct { const char* field; int code; } samples[] = {{"1", 177}, {"2.54", 254}, {"-2.56", 0}, {"2.56", 256}};
+  // Script sample fields: on the current grid their own code, off it truncated in extended precision.
+  const struct { const char* field; int code; } samples[] = {
+      {"1", 178}, {"2.54", 255}, {"-2.56", 0}, {"2.56", 256}, {"0.999999998", 177}};
   for (const auto& c : samples) {
     int code = -12345;
     EXPECT_TRUE(sampleCode(c.field, &code) && code == c.code) << c.field << " gave " << code;
