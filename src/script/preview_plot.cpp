@@ -49,7 +49,7 @@ PictureItem line(double x1, double y1, double x2, double y2, unsigned colour) {
   return item;
 }
 
-PictureItem text(double x, double y, const std::string& words, int anchor = -1, unsigned colour = BLACK) {
+PictureItem label(double x, double y, const std::string& words, int anchor = -1, unsigned colour = BLACK) {
   PictureItem item;
   item.kind = PictureItem::Kind::Text;
   item.points = {x, y};
@@ -85,11 +85,11 @@ PictureItem stepLine(const ScriptPreview& p, int e, double end, double xs, doubl
 }
 
 // A dashed line across the lanes with its label above, to the left of the line at the end.
-void marker(Picture& picture, double x, double bottom, unsigned colour, const std::string& label, bool atEnd) {
+void marker(Picture& picture, double x, double bottom, unsigned colour, const std::string& words, bool atEnd) {
   PictureItem dashed = line(x, TOP - 18, x, bottom, colour);
   dashed.dashed = true;
   picture.items.push_back(dashed);
-  picture.items.push_back(text(atEnd ? x - 4 : x + 4, TOP - 22, label, atEnd ? 1 : -1, colour));
+  picture.items.push_back(label(atEnd ? x - 4 : x + 4, TOP - 22, words, atEnd ? 1 : -1, colour));
 }
 
 std::string colourOf(unsigned rgb) {
@@ -109,23 +109,23 @@ Picture previewPicture(const ScriptPreview& p) {
   picture.width = LEFT + PLOT_WIDTH + 40;
   picture.height = bottom + 50;
   std::vector<PictureItem>& items = picture.items;
-  items.push_back(text(10, 20, "Electrode currents (as the electrode captions show them) against time (s)"));
+  items.push_back(label(10, 20, "Electrode currents (as the electrode captions show them) against time (s)"));
   items.back().size = 15;
   const double tick = tickSpacing(end);
   for (int i = 0; i * tick <= end + 1e-9; ++i) {
     const double x = LEFT + i * tick * xs;
     items.push_back(line(x, TOP, x, bottom, GRID));
-    items.push_back(text(x, bottom + 18, num("%g", i * tick), 0));
+    items.push_back(label(x, bottom + 18, num("%g", i * tick), 0));
   }
-  items.push_back(text(LEFT + PLOT_WIDTH / 2, bottom + 38, "time (s)", 0));
+  items.push_back(label(LEFT + PLOT_WIDTH / 2, bottom + 38, "time (s)", 0));
   for (int e = 0; e < 4; ++e) {
     const double mid = TOP + e * (LANE + GAP) + LANE / 2;
-    items.push_back(text(10, mid - 8, num("electrode %.0f", e + 1.0)));
-    if (!p.set[e]) items.push_back(text(10, mid + 10, "not set", -1, GREY));
+    items.push_back(label(10, mid - 8, num("electrode %.0f", e + 1.0)));
+    if (!p.set[e]) items.push_back(label(10, mid + 10, "not set", -1, GREY));
     for (double c : {scale, 0.0, -scale}) {
       const double y = mid - c * HALF / scale;
       items.push_back(line(LEFT, y, LEFT + PLOT_WIDTH, y, c == 0 ? AXIS : LIMIT));
-      items.push_back(text(LEFT - 6, y + 4, c == 0 ? "0.00" : num("%+.2f", c), 1));
+      items.push_back(label(LEFT - 6, y + 4, c == 0 ? "0.00" : num("%+.2f", c), 1));
     }
     items.push_back(stepLine(p, e, end, xs, mid, HALF / scale));
   }

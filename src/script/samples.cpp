@@ -96,10 +96,10 @@ bool sampleDelayCount(int32_t timestepMs, int* delay) {
 std::string timestepNotice(int32_t timestepMs) {
   if (timestepMs > 0 && timestepMs % SAMPLE_STEP_MS == 0) return "";
   // A row is one step plus its Delay count; a timestep under two steps gets no Delay.
-  const int64_t steps = timestepMs / SAMPLE_STEP_MS > 1 ? timestepMs / SAMPLE_STEP_MS : 1;
+  const long long steps = timestepMs / SAMPLE_STEP_MS > 1 ? timestepMs / SAMPLE_STEP_MS : 1;
   char notice[96];
   snprintf(notice, sizeof notice, "Timestep %ld ms: each row lasts %lld ms (steps of %d ms)",
-           static_cast<long>(timestepMs), static_cast<long long>(steps * SAMPLE_STEP_MS), SAMPLE_STEP_MS);
+           static_cast<long>(timestepMs), steps * SAMPLE_STEP_MS, SAMPLE_STEP_MS);
   return notice;
 }
 

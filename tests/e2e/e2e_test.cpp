@@ -276,10 +276,13 @@ TEST_F(EndToEnd, ScriptManagerUploadsListsBackErasesAndTheReadmeExampleRunsTrace
             std::string::npos);
   console.sendLine("address 0");
   upload("upload", example, "Build Successful");
-  console.sendLine("timestep 100");
+  console.sendLine("timestep 110");   // rows of four whole steps, 100 ms, and the pane says so
   console.sendLine("address 0x100");
   std::ofstream(dir.file("samples.txt"), std::ios::binary) << "0 0 0 0\r\n1 -1 0.5 2.54\r\n";
   upload("samples", dir.file("samples.txt"), "Script Generation Successful");
+  EXPECT_NE(console.output().find("compiler output: Timestep 110 ms: each row lasts 100 ms (steps of 25 ms)\r\n"
+                                  "compiler output: duration: 0.200 s (8 steps), ends at Stop at 272\r\n"),
+            std::string::npos) << console.output();
   const std::vector<std::string> all = sim.frames('>', "0d ");
   EXPECT_EQ(std::vector<std::string>(all.end() - 2, all.end()),
             (std::vector<std::string>{"0d 00 01 03 80 80 80 80 04 03 00 03 b2 4e 99 ff 04 03 00 cdgSrcUldMem",
