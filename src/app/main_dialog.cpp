@@ -1,7 +1,7 @@
 // Main dialog behaviour: start-up state, routing of every command identifier, electrode
 // slider notifications, the log menu entries, the advanced-windows toggle and shutdown.
 #include "app/main_dialog.h"
-#include "link/serial_port.h"
+#include "ui/message_boxes.h"
 #include "logging/data_log.h"
 #include "logging/traffic.h"
 #include "platform/window.h"

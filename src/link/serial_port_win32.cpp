@@ -2,7 +2,6 @@
 // COMMTIMEOUTS read and write bounds, and a bounded wait for the transmitter to drain. Line
 // errors and a port that has gone away (ClearCommError fails) fail the read.
 #include "link/serial_port.h"
-#include "link/serial_backend.h"
 #include <cstdio>
 #include <cstring>
 #include <windows.h>
@@ -22,6 +21,8 @@ struct SerialPortState {
   char path[PATH_SIZE] = {};  // the name handed to CreateFileA
   DWORD pendingErrors = 0;    // line errors cleared by the drain wait, not yet reported
   DWORD failureError = 0;     // GetLastError() of the last failed open step
+  char failure[400] = {};     // the last open failure as reported
+  int lastError = 0;          // GetLastError() of the last failed read or write
 };
 
 SerialPortState port;
@@ -36,24 +37,10 @@ const char* openFailed(const char* text) {
   return text;
 }
 
-// The failure's first line, then the port's name and the system's own words for the reason.
-[[noreturn]] void failOpenWith(const char* text, const char* portName) {
-  char reason[200] = "";
-  if (port.failureError != 0)
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, port.failureError, 0, reason,
-                   sizeof reason, nullptr);
-  size_t length = strlen(reason);
-  while (length > 0 && (reason[length - 1] == '\r' || reason[length - 1] == '\n' || reason[length - 1] == ' '))
-    reason[--length] = '\0';
-  char message[400];
-  if (length == 0) snprintf(reason, sizeof reason, "system error %lu", static_cast<unsigned long>(port.failureError));
-  snprintf(message, sizeof message, "%s\r\n%s: %s", text, portName, reason);
-  showFatalError(message);
-}
-
-[[noreturn]] void failOpen(const char* text, const char* portName) {
-  openFailed(text);
-  failOpenWith(text, portName);
+// A failed read: the system's reason is kept for whoever reports the lost link.
+LinkStatus readFailed(DWORD error) {
+  port.lastError = static_cast<int>(error);
+  return LinkStatus::Failed;
 }
 
 // Opens and configures the port; nullptr when it is ready, else the reason, with the port
@@ -102,7 +89,21 @@ const char* openDevice(const char* deviceName) {
 
 }  // namespace
 
-void openSerialPort(int portNumber) {
+// The failure's first line, then the port's name and the system's own words for the reason.
+const char* describeFailure(const char* text, const char* portName) {
+  char reason[200] = "";
+  if (port.failureError != 0)
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, port.failureError, 0, reason,
+                   sizeof reason, nullptr);
+  size_t length = strlen(reason);
+  while (length > 0 && (reason[length - 1] == '\r' || reason[length - 1] == '\n' || reason[length - 1] == ' '))
+    reason[--length] = '\0';
+  if (length == 0) snprintf(reason, sizeof reason, "system error %lu", static_cast<unsigned long>(port.failureError));
+  snprintf(port.failure, sizeof port.failure, "%s\r\n%s: %s", text, portName, reason);
+  return port.failure;
+}
+
+const char* openSerialPort(int portNumber) {
   closeSerialPort();
   // The device name must fit its 8-character buffer: numbers above 9999 are refused rather
   // than cut short into another port's name.
@@ -110,23 +111,27 @@ void openSerialPort(int portNumber) {
   int length = snprintf(name, sizeof name, "COM%d", portNumber);
   if (portNumber < 1 || length < 0 || length >= DEVICE_NAME_SIZE) {
     SetLastError(ERROR_INVALID_NAME);
-    failOpen("Failed to open communications port", name);
+    return describeFailure(openFailed("Failed to open communications port"), name);
   }
   // The "\\.\" form is the only one CreateFileA accepts for COM10 and above; it works for
   // COM1 to COM9 as well.
   snprintf(port.path, sizeof port.path, "\\\\.\\%s", name);
-  if (const char* failure = openDevice(port.path)) failOpenWith(failure, serialPortName());
+  const char* failure = openDevice(port.path);
+  return failure != nullptr ? describeFailure(failure, serialPortName()) : nullptr;
 }
 
-void openSerialPortPath(const char* path) {
+const char* openSerialPortPath(const char* path) {
   closeSerialPort();
   const char* prefix = "\\\\.\\";
   SetLastError(ERROR_INVALID_NAME);
-  if (path == nullptr || path[0] == '\0') failOpen("Failed to open communications port", "(no port)");
+  if (path == nullptr || path[0] == '\0')
+    return describeFailure(openFailed("Failed to open communications port"), "(no port)");
   if (strncmp(path, "\\\\", 2) == 0) prefix = "";
   int length = snprintf(port.path, sizeof port.path, "%s%s", prefix, path);
-  if (length < 0 || length >= PATH_SIZE) failOpen("Failed to open communications port", "(name too long)");
-  if (const char* failure = openDevice(port.path)) failOpenWith(failure, serialPortName());
+  if (length < 0 || length >= PATH_SIZE)
+    return describeFailure(openFailed("Failed to open communications port"), "(name too long)");
+  const char* failure = openDevice(port.path);
+  return failure != nullptr ? describeFailure(failure, serialPortName()) : nullptr;
 }
 
 bool tryReopenSerialPort() {
@@ -150,29 +155,35 @@ const char* serialPortName() {
   return strncmp(port.path, "\\\\.\\", 4) == 0 ? port.path + 4 : port.path;
 }
 
-ByteRead readSerialByte(uint8_t* byte) {
-  if (port.handle == INVALID_HANDLE_VALUE) return ByteRead::Failed;
+int lastLinkError() { return port.lastError; }
+
+LinkStatus readSerialByte(uint8_t* byte) {
+  if (port.handle == INVALID_HANDLE_VALUE) return readFailed(ERROR_INVALID_HANDLE);
   // A line error that the drain wait cleared during a send is reported now.
   if (port.pendingErrors != 0) {
     port.pendingErrors = 0;
-    return ByteRead::Failed;
+    return readFailed(ERROR_IO_DEVICE);
   }
   DWORD got = 0;
-  if (!ReadFile(port.handle, byte, 1, &got, nullptr)) return ByteRead::Failed;
-  if (got == 1) return ByteRead::Got;
+  if (!ReadFile(port.handle, byte, 1, &got, nullptr)) return readFailed(GetLastError());
+  if (got == 1) return LinkStatus::Data;
   // A port whose device has gone away (a hung-up line, an unplugged adapter) may still
   // return empty reads; its status can no longer be read, which tells it apart.
   DWORD errors = 0;
   COMSTAT status;
   memset(&status, 0, sizeof status);
-  if (!ClearCommError(port.handle, &errors, &status) || (errors & LINE_ERRORS) != 0) return ByteRead::Failed;
-  return ByteRead::Nothing;
+  if (!ClearCommError(port.handle, &errors, &status)) return readFailed(GetLastError());
+  if ((errors & LINE_ERRORS) != 0) return readFailed(ERROR_IO_DEVICE);
+  return LinkStatus::Nothing;
 }
 
 int writeSerialPort(const uint8_t* data, int count) {
   if (port.handle == INVALID_HANDLE_VALUE || data == nullptr || count <= 0) return 0;
   DWORD written = 0;
-  if (!WriteFile(port.handle, data, static_cast<DWORD>(count), &written, nullptr)) return 0;
+  if (!WriteFile(port.handle, data, static_cast<DWORD>(count), &written, nullptr)) {
+    port.lastError = static_cast<int>(GetLastError());
+    return 0;
+  }
   return static_cast<int>(written);
 }
 

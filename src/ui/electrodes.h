@@ -14,7 +14,8 @@ void showAllElectrodeCodes(const uint8_t codes[4]);
 // Stored codes, electrodes 1 to 4; other numbers change and read nothing (0).
 void setElectrodeCode(int electrode, uint8_t code);
 uint8_t getElectrodeCode(int electrode);
-void resetElectrodeCodes();
+// Stores the rest code (127) for every electrode, as the device has them in Idle.
+void storeRestElectrodeCodes();
 // Start-up state of the stored codes (all 0), for start-up and test fixtures.
 void clearElectrodeCodes();
 float codeToCurrent(uint8_t code);

@@ -3,9 +3,11 @@
 #include "link/port_argument.h"
 #include "link/serial_port.h"
 #include "frontends/console/console_loop.h"
+#include "frontends/console/console_output.h"
 #include "frontends/console/console_window.h"
-#include "resources/resource.h"
-#include "tilt/tilt.h"
+#include "resource.h"
+#include "app/host_state.h"
+#include "ui/message_boxes.h"
 #include "app/main_dialog.h"
 
 #include <cctype>
@@ -16,50 +18,33 @@
 #include <fcntl.h>
 #include <iostream>
 #include <poll.h>
-#include <streambuf>
 #include <string>
 #include <sys/wait.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace {
 
 const char* const USAGE =
-    "Usage: kinestim-console [PORT] [--simulate] [--expanded] [--timestamps]\n"
+    "Usage: kinestim-console [PORT] [--simulate] [--expanded] [--timestamps] [--json]\n"
+    "                        [--batch] [--stop-on-warning]\n"
     "  PORT          an absolute device path (/dev/ttyUSB0) or a port number N from 1 to\n"
     "                9999 for /dev/ttyS(N-1); absent means 1\n"
     "  --simulate    start kinestim-sim on a pseudo-terminal and connect to it\n"
     "  --expanded    show the Sent and Received traffic from the start\n"
     "  --timestamps  prefix every output line with monotonic milliseconds\n"
+    "  --json        print every output line as one JSON object with its time, kind and fields\n"
+    "  --batch       take input as a script even from a terminal (always so when standard\n"
+    "                input is not a terminal): Warnings are shown without waiting for Enter,\n"
+    "                and the first line is read once the device has answered (10 s at most)\n"
+    "  --stop-on-warning  in batch mode, stop reading input at the first Warning or refused line\n"
+    "Exit status (when several apply, the first in this list):\n"
+    "  1  fatal: the port, the simulator, or no answer from the device\n"
+    "  2  usage error on the command line\n"
+    "  3  a :wait timed out\n"
+    "  4  a Warning or a refused line was shown in batch mode\n"
+    "  0  otherwise\n"
     "Type :help once running for the commands.\n";
-
-// Prefixes each output line with the monotonic time in milliseconds.
-class TimestampBuffer : public std::streambuf {
- public:
-  explicit TimestampBuffer(std::streambuf* target) : target_(target) {}
-
- protected:
-  int overflow(int c) override {
-    if (c == traits_type::eof()) return traits_type::not_eof(c);
-    if (atLineStart_) {
-      timespec ts;
-      clock_gettime(CLOCK_MONOTONIC, &ts);
-      char stamp[40];
-      int n = std::snprintf(stamp, sizeof stamp, "[%10.3f] ",
-                            static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6);
-      target_->sputn(stamp, n);
-      atLineStart_ = false;
-    }
-    if (c == '\n') atLineStart_ = true;
-    return target_->sputc(static_cast<char>(c));
-  }
-  int sync() override { return target_->pubsync(); }
-
- private:
-  std::streambuf* target_;
-  bool atLineStart_ = true;
-};
 
 struct SimulatorChild {
   pid_t pid = -1;
@@ -182,11 +167,23 @@ PortArgument checkedPortArgument(const char* text) {
   return port;
 }
 
+constexpr int DEVICE_ANSWER_MS = 10000;
+
+// The first that applies of: a fatal end (1), a timed-out wait (3), a Warning or refused line
+// in batch mode (4); else 0. Usage errors (2) end the program before it runs.
+int exitStatus() {
+  int status = consoleExitCode();
+  if (status != 0 && status <= 2) return status;
+  if (consoleWaitTimedOut()) return 3;
+  if (consoleWarningShown()) return 4;
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const char* port = nullptr;
-  bool simulate = false, expanded = false, timestamps = false;
+  bool simulate = false, expanded = false, timestamps = false, json = false, batch = false, stopOnWarning = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--simulate") {
@@ -195,6 +192,12 @@ int main(int argc, char** argv) {
       expanded = true;
     } else if (arg == "--timestamps") {
       timestamps = true;
+    } else if (arg == "--json") {
+      json = true;
+    } else if (arg == "--batch") {
+      batch = true;
+    } else if (arg == "--stop-on-warning") {
+      stopOnWarning = true;
     } else if (arg == "--help" || arg == "-h") {
       std::cout << USAGE;
       return 0;
@@ -214,12 +217,17 @@ int main(int argc, char** argv) {
   }
 
   PortArgument portArgument = checkedPortArgument(port);
-
-  static TimestampBuffer stampedBuffer(std::cout.rdbuf());
-  static std::ostream stamped(&stampedBuffer);
-  std::ostream* out = timestamps ? &stamped : &std::cout;
+  if (json && timestamps) {
+    std::cerr << "Give either --json (which carries the time) or --timestamps, not both\n" << USAGE;
+    return 2;
+  }
+  std::ostream* out = &consoleLineStream(std::cout, json         ? ConsoleOutputForm::Json
+                                                    : timestamps ? ConsoleOutputForm::Timestamped
+                                                                 : ConsoleOutputForm::Plain);
 
   consoleWindowReset(&std::cin, out, true);
+  consoleSetBatchMode(batch || !isatty(0));
+  consoleLoopStopOnWarning(stopOnWarning);
   consoleLoopInstall();
   // A terminal that echoes shows the answers itself; otherwise (a pipe, a raw terminal) the
   // console writes each answer after its prompt.
@@ -248,18 +256,28 @@ int main(int argc, char** argv) {
   // The main window does not exist while the port opens: a failure there is reported with
   // no window, and ends the program before one is made.
   consoleCloseDialog(Dialog::Main);
-  if (portArgument.path != nullptr)
-    openSerialPortPath(portArgument.path);
-  else
-    openSerialPort(portArgument.number);
-  resetCalibrationStore();
+  const char* openFailure = portArgument.path != nullptr ? openSerialPortPath(portArgument.path)
+                                                         : openSerialPort(portArgument.number);
+  if (openFailure != nullptr) showFatalError(openFailure);
+  resetHostState();
   consoleOpenDialog(Dialog::Main);
   initMainDialog();
   consoleRunPostedCommands();   // the collapse posted by the initialisation
   if (expanded) routeCommand(ID_TOGGLE_ADVANCED, 0);
+  // A script's first line would reach a device that is not up yet: in batch mode nothing is
+  // read before the device has reported its mode.
+  if (consoleBatchMode() && !consoleWaitForDevice(DEVICE_ANSWER_MS)) {
+    std::string text = std::string("No answer from the device on ") + serialPortName();
+    consoleDescribeNextLine("fatal", jsonMember("text", jsonString(text)));
+    consoleOutput() << text << '\n';
+    consoleOutput().flush();
+    closeSerialPort();
+    stopSimulator();
+    return 1;
+  }
   consoleRunLoop();
   closeSerialPort();
   stopSimulator();
   out->flush();
-  return consoleExitCode();
+  return exitStatus();
 }

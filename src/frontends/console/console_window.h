@@ -21,6 +21,15 @@ bool consoleQuitRequested();
 int consoleExitCode();
 bool consoleExpanded();
 
+// Batch mode: input is a script, not a person (--batch, or standard input is not a
+// terminal). A message box with only OK prints as a line and reads no answer.
+void consoleSetBatchMode(bool on);
+bool consoleBatchMode();
+// True once a Warning or a refused line was shown in batch mode.
+bool consoleWarningShown();
+// Prints a refused line: a console command that cannot be used, with its one-line reason.
+void consoleRefuse(const std::string& reason);
+
 // Read-back of the control table, for tests and ":show".
 std::string consoleControlText(Dialog d, int id);
 bool consoleControlEnabled(Dialog d, int id);

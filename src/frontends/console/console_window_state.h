@@ -2,7 +2,7 @@
 // prompts share this state and these helpers; nothing outside frontends/console includes it.
 #pragma once
 #include "frontends/console/console_window.h"
-#include "resources/resource.h"
+#include "resource.h"
 #include <deque>
 #include <iostream>
 #include <map>
@@ -54,6 +54,8 @@ struct ConsoleWindowState {
   std::deque<int> posted;
   bool quitRequested = false;
   int exitCode = 0;
+  bool batch = false;          // input is a script: message boxes with only OK read nothing
+  bool warningShown = false;   // a Warning or a refused line was shown in batch mode
 };
 
 extern ConsoleWindowState console;
@@ -68,7 +70,11 @@ void buildMainDialog();
 
 // Printed output (console_print.cpp).
 void endPromptLine();
-void printText(const std::string& prefix, const std::string& text);
+// Prints text after a prefix; kind and members describe the first line for the JSON form.
+void printText(const std::string& prefix, const std::string& text, const std::string& kind = std::string(),
+               const std::string& members = std::string());
+// The JSON members of electrode N (1 to 4): its number, slider code, caption current, state.
+std::string electrodeMembers(int electrode);
 void prompt(const std::string& text);
 std::string lowerCase(std::string text);
 std::string trimmed(const std::string& text);

@@ -3,6 +3,7 @@
 #include "frontends/win32/win32_gui.h"
 #include "link/port_argument.h"
 #include "link/serial_port.h"
+#include "ui/message_boxes.h"
 #include <commctrl.h>
 
 void recordWindowWidths();
@@ -11,7 +12,7 @@ void openCommandLinePort(const char* commandLine) {
   PortArgument port;
   char refusal[200];
   if (!readPortArgument(commandLine, PortNaming::Windows, &port, refusal, sizeof refusal)) showFatalError(refusal);
-  openSerialPort(port.number);
+  if (const char* failure = openSerialPort(port.number)) showFatalError(failure);
 }
 
 bool createMainDialog() {
