@@ -64,6 +64,8 @@ expect() {
 }
 key() { xdotool key "$1"; expect "$2" "$1"; }
 window() { timeout 30 xdotool search --sync --name "^$1\$" | head -1; }
+# Gives a window the focus once it is mapped, which follows its creation a little later.
+focus() { for _ in $(seq 1 100); do xdotool windowfocus --sync "$1" 2>/dev/null && return 0; sleep 0.05; done; return 1; }
 # A port number the program cannot open ends it with a fatal error box and status 1.
 "$LOADER" "$EXE" 10000 >/dev/null 2>&1 &
 host=$!
@@ -73,7 +75,7 @@ rc=0 && wait "$host" || rc=$?
 # So does text that names no port, before any port is opened; "COM5" in any case opens COM5.
 "$LOADER" "$EXE" abc >/dev/null 2>&1 &
 host=$!
-xdotool windowfocus --sync "$(window 'Fatal Error!')" key Return || fail "abc gave no Fatal Error box"
+focus "$(window 'Fatal Error!')" && xdotool key Return || fail "abc gave no Fatal Error box"
 rc=0 && wait "$host" || rc=$?
 [ "$rc" = 1 ] || fail "abc ended with status $rc"
 START=$(($(stat -c %s "$SIM_TRANSCRIPT") + 1))
@@ -82,9 +84,7 @@ host=$!
 win="$(window 'Kinestim Host')" || fail "com5: the main window never appeared"
 echo power-cycle >&9
 expect '< 0b mdgEnteredModeIdle' "power-on through COM5"
-# The window takes the focus once it is mapped, which follows its creation a little later.
-for _ in $(seq 1 50); do xdotool windowfocus --sync "$win" 2>/dev/null && break; sleep 0.1; done
-xdotool key alt+F4
+focus "$win" && xdotool key alt+F4
 rc=0 && timeout 30 tail --pid="$host" -f /dev/null && wait "$host" || rc=$?
 [ "$rc" -eq 0 ] || fail "com5: exit code $rc after Alt+F4"
 
@@ -128,12 +128,12 @@ sleep 1.5
 import -window "$sm" "$SHOTS/screenshot-script-manager.png"
 # Preview asks for a source and opens its plot in a window of its own; Escape closes that.
 xdotool windowfocus --sync "$sm" key alt+r
-xdotool windowfocus --sync "$(window 'Open')" || fail "Preview asked for no file"
+focus "$(window 'Open')" || fail "Preview asked for no file"
 xdotool type --delay 10 "Z:$(tr / '\\' <<< "$src/docs/examples/biphasic-loop.ks")" && xdotool key Return
 plot="$(window 'Preview')" || fail "Preview opened no plot window"
 sleep 0.5
 import -window "$plot" "$SHOTS/preview-window.png"
-xdotool windowfocus --sync "$plot" key Escape
+focus "$plot" && xdotool key Escape
 timeout 10 bash -c "while xdotool search --name '^Preview\$' >/dev/null 2>&1; do sleep 0.1; done" ||
   fail "Escape did not close the plot window"
 xdotool windowfocus --sync "$sm" key Escape
