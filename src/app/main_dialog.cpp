@@ -3,6 +3,7 @@
 #include "app/main_dialog.h"
 #include "ui/message_boxes.h"
 #include "logging/data_log.h"
+#include "logging/log_files.h"
 #include "logging/traffic.h"
 #include "platform/window.h"
 #include "link/catalogue.h"
@@ -95,6 +96,7 @@ void clickLocalControl() {
 
 void initMainDialog() {
   setMessageBoxShowing(0);
+  setLogClosedHandler(updateLogMenu);
   updateLogMenu();
   setLocalControlCheck(true);
   initElectrodeControls();
