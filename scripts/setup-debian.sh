@@ -14,7 +14,7 @@ fi
 # (librsvg2-bin: rsvg-convert renders the preview plot in its test).
 RUN_PKGS=(g++ make cmake ninja-build)
 TEST_PKGS=(libgtest-dev googletest mingw-w64 g++-mingw-w64-i686-posix
-           wine wine32:i386 wine64 fonts-wine xvfb xauth xdotool imagemagick librsvg2-bin x11-utils
+           wine wine32:i386 wine64 fonts-wine xvfb xauth xdotool xclip imagemagick librsvg2-bin x11-utils
            python3 clang libclang-rt-14-dev clang-tidy cppcheck file procps)
 
 mode="${1:-all}"
