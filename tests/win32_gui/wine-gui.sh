@@ -170,6 +170,7 @@ import -window "$sm" "$SHOTS/screenshot-script-manager.png"
 # Preview asks for a source and opens its plot in a window of its own; Escape closes that.
 xdotool windowfocus --sync "$sm" key alt+r
 focus "$(window 'Open')" || fail "Preview asked for no file"
+sleep 0.5  # the dialog puts the focus in its file name field after it is shown
 xdotool type --delay 10 "Z:$(tr / '\\' <<< "$src/docs/examples/biphasic-loop.ks")" && xdotool key Return
 plot="$(window 'Preview')" || fail "Preview opened no plot window"
 sleep 0.5
