@@ -133,12 +133,15 @@ class Process {
   pid_t pid() const { return pid_; }
   const std::string& output() const { return output_; }
   std::string rest() const { return output_.substr(mark_); }   // output after the last match
+  // Output from the count mark on; markCounts() puts that mark at the last match.
+  std::string sinceCountMark() const { return output_.substr(countMark_); }
+  void markCounts() { countMark_ = mark_; }
 
  private:
   pid_t pid_ = -1;
   int fd_ = -1, status_ = -1;   // fd_: the terminal's master side, both directions
   std::string output_;
-  size_t mark_ = 0;
+  size_t mark_ = 0, countMark_ = 0;
 };
 
 // A temporary folder removed with its files at the end of the test.
@@ -183,6 +186,9 @@ class Simulator {
   const std::string& port() const { return port_; }
   const std::string& transcriptPath() const { return transcript_; }
   void control(const std::string& line) { process_.sendLine(line); }
+  // Sends a control line and waits until the simulator has taken it: a word it does not know,
+  // sent next, is refused in turn.
+  bool controlNow(const std::string& line) { control(line + "\nsync"); return process_.expect("control line 'sync'"); }
   Process& process() { return process_; }
 
   // Transcript lines "%8.1f %c %s %s" reduced to "<dir> <hex> <name>", or only those in one
@@ -200,15 +206,18 @@ class Simulator {
     return out;
   }
 
-  int count(const std::string& frame) const {
-    int n = 0;
-    for (const std::string& f : frames()) n += f == frame;
-    return n;
+  // How many transcript lines from the count mark on start with prefix; markCounts() puts
+  // the mark at the transcript's current end.
+  int countSinceMark(const std::string& prefix) const {
+    const std::vector<std::string> all = frames();
+    return static_cast<int>(std::count_if(all.begin() + std::min(countMark_, all.size()), all.end(),
+                                          [&](const std::string& f) { return f.rfind(prefix, 0) == 0; }));
   }
+  void markCounts() { countMark_ = frames().size(); }
 
-  // Waits until the transcript holds at least n copies of a frame line "<dir> <hex> <name>".
+  // Waits until the transcript holds at least n lines starting with a frame line "<dir> <hex> <name>".
   bool waitForCount(const std::string& frame, int n, int timeoutMs = 5000) const {
-    for (const long long deadline = nowMs() + timeoutMs; count(frame) < n; sleepMs(20))
+    for (const long long deadline = nowMs() + timeoutMs; static_cast<int>(frames(0, frame).size()) < n; sleepMs(20))
       if (nowMs() >= deadline) return false;
     return true;
   }
@@ -216,6 +225,7 @@ class Simulator {
 
  private:
   std::string transcript_, port_;
+  size_t countMark_ = 0;
   Process process_;
 };
 
@@ -231,41 +241,54 @@ inline int occurrences(const std::string& text, const std::string& needle) {
   return n;
 }
 
+// The last n lines of a text, for reports of what a step saw.
+inline std::string lastLines(const std::string& text, int n = 8) {
+  size_t at = text.size();
+  for (int k = 0; k <= n && at != std::string::npos; ++k) at = at == 0 ? std::string::npos : text.rfind('\n', at - 1);
+  return at == std::string::npos ? text : text.substr(at + 1);
+}
+
 // One step of a scenario, by kind:
 //   '>' type a line at the console      '!' a control line for the simulator
 //   '<' text the console prints next (matches are consumed in order)
 //   '-' text the console does not print in the next 300 ms
-//   '%' "N text": the console's whole output holds text exactly N times
+//   '|' the counts below start here: the console's at its last match, the transcript's at
+//       its current end (until the first mark, at the start of the program)
+//   '%' "N text": the console's output since the mark holds text exactly N times
 //   '=' a transcript line "<dir> <hex> <name>" the simulator writes within 5 s
-//   '#' "N prefix": exactly N transcript lines start with prefix
+//   '#' "N prefix": exactly N transcript lines since the mark start with prefix
 //   't' "LOW HIGH": milliseconds since the last typed line, inclusive bounds
 struct Step {
   char kind;
   std::string text;
 };
 
-// Plays the steps; "" when all held, else the failed step and what the console printed.
+// Plays the steps; "" when all held, else the failed step by number and text and what it saw.
 inline std::string play(Process& console, Simulator* sim, const std::vector<Step>& steps) {
   long long typedAt = nowMs();
-  for (const Step& s : steps) {
+  for (size_t k = 0; k < steps.size(); ++k) {
+    const Step& s = steps[k];
     const long long n = std::atoll(s.text.c_str());
     const std::string rest = s.text.substr(s.text.find(' ') + 1);
-    if (s.kind == '>') {
-      console.sendLine(s.text);
-      typedAt = nowMs();
-      continue;
-    }
+    if (s.kind == '>') typedAt = (console.sendLine(s.text), nowMs());
+    if (s.kind == '|') console.markCounts();
+    if (s.kind == '|' && sim) sim->markCounts();
+    if (s.kind == '>' || s.kind == '|') continue;
     if (s.kind == '!') sim->control(s.text);
     if (s.kind == '-') console.settle(300);
-    const long long waited = nowMs() - typedAt;
+    const long long count = s.kind == '%'   ? occurrences(console.sinceCountMark(), rest)
+                            : s.kind == '#' ? sim->countSinceMark(rest) : -1;
     const bool held = s.kind == '<'   ? console.expect(s.text, 8000)
                       : s.kind == '-' ? console.rest().find(s.text) == std::string::npos
-                      : s.kind == '%' ? occurrences(console.output(), rest) == n
                       : s.kind == '=' ? sim->waitForFrame(s.text)
-                      : s.kind == '#' ? static_cast<long long>(sim->frames(0, rest).size()) == n
-                      : s.kind == 't' ? waited >= n && waited <= std::atoll(rest.c_str())
-                                      : true;
-    if (!held) return std::string("failed: ") + s.kind + " " + s.text + "\nconsole after the last match:\n" + console.rest();
+                      : s.kind == 't' ? nowMs() - typedAt >= n && nowMs() - typedAt <= std::atoll(rest.c_str())
+                                      : count == n || count < 0;
+    if (held) continue;
+    std::string seen = "step " + std::to_string(k + 1) + " of " + std::to_string(steps.size()) + " failed: " + s.kind +
+                       " " + s.text + "\n" + std::to_string(nowMs() - typedAt) + " ms after the last typed line";
+    if (count >= 0) seen += "; counted " + std::to_string(count) + " since the mark";
+    if (sim && (s.kind == '=' || s.kind == '#')) seen += "\nlast transcript lines:\n" + lastLines(readFile(sim->transcriptPath()));
+    return seen + "\nlast console lines:\n" + lastLines(console.output());
   }
   return "";
 }

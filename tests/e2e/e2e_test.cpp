@@ -88,15 +88,12 @@ TEST_F(EndToEnd, SlidersAndTypedNumbersSendExactlyTheirFramesAndRefusalsSendNoth
   EXPECT_EQ(console.output().find("electrode 3: enabled"), std::string::npos);
   console.sendLine("2");
   ASSERT_TRUE(console.expect("mode: Direct\r\n")) << console.output();
-  ASSERT_TRUE(sim.waitForFrame("< 1c 7f 7f a0 7f mdgAllElectrodesDld"));
-  console.settle(200);
   EXPECT_NE(console.output().find("electrode 4: enabled\r\n"), std::string::npos) << console.output();
-  EXPECT_EQ(sim.frames('>', "0b ").size(), 1u) << "asked once, right after the device entered Direct";
   const std::string current = "Warning: Current must be a number from 0 to 255, not ";
   const std::string command = "Warning: Command must be a number from 0 to 9999, not ";
   const struct { std::string line; const char* frame; std::string caption; } steps[] = {
       {":slider-drag 3 200", "", "electrode 3: 3 (+1.44)\r\n"},   // a drag moves only the caption
-      {":slider 3 200", "09 03 c8 cdgSetElectrode", ""},
+      {":slider 3 200", "09 03 c8 cdgSetElectrode", ""},   // the caption shows it already
       {":slider-key 2 pagedown", "09 02 93 cdgSetElectrode", "electrode 2: 2 (+0.38)\r\n"},
       // Home and End would swing an electrode full scale in one key press.
       {":slider-key 4 end", "", "The end key does nothing on an electrode slider: one key moves it at most one page (0.40)\r\n"},
@@ -108,10 +105,12 @@ TEST_F(EndToEnd, SlidersAndTypedNumbersSendExactlyTheirFramesAndRefusalsSendNoth
       {":slider 1 300", "", "Not a slider position: 300 (0 to 255)\r\n"},
       {":slider 3 999999999", "", "Not a slider position: 999999999 (0 to 255)\r\n"},
       {":slider 2 1.5", "", "Not a slider position: 1.5 (0 to 255)\r\n"},
+      {":slider 2 -40", "", "Not a slider position: -40 (0 to 255)\r\n"},
       {":slider 1e 100", "", "Usage: :slider N POS\r\n"},
       // Set Electrode's dialog: a refusal, Enter for the Warning, "." to cancel.
       {"9\n2\n1.44\n\n.", "", current + "\"1.44\"\r\n"},
       {"9\n2\n0x\n\n.", "", current + "\"0x\"\r\n"},
+      {"9\n2\n12mA\n\n.", "", current + "\"12mA\"\r\n"}, {"9\n2\n\n\n.", "", current + "\"\"\r\n"},
       {"9\n2.5\n1\n\n.", "", "Warning: Electrode must be a number from 1 to 4, not \"2.5\"\r\n"},
       {"9\n5\n1\n\n.", "", "Warning: Electrode must be a number from 1 to 4, not \"5\"\r\n"},   // no such electrode
       {"9\n2\n010\n\n.", "", "Warning: Current must be written in decimal or with 0x, not \"010\"\r\n"},
@@ -119,22 +118,22 @@ TEST_F(EndToEnd, SlidersAndTypedNumbersSendExactlyTheirFramesAndRefusalsSendNoth
       {"9\n 2 \n0x90", "09 02 90 cdgSetElectrode", "electrode 2: 2 (+0.32)\r\n"},
       {"10\n1\n2\n3\n255", "0a 01 02 03 ff cdgSetAllElectrodes", "electrode 4: 4 (+2.54)\r\n"},
       // The Command box; a download puts a dragged thumb back.
-      {"0x\n", "", command + "\"0x\"\r\n"},
+      {"0x\n", "", command + "\"0x\"\r\n"}, {"2 3\n", "", command + "\"2 3\"\r\n"},
       {"31", "", "status: No command 31\r\n"},   // a number that names no command
       {":slider-drag 1 50", "", "electrode 1: 1 (-1.56)\r\n"},
       {"0xb", "0b cdgDldAllElectrodes", "electrode 1: 1 (-2.54)\r\n"},
       {":show", "", "electrode 3: 3 (-2.50), slider 3, enabled\r\n"},
       {"3", "03 cdgDeselectModeDirect", "electrode 2: disabled\r\n"}};   // leaving Direct greys them
+  // Mode and electrodes asked once on entering Direct, then the rows' frames in order: the
+  // last row's frame, once written, follows every earlier one.
+  std::vector<std::string> sent = {"02 cdgSelectModeDirect", "0b cdgDldAllElectrodes"};
   for (const auto& s : steps) {
-    const size_t before = sim.frames('>').size();
     console.sendLine(s.line);
-    EXPECT_TRUE(console.expect(s.caption)) << s.line << "\n" << console.rest();
-    EXPECT_TRUE(!*s.frame || sim.waitForFrame("> " + std::string(s.frame))) << s.line;
-    console.settle(150);
-    const std::vector<std::string> frames = sim.frames('>');
-    ASSERT_EQ(frames.size(), before + (*s.frame ? 1 : 0)) << s.line;
-    EXPECT_TRUE(!*s.frame || frames.back() == s.frame) << s.line << ": " << frames.back();
+    EXPECT_TRUE(s.caption.empty() || console.expect(s.caption)) << s.line << "\n" << console.rest();
+    if (*s.frame) sent.push_back(s.frame);
   }
+  ASSERT_TRUE(sim.waitForFrame("> " + sent.back()));
+  EXPECT_EQ(sim.frames('>'), sent);
 }
 
 // Twelve calibration readings; tilt readings show (whole sensor ticks: within half a degree,
@@ -145,32 +144,30 @@ TEST_F(EndToEnd, SlidersAndTypedNumbersSendExactlyTheirFramesAndRefusalsSendNoth
 TEST_F(EndToEnd, CalibrationTiltDataLogThenAFaultWithEveryLineInTheTrafficLog) {
   console.sendLine(":calibrate");
   ASSERT_TRUE(sim.waitForCount("> 1d cdgCalibrate", 12));
-  console.settle(300);
-  EXPECT_EQ(sim.frames('>'), std::vector<std::string>(12, "1d cdgCalibrate"));
+  console.sendLine("8");   // answered after the twelfth reading: no thirteenth request before it
+  ASSERT_TRUE(sim.waitForFrame("< 1b 02 mdgMode"));
+  EXPECT_EQ(sim.frames('>', "1d "), std::vector<std::string>(12, "1d cdgCalibrate"));
   sim.control("knob 4 200");
   ASSERT_TRUE(console.expect("electrode 4: 4 (+1.44)\r\n"));
   console.sendLine(":data-log\n" + dir.file("data.log"));
   ASSERT_TRUE(console.expect("Save as: "));
-  console.settle(200);
   std::string shown;
   for (const char* tilt : {"0 0", "5 -3", "-12.5 20"}) {
-    sim.control(std::string("tilt ") + tilt);
-    console.settle(100);
+    ASSERT_TRUE(sim.controlNow(std::string("tilt ") + tilt));
     console.sendLine(":read-tilt");
     const std::string x = next("tilt x: ");
     shown += x + " " + next("tilt y: ") + "|";
   }
   EXPECT_EQ(shown, "0.0000 0.0000|5.0486 -3.2102|-12.4742 20.1208|");
   EXPECT_EQ(console.output().find("recalibrate"), std::string::npos);
-  console.sendLine(":stop-data-log");
-  console.settle(200);
+  console.sendLine(":stop-data-log\n:show");
+  ASSERT_TRUE(console.expect("data log: off\r\n"));
   const std::string currents = "\t\t  -0.02\t  -0.02\t  -0.02\t  +1.44\t\t";   // the stored 127s and the knob's 200
   EXPECT_EQ(logLines("data.log"), (std::vector<std::string>{currents + "      0.0\t      0.0",
                                                            currents + "      5.0\t     -3.2",
                                                            currents + "    -12.5\t     20.1"}));
   console.sendLine("73\n" + dir.file("traffic.log"));   // Start Log
   ASSERT_TRUE(console.expect("Save as: "));
-  console.settle(200);
   console.sendLine(":advanced");   // shows the traffic, so the test can follow it
   console.sendLine("8");           // Dld Mode
   ASSERT_TRUE(console.expect("received: 1b mdgMode <02>\r\n")) << console.output();
@@ -187,12 +184,10 @@ TEST_F(EndToEnd, CalibrationTiltDataLogThenAFaultWithEveryLineInTheTrafficLog) {
   ASSERT_TRUE(console.expect("status: *** Fault: WatchdogTimer ***\r\n"));
   console.sendLine(":idle");   // with a fault name in the mode field Idle sends nothing
   console.sendLine("26");      // 1a Clear Fault Status
-  ASSERT_TRUE(sim.waitForFrame("> 1a cdgClearFaultStatus"));
-  console.settle(300);
+  ASSERT_TRUE(console.expect("received: 0b mdgEnteredModeIdle\r\n")) << console.rest();
   console.sendLine(":show");
   EXPECT_TRUE(console.expect("tilt buttons: enabled\r\n")) << console.rest();
   console.sendLine("74");   // Stop Log
-  console.settle(200);
   console.sendLine("8");    // after the stop: not logged
   ASSERT_TRUE(console.expect("received: 1b mdgMode <")) << console.rest();
   EXPECT_EQ(logLines("traffic.log"), (std::vector<std::string>{
@@ -243,35 +238,29 @@ TEST_F(EndToEnd, ScriptManagerUploadsListsBackErasesAndTheReadmeExampleRunsTrace
   ASSERT_EQ(chunks.size(), 3u);
   EXPECT_EQ(chunks[0], "0d 00 00 03 80 80 80 80 04 28 00 02 01 c8 08 e8 03 05 06 cdgSrcUldMem");
   EXPECT_EQ(chunks[2], "0d 20 00 01 01 01 01 01 01 01 01 01 07 00 cdgSrcUldMem");
-  EXPECT_EQ(sim.count("< 1f 00 00 10 mdgScrMemUlded"), 1);
+  EXPECT_EQ(sim.frames(0, "< 1f 00 00 10 mdgScrMemUlded").size(), 1u);
   console.sendLine("view");
   EXPECT_EQ(memory(20), listing({{0, "SetAllElectrodes\t128 128 128 128"}, {5, "Delay\t\t40"}, {8, "SetElectrode\t1 200"},
                                  {11, "TiltLoop\t\t1000 5"}, {15, "Call\t\t41"}, {18, "Goto\t\t0"}}, 21, 20, "NOP"));
   console.sendLine("address");
   EXPECT_EQ(next("address: "), "35");
-  EXPECT_EQ(sim.count("> 0e 00 00 05 cdgScrDldMem"), 1);
+  EXPECT_EQ(sim.frames(0, "> 0e 00 00 05 cdgScrDldMem").size(), 1u);
   console.sendLine("append");   // goes on where View stopped
   EXPECT_EQ(memory(20), listing({{35, "NOP"}, {36, "NOP"}, {37, "NOP"}, {38, "NOP"}, {39, "NOP"}, {40, "NOP"},
                                  {41, "Return"}}, 42, 20, "Stop"));
   console.sendLine("clear-mem\nn");   // asks first; No sends nothing
   ASSERT_TRUE(console.expect("Are you sure?: Really erase all script memory on the Kinestim?\r\n[y/n] "));
-  console.settle(300);
-  EXPECT_TRUE(sim.frames('>', "0c ").empty());
   console.sendLine("clear-mem\ny");
   ASSERT_TRUE(sim.waitForFrame("< 1e mdgScrMemCleared"));
+  EXPECT_EQ(sim.frames('>', "0c ").size(), 1u);
   // A View or Append past the end of memory or from a field that is no number sends nothing.
-  const std::string invalid = "Warning: Invalid address, must be between 0 and 2047\r\n(press Enter) ";
-  for (const char* lines : {"address 2048\nappend", "address 2040\nview"}) {
+  const char* const INVALID = "Warning: Invalid address, must be between 0 and 2047\r\n(press Enter) ";
+  for (const auto& [lines, warning] : {std::pair{"address 2048\nappend", INVALID}, {"address 2040\nview", INVALID},
+                                       {"address 1.5\nview", "Warning: Address must be a number from 0 to 2047, not \"1.5\""}}) {
     console.sendLine(lines);
-    EXPECT_TRUE(console.expect(invalid)) << lines << "\n" << console.rest();
+    EXPECT_TRUE(console.expect(warning)) << lines << "\n" << console.rest();
     console.sendLine("");
   }
-  console.sendLine("address 1.5\nview");
-  EXPECT_TRUE(console.expect("Warning: Address must be a number from 0 to 2047, not \"1.5\"\r\n(press Enter) "));
-  console.sendLine("");
-  ASSERT_TRUE(sim.waitForFrame("> 0e ff 07 05 cdgScrDldMem"));
-  console.settle(200);
-  EXPECT_EQ(sim.frames('>', "0e ").size(), 20u + 20 + 8) << "the two Views, then 2040 to 2047";
   // The README quotes the example file, uploaded at 0 to run later.
   const std::string example = std::string(KINESTIM_SOURCE_DIR) + "/docs/examples/pulses.ks";
   ASSERT_FALSE(harness::readFile(example).empty());
@@ -286,6 +275,7 @@ TEST_F(EndToEnd, ScriptManagerUploadsListsBackErasesAndTheReadmeExampleRunsTrace
   EXPECT_NE(console.output().find("compiler output: Timestep 110 ms: each row lasts 100 ms (steps of 25 ms)\r\n"
                                   "compiler output: duration: 0.200 s (8 steps), ends at Stop at 272\r\n"),
             std::string::npos) << console.output();
+  EXPECT_EQ(sim.frames('>', "0e ").size(), 20u + 20 + 8) << "the two Views, then 2040 to 2047";
   const std::vector<std::string> all = sim.frames('>', "0d ");
   EXPECT_EQ(std::vector<std::string>(all.end() - 2, all.end()),
             (std::vector<std::string>{"0d 00 01 03 80 80 80 80 04 03 00 03 b2 4e 99 ff 04 03 00 cdgSrcUldMem",

@@ -2,6 +2,7 @@
 // against its row of the dispatcher table, invalid messages, and the pump's tick rules.
 #include "link_fixture.h"
 #include "link/catalogue.h"
+#include "ui/message_boxes.h"
 #include "app/dispatcher.h"
 #include "tilt/tilt.h"
 #include "ui/electrodes.h"
@@ -9,6 +10,7 @@
 #include "ui/status_display.h"
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 #include <map>
 #include <numeric>
@@ -58,6 +60,18 @@ struct MessageRow {
 
 using DispatcherTest = LinkTest;
 
+// Every message code's name after "mdg" and its payload length ('*' when it varies), in code order.
+const char* const MESSAGES =
+    "CmdAccepted* ExpectedSOC* CmdRejectedInvalidMode* CmdRejectedLengthBad* CmdRejectedInvalidCdg* "
+    "CmdRejectedLengthToCdgBad* CmdRejectedEOCNotPresent* CmdRejectedChecksum* RxCmdTimeout1 Resync1 ExitedModeInit1 "
+    "EnteredModeIdle1 ExitedModeIdle1 EnteredModeDirect1 ExitedModeDirect1 EnteredModePgmScr1 ExitedModePgmScr1 "
+    "EnteredModeRunScr1 ExitedModeRunScr1 EnteredModeFault1 ExitedModeFault1 ModeDirectSelected1 ModeDirectDeselected1 "
+    "ModePgmScrSelected1 ModePgmScrDeselected1 ModeRunScrSelected1 ModeRunScrDeselected1 Mode2 AllElectrodesDld5 "
+    "CmdRejectedElectrodeRange* ScrMemCleared1 ScrMemUlded4 CmdRejectedUldMemAddrRange* ScrMemDld* "
+    "CmdRejectedDldMemAddrRange* ScrArmed3 CmdRejectedScrArmAddr* ScrDisarmed1 ScrStarted3 CmdRejectedScrRunAddr* "
+    "CmdRejectedScrRunNotArmed* ScrStopped3 ScrTrace5 LclCtrlDisabled1 LclCtrlEnabled1 Fault2 FaultStatusCleared1 "
+    "RAMDld* CmdRejectedDldRAMAddrRange* LclCmdRejectedLclCtrlDisabled* Tilt9 Calibrate9 RxRateTooFast1";
+
 const Bytes TILT = {mdgTilt, 0x00, 0x00, 0xbc, 0x01, 0xe8, 0x03, 0xa4, 0x05};  // 0 444 1000 1444
 const Bytes CALIBRATE = {mdgCalibrate, 0x00, 0x00, 0xbc, 0x01, 0xe8, 0x03, 0xa4, 0x05};
 const std::string CLEARS = "status=;", CODES_127 = "codes=127 127 127 127 ;";
@@ -105,12 +119,16 @@ TEST_F(DispatcherTest, EveryMessageActsExactlyAsItsRowSays) {
       {{0x0b}, IDLE + "electrodes-on=nnnnnnnn;"},
       {TILT, "status=New period detected - recalibrate;tilt-x=0.0000;tilt-y=0.0000;"},
       {CALIBRATE, "status=Entered new calibration point ;calibration=0 1 1;"},
+      {CALIBRATE, "status=Averaged in calibration data;calibration=0 1 2;"},
       {{0x34}, CLEARS, {}, "Overrun Error - You are transmitting to quickly"}, {longest, CLEARS}};
   std::vector<MessageRow> all(std::begin(rows), std::end(rows));
-  for (int c = 0; c < MESSAGE_COUNT; ++c) {
-    const int length = messageLength(static_cast<uint8_t>(c));
+  std::vector<std::string> names;
+  std::istringstream catalogue(MESSAGES);
+  for (std::string name; catalogue >> name;) {
+    const int c = static_cast<int>(names.size()), length = name.back() == '*' ? 3 : name.back() - '0';
+    names.push_back("mdg" + name.substr(0, name.size() - 1));
     if (std::none_of(std::begin(rows), std::end(rows), [c](const MessageRow& r) { return r.message[0] == c; }))
-      all.push_back({Bytes(length == VARIABLE_LENGTH ? 3 : length, static_cast<uint8_t>(c)), CLEARS});
+      all.push_back({Bytes(length, static_cast<uint8_t>(c)), CLEARS});
   }
   for (const MessageRow& row : all) {
     setStatusBarText("prior notice");
@@ -125,13 +143,14 @@ TEST_F(DispatcherTest, EveryMessageActsExactlyAsItsRowSays) {
     deviceSends(row.message);
     ASSERT_EQ(pumpOneMessage(), row.message[0]);
     // The trace line, whole, is on top of the Received pane, under the empty line of an answer's echo.
-    const char* name = messageName(row.message[0]);
-    std::string trace = hex({row.message[0]}) + " " + (name ? name : "(unknown)");
+    std::string trace = hex({row.message[0]}) + " " + (row.message[0] < names.size() ? names[row.message[0]] : "(unknown)");
     for (size_t i = 1; i < row.message.size(); ++i) trace += " <" + hex({row.message[i]}) + ">";
     EXPECT_EQ(text(IDC_RECEIVED_PANE), (row.reply.empty() ? "" : "\r\n") + trace + "\r\n");
     EXPECT_EQ(snapshot(), expected) << hex(row.message);
     EXPECT_EQ(hostSent(), row.reply.empty() ? "" : hex(frameOf(row.reply)));
-    EXPECT_EQ(firstLine(text(IDC_SENT_PANE)), row.reply.empty() ? "" : hex(row.reply) + " " + commandName(row.reply[0]));
+    EXPECT_EQ(firstLine(text(IDC_SENT_PANE)), row.reply.empty()       ? ""
+                                              : row.reply[0] == 0x0b ? "0b cdgDldAllElectrodes"
+                                                                     : "07 cdgDeselectModeRunScr");
     // Its own Warning box, or none at all.
     EXPECT_EQ(printed().find(row.warning ? row.warning : "Warning") != std::string::npos, row.warning != nullptr)
         << printed();
@@ -148,8 +167,17 @@ TEST_F(DispatcherTest, PumpTickRules) {
   EXPECT_EQ(text(IDC_SCRIPT_STATUS), "Armed at 0x1234");  // four digits where three do not suffice
   EXPECT_EQ(text(IDC_RECEIVED_PANE), "23 mdgScrArmed <34> <12>\r\n2b mdgLclCtrlDisabled\r\n00 mdgCmdAccepted\r\n");
   EXPECT_EQ(text(IDC_SENT_PANE) + text(IDC_STATUS_BAR), "\r\n\r\n\r\nPacket tossed for invalid SOT character: 0x17");
+  setMessageBoxShowing(1);  // a box is up: the pump stays out until it closes
+  EXPECT_EQ(pumpOneMessage(), -1);
+  setMessageBoxShowing(0);
   EXPECT_EQ(pumpOneMessage(), mdgScrStarted);
   EXPECT_EQ(text(IDC_SCRIPT_STATUS), "Running at 0x002");
+  // A trace line cut to its buffer keeps whole parameters and marks the cut in what is left.
+  Bytes armed = frameOf({mdgScrArmed, 0x34, 0x12});
+  char line[32];
+  for (const auto& [capacity, shown] : {std::pair{25, "23 mdgScrArmed <34> <12>"}, {23, "23 mdgScrArmed <34>..."},
+                                        {22, "23 mdgScrArmed..."}, {18, "23 mdgScrArmed..."}, {17, "23 mdgScrArmed"}})
+    EXPECT_EQ(std::string(line, static_cast<size_t>(formatReceivedLine(line, capacity, Packet{armed.data()}))), shown) << capacity;
 }
 
 // An answer to the Warning that comes only after a while.

@@ -4,6 +4,7 @@
 #include "logging/traffic.h"
 #include "ui/electrodes.h"
 #include "app/main_dialog.h"
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <regex>
@@ -37,7 +38,9 @@ TEST_F(LogTest, StartingALogAgainClosesTheEarlierFile) {
       {ID_START_DATA_LOG, [](double v) { writeDataLogLine(v, v); }}};
   for (const auto& log : logs) {
     TempFolder folder;
-    const std::string first = folder.path("first.log"), second = folder.path("second.log");
+    const std::string first = folder.path("first.log"), sub = folder.path(std::string(20, 'd'));
+    std::filesystem::create_directory(sub);
+    const std::string second = sub + "/" + std::string(298 - sub.size(), 's');  // 299 characters: the longest taken
     output_.str("");
     typeLines(first + "\n" + second + "\n");  // then the input ends: the third choice is cancelled
     for (double v : {1.0, 2.0, 3.0}) {

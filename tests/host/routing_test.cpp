@@ -12,6 +12,9 @@
 #include "app/main_dialog.h"
 #include "ui/parameters.h"
 #include "ui/status_display.h"
+#include "app/transfer.h"
+#include "script/memory_view.h"
+#include <tuple>
 #include <functional>
 
 namespace {
@@ -34,13 +37,9 @@ int harnessCount(const std::string& text, const std::string& needle) {
 // showing Stop posts only Stop; Local Control toggles on clicks only.
 TEST_F(RoutingTest, ButtonsSendTheirModeFirstAndPostTheirCommands) {
   const struct { int id; Bytes sent; int posted; } cases[] = {
-      {IDC_RUN_STOP, {cdgSelectModeRunScr}, cdgScrRun},
-      {IDC_SCRIPT_MANAGER, {cdgSelectModePgmScr}, cdgSrcUldMem},
-      {IDC_READ_TILT, {}, cdgDldTilt},
-      {IDC_TILT_LOOP, {}, cdgTiltLoop},
-      {IDC_LOCAL_CONTROL, {}, cdgDisableLclCtrl},
-      {IDC_LOCAL_CONTROL, {}, cdgEnableLclCtrl},
-      {IDC_RUN_STOP, {}, cdgScrStop}};  // St&op shown
+      {IDC_RUN_STOP, {cdgSelectModeRunScr}, cdgScrRun}, {IDC_SCRIPT_MANAGER, {cdgSelectModePgmScr}, cdgSrcUldMem},
+      {IDC_READ_TILT, {}, cdgDldTilt}, {IDC_TILT_LOOP, {}, cdgTiltLoop}, {IDC_LOCAL_CONTROL, {}, cdgDisableLclCtrl},
+      {IDC_LOCAL_CONTROL, {}, cdgEnableLclCtrl}, {IDC_RUN_STOP, {}, cdgScrStop}};  // St&op shown
   for (const auto& c : cases) {
     if (c.posted == cdgScrStop) showStopCaption();
     ASSERT_TRUE(routeCommand(c.id, 0));
@@ -162,7 +161,14 @@ TEST_F(RoutingTest, SendersLayOutSixteenBitValuesLowByteFirstAndIdleLeavesTheMod
   sendSimpleCommand(31);
   sendSimpleCommand(255);
   EXPECT_EQ(hostSent(), "aa 03 0f ff 00 0e 55 aa 04 0e ff 00 70 7d 55 aa 04 1e 70 11 07 a6 55");
-  EXPECT_EQ(firstLine(text(IDC_SENT_PANE)), "Error: Out of Range");
+  EXPECT_EQ(std::tuple(commandLength(31), commandName(31), messageLength(53), messageName(53)),
+            std::tuple(-1, static_cast<const char*>(nullptr), -1, static_cast<const char*>(nullptr)));
+  deviceSends({mdgScrMemUlded, 0x20, 0x00, 0x03});  // the answer waits: upload and read-back echo whole
+  ASSERT_TRUE(uploadScriptImage(0x20, Bytes{0x01, 0x02, 0x07}.data(), 3));
+  requestScriptMemory(0x7ff);
+  EXPECT_EQ(hostSent(), "aa 06 0d 20 00 01 02 07 37 55 aa 04 0e ff 07 05 19 55");
+  EXPECT_EQ(text(IDC_SENT_PANE), "0e cdgScrDldMem ff 07 05\r\n\r\n0d cdgSrcUldMem 20 00 01 02 07\r\nError: Out of Range\r\n"
+                                 "Error: Out of Range\r\n1e cdgTiltLoop 70 11 07\r\n0e cdgScrDldMem ff 00 70\r\n0f cdgScrArm ff 00\r\n");
   for (const char* field : {"Direct", "Program Script", "Run Scr", "Idle", "Init", "program script", "Direct "}) {
     setModeText(field);
     ASSERT_TRUE(routeCommand(ID_IDLE, 0));

@@ -40,7 +40,8 @@ TEST_F(TiltTest, MeasuresAgainstTheInitialReferences) {
       {{0, 569, 1062, 1507}, "90.0001 0.4584"},  // a sine of exactly 1: the 3.14159 divisor shows 90.0001
       {{0, 319, 937, 1382}, "-90.0001 0.4584"},  // and of exactly -1: full tilt the other way
       {{0, 484, 200, 484}, "0.0000 0.0000"},     // period 100: X 3.2 stays outside [-1, 1] after one wrap
-      {{0, 0, 0, 0}, "0.0000 0.0000"}};          // a period of 0 gives no number
+      {{0, 0, 0, 0}, "0.0000 0.0000"},           // a period of 0 gives no number
+      {{0, 65535, 1000, 1444}, "0.0000 -0.0000"}};  // the widest X time is kept: the period falls below 0
   for (const auto& c : readings) EXPECT_EQ(reading(c.t[0], c.t[1], c.t[2], c.t[3]), c.shown);
 }
 

@@ -106,8 +106,8 @@ TEST_F(LinkTest, ReceiveYieldsPacketsAndNoticesInOrder) {
     for (const std::string& want : c.attempts) EXPECT_EQ(receiveOne(), want) << hex(c.line);
     auto start = Clock::now();
     EXPECT_EQ(receiveOne(1), "") << hex(c.line);
-    EXPECT_GE(elapsedMs(start), 5);  // a quiet line returns after about 10 ms
-    EXPECT_LT(elapsedMs(start), 100);
+    EXPECT_GE(elapsedMs(start), 5);     // a quiet line returns after about 10 ms: it waited,
+    EXPECT_LT(elapsedMs(start), 1000);  // but did not block (a loaded machine wakes it late)
   }
 }
 

@@ -122,6 +122,7 @@ std::string calls(int depth) {   // Call 4, Stop, then subroutines that call on 
   for (int i = 1; i < depth; ++i) text += "Call " + std::to_string(4 + 4 * i) + "\nReturn\n";
   return text + "Return\n";
 }
+std::string nops(int n) { return n > 0 ? "NOP\n" + nops(n - 1) : ""; }
 std::string usage(const std::string& message) { return "kinestim-script: " + message + "\nusage"; }
 const std::string FAULT = ": the device stops the script and enters Fault\n";
 
@@ -134,7 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
         ToolRun{"ImageThatDoesNotFit", {FOUR}, {"compile", "a.ks", "--at", "2035"}, 0, FOUR_BYTES,
                 "image: 14 bytes, does not fit in script memory at 2035: ends at 2048, memory ends at 2047\n"},
         ToolRun{"EveryInstruction", {{"all.ks", "SetAllElectrodes 255 0 1 254\nDelay 0x2c01\nSetElectrode 4 0\n"
-                                                 "TiltLoop 1000 5\nGoto 117\nCall 2047\nNOP\nReturn\nStop\n"}},
+                                                 "TiltLoop 1000 5\nGoto 0165\nCall 2047\nNOP\nReturn\nStop\n"}},  // 0165 octal: 117
                 {"compile", "all.ks"}, 0, "03 ff 00 01 fe 04 01 2c 02 04 00 08 e8 03 05 05 75 00 06 ff 07 01 07 00\n",
                 fits(24, 0, 23)},
         ToolRun{"ListEveryInstruction",
@@ -157,8 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
         ToolRun{"ErrorAtLineAndColumnCr", {{"b.ks", "NOP\rNOP\rDelay x"}}, {"compile", "b.ks"}, 1, "",
                 "Syntax Error: Invalid argument at Delay\nb.ks:3:1\n"},
         ToolRun{"MissingSource", {}, {"compile", "none.ks"}, 1, "", "Failed to read source file\n"},
-        ToolRun{"Samples", {SAMPLES}, {"samples", "s.txt", "--timestep", "100"}, 0,
-                "03 80 80 80 80 04 03 00 03 b2 4e 99 ff 04 03 00 00\n", fits(17, 0, 16)},
+        ToolRun{"Samples", {SAMPLES}, {"samples", "s.txt", "--timestep", "10000"}, 0,
+                "03 80 80 80 80 04 8f 01 03 b2 4e 99 ff 04 8f 01 00\n", fits(17, 0, 16)},
         // A timestep that is no whole number of 25 ms steps is said, and the rows last what they can.
         ToolRun{"SamplesTimestepNotWholeSteps", {SAMPLES}, {"samples", "s.txt", "--timestep", "40"}, 0,
                 "03 80 80 80 80 03 b2 4e 99 ff 00\n",
@@ -191,10 +192,28 @@ INSTANTIATE_TEST_SUITE_P(
                 "duration: 0.300 s (12 steps), ends at Stop at 28\n"
                 "electrode 1: 0.00 to +1.00, non-zero for 0.200 s, net charge +0.200\n" + zero(2) + zero(3) + zero(4) +
                     "Warning: electrode 1 is not charge-balanced (net +0.200)\n", fits(29, 0, 28)},
+        ToolRun{"PreviewRangesAtBothEndsAndATiltLoop", {{"r.ks", "SetAllElectrodes 255 0 128 128\nTiltLoop 1000 5\nStop\n"}},
+                {"preview", "r.ks"}, 0,
+                "duration: 0.050 s (2 steps), ends at Stop at 9\n"
+                "electrode 1: +2.54 to +2.54, non-zero for 0.050 s, net charge +0.127\n"
+                "electrode 2: -2.56 to -2.56, non-zero for 0.050 s, net charge -0.128\n" + zero(3) + zero(4) +
+                    "Warning: electrode 1 is not charge-balanced (net +0.127)\nWarning: electrode 2 is not charge-balanced "
+                    "(net -0.128)\nTiltLoop at 5 (step 1): count 1000, step 5; the preview does not simulate the sensor\n",
+                fits(10, 0, 9)},
         ToolRun{"PreviewCallsNineDeep", {{"c.ks", calls(9)}}, {"preview", "c.ks"}, 0,
                 "duration: 0.200 s (8 steps), ends at a fault at 32\n" + UNSET + "fault at 32: a ninth nested Call" +
                     FAULT,
                 fits(37, 0, 36)},
+        // A subroutine visited again with another return address is no repetition: called from 3 and from
+        // 259 (a page apart), or sixth on the stack, called from 20 and from 23. Only electrode 2 is set.
+        ToolRun{"PreviewCallsFromTwoPages", {{"p.ks", "Call 512\nGoto 256\n" + nops(250) + "Call 512\nStop\n" + nops(252) +
+                                                          "SetElectrode 2 150\nDelay 1\nReturn\n"}}, {"preview", "p.ks"}, 0,
+                "duration: 0.225 s (9 steps), ends at Stop at 259\n" + unset(1) + "electrode 2: 0.00 to +0.44, non-zero for "
+                "0.200 s, net charge +0.088\n" + unset(3) + unset(4) + "Warning: electrode 2 is not charge-balanced (net +0.088)\n",
+                fits(519, 0, 518)},
+        ToolRun{"PreviewCallsSixDeep", {{"d.ks", "Call 4\nStop\nCall 8\nReturn\nCall 12\nReturn\nCall 16\nReturn\nCall 20\n"
+                                                  "Return\nCall 27\nCall 27\nReturn\nDelay 1\nReturn\n"}},
+                {"preview", "d.ks"}, 0, "duration: 0.400 s (16 steps), ends at Stop at 3\n" + UNSET, fits(31, 0, 30)},
         ToolRun{"PreviewOpcode9", {{"9.img", "\x03\x80\x80\x80\x80\x09"}}, {"preview", "9.img"}, 0,
                 "duration: 0.025 s (1 steps), ends at a fault at 5\n" + ZERO +
                     "fault at 5: byte 9 is no instruction (opcode above 8)" + FAULT, fits(6, 0, 5)},
