@@ -119,6 +119,8 @@ void act(const Packet& packet) {
       enableLocalControl(false);
       enableTiltControls(true);
       resetElectrodeCodes();
+      // Whatever the script left on the electrodes is unknown until the device reports it.
+      showElectrodesNotKnown();
       break;
     case mdgExitedModeFault:
       enableTiltControls(true);
@@ -142,6 +144,7 @@ void act(const Packet& packet) {
       break;
     case mdgScrStarted:
       showStopCaption();
+      showElectrodesScripted();
       showScriptAddressText("Running at 0x%.3x", packet);
       break;
     case mdgScrStopped:
@@ -150,6 +153,7 @@ void act(const Packet& packet) {
       setScriptStatusText("Stopped");
       setStatusBarText("Script terminated");
       resetElectrodeCodes();
+      showElectrodesNotKnown();
       break;
     case mdgLclCtrlDisabled:
       setLocalControlCheck(false);
@@ -160,6 +164,10 @@ void act(const Packet& packet) {
       setStatusBarText("Local Control Enabled");
       break;
     case mdgFault:
+      // The device may have rested its electrodes: nothing is shown until it says so, and its
+      // answer waits in the port while the Warning is open.
+      showElectrodesNotKnown();
+      sendSimpleCommand(cdgDldAllElectrodes);
       showWarning(FAULT_WARNING_TEXT);
       faultName(packet.param(0), name);
       setFaultText(name);

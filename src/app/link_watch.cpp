@@ -44,8 +44,10 @@ void applyMode(uint8_t mode) {
     showAllElectrodeCodes(idle);
     resetElectrodeCodes();
   }
-  // The sliders and captions must show what the device really has.
-  if (mode == modeDirect) sendSimpleCommand(cdgDldAllElectrodes);
+  // The sliders and captions must show what the device really has. In Run Scr a script may
+  // be changing them, so its captions stay "?".
+  if (mode == modeDirect || mode == modeProgramScript || mode == modeFault)
+    sendSimpleCommand(cdgDldAllElectrodes);
 }
 
 }  // namespace
@@ -57,6 +59,7 @@ void showLinkLost(const char* portName) {
   std::snprintf(text, sizeof text, "Link lost on %s - re-opening the port", portName);
   setStatusBarText(text);
   enableAllGatedControls(false);
+  showElectrodesNotKnown();
   // The replies a calibration run waits for went with the link; a run left open would make
   // every later Calibrate press do nothing.
   resetCalibrationRun();
@@ -66,7 +69,12 @@ void showLinkReopened(const char* portName) {
   char text[NOTICE_SIZE];
   std::snprintf(text, sizeof text, "%s re-opened - waiting for the device to answer", portName);
   setStatusBarText(text);
-  watch = LinkWatchState{true, true, false};
+  askDeviceState();
+  watch.awaitingAnswer = true;
+}
+
+void askDeviceState() {
+  watch = LinkWatchState{false, true, false};
   sendSimpleCommand(cdgDldMode);
 }
 

@@ -68,6 +68,13 @@ bool chooseOpenFileName(char* path, int size);
 int runParameterDialog(ParameterTemplate t);
 // Runs the Script Manager modally until it is closed.
 void runScriptManagerDialog();
+// The closing question, asked while current may flow on the device: return it to Idle and
+// close, close and leave it as it is, or do not close (the default answer where there is one).
+enum class CloseChoice { ReturnToIdle, LeaveAsItIs, DoNotClose };
+CloseChoice askHowToClose(const char* text);
+// When the device does not confirm Idle: true to end the program all the same (status 1),
+// false to keep the window open with a Warning.
+bool closesWithoutIdleConfirmation();
 
 // --- Timer and commands ---------------------------------------------------------------------
 void startReceiveTimer();

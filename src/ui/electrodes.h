@@ -15,6 +15,14 @@ void showAllElectrodeCodes(const uint8_t codes[4]);
 void setElectrodeCode(int electrode, uint8_t code);
 uint8_t getElectrodeCode(int electrode);
 void resetElectrodeCodes();
+// What the captions say while the host cannot give a current: "1 (?)" while the device has not
+// reported its electrodes, "1 (script)" while a script sets them. A device report (all four)
+// or a code the host sent (that electrode) brings the codes back, except during a script.
+void showElectrodesNotKnown();
+void showElectrodesScripted();
+void noteElectrodeSet(int electrode);
+// True when every caption shows a code.
+bool electrodeCaptionsShowCodes();
 // Start-up state of the stored codes (all 0), for start-up and test fixtures.
 void clearElectrodeCodes();
 float codeToCurrent(uint8_t code);

@@ -6,6 +6,7 @@
 #include "resources/resource.h"
 #include "tilt/tilt.h"
 #include "app/main_dialog.h"
+#include "app/link_watch.h"
 
 #include <cctype>
 #include <csignal>
@@ -25,12 +26,16 @@
 namespace {
 
 const char* const USAGE =
-    "Usage: kinestim-console [PORT] [--simulate] [--expanded] [--timestamps]\n"
+    "Usage: kinestim-console [PORT] [--simulate] [--expanded] [--timestamps] [--batch]\n"
+    "                        [--leave-running]\n"
     "  PORT          a device path (/dev/ttyUSB0) or a port number N for /dev/ttyS(N-1);\n"
     "                absent, not a number or below 1 means 1\n"
     "  --simulate    start kinestim-sim on a pseudo-terminal and connect to it\n"
     "  --expanded    show the Sent and Received traffic from the start\n"
     "  --timestamps  prefix every output line with monotonic milliseconds\n"
+    "  --batch       nobody answers questions (also when standard input is not a terminal)\n"
+    "  --leave-running  closing in batch mode leaves a current flowing instead of\n"
+    "                returning the device to Idle\n"
     "Type :help once running for the commands.\n";
 
 // Prefixes each output line with the monotonic time in milliseconds.
@@ -190,7 +195,7 @@ int portNumberOf(const char* text) {
 
 int main(int argc, char** argv) {
   const char* port = nullptr;
-  bool simulate = false, expanded = false, timestamps = false;
+  bool simulate = false, expanded = false, timestamps = false, batch = false, leaveRunning = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--simulate") {
@@ -199,6 +204,10 @@ int main(int argc, char** argv) {
       expanded = true;
     } else if (arg == "--timestamps") {
       timestamps = true;
+    } else if (arg == "--batch") {
+      batch = true;
+    } else if (arg == "--leave-running") {
+      leaveRunning = true;
     } else if (arg == "--help" || arg == "-h") {
       std::cout << USAGE;
       return 0;
@@ -229,6 +238,7 @@ int main(int argc, char** argv) {
   bool terminalEchoes = isatty(0) && tcgetattr(0, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
   consoleSetEchoAnswers(!terminalEchoes);
   consoleSetTerminalEchoes(terminalEchoes);
+  consoleSetBatchMode(batch || !isatty(0), leaveRunning);
 
   std::signal(SIGPIPE, SIG_IGN);
   std::string simulatorPort;
@@ -259,6 +269,8 @@ int main(int argc, char** argv) {
   initMainDialog();
   consoleRunPostedCommands();   // the collapse posted by the initialisation
   if (expanded) routeCommand(ID_TOGGLE_ADVANCED, 0);
+  // The device may have been left running by an earlier session: ask what it carries.
+  askDeviceState();
   consoleRunLoop();
   closeSerialPort();
   stopSimulator();

@@ -33,11 +33,19 @@ void consoleWindowReset(std::istream* in, std::ostream* out, bool interactive) {
   console.posted.clear();
   console.quitRequested = false;
   console.exitCode = 0;
+  console.batch = false;
+  console.leaveRunning = false;
 }
 
 void consoleSetLineReader(ConsoleLineReader reader) { console.reader = reader; }
 void consoleSetEchoAnswers(bool on) { console.echoAnswers = on; }
 void consoleSetTerminalEchoes(bool on) { console.terminalEchoes = on; }
+
+void consoleSetBatchMode(bool batch, bool leaveRunning) {
+  console.batch = batch;
+  console.leaveRunning = leaveRunning;
+}
+bool consoleBatchMode() { return console.batch; }
 
 bool consoleTimerRunning() { return console.timerRunning; }
 bool consoleQuitRequested() { return console.quitRequested; }

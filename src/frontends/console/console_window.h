@@ -54,3 +54,8 @@ bool consoleTakePostedCommand(int& id);
 void consoleRestorePrompt();
 // Prints a prompt (no line end) and reads the answer; false at end of input.
 bool consolePromptLine(const std::string& promptText, std::string& answer);
+// Batch mode: set at start-up when --batch was given or standard input is not a terminal.
+// Closing then returns the device to Idle without asking, unless leaveRunning is set
+// (--leave-running). consoleWindowReset turns both off.
+void consoleSetBatchMode(bool batch, bool leaveRunning);
+bool consoleBatchMode();

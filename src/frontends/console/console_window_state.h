@@ -54,6 +54,8 @@ struct ConsoleWindowState {
   std::deque<int> posted;
   bool quitRequested = false;
   int exitCode = 0;
+  bool batch = false;          // nobody answers questions (--batch, or input not a terminal)
+  bool leaveRunning = false;   // --leave-running: batch closing leaves the device as it is
 };
 
 extern ConsoleWindowState console;

@@ -1,6 +1,7 @@
 // Start-up steps and the message loop of kinestim-host.exe: the port number from the
 // command line, creation of the main dialog with its two widths, and the one loop.
 #include "frontends/win32/win32_gui.h"
+#include "app/link_watch.h"
 #include <commctrl.h>
 #include <climits>
 
@@ -31,6 +32,8 @@ bool createMainDialog() {
   if (window == nullptr || mainWindowHandle() == nullptr) return false;
   // Taken before the loop runs the collapse that the dialog's initialisation posted.
   recordWindowWidths();
+  // The device may have been left running by an earlier session: ask what it carries.
+  askDeviceState();
   return true;
 }
 

@@ -6,6 +6,8 @@
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK ParameterDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK ScriptManagerDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// The closing question; lParam is its text. Ends with the chosen button's identifier.
+INT_PTR CALLBACK CloseQuestionDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The module whose resources hold the dialog templates and the accelerator table.
 void setAppInstance(HINSTANCE instance);
@@ -21,7 +23,8 @@ HWND parameterWindowHandle();
 int parsePortNumber(const char* commandLine);
 
 // Registers the trackbar and status bar classes, creates the modeless main dialog and
-// records the expanded and collapsed widths. False when the dialog could not be created.
+// records the expanded and collapsed widths, then asks the device for its state. False when
+// the dialog could not be created.
 bool createMainDialog();
 
 // Loads the accelerator table "ACCELERATOR_1" from appInstance().
