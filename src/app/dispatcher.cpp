@@ -85,6 +85,7 @@ void act(const Packet& packet) {
       setScriptStatusText("Stopped");
       setLocalControlCheck(true);
       showRunCaption();
+      noteScriptEnded();
       const uint8_t idle[4] = {IDLE_ELECTRODE_CODE, IDLE_ELECTRODE_CODE, IDLE_ELECTRODE_CODE,
                                IDLE_ELECTRODE_CODE};
       showAllElectrodeCodes(idle);

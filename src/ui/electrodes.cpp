@@ -132,6 +132,12 @@ void noteElectrodeSet(int electrode) {
   if (electrode >= 1 && electrode <= ELECTRODES) showCodeOf(electrode - 1);
 }
 
+void noteScriptEnded() {
+  for (CaptionShows& s : electrodeState.shows) {
+    if (s == CaptionShows::Script) s = CaptionShows::NotKnown;
+  }
+}
+
 bool electrodeCaptionsShowCodes() {
   for (CaptionShows s : electrodeState.shows) {
     if (s != CaptionShows::Code) return false;

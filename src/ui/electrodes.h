@@ -21,6 +21,8 @@ void resetElectrodeCodes();
 void showElectrodesNotKnown();
 void showElectrodesScripted();
 void noteElectrodeSet(int electrode);
+// No script sets the electrodes any more: the next report shows its codes (nothing is redrawn).
+void noteScriptEnded();
 // True when every caption shows a code.
 bool electrodeCaptionsShowCodes();
 // Start-up state of the stored codes (all 0), for start-up and test fixtures.

@@ -104,7 +104,9 @@ TEST_F(EndToEnd, CalibrationTiltDataLogThenAFaultWithEveryLineInTheTrafficLog) {
   console.sendLine(":calibrate");
   ASSERT_TRUE(sim.waitForCount("> 1d cdgCalibrate", 12));
   console.settle(300);
-  EXPECT_EQ(sim.frames('>'), std::vector<std::string>(12, "1d cdgCalibrate"));
+  std::vector<std::string> sent(13, "1d cdgCalibrate");
+  sent[0] = "08 cdgDldMode";   // the start-up question
+  EXPECT_EQ(sim.frames('>'), sent);
   sim.control("knob 4 200");
   ASSERT_TRUE(console.expect("electrode 4: 4 (+1.44)\r\n"));
   console.sendLine(":data-log\n" + dir.file("data.log"));
@@ -155,7 +157,8 @@ TEST_F(EndToEnd, CalibrationTiltDataLogThenAFaultWithEveryLineInTheTrafficLog) {
   ASSERT_TRUE(console.expect("received: 1b mdgMode <")) << console.rest();
   EXPECT_EQ(logLines("traffic.log"), (std::vector<std::string>{
       "\t08 cdgDldMode", "\t\t\t1b mdgMode <02>", "\t09 cdgSetElectrode 02 90", "\t\t\t02 mdgCmdRejectedInvalidMode <09>",
-      "\t\t\t0c mdgExitedModeIdle", "\t\t\t2d mdgFault <08>", "\t\t\t13 mdgEnteredModeFault", "\t1a cdgClearFaultStatus",
+      "\t\t\t0c mdgExitedModeIdle", "\t\t\t2d mdgFault <08>", "\t0b cdgDldAllElectrodes", "\t\t\t13 mdgEnteredModeFault",
+      "\t\t\t1c mdgAllElectrodesDld <7f> <7f> <7f> <7f>", "\t1a cdgClearFaultStatus",
       "\t\t\t2e mdgFaultStatusCleared", "\t\t\t14 mdgExitedModeFault", "\t\t\t0b mdgEnteredModeIdle"}));
 }
 
