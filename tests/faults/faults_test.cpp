@@ -157,6 +157,33 @@ TEST_F(Faults, KilledMidTiltLoop) {
   EXPECT_TRUE(lines == tilts || lines == tilts - 1) << lines << " data lines, " << tilts << " readings";
 }
 
+// Closing with current flowing asks until it gets an answer; Cancel stays, Idle waits for the
+// device to confirm it before the exit. A fault on the way leaves no caption at the old current.
+// Batch input ends in Direct the same way without a question, and a device that never
+// confirms gives status 1.
+TEST_F(Faults, ClosingWithCurrentAsksAndWaitsForIdle) {
+  start({});
+  const std::string question = "[i]dle and quit, [l]eave it running and quit, [c]ancel ";
+  const std::vector<Step> direct = {{'>', "2"}, {'<', "mode: Direct\r\n"}, {'>', ":slider 1 167"},
+                                    {'<', "electrode 1: 1 (+0.78)\r\n"}, {'<', "received: 00 mdgCmdAccepted <09>"}};
+  ASSERT_EQ(play(direct), "");
+  ASSERT_EQ(play({{'!', "fault 8"}, {'<', "electrode 1: 1 (?)\r\n"}, {'<', "(press Enter) "}, {'>', ""},
+                  {'<', "electrode 1: 1 (-0.02)\r\n"}, {'>', "26"}, {'<', "mode: Idle\r\n"}}), "");
+  ASSERT_EQ(play(direct), "");
+  ASSERT_EQ(play({{'>', ":quit"}, {'<', question}, {'>', "x"}, {'<', question}, {'>', "c"}, {'-', "sent: "},
+                  {'>', ":quit"}, {'<', question}, {'>', "i"}, {'<', "sent: 03 cdgDeselectModeDirect\r\n"},
+                  {'<', "received: 0b mdgEnteredModeIdle\r\n"}, {'<', "status: Device returned to Idle\r\n"}}), "");
+  EXPECT_EQ(console.waitExit(), 0);
+  ASSERT_TRUE(harness::startConsole(console, {sim->port(), "--expanded", "--batch"}));
+  ASSERT_EQ(play({{'<', "mode: Idle\r\n"}}), "");
+  ASSERT_EQ(play(direct), "");
+  sim->control("silent on");
+  console.send("\x04");   // end of input
+  EXPECT_EQ(play({{'<', "sent: 03 cdgDeselectModeDirect\r\n"},
+                  {'<', "status: No confirmation from the device: current may still flow\r\n"}, {'%', "3 " + question}}), "");
+  EXPECT_EQ(console.waitExit(), 1);
+}
+
 // The lost link on the path the simulator keeps up to date: one Warning, the gated controls
 // off and typed commands refused; and the notice when the device answers again.
 std::vector<Step> linkLost(const std::string& link) {
@@ -164,24 +191,27 @@ std::vector<Step> linkLost(const std::string& link) {
           {'>', "8"}, {'<', "status: Not sent: the link to " + link + " is lost - re-opening it\r\n"},
           {'>', ":show"}, {'<', "mode: Link lost\r\nscript: "}, {'<', "run button: Run, disabled\r\n"},
           {'<', "script manager button: disabled\r\nlocal control: checked, disabled\r\n"},
-          {'<', "electrode 1: 1 (-0.02), slider 127, disabled\r\n"}, {'<', "tilt buttons: disabled\r\n"}};
+          {'<', "electrode 1: 1 (?), slider 127, disabled\r\n"}, {'<', "tilt buttons: disabled\r\n"}};
 }
 std::vector<Step> linkBack(int warnings) {
   return {{'<', "status: Link restored\r\n"}, {'-', "Warning: "}, {'%', std::to_string(warnings) + " Warning: "},
           {'%', "0 Fatal Error!"}, {'>', ":show"}};
 }
 
-// The host started a second time on the same device (run as an ordinary user too, where a
-// port the first one left exclusive would be refused), then the device restarted, and two
-// cable pulls in Direct mode: whatever the device did meanwhile is read back.
+// The host started a second time on the same device, which a batch run told to leave it left
+// in Direct at +0.78 (run as an ordinary user too, where a port the first one left exclusive
+// would be refused), then the device restarted, and two cable pulls in Direct mode: whatever
+// the device did meanwhile is read back.
 TEST_F(Faults, LinkLostAndBack) {
   const std::string link = dir.file("kinestim");
-  start({"--link", link});
-  console.sendLine(":quit");
+  start({"--link", link}, {"--expanded", "--batch", "--leave-running"});
+  ASSERT_EQ(play({{'>', "2"}, {'<', "mode: Direct\r\n"}, {'>', ":slider 1 167"}, {'<', "electrode 1: 1 (+0.78)\r\n"},
+                  {'>', ":quit"}}), "");
   ASSERT_EQ(console.waitExit(), 0);
   ASSERT_TRUE(harness::startConsole(console, {link, "--expanded"}));
-  // Init, and a calibration run that loses its replies with the device.
-  ASSERT_EQ(play({{'>', "8"}, {'<', "received: 1b mdgMode <"}, {'>', "1"}, {'<', "status: Kinestim is Idle\r\n"},
+  // The device's state without a typed command; Init, and a calibration run that loses its
+  // replies with the device.
+  ASSERT_EQ(play({{'<', "mode: Direct\r\n"}, {'<', "electrode 1: 1 (+0.78)\r\n"}, {'#', "0 > 03 "}, {'>', "8"}, {'<', "received: 1b mdgMode <"}, {'>', "1"}, {'<', "status: Kinestim is Idle\r\n"},
                   {'!', "silent on"}, {'>', ":calibrate"}, {'=', "> 1d cdgCalibrate"}, {'!', "quit"}}), "");
   ASSERT_EQ(sim->process().waitExit(), 0);
   ASSERT_EQ(play(linkLost(link)), "");
