@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Static analysis of the portable code (src/ without the Win32 window and serial backends):
-# the include layering (scripts/check-layers.py), clang-tidy with the checked-in .clang-tidy
+# the include and call layering (scripts/check-layers.py, scripts/check-calls.py), clang-tidy with the checked-in .clang-tidy
 # and cppcheck, both over the compile database of the native-release build. Exits non-zero on
 # any finding.
 #   scripts/lint.sh            everything
@@ -14,9 +14,12 @@ JOBS=${LINT_JOBS:-2}
 OUT=build/lint
 mkdir -p "$OUT"
 
-# Every include points down the layers and none closes a circle.
+# Every include and every call points down the layers and none closes a circle; the call
+# check's own fixture must be reported.
 layers_status=0
 python3 scripts/check-layers.py || layers_status=1
+python3 scripts/check-calls.py "$DB" || layers_status=1
+bash tests/lint/check-calls-test.sh || layers_status=1
 
 TIDY=$(command -v clang-tidy-14 || command -v clang-tidy || true)
 if [ -z "$TIDY" ] || ! command -v cppcheck >/dev/null 2>&1; then

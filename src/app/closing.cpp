@@ -3,11 +3,11 @@
 #include "app/closing.h"
 #include "app/dispatcher.h"
 #include "link/catalogue.h"
-#include "link/serial_port.h"
 #include "platform/clock.h"
 #include "platform/window.h"
 #include "protocol/senders.h"
 #include "ui/electrodes.h"
+#include "ui/message_boxes.h"
 #include "ui/status_display.h"
 
 namespace {

@@ -1,15 +1,16 @@
 // Receive pump and message dispatcher: drains the port on each timer tick and turns every
 // device message into its trace line, its checks and its changes to the window.
 #include "app/dispatcher.h"
-#include "link/serial_port.h"
+#include "app/link_watch.h"
+#include "app/mode_controls.h"
 #include "logging/data_log.h"
 #include "logging/traffic.h"
 #include "link/catalogue.h"
-#include "app/link_watch.h"
 #include "protocol/senders.h"
 #include "script/memory_view.h"
 #include "tilt/tilt.h"
 #include "ui/electrodes.h"
+#include "ui/message_boxes.h"
 #include "ui/status_display.h"
 #include <cstdio>
 #include <cstring>
@@ -84,16 +85,7 @@ void act(const Packet& packet) {
       setStatusBarText("Kinestim is Idle");
       setScriptStatusText("Stopped");
       setLocalControlCheck(true);
-      showRunCaption();
-      noteScriptEnded();
-      const uint8_t idle[4] = {IDLE_ELECTRODE_CODE, IDLE_ELECTRODE_CODE, IDLE_ELECTRODE_CODE,
-                               IDLE_ELECTRODE_CODE};
-      showAllElectrodeCodes(idle);
-      resetElectrodeCodes();
-      enableScriptControls(true);
-      enableLocalControl(true);
-      enableTiltControls(true);
-      enableElectrodeControls(false);
+      applyModeControls(modeIdle);
       break;
     }
     case mdgExitedModeIdle:
@@ -106,7 +98,7 @@ void act(const Packet& packet) {
       break;
     case mdgExitedModeDirect:
       enableElectrodeControls(false);
-      resetElectrodeCodes();
+      storeRestElectrodeCodes();
       break;
     case mdgEnteredModePgmScr:
       setModeText("Program Script");
@@ -119,8 +111,7 @@ void act(const Packet& packet) {
     case mdgExitedModeRunScr:
       enableLocalControl(false);
       enableTiltControls(true);
-      resetElectrodeCodes();
-      // Whatever the script left on the electrodes is unknown until the device reports it.
+      storeRestElectrodeCodes();
       showElectrodesNotKnown();
       break;
     case mdgExitedModeFault:
@@ -153,7 +144,7 @@ void act(const Packet& packet) {
       showRunCaption();
       setScriptStatusText("Stopped");
       setStatusBarText("Script terminated");
-      resetElectrodeCodes();
+      storeRestElectrodeCodes();
       showElectrodesNotKnown();
       break;
     case mdgLclCtrlDisabled:
@@ -193,6 +184,27 @@ void act(const Packet& packet) {
   }
 }
 
+// A receive attempt that yielded no packet: stray bytes and stalled frames are passing
+// notices, a damaged frame asks the operator, a failed read loses the link.
+void showReceiveProblem(const ReceiveReport& report) {
+  switch (report.problem) {
+    case FrameProblem::None:
+      break;
+    case FrameProblem::StrayByte:
+    case FrameProblem::Stalled:
+      setStatusBarText(report.text);
+      break;
+    case FrameProblem::BadEot:
+    case FrameProblem::BadChecksum:
+    case FrameProblem::OutOfMemory:
+      showWarning(report.text);
+      break;
+    case FrameProblem::ReadFailed:
+      reportLinkFailure(report.text);
+      break;
+  }
+}
+
 }  // namespace
 
 void ReceiveTimerProc() {
@@ -201,9 +213,18 @@ void ReceiveTimerProc() {
 }
 
 int pumpOneMessage() {
+  // A lost port is tried again on time even while a box is open; its answers wait in the port.
+  pollLinkReopen();
   if (isMessageBoxShowing() == 1) return -1;
+  // Nothing can arrive on a port that is not open (before start-up or while it is lost).
+  if (!isSerialPortOpen()) return -1;
   Packet packet{};
-  if (!receivePacket(packet)) return -1;
+  const ReceiveReport report = receivePacket(packet);
+  if (report.status != LinkStatus::Data) {
+    showReceiveProblem(report);
+    return -1;
+  }
+  noteDeviceAnswered();
   int code = packet.code();
   handleDeviceMessage(packet);
   releasePacket(packet);

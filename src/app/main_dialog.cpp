@@ -2,7 +2,7 @@
 // slider notifications, the log menu entries, the advanced-windows toggle and shutdown.
 #include "app/main_dialog.h"
 #include "app/closing.h"
-#include "link/serial_port.h"
+#include "ui/message_boxes.h"
 #include "logging/data_log.h"
 #include "logging/traffic.h"
 #include "platform/window.h"

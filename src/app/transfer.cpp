@@ -1,8 +1,7 @@
 // Script memory upload: chunks sent one at a time, each waited for through the receive pump.
 #include "app/transfer.h"
-#include "link/framing.h"
-#include "link/serial_port.h"
-#include "logging/traffic.h"
+#include "protocol/send_path.h"
+#include "ui/message_boxes.h"
 #include "platform/clock.h"
 #include "link/catalogue.h"
 #include "app/dispatcher.h"
@@ -19,8 +18,9 @@ bool uploadScriptImage(int address, const uint8_t* bytes, int length) {
     payload[1] = static_cast<uint8_t>(chunkAddress & 0xFF);
     payload[2] = static_cast<uint8_t>((chunkAddress >> 8) & 0xFF);
     memcpy(payload + 3, bytes + offset, static_cast<size_t>(n));
-    sendPacket(payload, n + 3);
-    showSentCommand(payload, n + 3);
+    // A chunk that did not go out ends the upload: the link's own Warning (or status line,
+    // when it was lost already) has said why, and no acknowledgement can come.
+    if (!sendAndEcho(payload, n + 3)) return false;
 
     // Stop and wait: every message that arrives meanwhile is dispatched by the pump.
     uint32_t t0 = tickCountMs();

@@ -9,5 +9,6 @@ constexpr uint32_t UPLOAD_ACK_TIMEOUT_MS = 4000;
 // 16 bytes per chunk, each acknowledged by mdgScrMemUlded before the next is sent. True when
 // every chunk was acknowledged (length 0 sends nothing and succeeds). A rejection
 // (mdgCmdRejectedInvalidMode, mdgCmdRejectedUldMemAddrRange) ends it at once; 4000 ms
-// without an answer to a chunk shows the upload warning.
+// without an answer to a chunk shows the upload warning; a chunk that cannot be written ends
+// it at once with the link's Warning alone.
 bool uploadScriptImage(int address, const uint8_t* bytes, int length);

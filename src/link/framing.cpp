@@ -1,7 +1,6 @@
 // Packet framing: builds and writes frames (SOT, length, payload, checksum, EOT) and reads
-// and checks received ones.
+// and checks received ones. Every outcome is reported to the caller; nothing is shown here.
 #include "link/framing.h"
-#include "link/serial_port.h"
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,10 +11,33 @@ namespace {
 // transmitter before the write is reported as failed.
 int drainBoundMs(int frameSize) { return frameSize * 2 + 1000; }
 
-void dropStalledFrame() {
-  // A failed read has already been reported as a lost link.
-  if (lastReadExactFailed()) return;
-  setStatusBarText("Packet dropped: no byte for 1000 ms inside a frame");
+ReceiveReport report(LinkStatus status, FrameProblem problem, const char* text) {
+  ReceiveReport r{status, problem, 0, {}};
+  std::snprintf(r.text, sizeof r.text, "%s", text);
+  return r;
+}
+
+ReceiveReport readFailed(int count) {
+  ReceiveReport r = report(LinkStatus::Failed, FrameProblem::ReadFailed, "");
+  if (count == 0) std::snprintf(r.text, sizeof r.text, "Failed to Read Comm port while checking for SOT");
+  else std::snprintf(r.text, sizeof r.text, "Reading %d bytes from com port failed", count);
+  r.systemError = lastLinkError();
+  return r;
+}
+
+// Reads count bytes of a frame; Data, a stall or a failed read as the report says.
+bool readFramePart(uint8_t* buffer, int count, ReceiveReport& r) {
+  switch (readExact(buffer, count)) {
+    case LinkStatus::Data:
+      return true;
+    case LinkStatus::Nothing:
+      r = report(LinkStatus::Nothing, FrameProblem::Stalled, "Packet dropped: no byte for 1000 ms inside a frame");
+      return false;
+    case LinkStatus::Failed:
+      r = readFailed(count);
+      return false;
+  }
+  return false;
 }
 
 }  // namespace
@@ -26,14 +48,9 @@ uint8_t computeChecksum(const uint8_t* bytes, int count) {
   return static_cast<uint8_t>(sum & 0xFF);
 }
 
-bool sendPacket(const uint8_t* payload, int length, const char* failureText) {
+LinkStatus sendPacket(const uint8_t* payload, int length) {
   // The length byte holds 1 to 255; anything else would put a corrupt frame on the line.
-  if (payload == nullptr || length < 1 || length > 255) {
-    char text[80];
-    snprintf(text, sizeof text, "Packet not sent: payload of %d bytes is outside 1 to 255", length);
-    showWarning(text);
-    return false;
-  }
+  if (payload == nullptr || length < 1 || length > MAX_PAYLOAD_LENGTH) return LinkStatus::Nothing;
   uint8_t frame[MAX_FRAME_LENGTH];
   const int size = length + 4;
   frame[0] = SOT;
@@ -41,72 +58,46 @@ bool sendPacket(const uint8_t* payload, int length, const char* failureText) {
   memcpy(frame + 2, payload, static_cast<size_t>(length));
   frame[length + 2] = computeChecksum(payload, length);
   frame[length + 3] = EOT;
-
-  // While the port is lost nothing can go out: one status line instead of a box per command.
-  if (isLinkLost()) {
-    refuseWhileLinkLost();
-    return false;
-  }
   if (writeSerialPort(frame, size) != size || !waitTransmitterEmpty(drainBoundMs(size))) {
     clearSerialPortErrors();
-    reportLinkFailure(failureText);
-    return false;
+    return LinkStatus::Failed;
   }
-  return true;
+  return LinkStatus::Data;
 }
 
-void sendCode(uint8_t code) { sendPacket(&code, 1); }
-
-void refuseWhileLinkLost() {
-  char text[96];
-  snprintf(text, sizeof text, "Not sent: the link to %s is lost - re-opening it", serialPortName());
-  setStatusBarText(text);
-}
-
-bool receivePacket(Packet& packet) {
+ReceiveReport receivePacket(Packet& packet) {
   packet.bytes = nullptr;
   uint8_t byte = 0;
-  switch (readFrameStart(&byte)) {
-    case NoByte:
-      return false;
-    case OtherByte: {
-      char text[64];
-      snprintf(text, sizeof text, "Packet tossed for invalid SOT character: 0x%.2x", byte);
-      setStatusBarText(text);
-      return false;
-    }
-    case StartOfFrame:
+  switch (readSerialByte(&byte)) {
+    case LinkStatus::Nothing:
+      return report(LinkStatus::Nothing, FrameProblem::None, "");
+    case LinkStatus::Failed:
+      return readFailed(0);
+    case LinkStatus::Data:
       break;
+  }
+  if (byte != SOT) {
+    ReceiveReport r = report(LinkStatus::Nothing, FrameProblem::StrayByte, "");
+    std::snprintf(r.text, sizeof r.text, "Packet tossed for invalid SOT character: 0x%.2x", byte);
+    return r;
   }
 
   uint8_t frame[MAX_FRAME_LENGTH];
   frame[0] = SOT;
-  if (!readExact(frame + 1, 1)) {
-    dropStalledFrame();
-    return false;
-  }
+  ReceiveReport r = report(LinkStatus::Nothing, FrameProblem::None, "");
+  if (!readFramePart(frame + 1, 1, r)) return r;
   const int length = frame[1];
-  if (!readExact(frame + 2, length + 2)) {
-    dropStalledFrame();
-    return false;
-  }
-  if (frame[length + 3] != EOT) {
-    showWarning("Packet tossed for invalid EOT character");
-    return false;
-  }
-  if (computeChecksum(frame + 2, length) != frame[length + 2]) {
-    showWarning("Packet tossed for invalid checksum");
-    return false;
-  }
+  if (!readFramePart(frame + 2, length + 2, r)) return r;
+  if (frame[length + 3] != EOT)
+    return report(LinkStatus::Nothing, FrameProblem::BadEot, "Packet tossed for invalid EOT character");
+  if (computeChecksum(frame + 2, length) != frame[length + 2])
+    return report(LinkStatus::Nothing, FrameProblem::BadChecksum, "Packet tossed for invalid checksum");
   const size_t size = static_cast<size_t>(length) + 4;
   packet.bytes = static_cast<uint8_t*>(malloc(size));
-  if (packet.bytes == nullptr) {
-    showWarning("Packet dropped: out of memory");
-    return false;
-  }
+  if (packet.bytes == nullptr)
+    return report(LinkStatus::Nothing, FrameProblem::OutOfMemory, "Packet dropped: out of memory");
   memcpy(packet.bytes, frame, size);
-  noteDeviceAnswered();
-  return true;
+  return report(LinkStatus::Data, FrameProblem::None, "");
 }
 
 void releasePacket(Packet& packet) {

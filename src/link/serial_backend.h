@@ -1,15 +1,6 @@
-// Operations every serial backend provides below the seam, used by the portable read logic
-// (serial_reads.cpp) so both backends share one readExact and readFrameStart.
+// What the POSIX backend decodes below the seam, kept apart so that its tests can reach it.
 #pragma once
 #include <cstdint>
-
-enum class ByteRead { Failed, Nothing, Got };
-
-// One read of at most one byte that waits no longer than the 10 ms read time-out.
-ByteRead readSerialByte(uint8_t* byte);
-// Opens again the device the last open named; false, with the port left closed, when it
-// cannot be opened now (for instance an adapter that was unplugged and is not back yet).
-bool tryReopenSerialPort();
 
 // Input marking (POSIX): what the bytes at the start of the input hold. A data byte 0xff
 // arrives doubled and a framing or parity error or a break as 0xff 0x00 x. value and used

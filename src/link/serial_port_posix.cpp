@@ -37,6 +37,7 @@ struct SerialPortState {
   uint8_t input[INPUT_SIZE] = {};  // read from the device, not yet decoded
   int inputCount = 0;
   LineErrorCounts errors;
+  int lastError = 0;  // errno of the last failed read or write (0: the other end closed)
 };
 
 SerialPortState port;
@@ -50,9 +51,10 @@ const char* openFailed(const char* text) {
   return text;
 }
 
-[[noreturn]] void failOpen(const char* text) {
-  openFailed(text);
-  showFatalError(text);
+// A failed read: the system's reason is kept for whoever reports the lost link.
+LinkStatus readFailed(int error) {
+  port.lastError = error;
+  return LinkStatus::Failed;
 }
 
 // An overrun is not marked in the input; the driver only counts it, with the other errors.
@@ -68,9 +70,8 @@ LineErrorCounts readLineErrorCounts() {
   return counts;
 }
 
-// Opens the device and applies the line settings; the failure texts name the same steps as
-// the Windows backend (open, line settings, time-outs, event mask). Returns nullptr when the
-// port is open and configured, else the reason, with the port closed.
+// Opens the device and applies the line settings. Returns nullptr when the port is open and
+// configured, else the reason, with the port closed.
 const char* openDevice(const char* path) {
   // Non-blocking: a serial device without carrier would otherwise block the open, and every
   // read and write below is bounded by poll().
@@ -109,11 +110,11 @@ const char* openDevice(const char* path) {
   // The time-outs are the poll() bounds below; they need a non-blocking descriptor.
   int flags = fcntl(port.fd, F_GETFL);
   if (flags < 0 || fcntl(port.fd, F_SETFL, flags | O_NONBLOCK) != 0)
-    return openFailed("Failed to set Timeouts");
+    return openFailed("Failed to make the port non-blocking");
 
   // The transmitter-empty wait reads the output queue count; the port must support it.
   int queued = 0;
-  if (ioctl(port.fd, TIOCOUTQ, &queued) != 0) return openFailed("SetCommMask failed");
+  if (ioctl(port.fd, TIOCOUTQ, &queued) != 0) return openFailed("Failed to read the output queue");
 
   tcflush(port.fd, TCIFLUSH);  // input purged; output already queued is kept
   ioctl(port.fd, TIOCCBRK);    // end any break state
@@ -122,43 +123,43 @@ const char* openDevice(const char* path) {
 }
 
 // Reads more input into the buffer, waiting at most waitMs for the first byte.
-ByteRead fillInput(int waitMs) {
+LinkStatus fillInput(int waitMs) {
   pollfd wanted{port.fd, POLLIN, 0};
   int ready = poll(&wanted, 1, waitMs);
-  if (ready < 0) return errno == EINTR ? ByteRead::Nothing : ByteRead::Failed;
-  if (ready == 0) return ByteRead::Nothing;
+  if (ready < 0) return errno == EINTR ? LinkStatus::Nothing : readFailed(errno);
+  if (ready == 0) return LinkStatus::Nothing;
   if (wanted.revents & POLLIN) {
     ssize_t got = ::read(port.fd, port.input + port.inputCount, static_cast<size_t>(INPUT_SIZE - port.inputCount));
     if (got > 0) {
       port.inputCount += static_cast<int>(got);
-      return ByteRead::Got;
+      return LinkStatus::Data;
     }
-    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return ByteRead::Nothing;
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return LinkStatus::Nothing;
     // 0 means end of file: the other side of a pseudo-terminal has closed.
-    return ByteRead::Failed;
+    return readFailed(got < 0 ? errno : 0);
   }
   // POLLERR, POLLHUP or POLLNVAL with nothing left to read: the line is gone.
-  return ByteRead::Failed;
+  return readFailed(EIO);
 }
 
 }  // namespace
 
-void openSerialPort(int portNumber) {
+const char* openSerialPort(int portNumber) {
   closeSerialPort();
   // Numbers that do not fit the 8-character "COM%d" name are refused, as on Windows.
-  if (portNumber < 1 || portNumber > MAX_PORT_NUMBER) failOpen("Failed to open communications port");
+  if (portNumber < 1 || portNumber > MAX_PORT_NUMBER) return openFailed("Failed to open communications port");
   snprintf(port.path, sizeof port.path, "/dev/ttyS%d", portNumber - 1);
-  if (const char* failure = openDevice(port.path)) failOpen(failure);
+  return openDevice(port.path);
 }
 
-void openSerialPortPath(const char* path) {
+const char* openSerialPortPath(const char* path) {
   closeSerialPort();
   if (path == nullptr || path[0] == '\0' || strlen(path) >= sizeof port.path) {
     port.path[0] = '\0';
-    failOpen("Failed to open communications port");
+    return openFailed("Failed to open communications port");
   }
   snprintf(port.path, sizeof port.path, "%s", path);
-  if (const char* failure = openDevice(port.path)) failOpen(failure);
+  return openDevice(port.path);
 }
 
 bool tryReopenSerialPort() {
@@ -203,13 +204,15 @@ void consumeInput(int count) {
   memmove(port.input, port.input + count, static_cast<size_t>(port.inputCount));
 }
 
-ByteRead readSerialByte(uint8_t* byte) {
-  if (port.fd < 0) return ByteRead::Failed;
+int lastLinkError() { return port.lastError; }
+
+LinkStatus readSerialByte(uint8_t* byte) {
+  if (port.fd < 0) return readFailed(EBADF);
   if (port.errors.kept) {
     LineErrorCounts now = readLineErrorCounts();
     if (now.kept && now.total != port.errors.total) {
       port.errors = now;
-      return ByteRead::Failed;
+      return readFailed(EIO);
     }
   }
   for (;;) {
@@ -217,15 +220,15 @@ ByteRead readSerialByte(uint8_t* byte) {
     const MarkedInput item = decodeMarkedInput(port.input, port.inputCount, byte, &used);
     if (item != MarkedInput::Incomplete) {
       consumeInput(used);
-      return item == MarkedInput::LineError ? ByteRead::Failed : ByteRead::Got;
+      return item == MarkedInput::LineError ? readFailed(EIO) : LinkStatus::Data;
     }
-    ByteRead more = fillInput(READ_TIMEOUT_MS);
-    if (more == ByteRead::Got) continue;
-    if (more == ByteRead::Failed || port.inputCount == 0) return more;
+    LinkStatus more = fillInput(READ_TIMEOUT_MS);
+    if (more == LinkStatus::Data) continue;
+    if (more == LinkStatus::Failed || port.inputCount == 0) return more;
     // The driver stores a mark whole, so a 0xff whose mark never completed is data.
     *byte = port.input[0];
     consumeInput(1);
-    return ByteRead::Got;
+    return LinkStatus::Data;
   }
 }
 
@@ -240,7 +243,10 @@ int writeSerialPort(const uint8_t* data, int count) {
       written += static_cast<int>(n);
       continue;
     }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+    if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      port.lastError = errno;
+      break;
+    }
     uint32_t elapsed = tickCountMs() - start;
     if (elapsed >= bound) break;
     pollfd wanted{port.fd, POLLOUT, 0};

@@ -2,7 +2,6 @@
 // COMMTIMEOUTS read and write bounds, and a bounded wait for the transmitter to drain. Line
 // errors and a port that has gone away (ClearCommError fails) fail the read.
 #include "link/serial_port.h"
-#include "link/serial_backend.h"
 #include <cstdio>
 #include <cstring>
 #include <windows.h>
@@ -21,6 +20,7 @@ struct SerialPortState {
   HANDLE handle = INVALID_HANDLE_VALUE;
   char path[PATH_SIZE] = {};  // the name handed to CreateFileA
   DWORD pendingErrors = 0;    // line errors cleared by the drain wait, not yet reported
+  int lastError = 0;          // GetLastError() of the last failed read or write
 };
 
 SerialPortState port;
@@ -34,9 +34,10 @@ const char* openFailed(const char* text) {
   return text;
 }
 
-[[noreturn]] void failOpen(const char* text) {
-  openFailed(text);
-  showFatalError(text);
+// A failed read: the system's reason is kept for whoever reports the lost link.
+LinkStatus readFailed(DWORD error) {
+  port.lastError = static_cast<int>(error);
+  return LinkStatus::Failed;
 }
 
 // Opens and configures the port; nullptr when it is ready, else the reason, with the port
@@ -85,28 +86,28 @@ const char* openDevice(const char* deviceName) {
 
 }  // namespace
 
-void openSerialPort(int portNumber) {
+const char* openSerialPort(int portNumber) {
   closeSerialPort();
   // The device name must fit its 8-character buffer: numbers above 9999 are refused rather
   // than cut short into another port's name.
   char name[DEVICE_NAME_SIZE + 16];
   int length = snprintf(name, sizeof name, "COM%d", portNumber);
   if (portNumber < 1 || length < 0 || length >= DEVICE_NAME_SIZE)
-    failOpen("Failed to open communications port");
+    return openFailed("Failed to open communications port");
   // The "\\.\" form is the only one CreateFileA accepts for COM10 and above; it works for
   // COM1 to COM9 as well.
   snprintf(port.path, sizeof port.path, "\\\\.\\%s", name);
-  if (const char* failure = openDevice(port.path)) failOpen(failure);
+  return openDevice(port.path);
 }
 
-void openSerialPortPath(const char* path) {
+const char* openSerialPortPath(const char* path) {
   closeSerialPort();
   const char* prefix = "\\\\.\\";
-  if (path == nullptr || path[0] == '\0') failOpen("Failed to open communications port");
+  if (path == nullptr || path[0] == '\0') return openFailed("Failed to open communications port");
   if (strncmp(path, "\\\\", 2) == 0) prefix = "";
   int length = snprintf(port.path, sizeof port.path, "%s%s", prefix, path);
-  if (length < 0 || length >= PATH_SIZE) failOpen("Failed to open communications port");
-  if (const char* failure = openDevice(port.path)) failOpen(failure);
+  if (length < 0 || length >= PATH_SIZE) return openFailed("Failed to open communications port");
+  return openDevice(port.path);
 }
 
 bool tryReopenSerialPort() {
@@ -130,29 +131,35 @@ const char* serialPortName() {
   return strncmp(port.path, "\\\\.\\", 4) == 0 ? port.path + 4 : port.path;
 }
 
-ByteRead readSerialByte(uint8_t* byte) {
-  if (port.handle == INVALID_HANDLE_VALUE) return ByteRead::Failed;
+int lastLinkError() { return port.lastError; }
+
+LinkStatus readSerialByte(uint8_t* byte) {
+  if (port.handle == INVALID_HANDLE_VALUE) return readFailed(ERROR_INVALID_HANDLE);
   // A line error that the drain wait cleared during a send is reported now.
   if (port.pendingErrors != 0) {
     port.pendingErrors = 0;
-    return ByteRead::Failed;
+    return readFailed(ERROR_IO_DEVICE);
   }
   DWORD got = 0;
-  if (!ReadFile(port.handle, byte, 1, &got, nullptr)) return ByteRead::Failed;
-  if (got == 1) return ByteRead::Got;
+  if (!ReadFile(port.handle, byte, 1, &got, nullptr)) return readFailed(GetLastError());
+  if (got == 1) return LinkStatus::Data;
   // A port whose device has gone away (a hung-up line, an unplugged adapter) may still
   // return empty reads; its status can no longer be read, which tells it apart.
   DWORD errors = 0;
   COMSTAT status;
   memset(&status, 0, sizeof status);
-  if (!ClearCommError(port.handle, &errors, &status) || (errors & LINE_ERRORS) != 0) return ByteRead::Failed;
-  return ByteRead::Nothing;
+  if (!ClearCommError(port.handle, &errors, &status)) return readFailed(GetLastError());
+  if ((errors & LINE_ERRORS) != 0) return readFailed(ERROR_IO_DEVICE);
+  return LinkStatus::Nothing;
 }
 
 int writeSerialPort(const uint8_t* data, int count) {
   if (port.handle == INVALID_HANDLE_VALUE || data == nullptr || count <= 0) return 0;
   DWORD written = 0;
-  if (!WriteFile(port.handle, data, static_cast<DWORD>(count), &written, nullptr)) return 0;
+  if (!WriteFile(port.handle, data, static_cast<DWORD>(count), &written, nullptr)) {
+    port.lastError = static_cast<int>(GetLastError());
+    return 0;
+  }
   return static_cast<int>(written);
 }
 

@@ -1,7 +1,7 @@
 // Log file steps shared by the traffic log and the data log: the Save As choice, the
 // "Error Opening log file" warning, close and restart, and the local-time stamp.
 #include "logging/log_files.h"
-#include "link/serial_port.h"
+#include "ui/message_boxes.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/window.h"

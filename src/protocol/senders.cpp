@@ -1,30 +1,12 @@
-// Command senders: each builds its command's payload, sends it, echoes it into the Sent pane
-// and, for the electrode commands, moves the host's copy of the electrode codes along.
+// Command senders: each builds its command's payload and sends it through the send path and,
+// for the electrode commands, moves the host's copy of the electrode codes along.
 #include "protocol/senders.h"
-#include "link/framing.h"
-#include "link/serial_port.h"
+#include "protocol/send_path.h"
 #include "logging/traffic.h"
 #include "link/catalogue.h"
 #include "ui/electrodes.h"
 #include "ui/parameters.h"
 #include <cstdio>
-
-namespace {
-
-// Sends a payload and echoes it; the echo happens even when the write failed, but not for
-// a command refused because the link is lost (it never reached the line). True when the
-// frame went out.
-bool sendAndEcho(const uint8_t* payload, int length, const char* failureText = "Write Failed") {
-  if (isLinkLost()) {
-    refuseWhileLinkLost();
-    return false;
-  }
-  bool sent = sendPacket(payload, length, failureText);
-  showSentCommand(payload, length);
-  return sent;
-}
-
-}  // namespace
 
 uint8_t lowByte(int32_t v) { return static_cast<uint8_t>(static_cast<uint32_t>(v) & 0xffu); }
 
@@ -38,12 +20,7 @@ void sendSimpleCommand(uint8_t code) {
     showSentText("Error: Out of Range");
     return;
   }
-  if (isLinkLost()) {
-    refuseWhileLinkLost();
-    return;
-  }
-  sendCode(code);
-  showSentCommand(&code, 1);
+  sendAndEcho(&code, 1);
 }
 
 // The stored code changes only when the frame went out, so the data log never reports a

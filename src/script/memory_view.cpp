@@ -2,8 +2,8 @@
 // pane.
 #include "script/memory_view.h"
 #include "script/instruction_set.h"
-#include "link/serial_port.h"
-#include "logging/traffic.h"
+#include "ui/message_boxes.h"
+#include "protocol/send_path.h"
 #include "platform/window.h"
 #include "link/catalogue.h"
 #include "resource.h"
@@ -29,22 +29,21 @@ void resetMemoryView() {
   memoryView.expectedAddress = -1;
 }
 
-void requestScriptMemory(int address) {
+bool requestScriptMemory(int address) {
   if (address < 0 || address >= SCRIPT_MEMORY_SIZE) {
     showWarning("Invalid address, must be between 0 and 2047");
-    return;
+    return false;
   }
   uint8_t payload[4] = {cdgScrDldMem, static_cast<uint8_t>(address & 0xFF),
                         static_cast<uint8_t>(address >> 8), READ_BACK_COUNT};
-  sendPacket(payload, 4);
-  showSentCommand(payload, 4);
+  return sendAndEcho(payload, 4);
 }
 
 void beginReadBack(int address) {
   memoryView.batch = 0;
   memoryView.expectedAddress = address;
-  requestScriptMemory(address);
-  if (address < 0 || address >= SCRIPT_MEMORY_SIZE) resetMemoryView();  // nothing was asked
+  // Nothing was asked (a bad address, a lost link, a failed write): no batch runs.
+  if (!requestScriptMemory(address)) resetMemoryView();
 }
 
 static std::string readPaneText(int id) {
@@ -83,9 +82,9 @@ void onScriptMemoryRead(const Packet& packet) {
   int next = address + length;
   ++memoryView.batch;
   if (memoryView.batch < READ_BACK_BATCH) {
-    requestScriptMemory(next);
-    if (next >= SCRIPT_MEMORY_SIZE) resetMemoryView();  // warned; the batch ends unshown
-    else memoryView.expectedAddress = next;
+    // A request that was refused or did not go out ends the batch unshown.
+    if (requestScriptMemory(next)) memoryView.expectedAddress = next;
+    else resetMemoryView();
     return;
   }
   showBatch(next);

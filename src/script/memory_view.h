@@ -7,8 +7,9 @@ constexpr int LISTING_LINE_SIZE = 60;
 constexpr int READ_BACK_COUNT = 5;
 
 // Asks for READ_BACK_COUNT bytes of script memory at address; an address outside 0 to 2047
-// shows the warning "Invalid address, must be between 0 and 2047" and sends nothing.
-void requestScriptMemory(int address);
+// shows the warning "Invalid address, must be between 0 and 2047" and sends nothing. True
+// when the request went out.
+bool requestScriptMemory(int address);
 
 void beginReadBack(int address);
 void onScriptMemoryRead(const Packet& packet);

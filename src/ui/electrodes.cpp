@@ -116,7 +116,7 @@ uint8_t getElectrodeCode(int electrode) {
   return 0;
 }
 
-void resetElectrodeCodes() {
+void storeRestElectrodeCodes() {
   for (uint8_t& c : electrodeState.codes) c = IDLE_ELECTRODE_CODE;
 }
 

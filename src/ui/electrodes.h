@@ -14,7 +14,8 @@ void showAllElectrodeCodes(const uint8_t codes[4]);
 // Stored codes, electrodes 1 to 4; other numbers change and read nothing (0).
 void setElectrodeCode(int electrode, uint8_t code);
 uint8_t getElectrodeCode(int electrode);
-void resetElectrodeCodes();
+// Stores the rest code (127) for every electrode, as the device has them in Idle.
+void storeRestElectrodeCodes();
 // What the captions say while the host cannot give a current: "1 (?)" while the device has not
 // reported its electrodes, "1 (script)" while a script sets them. A device report (all four)
 // or a code the host sent (that electrode) brings the codes back, except during a script.

@@ -1,7 +1,7 @@
 // Parameter dialogs: the values last entered (ParameterBlock), the OK handling with its range
 // checks, and the program's "%i"-style readers of the numbers the operator types.
 #include "ui/parameters.h"
-#include "link/serial_port.h"
+#include "ui/message_boxes.h"
 #include "resource.h"
 #include <cstdint>
 #include <cstdio>

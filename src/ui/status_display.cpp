@@ -1,10 +1,12 @@
 // Status display: the main window's mode/fault field, script status, Run/Stop caption,
-// Local Control box, gated button groups, tilt values (the status bar line belongs to the link).
+// Local Control box, gated button groups, tilt values and the status bar line.
 #include "ui/status_display.h"
 #include "platform/window.h"
 #include "link/catalogue.h"
 #include "resource.h"
 #include <cstring>
+
+void setStatusBarText(const char* text) { setControlText(Dialog::Main, IDC_STATUS_BAR, text); }
 
 void setModeText(const char* text) {
   setControlText(Dialog::Main, IDC_MODE_LABEL, "Mode");

@@ -2,6 +2,9 @@
 #pragma once
 #include <cstdint>
 
+// The status bar line: notices that ask for no answer (a tossed or stalled frame, the link's
+// state, a new calibration point).
+void setStatusBarText(const char* text);
 void setModeText(const char* text);
 void setFaultText(const char* text);
 void setScriptStatusText(const char* text);

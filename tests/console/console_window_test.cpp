@@ -1,7 +1,7 @@
 // Tests of the console window seam: which control changes print which lines, how message
 // boxes, file choosers, parameter prompts and the Script Manager prompt read their answers.
 #include "frontends/console/console_window.h"
-#include "resources/resource.h"
+#include "resource.h"
 #include "ui/parameters.h"
 
 #include <gtest/gtest.h>

@@ -2,18 +2,13 @@
 // They replace the POSIX backend below the serial seam, so everything above it is real.
 #include "fake_link.h"
 
+#include "app/host_state.h"
 #include "app/main_dialog.h"
 #include "frontends/console/console_window.h"
-#include "link/serial_backend.h"
 #include "link/serial_port.h"
 #include "logging/data_log.h"
 #include "logging/traffic.h"
 #include "platform/clock.h"
-#include "script/compiler.h"
-#include "script/memory_view.h"
-#include "tilt/tilt.h"
-#include "ui/electrodes.h"
-#include "ui/parameters.h"
 
 #include <ostream>
 
@@ -37,21 +32,16 @@ void startHost(std::istream* input) {
   stopDataLog();
   stopTrafficLog();
   setDataLogTimeStamps(false);
-  resetCalibrationStore();
-  resetCalibrationRun();
-  clearElectrodeCodes();
-  resetParameterBlock();
-  resetMemoryView();
-  resetCompilerOutput();
-  setMessageBoxShowing(0);
+  resetHostState();
   link.open = true;
   initMainDialog();
   consoleRunPostedCommands();
 }
 
 // --- Serial port seam ------------------------------------------------------------------
-void openSerialPort(int) { link.open = true; }
-void openSerialPortPath(const char*) { link.open = true; }
+const char* openSerialPort(int) { return link.open = true, nullptr; }
+const char* openSerialPortPath(const char*) { return link.open = true, nullptr; }
+int lastLinkError() { return 0; }
 bool tryReopenSerialPort() { return link.open = true; }
 void closeSerialPort() { link.open = false; }
 bool isSerialPortOpen() { return link.open; }
@@ -60,13 +50,13 @@ bool waitTransmitterEmpty(int) { return link.open; }
 void clearSerialPortErrors() {}
 int writeSerialPort(const uint8_t* data, int count) { return link.open && data && count > 0 ? count : 0; }
 
-ByteRead readSerialByte(uint8_t* byte) {
+LinkStatus readSerialByte(uint8_t* byte) {
   if (link.position < link.size) {
     *byte = link.data[link.position++];
-    return ByteRead::Got;
+    return LinkStatus::Data;
   }
   link.clockMs += 10;   // the 10 ms read time-out passes with nothing on the line
-  return ByteRead::Nothing;
+  return LinkStatus::Nothing;
 }
 
 // --- Clock seam --------------------------------------------------------------------------

@@ -9,7 +9,7 @@
 #include "frontends/console/console_window.h"
 #include "link/catalogue.h"
 #include "link/framing.h"
-#include "link/serial_port.h"
+#include "ui/message_boxes.h"
 #include "resource.h"
 #include "script/instruction_set.h"
 #include "script/memory_view.h"

@@ -6,7 +6,7 @@
 #include "app/dispatcher.h"
 #include "app/transfer.h"
 #include "frontends/console/console_window.h"
-#include "link/serial_port.h"
+#include "ui/message_boxes.h"
 #include "logging/data_log.h"
 #include "logging/traffic.h"
 #include "resource.h"

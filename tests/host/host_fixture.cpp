@@ -1,14 +1,9 @@
 // Shared set-up for the host behaviour tests: console seam on string streams, subsystems reset.
 #include "host_fixture.h"
-#include "link/serial_port.h"
+#include "app/host_state.h"
+#include "app/main_dialog.h"
 #include "logging/data_log.h"
 #include "logging/traffic.h"
-#include "app/link_watch.h"
-#include "script/memory_view.h"
-#include "tilt/tilt.h"
-#include "ui/electrodes.h"
-#include "app/main_dialog.h"
-#include "ui/parameters.h"
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -18,14 +13,7 @@ void HostTest::SetUp() {
   consoleWindowReset(&input_, &output_);
   HostTest::TearDown();
   setDataLogTimeStamps(false);
-  resetCalibrationStore();
-  resetCalibrationRun();
-  clearElectrodeCodes();
-  resetParameterBlock();
-  resetMemoryView();
-  setMessageBoxShowing(0);
-  resetLinkState();
-  resetLinkWatch();
+  resetHostState();
   initMainDialog();
   consoleRunPostedCommands();
 }

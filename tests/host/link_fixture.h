@@ -9,7 +9,7 @@ class LinkTest : public HostTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(device_.create()) << "no pseudo-terminal available";
-    openSerialPortPath(device_.path.c_str());
+    ASSERT_EQ(openSerialPortPath(device_.path.c_str()), nullptr);
     HostTest::SetUp();
   }
   void TearDown() override {

@@ -2,6 +2,7 @@
 // message loop steps, the Windows serial backend on a faulty line and the C runtime's log formats,
 // driven by window messages against kinestim-sim on COM1.
 #include "app/dispatcher.h"
+#include "app/host_state.h"
 #include "link/catalogue.h"
 #include "link/serial_port.h"
 #include "logging/data_log.h"
@@ -363,8 +364,9 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   setAppInstance(GetModuleHandleA(nullptr));
   gAccelerators = loadMainAccelerators();
-  openSerialPortPath("COM1");  // the real program opens it by number
-  resetCalibrationStore();
+  // the real program opens it by number
+  if (const char* failure = openSerialPortPath("COM1")) return std::fprintf(stderr, "%s\n", failure), 1;
+  resetHostState();
   if (!createMainDialog()) return std::fprintf(stderr, "the main dialog could not be created\n"), 1;
   SetTimer(nullptr, 0, 40, driverTick);
   return RUN_ALL_TESTS();

@@ -3,7 +3,7 @@
 #include "frontends/console/console_loop.h"
 #include "frontends/console/console_window.h"
 #include "app/dispatcher.h"
-#include "resources/resource.h"
+#include "resource.h"
 #include "app/main_dialog.h"
 #include "ui/parameters.h"
 

@@ -3,8 +3,9 @@
 #include "link/serial_port.h"
 #include "frontends/console/console_loop.h"
 #include "frontends/console/console_window.h"
-#include "resources/resource.h"
-#include "tilt/tilt.h"
+#include "resource.h"
+#include "app/host_state.h"
+#include "ui/message_boxes.h"
 #include "app/main_dialog.h"
 #include "app/link_watch.h"
 
@@ -260,11 +261,11 @@ int main(int argc, char** argv) {
   // The main window does not exist while the port opens: a failure there is reported with
   // no window, and ends the program before one is made.
   consoleCloseDialog(Dialog::Main);
-  if (port != nullptr && port[0] == '/')
-    openSerialPortPath(port);
-  else
-    openSerialPort(port != nullptr ? portNumberOf(port) : 1);
-  resetCalibrationStore();
+  const char* openFailure = port != nullptr && port[0] == '/'
+                                ? openSerialPortPath(port)
+                                : openSerialPort(port != nullptr ? portNumberOf(port) : 1);
+  if (openFailure != nullptr) showFatalError(openFailure);
+  resetHostState();
   consoleOpenDialog(Dialog::Main);
   initMainDialog();
   consoleRunPostedCommands();   // the collapse posted by the initialisation

@@ -1,7 +1,7 @@
 // Console Script Manager: a "script> " prompt whose words press the dialog's buttons and
 // fill its Address and Timestep fields, until "close" or the end of input.
 #include "frontends/console/console_window.h"
-#include "resources/resource.h"
+#include "resource.h"
 #include "app/script_manager.h"
 #include "platform/window.h"
 

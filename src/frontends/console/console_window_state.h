@@ -2,7 +2,7 @@
 // prompts share this state and these helpers; nothing outside frontends/console includes it.
 #pragma once
 #include "frontends/console/console_window.h"
-#include "resources/resource.h"
+#include "resource.h"
 #include <deque>
 #include <iostream>
 #include <map>

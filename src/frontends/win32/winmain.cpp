@@ -2,14 +2,15 @@
 // the main dialog, runs the message loop and closes the port when the loop ends.
 #include "link/serial_port.h"
 #include "frontends/win32/win32_gui.h"
-#include "tilt/tilt.h"
+#include "app/host_state.h"
+#include "ui/message_boxes.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   setAppInstance(instance);
   HACCEL accelerators = loadMainAccelerators();
   // The port is opened before any window exists; a failure there ends the program.
-  openSerialPort(parsePortNumber(commandLine));
-  resetCalibrationStore();
+  if (const char* failure = openSerialPort(parsePortNumber(commandLine))) showFatalError(failure);
+  resetHostState();
   if (!createMainDialog()) {
     showFatalError("Failed to create the main window");
   }

@@ -1,6 +1,6 @@
 // The program's two message boxes, "Warning" and "Fatal Error!", and the flag that keeps the
 // receive pump idle while one of them is open.
-#include "link/serial_port.h"
+#include "ui/message_boxes.h"
 #include "platform/window.h"
 #include <cstdlib>
 

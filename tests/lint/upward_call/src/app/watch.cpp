@@ -1,0 +1,2 @@
+// The app-layer function the link calls.
+void showLinkLost(const char*) {}

@@ -1,0 +1,2 @@
+// A front-end's definition of a window-seam function.
+void setControlText(int, int, const char*) {}
