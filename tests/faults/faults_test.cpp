@@ -1,7 +1,8 @@
 // Process tests: kinestim-console and kinestim-sim as separate processes on pseudo-terminals.
-// Start-up, operator mistakes, line faults made by the simulator's control channel (stray
-// bytes, damaged, stalled and missing frames, a device that goes silent or away) and a host
-// killed in the middle of logging; and the soak run of scripts/soak.sh.
+// Start-up, operator mistakes, closing while current flows, line faults made by the
+// simulator's control channel (stray bytes, damaged, stalled and missing frames, a device that
+// goes silent or away) and a host killed in the middle of logging; and the soak run of
+// scripts/soak.sh.
 #include "bench/bench_wire.h"
 #include "process_harness.h"
 

@@ -98,7 +98,7 @@ CloseChoice askHowToClose(const char* text) {
   }
 }
 
-// A script run without a terminal learns the failure from the exit status.
+// The console ends all the same, with status 1: whatever started it learns of the failure.
 bool closesWithoutIdleConfirmation() { return true; }
 
 bool chooseSaveFileName(char* path, int size) {
