@@ -13,6 +13,8 @@
 namespace {
 
 constexpr uint32_t IDLE_CONFIRMATION_MS = 2000;
+constexpr uint32_t QUIET_LINE_MS = 100;
+constexpr uint32_t LAST_ANSWERS_MS = 500;
 constexpr uint8_t ZERO_CURRENT_CODE = 128;
 const char* const CLOSE_QUESTION =
     "Current may flow on the Kinestim. Return it to Idle before closing?";
@@ -58,6 +60,14 @@ bool returnToIdle(bool scriptMayRun) {
 }
 
 }  // namespace
+
+void readLastAnswers() {
+  const uint32_t start = tickCountMs();
+  for (uint32_t heard = start; tickCountMs() - heard < QUIET_LINE_MS && tickCountMs() - start < LAST_ANSWERS_MS;) {
+    if (pumpOneMessage() >= 0) heard = tickCountMs();
+    else sleepMs(5);
+  }
+}
 
 bool currentMayFlow(bool scriptMayRun) {
   if (scriptMayRun || !modeIsKnown() || !electrodeCaptionsShowCodes()) return true;

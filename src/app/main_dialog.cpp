@@ -204,6 +204,7 @@ bool handleSliderScroll(int sliderId, int scrollCode) {
 }
 
 void closeMainDialog() {
+  readLastAnswers();
   int exitCode = 0;
   if (!readyToClose(!isRunCaptionShown(), &exitCode)) return;
   stopDataLog();

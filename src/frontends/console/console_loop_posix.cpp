@@ -2,11 +2,13 @@
 // one thread; input lines become button presses, slider moves or typed command codes.
 #include "frontends/console/console_loop.h"
 #include "frontends/console/console_window.h"
+#include "frontends/console/console_output.h"
 #include "app/dispatcher.h"
 #include "resource.h"
 #include "app/main_dialog.h"
 #include "ui/parameters.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -26,6 +28,10 @@ struct ConsoleLoopState {
   int64_t nextTickMs = 0;
   int drainFd = -1;
   int simulatorFd = -1;
+  bool stopReading = false;    // input is no longer taken (a wait timed out, or a Warning stops)
+  bool stopOnWarning = false;
+  uint64_t linesAtLastRead = 0;      // lines printed when the last input line was taken
+  uint64_t linesAtReadBefore = 0;    // ... and when the one before it was taken
 };
 
 ConsoleLoopState loop;
@@ -36,10 +42,14 @@ int64_t monotonicMs() {
   return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-void say(const std::string& text) {
-  std::ostream& out = consoleOutput();
-  out << text << '\n';
-  out.flush();
+// Every message of the loop refuses a line the operator typed.
+void say(const std::string& text) { consoleRefuse(text); }
+
+// Notes how many lines were printed when an input line was taken, for ":wait".
+void noteLineTaken() {
+  loop.linesAtReadBefore = loop.linesAtLastRead;
+  loop.linesAtLastRead = consoleLinesPrinted();
+  consoleKeepLinesFrom(loop.linesAtReadBefore);
 }
 
 bool takeLine(std::string& line) {
@@ -47,6 +57,7 @@ bool takeLine(std::string& line) {
   if (end == std::string::npos) return false;
   line = loop.pending.substr(0, end);
   loop.pending.erase(0, end + 1);
+  noteLineTaken();
   return true;
 }
 
@@ -60,40 +71,50 @@ void tickIfDue(bool topLevel) {
   if (topLevel) consoleRunPostedCommands();
 }
 
+// Reads what input has come (into pending) and drains the simulator's output, waiting at most
+// until the next timer tick or deadlineMs, then runs the tick when it is due.
+void pumpOnce(int64_t deadlineMs, bool topLevel) {
+  int64_t wait = std::min(loop.nextTickMs, deadlineMs) - monotonicMs();
+  if (wait < 0) wait = 0;
+  pollfd fds[2] = {{loop.endOfInput ? -1 : 0, POLLIN, 0}, {loop.drainFd, POLLIN, 0}};
+  int ready = poll(fds, 2, static_cast<int>(wait));
+  if (ready < 0 && errno != EINTR) {
+    loop.endOfInput = true;
+    return;
+  }
+  if (ready > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
+    char buffer[4096];
+    ssize_t got = read(0, buffer, sizeof buffer);
+    if (got > 0)
+      loop.pending.append(buffer, static_cast<size_t>(got));
+    else if (got == 0 || (errno != EINTR && errno != EAGAIN))
+      loop.endOfInput = true;
+  }
+  if (ready > 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+    char buffer[4096];
+    if (read(loop.drainFd, buffer, sizeof buffer) <= 0) loop.drainFd = -1;
+  }
+  tickIfDue(topLevel);
+}
+
 // Waits for one whole input line while the timer keeps ticking. At the top level the posted
 // commands run after every tick; inside a prompt they wait, as the main window is blocked.
+// Once input is stopped (a wait timed out, or a Warning with --stop-on-warning) no more
+// lines are given out: a prompt then ends as at the end of input.
 bool waitForLine(std::string& line, bool topLevel) {
   for (;;) {
+    if (loop.stopOnWarning && consoleWarningShown()) loop.stopReading = true;
+    if (loop.stopReading) return false;
     if (takeLine(line)) return true;
     if (loop.endOfInput) {
       if (loop.pending.empty()) return false;
       line.swap(loop.pending);
       loop.pending.clear();
+      noteLineTaken();
       return true;
     }
     if (topLevel && consoleQuitRequested()) return false;
-    int64_t wait = loop.nextTickMs - monotonicMs();
-    if (wait < 0) wait = 0;
-    pollfd fds[2] = {{0, POLLIN, 0}, {loop.drainFd, POLLIN, 0}};
-    int count = loop.drainFd >= 0 ? 2 : 1;
-    int ready = poll(fds, static_cast<nfds_t>(count), static_cast<int>(wait));
-    if (ready < 0 && errno != EINTR) {
-      loop.endOfInput = true;
-      continue;
-    }
-    if (ready > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
-      char buffer[4096];
-      ssize_t got = read(0, buffer, sizeof buffer);
-      if (got > 0)
-        loop.pending.append(buffer, static_cast<size_t>(got));
-      else if (got == 0 || (errno != EINTR && errno != EAGAIN))
-        loop.endOfInput = true;
-    }
-    if (count == 2 && ready > 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
-      char buffer[4096];
-      if (read(loop.drainFd, buffer, sizeof buffer) <= 0) loop.drainFd = -1;
-    }
-    tickIfDue(topLevel);
+    pumpOnce(loop.nextTickMs, topLevel);
     if (!topLevel) consoleRestorePrompt();
   }
 }
@@ -222,6 +243,10 @@ const char* const HELP_TEXT =
     "  :about               About box\n"
     "  :show                print every field of the main window\n"
     "  :sim TEXT            send a control line to the simulator (with --simulate)\n"
+    "  :wait mode NAME [S]  wait until the mode field shows NAME (S seconds at most, 5 unless given)\n"
+    "  :wait PATTERN [S]    wait for a line matching the regular expression PATTERN, printed\n"
+    "                       since the line before this one was read\n"
+    "  :sleep MS            pause for MS milliseconds while the device is still read\n"
     "  :quit                close the window and exit\n"
     "  :help                this list\n";
 
@@ -246,7 +271,8 @@ void colonCommand(const std::string& line) {
       {"stop-data-log", ID_STOP_DATA_LOG, "Stop Current and Tilt Log"},
       {"about", ID_ABOUT, "About"},
   };
-  bool takesArguments = name == "slider" || name == "slider-drag" || name == "slider-key" || name == "sim";
+  bool takesArguments = name == "slider" || name == "slider-drag" || name == "slider-key" || name == "sim" ||
+                        name == "wait" || name == "sleep";
   if (!takesArguments && words.size() > 1) {
     say(":" + name + " takes no argument (type :help)");
     return;
@@ -269,6 +295,8 @@ void colonCommand(const std::string& line) {
     moveSlider(words, 5, ":slider-drag N POS");
   } else if (name == "slider-key") {
     keySlider(words);
+  } else if (name == "wait" || name == "sleep") {
+    consoleWaitCommand(line.substr(line.find(name) + name.size()), name == "sleep");
   } else if (name == "show") {
     consoleShowAll();
   } else if (name == "quit") {
@@ -303,6 +331,20 @@ void consoleLoopInstall() {
 }
 
 void consoleLoopDrainDescriptor(int fd) { loop.drainFd = fd; }
+
+int64_t consoleMonotonicMs() { return monotonicMs(); }
+
+bool consoleLoopPumpUntil(bool (*done)(void*), void* context, int64_t deadlineMs) {
+  for (;;) {
+    if (done(context)) return true;
+    if (monotonicMs() >= deadlineMs || consoleQuitRequested()) return false;
+    pumpOnce(deadlineMs, true);
+  }
+}
+
+void consoleLoopStopReading() { loop.stopReading = true; }
+void consoleLoopStopOnWarning(bool on) { loop.stopOnWarning = on; }
+uint64_t consoleLoopLinesBeforeLastRead() { return loop.linesAtReadBefore; }
 void consoleLoopSimulatorControl(int fd) { loop.simulatorFd = fd; }
 
 void consoleHandleInputLine(const std::string& raw) {

@@ -2,6 +2,7 @@
 // pseudo-terminal), brings up the main window's control table and runs the terminal loop.
 #include "link/serial_port.h"
 #include "frontends/console/console_loop.h"
+#include "frontends/console/console_output.h"
 #include "frontends/console/console_window.h"
 #include "resource.h"
 #include "app/host_state.h"
@@ -17,54 +18,35 @@
 #include <fcntl.h>
 #include <iostream>
 #include <poll.h>
-#include <streambuf>
 #include <string>
 #include <sys/wait.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace {
 
 const char* const USAGE =
-    "Usage: kinestim-console [PORT] [--simulate] [--expanded] [--timestamps] [--batch]\n"
-    "                        [--leave-running]\n"
+    "Usage: kinestim-console [PORT] [--simulate] [--expanded] [--timestamps] [--json]\n"
+    "                        [--batch] [--stop-on-warning] [--leave-running]\n"
     "  PORT          a device path (/dev/ttyUSB0) or a port number N for /dev/ttyS(N-1);\n"
     "                absent, not a number or below 1 means 1\n"
     "  --simulate    start kinestim-sim on a pseudo-terminal and connect to it\n"
     "  --expanded    show the Sent and Received traffic from the start\n"
     "  --timestamps  prefix every output line with monotonic milliseconds\n"
-    "  --batch       nobody answers questions (also when standard input is not a terminal)\n"
-    "  --leave-running  closing in batch mode leaves a current flowing instead of\n"
-    "                returning the device to Idle\n"
+    "  --json        print every output line as one JSON object with its time, kind and fields\n"
+    "  --batch       take input as a script even from a terminal (always so when standard\n"
+    "                input is not a terminal): Warnings are shown without waiting for Enter,\n"
+    "                and the first line is read once the device has answered (10 s at most)\n"
+    "  --stop-on-warning  in batch mode, stop reading input at the first Warning or refused line\n"
+    "  --leave-running  in batch mode, closing leaves a current flowing instead of returning\n"
+    "                the device to Idle\n"
+    "Exit status (when several apply, the first in this list):\n"
+    "  1  fatal: the port, the simulator, no answer from the device, or no Idle at closing\n"
+    "  2  usage error on the command line\n"
+    "  3  a :wait timed out\n"
+    "  4  a Warning or a refused line was shown in batch mode\n"
+    "  0  otherwise\n"
     "Type :help once running for the commands.\n";
-
-// Prefixes each output line with the monotonic time in milliseconds.
-class TimestampBuffer : public std::streambuf {
- public:
-  explicit TimestampBuffer(std::streambuf* target) : target_(target) {}
-
- protected:
-  int overflow(int c) override {
-    if (c == traits_type::eof()) return traits_type::not_eof(c);
-    if (atLineStart_) {
-      timespec ts;
-      clock_gettime(CLOCK_MONOTONIC, &ts);
-      char stamp[40];
-      int n = std::snprintf(stamp, sizeof stamp, "[%10.3f] ",
-                            static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6);
-      target_->sputn(stamp, n);
-      atLineStart_ = false;
-    }
-    if (c == '\n') atLineStart_ = true;
-    return target_->sputc(static_cast<char>(c));
-  }
-  int sync() override { return target_->pubsync(); }
-
- private:
-  std::streambuf* target_;
-  bool atLineStart_ = true;
-};
 
 struct SimulatorChild {
   pid_t pid = -1;
@@ -192,11 +174,24 @@ int portNumberOf(const char* text) {
   return static_cast<int>(value);
 }
 
+constexpr int DEVICE_ANSWER_MS = 10000;
+
+// The first that applies of: a fatal end (1), a timed-out wait (3), a Warning or refused line
+// in batch mode (4); else 0. Usage errors (2) end the program before it runs.
+int exitStatus() {
+  int status = consoleExitCode();
+  if (status != 0 && status <= 2) return status;
+  if (consoleWaitTimedOut()) return 3;
+  if (consoleWarningShown()) return 4;
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const char* port = nullptr;
-  bool simulate = false, expanded = false, timestamps = false, batch = false, leaveRunning = false;
+  bool simulate = false, expanded = false, timestamps = false, json = false, batch = false, stopOnWarning = false,
+       leaveRunning = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--simulate") {
@@ -205,8 +200,12 @@ int main(int argc, char** argv) {
       expanded = true;
     } else if (arg == "--timestamps") {
       timestamps = true;
+    } else if (arg == "--json") {
+      json = true;
     } else if (arg == "--batch") {
       batch = true;
+    } else if (arg == "--stop-on-warning") {
+      stopOnWarning = true;
     } else if (arg == "--leave-running") {
       leaveRunning = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -227,11 +226,17 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  static TimestampBuffer stampedBuffer(std::cout.rdbuf());
-  static std::ostream stamped(&stampedBuffer);
-  std::ostream* out = timestamps ? &stamped : &std::cout;
+  if (json && timestamps) {
+    std::cerr << "Give either --json (which carries the time) or --timestamps, not both\n" << USAGE;
+    return 2;
+  }
+  std::ostream* out = &consoleLineStream(std::cout, json         ? ConsoleOutputForm::Json
+                                                    : timestamps ? ConsoleOutputForm::Timestamped
+                                                                 : ConsoleOutputForm::Plain);
 
   consoleWindowReset(&std::cin, out, true);
+  consoleSetBatchMode(batch || !isatty(0));
+  consoleLoopStopOnWarning(stopOnWarning);
   consoleLoopInstall();
   // A terminal that echoes shows the answers itself; otherwise (a pipe, a raw terminal) the
   // console writes each answer after its prompt.
@@ -239,7 +244,7 @@ int main(int argc, char** argv) {
   bool terminalEchoes = isatty(0) && tcgetattr(0, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
   consoleSetEchoAnswers(!terminalEchoes);
   consoleSetTerminalEchoes(terminalEchoes);
-  consoleSetBatchMode(batch || !isatty(0), leaveRunning);
+  consoleSetLeaveRunning(leaveRunning);
 
   std::signal(SIGPIPE, SIG_IGN);
   std::string simulatorPort;
@@ -272,9 +277,20 @@ int main(int argc, char** argv) {
   if (expanded) routeCommand(ID_TOGGLE_ADVANCED, 0);
   // The device may have been left running by an earlier session: ask what it carries.
   askDeviceState();
+  // A script's first line would reach a device that is not up yet: in batch mode nothing is
+  // read before the device has reported its mode.
+  if (consoleBatchMode() && !consoleWaitForDevice(DEVICE_ANSWER_MS)) {
+    std::string text = std::string("No answer from the device on ") + serialPortName();
+    consoleDescribeNextLine("fatal", jsonMember("text", jsonString(text)));
+    consoleOutput() << text << '\n';
+    consoleOutput().flush();
+    closeSerialPort();
+    stopSimulator();
+    return 1;
+  }
   consoleRunLoop();
   closeSerialPort();
   stopSimulator();
   out->flush();
-  return consoleExitCode();
+  return exitStatus();
 }

@@ -1,6 +1,7 @@
 // Console window seam, the printed side: one line per visible change of the main window and
 // the Script Manager, prompts kept on lines of their own, and ":show".
 #include "frontends/console/console_window_state.h"
+#include "frontends/console/console_output.h"
 #include <cctype>
 #include <cstdio>
 
@@ -56,8 +57,10 @@ void endPromptLine() {
 }
 
 // Prints text after a prefix; further lines of the text continue on lines of their own.
-void printText(const std::string& prefix, const std::string& text) {
+void printText(const std::string& prefix, const std::string& text, const std::string& kind,
+               const std::string& members) {
   endPromptLine();
+  if (!kind.empty()) consoleDescribeNextLine(kind, members);
   std::vector<std::string> lines = splitLines(text);
   *console.out << prefix << lines[0] << '\n';
   for (size_t i = 1; i < lines.size(); ++i) *console.out << lines[i] << '\n';
@@ -65,17 +68,58 @@ void printText(const std::string& prefix, const std::string& text) {
 }
 
 // Prints every line of the text, each after the prefix; a trailing line end adds no line.
-void printEachLine(const std::string& prefix, const std::string& text) {
+void printEachLine(const std::string& prefix, const std::string& text, const char* kind) {
   if (text.empty()) return;
   endPromptLine();
   std::vector<std::string> lines = splitLines(text);
   if (lines.size() > 1 && lines.back().empty()) lines.pop_back();
-  for (const std::string& line : lines) *console.out << prefix << line << '\n';
+  for (const std::string& line : lines) {
+    consoleDescribeNextLine(kind, jsonMember("text", jsonString(line)));
+    *console.out << prefix << line << '\n';
+  }
   console.out->flush();
+}
+
+namespace {
+
+// A traffic pane line "09 cdgSetElectrode 01 b2" as its bytes ("09 01 b2") and name.
+std::string trafficMembers(const std::string& line) {
+  std::string bytes, name;
+  size_t i = 0;
+  while (i < line.size()) {
+    size_t start = line.find_first_not_of(' ', i);
+    if (start == std::string::npos) break;
+    i = line.find(' ', start);
+    if (i == std::string::npos) i = line.size();
+    std::string word = line.substr(start, i - start);
+    // Received parameter bytes are shown in angle brackets.
+    if (word.size() == 4 && word.front() == '<' && word.back() == '>') word = word.substr(1, 2);
+    bool isByte = word.size() == 2 && std::isxdigit(static_cast<unsigned char>(word[0])) &&
+                  std::isxdigit(static_cast<unsigned char>(word[1]));
+    std::string& into = isByte ? bytes : name;
+    into += (into.empty() ? "" : " ") + word;
+  }
+  if (bytes.empty()) return jsonMember("text", jsonString(line));
+  return jsonMember("bytes", jsonString(bytes)) + jsonMember("name", jsonString(name));
+}
+
+}  // namespace
+
+std::string electrodeMembers(int electrode) {
+  std::string caption = consoleControlText(Dialog::Main, CAPTION_IDS[electrode - 1]);
+  size_t open = caption.find('('), close = caption.rfind(')');
+  std::string current = open != std::string::npos && close != std::string::npos && close > open
+                            ? trimmed(caption.substr(open + 1, close - open - 1))
+                            : caption;
+  return jsonMember("n", std::to_string(electrode)) +
+         jsonMember("code", std::to_string(getSliderPosition(SLIDER_IDS[electrode - 1]))) +
+         jsonMember("current", jsonNumberOrString(current)) +
+         jsonMember("enabled", consoleControlEnabled(Dialog::Main, SLIDER_IDS[electrode - 1]) ? "true" : "false");
 }
 
 void prompt(const std::string& text) {
   endPromptLine();
+  consoleDescribeNextLine("prompt", jsonMember("text", jsonString(text)));
   *console.out << text;
   console.out->flush();
   console.promptPending = true;
@@ -102,29 +146,31 @@ void reportMainText(int id, const std::string& before, const std::string& after)
     case IDC_RECEIVED_PANE: {
       if (!console.dialogs[0].exists || console.width != EXPANDED_WIDTH) return;
       std::string line = firstLine(after);
-      if (!line.empty()) printText(id == IDC_SENT_PANE ? "sent: " : "received: ", line);
+      const char* kind = id == IDC_SENT_PANE ? "sent" : "received";
+      if (!line.empty()) printText(std::string(kind) + ": ", line, kind, trafficMembers(line));
       return;
     }
     case IDC_STATUS_BAR:
-      if (!after.empty()) printText("status: ", after);
+      if (!after.empty()) printText("status: ", after, "status", jsonMember("text", jsonString(after)));
       return;
     case IDC_MODE_FIELD: {
       Control* label = findControl(Dialog::Main, IDC_MODE_LABEL);
-      std::string prefix = label ? lowerCase(label->text) : std::string("mode");
-      printText(prefix + ": ", after);
+      std::string kind = label ? lowerCase(label->text) : std::string("mode");
+      printText(kind + ": ", after, kind, jsonMember(kind.c_str(), jsonString(after)));
       return;
     }
     case IDC_SCRIPT_STATUS:
-      printText("script: ", after);
+      printText("script: ", after, "script", jsonMember("status", jsonString(after)));
       return;
     case IDC_RUN_STOP:
-      printText("run button: ", withoutMnemonics(after));
+      printText("run button: ", withoutMnemonics(after), "run-button",
+                jsonMember("caption", jsonString(withoutMnemonics(after))));
       return;
     case IDC_TILT_X:
-      printText("tilt x: ", after);
+      printText("tilt x: ", after, "tilt", jsonMember("x", jsonNumberOrString(after)));
       return;
     case IDC_TILT_Y:
-      printText("tilt y: ", after);
+      printText("tilt y: ", after, "tilt", jsonMember("y", jsonNumberOrString(after)));
       return;
     default:
       break;
@@ -132,20 +178,20 @@ void reportMainText(int id, const std::string& before, const std::string& after)
   if (int electrode = electrodeOfCaption(id)) {
     char prefix[32];
     std::snprintf(prefix, sizeof prefix, "electrode %d: ", electrode);
-    printText(prefix, after);
+    printText(prefix, after, "electrode", electrodeMembers(electrode) + jsonMember("changed", "\"current\""));
   }
   (void)before;
 }
 
 void reportScriptManagerText(int id, const std::string& before, const std::string& after) {
   if (id == IDC_SM_COMPILER_OUTPUT) {
-    printEachLine("compiler output: ", after);
+    printEachLine("compiler output: ", after, "compiler-output");
   } else if (id == IDC_SM_MEMORY) {
     // The memory view appends to what the pane holds; print what was added.
     if (after.compare(0, before.size(), before) == 0)
-      printEachLine("memory: ", after.substr(before.size()));
+      printEachLine("memory: ", after.substr(before.size()), "memory");
     else
-      printEachLine("memory: ", after);
+      printEachLine("memory: ", after, "memory");
   }
 }
 
@@ -165,26 +211,27 @@ void consoleShowAll() {
   }
   auto text = [](int id) { return consoleControlText(Dialog::Main, id); };
   auto onOff = [](bool on) { return std::string(on ? "enabled" : "disabled"); };
-  printText(lowerCase(text(IDC_MODE_LABEL)) + ": ", text(IDC_MODE_FIELD));
-  printText("script: ", text(IDC_SCRIPT_STATUS));
-  printText("run button: ", withoutMnemonics(text(IDC_RUN_STOP)) + ", " +
-                                onOff(consoleControlEnabled(Dialog::Main, IDC_RUN_STOP)));
-  printText("script manager button: ", onOff(consoleControlEnabled(Dialog::Main, IDC_SCRIPT_MANAGER)));
-  printText("local control: ", std::string(hasCheckMark(Dialog::Main, IDC_LOCAL_CONTROL) ? "checked" : "cleared") +
-                                   ", " + onOff(consoleControlEnabled(Dialog::Main, IDC_LOCAL_CONTROL)));
+  auto show = [](const std::string& field, const std::string& value) {
+    printText(field + ": ", value, "show", jsonMember("field", jsonString(field)) + jsonMember("value", jsonString(value)));
+  };
+  show(lowerCase(text(IDC_MODE_LABEL)), text(IDC_MODE_FIELD));
+  show("script", text(IDC_SCRIPT_STATUS));
+  show("run button", withoutMnemonics(text(IDC_RUN_STOP)) + ", " + onOff(consoleControlEnabled(Dialog::Main, IDC_RUN_STOP)));
+  show("script manager button", onOff(consoleControlEnabled(Dialog::Main, IDC_SCRIPT_MANAGER)));
+  show("local control", std::string(hasCheckMark(Dialog::Main, IDC_LOCAL_CONTROL) ? "checked" : "cleared") + ", " +
+                            onOff(consoleControlEnabled(Dialog::Main, IDC_LOCAL_CONTROL)));
   for (int i = 0; i < 4; ++i) {
-    char line[96];
-    std::snprintf(line, sizeof line, "electrode %d: %s, slider %d, %s", i + 1, text(CAPTION_IDS[i]).c_str(),
-                  getSliderPosition(SLIDER_IDS[i]),
-                  consoleControlEnabled(Dialog::Main, SLIDER_IDS[i]) ? "enabled" : "disabled");
-    printText("", line);
+    char value[96];
+    std::snprintf(value, sizeof value, "%s, slider %d, %s", text(CAPTION_IDS[i]).c_str(),
+                  getSliderPosition(SLIDER_IDS[i]), onOff(consoleControlEnabled(Dialog::Main, SLIDER_IDS[i])).c_str());
+    show("electrode " + std::to_string(i + 1), value);
   }
-  printText("tilt buttons: ", onOff(consoleControlEnabled(Dialog::Main, IDC_CALIBRATE)));
-  printText("tilt x: ", text(IDC_TILT_X));
-  printText("tilt y: ", text(IDC_TILT_Y));
-  printText("status: ", text(IDC_STATUS_BAR));
-  printText("command box: ", text(IDC_COMMAND_BOX));
-  printText("advanced windows: ", consoleExpanded() ? "shown" : "hidden");
-  printText("traffic log: ", consoleMenuItemEnabled(ID_STOP_TRAFFIC_LOG) ? "on" : "off");
-  printText("data log: ", consoleMenuItemEnabled(ID_STOP_DATA_LOG) ? "on" : "off");
+  show("tilt buttons", onOff(consoleControlEnabled(Dialog::Main, IDC_CALIBRATE)));
+  show("tilt x", text(IDC_TILT_X));
+  show("tilt y", text(IDC_TILT_Y));
+  show("status", text(IDC_STATUS_BAR));
+  show("command box", text(IDC_COMMAND_BOX));
+  show("advanced windows", consoleExpanded() ? "shown" : "hidden");
+  show("traffic log", consoleMenuItemEnabled(ID_STOP_TRAFFIC_LOG) ? "on" : "off");
+  show("data log", consoleMenuItemEnabled(ID_STOP_DATA_LOG) ? "on" : "off");
 }

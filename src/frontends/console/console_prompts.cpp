@@ -1,6 +1,7 @@
 // Console window seam, the answers: prompts read line by line, message boxes answered with
 // Enter or y/n, and paths for the Save As and Open choosers.
 #include "frontends/console/console_window_state.h"
+#include "frontends/console/console_output.h"
 #include <cstring>
 #include <filesystem>
 
@@ -11,6 +12,7 @@ bool readAnswer(std::string& line) {
   console.promptInterrupted = false;
   if (console.promptPending && console.terminalEchoes && ok) {
     console.promptPending = false;
+    consoleLineEndedByTerminal(line);
   } else if (console.promptPending) {
     if (ok && console.echoAnswers) *console.out << line;
     *console.out << '\n';
@@ -69,7 +71,20 @@ bool consoleReadLine(std::string& line) {
 
 int showMessageBox(Dialog, const char* text, const char* caption, unsigned style) {
   std::string heading = caption ? caption : "";
-  printText(heading + ": ", text ? text : "");
+  std::string body = text ? text : "";
+  bool okOnly = (style & 0x000F) != 0x0004;
+  if (heading == "Warning")
+    printText(heading + ": ", body, "warning", jsonMember("text", jsonString(body)));
+  else if (style == MB_STYLE_FATAL)
+    printText(heading + ": ", body, "fatal", jsonMember("text", jsonString(body)));
+  else
+    printText(heading + ": ", body, "message", jsonMember("caption", jsonString(heading)) + jsonMember("text", jsonString(body)));
+  // A script does not know when a box appears, so in batch mode a box with only OK is shown
+  // and taken as read: the next input line stays for what it was written for.
+  if (console.batch && okOnly) {
+    if (heading == "Warning") console.warningShown = true;
+    return MB_ANSWER_OK;
+  }
   std::string answer;
   if ((style & 0x000F) == 0x0004) {  // Yes and No buttons
     prompt("[y/n] ");

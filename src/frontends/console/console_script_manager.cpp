@@ -63,7 +63,7 @@ void runScriptManagerDialog() {
       printHelp();
     } else if (word == "preview") {
       if (!rest.empty()) {
-        say("'preview' takes no argument; it asks for the file and uses the address field.");
+        consoleRefuse("'preview' takes no argument; it asks for the file and uses the address field.");
         continue;
       }
       char address[40];
@@ -73,7 +73,7 @@ void runScriptManagerDialog() {
     } else if (word == "upload" || word == "samples" || word == "view" || word == "append" ||
                word == "clear-mem") {
       if (!rest.empty()) {
-        say("'" + word + "' takes no argument; set the field with 'address' or 'timestep'.");
+        consoleRefuse("'" + word + "' takes no argument; set the field with 'address' or 'timestep'.");
         continue;
       }
       int id = word == "upload"    ? IDC_SM_UPLOAD
@@ -87,9 +87,9 @@ void runScriptManagerDialog() {
       if (!rest.empty()) setControlText(Dialog::ScriptManager, id, rest.c_str());
       say(word + ": " + consoleControlText(Dialog::ScriptManager, id));
     } else if (word[0] == ':') {
-      say("The Script Manager is open; type close to go back to the main window.");
+      consoleRefuse("The Script Manager is open; type close to go back to the main window.");
     } else {
-      say("Unknown Script Manager command '" + word + "' (type help).");
+      consoleRefuse("Unknown Script Manager command '" + word + "' (type help).");
     }
   }
   closeScriptManager();

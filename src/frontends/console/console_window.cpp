@@ -3,6 +3,7 @@
 // This file holds the state and the seam's setters; the tables, the printing and the
 // prompts have files of their own.
 #include "frontends/console/console_window_state.h"
+#include "frontends/console/console_output.h"
 #include <cstdio>
 #include <cstring>
 
@@ -35,17 +36,22 @@ void consoleWindowReset(std::istream* in, std::ostream* out, bool interactive) {
   console.exitCode = 0;
   console.batch = false;
   console.leaveRunning = false;
+  console.warningShown = false;
 }
 
 void consoleSetLineReader(ConsoleLineReader reader) { console.reader = reader; }
 void consoleSetEchoAnswers(bool on) { console.echoAnswers = on; }
 void consoleSetTerminalEchoes(bool on) { console.terminalEchoes = on; }
 
-void consoleSetBatchMode(bool batch, bool leaveRunning) {
-  console.batch = batch;
-  console.leaveRunning = leaveRunning;
-}
+void consoleSetBatchMode(bool on) { console.batch = on; }
+void consoleSetLeaveRunning(bool on) { console.leaveRunning = on; }
 bool consoleBatchMode() { return console.batch; }
+bool consoleWarningShown() { return console.warningShown; }
+
+void consoleRefuse(const std::string& reason) {
+  printText("", reason, "refused", jsonMember("text", jsonString(reason)));
+  if (console.batch) console.warningShown = true;
+}
 
 bool consoleTimerRunning() { return console.timerRunning; }
 bool consoleQuitRequested() { return console.quitRequested; }
@@ -86,14 +92,15 @@ void enableControl(Dialog d, int id, bool enabled) {
   c->enabled = enabled;
   if (d != Dialog::Main) return;
   const char* state = enabled ? "enabled" : "disabled";
+  std::string members = jsonMember("enabled", enabled ? "true" : "false");
   if (id == IDC_LOCAL_CONTROL) {
-    printText("local control: ", state);
+    printText("local control: ", state, "local-control", members);
   } else if (id == IDC_RUN_STOP) {
-    printText("run button: ", state);
+    printText("run button: ", state, "run-button", members);
   } else if (int electrode = electrodeOfSlider(id)) {
     char prefix[32];
     std::snprintf(prefix, sizeof prefix, "electrode %d: ", electrode);
-    printText(prefix, state);
+    printText(prefix, state, "electrode", electrodeMembers(electrode) + jsonMember("changed", "\"enabled\""));
   }
 }
 
@@ -106,7 +113,9 @@ void setCheckMark(Dialog d, int id, bool checked) {
   Control* c = findControl(d, id);
   if (!c || c->checked == checked) return;
   c->checked = checked;
-  if (d == Dialog::Main && id == IDC_LOCAL_CONTROL) printText("local control: ", checked ? "checked" : "cleared");
+  if (d == Dialog::Main && id == IDC_LOCAL_CONTROL)
+    printText("local control: ", checked ? "checked" : "cleared", "local-control",
+              jsonMember("checked", checked ? "true" : "false"));
 }
 
 bool hasCheckMark(Dialog d, int id) {

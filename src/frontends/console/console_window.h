@@ -21,6 +21,15 @@ bool consoleQuitRequested();
 int consoleExitCode();
 bool consoleExpanded();
 
+// Batch mode: input is a script, not a person (--batch, or standard input is not a
+// terminal). A message box with only OK prints as a line and reads no answer.
+void consoleSetBatchMode(bool on);
+bool consoleBatchMode();
+// True once a Warning or a refused line was shown in batch mode.
+bool consoleWarningShown();
+// Prints a refused line: a console command that cannot be used, with its one-line reason.
+void consoleRefuse(const std::string& reason);
+
 // Read-back of the control table, for tests and ":show".
 std::string consoleControlText(Dialog d, int id);
 bool consoleControlEnabled(Dialog d, int id);
@@ -54,8 +63,6 @@ bool consoleTakePostedCommand(int& id);
 void consoleRestorePrompt();
 // Prints a prompt (no line end) and reads the answer; false at end of input.
 bool consolePromptLine(const std::string& promptText, std::string& answer);
-// Batch mode: set at start-up when --batch was given or standard input is not a terminal.
-// Closing then returns the device to Idle without asking, unless leaveRunning is set
-// (--leave-running). consoleWindowReset turns both off.
-void consoleSetBatchMode(bool batch, bool leaveRunning);
-bool consoleBatchMode();
+// --leave-running: closing in batch mode, which otherwise returns the device to Idle without
+// asking, leaves it as it is. consoleWindowReset turns it off.
+void consoleSetLeaveRunning(bool on);

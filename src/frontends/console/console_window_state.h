@@ -54,7 +54,8 @@ struct ConsoleWindowState {
   std::deque<int> posted;
   bool quitRequested = false;
   int exitCode = 0;
-  bool batch = false;          // nobody answers questions (--batch, or input not a terminal)
+  bool batch = false;          // input is a script: message boxes with only OK read nothing
+  bool warningShown = false;   // a Warning or a refused line was shown in batch mode
   bool leaveRunning = false;   // --leave-running: batch closing leaves the device as it is
 };
 
@@ -70,7 +71,11 @@ void buildMainDialog();
 
 // Printed output (console_print.cpp).
 void endPromptLine();
-void printText(const std::string& prefix, const std::string& text);
+// Prints text after a prefix; kind and members describe the first line for the JSON form.
+void printText(const std::string& prefix, const std::string& text, const std::string& kind = std::string(),
+               const std::string& members = std::string());
+// The JSON members of electrode N (1 to 4): its number, slider code, caption current, state.
+std::string electrodeMembers(int electrode);
 void prompt(const std::string& text);
 std::string lowerCase(std::string text);
 std::string trimmed(const std::string& text);
