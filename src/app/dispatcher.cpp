@@ -69,6 +69,22 @@ void handleTilt(const Packet& packet) {
   writeDataLogLine(x, y);
 }
 
+// A rejected command (the run's request among them) or a fault means the run's next reply
+// will not come.
+bool endsCalibrationRun(uint8_t code) {
+  return code == mdgFault || (code >= mdgCmdRejectedInvalidMode && code <= mdgCmdRejectedChecksum);
+}
+
+// The samples already taken stay in the store; Calibrate starts a fresh run at once.
+void endUnfinishedCalibration() {
+  int taken = abandonCalibrationRun();
+  if (taken < 0) return;
+  char text[NOTICE_SIZE];
+  std::snprintf(text, sizeof text, "Calibration did not finish: %d of %d replies taken into the store",
+                taken, CALIBRATION_RUN_LENGTH);
+  setStatusBarText(text);
+}
+
 void act(const Packet& packet) {
   char name[NAME_SIZE];
   char text[NOTICE_SIZE];
@@ -207,9 +223,12 @@ void showReceiveProblem(const ReceiveReport& report) {
 
 }  // namespace
 
+// The reply time-out is looked at after the pump, so a reply already on the line counts first,
+// and not while a message box holds the pump.
 void ReceiveTimerProc() {
   while (pumpOneMessage() != -1) {
   }
+  if (isMessageBoxShowing() == 0 && calibrationReplyOverdue()) endUnfinishedCalibration();
 }
 
 int pumpOneMessage() {
@@ -271,5 +290,6 @@ void handleDeviceMessage(const Packet& packet) {
   }
   if (packet.code() != mdgCmdAccepted) setStatusBarText("");
   act(packet);
+  if (endsCalibrationRun(packet.code())) endUnfinishedCalibration();
   noteLinkMessage(packet);
 }

@@ -4,6 +4,7 @@
 #include "app/closing.h"
 #include "ui/message_boxes.h"
 #include "logging/data_log.h"
+#include "logging/log_files.h"
 #include "logging/traffic.h"
 #include "platform/window.h"
 #include "link/catalogue.h"
@@ -81,6 +82,7 @@ void clickLocalControl() {
 
 void initMainDialog() {
   setMessageBoxShowing(0);
+  setLogClosedHandler(updateLogMenu);
   updateLogMenu();
   setLocalControlCheck(true);
   initElectrodeControls();

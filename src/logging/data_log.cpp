@@ -2,7 +2,6 @@
 // currents and the two angles, time-stamped while the stamp flag is on.
 #include "logging/data_log.h"
 #include "logging/log_files.h"
-#include "platform/files.h"
 #include "ui/electrodes.h"
 #include <cstdio>
 
@@ -11,10 +10,10 @@ namespace {
 constexpr int DATA_LINE_SIZE = 192;
 
 struct DataLogState {
-  FileHandle file;
-  bool timeStamps;
+  LogFile log;
+  bool timeStamps = false;
 };
-DataLogState dataLogState = {NO_FILE, false};
+DataLogState dataLogState;
 
 double current(int electrode) { return static_cast<double>(codeToCurrent(getElectrodeCode(electrode))); }
 
@@ -25,11 +24,11 @@ void setDataLogTimeStamps(bool on) { dataLogState.timeStamps = on; }
 bool dataLogTimeStamps() { return dataLogState.timeStamps; }
 
 // A start while the log is open (typing 72) closes the earlier file before the new choice.
-void startDataLog() { restartLogFile(dataLogState.file); }
+void startDataLog() { restartLogFile(dataLogState.log); }
 
-void stopDataLog() { closeLogFile(dataLogState.file); }
+void stopDataLog() { closeLogFile(dataLogState.log); }
 
-bool isDataLogOpen() { return dataLogState.file != NO_FILE; }
+bool isDataLogOpen() { return dataLogState.log.handle != NO_FILE; }
 
 int formatDataLogLine(char* out, int capacity, double xDegrees, double yDegrees) {
   if (out == nullptr || capacity <= 0) return 0;
@@ -47,5 +46,5 @@ int formatDataLogLine(char* out, int capacity, double xDegrees, double yDegrees)
 void writeDataLogLine(double xDegrees, double yDegrees) {
   char line[DATA_LINE_SIZE];
   int len = formatDataLogLine(line, sizeof line, xDegrees, yDegrees);
-  if (dataLogState.file != NO_FILE) writeFileBytes(dataLogState.file, line, len);
+  writeLogLine(dataLogState.log, line, len);
 }

@@ -3,7 +3,6 @@
 #include "logging/traffic.h"
 #include "logging/data_log.h"
 #include "logging/log_files.h"
-#include "platform/files.h"
 #include "platform/window.h"
 #include "link/catalogue.h"
 #include "resource.h"
@@ -14,9 +13,9 @@
 namespace {
 
 struct TrafficLogState {
-  FileHandle file;
+  LogFile log;
 };
-TrafficLogState trafficLogState = {NO_FILE};
+TrafficLogState trafficLogState;
 
 // Reads a pane's text, at most PANE_TEXT_LIMIT characters.
 std::string paneText(int paneId) {
@@ -79,16 +78,13 @@ void showReceivedText(const char* text) {
 
 // A start while the log is open (typing 73) closes the earlier file before the new choice,
 // so no file is left open and unwritten; a cancelled choice leaves the log closed.
-void startTrafficLog() { restartLogFile(trafficLogState.file); }
+void startTrafficLog() { restartLogFile(trafficLogState.log); }
 
 void stopTrafficLog() {
-  closeLogFile(trafficLogState.file);
+  closeLogFile(trafficLogState.log);
   setDataLogTimeStamps(false);
 }
 
-bool isTrafficLogOpen() { return trafficLogState.file != NO_FILE; }
+bool isTrafficLogOpen() { return trafficLogState.log.handle != NO_FILE; }
 
-void writeTrafficLog(const char* bytes, int length) {
-  if (trafficLogState.file == NO_FILE || bytes == nullptr || length <= 0) return;
-  writeFileBytes(trafficLogState.file, bytes, length);
-}
+void writeTrafficLog(const char* bytes, int length) { writeLogLine(trafficLogState.log, bytes, length); }

@@ -8,9 +8,12 @@ constexpr FileHandle NO_FILE = -1;
 
 // Creates (or empties) a file for writing only, no sharing with other openers.
 FileHandle createLogFile(const char* path);
-// One write of all bytes; the result is the count written (or -1).
+// Writes all bytes (a partial write is continued); the result is count, or -1 on a failure.
 long writeFileBytes(FileHandle f, const void* bytes, long count);
-void closeFileHandle(FileHandle f);
+// False when the system reports that the file could not be completed.
+bool closeFileHandle(FileHandle f);
+// The system's reason for the last failed file operation, as text.
+void lastFileErrorText(char* text, int size);
 
 // Whole-file read: opens an existing file for reading, takes its size, reads size bytes in
 // one call. Returns false when it cannot be opened or the read fails. On success *data is

@@ -1,6 +1,9 @@
 // File seam on POSIX: log files written with one write() per line, whole-file reads.
 #include "platform/files.h"
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,13 +13,30 @@ FileHandle createLogFile(const char* path) {
   return fd < 0 ? NO_FILE : static_cast<FileHandle>(fd);
 }
 
+// A disk that fills up in the middle of a line first takes part of it; the next write then
+// reports why it took no more.
 long writeFileBytes(FileHandle f, const void* bytes, long count) {
   if (f == NO_FILE) return -1;
-  return static_cast<long>(write(static_cast<int>(f), bytes, static_cast<size_t>(count)));
+  const char* p = static_cast<const char*>(bytes);
+  for (long done = 0; done < count;) {
+    ssize_t n = write(static_cast<int>(f), p + done, static_cast<size_t>(count - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) {
+      errno = EIO;
+      return -1;
+    }
+    done += n;
+  }
+  return count;
 }
 
-void closeFileHandle(FileHandle f) {
-  if (f != NO_FILE) close(static_cast<int>(f));
+bool closeFileHandle(FileHandle f) {
+  return f == NO_FILE || close(static_cast<int>(f)) == 0;
+}
+
+void lastFileErrorText(char* text, int size) {
+  std::snprintf(text, static_cast<size_t>(size), "%s", std::strerror(errno));
 }
 
 bool readWholeFile(const char* path, char** data, long* size, long* got) {

@@ -1,6 +1,7 @@
 // File seam on Windows: CreateFileA for logs (write only, no sharing, always create) and
 // whole-file reads of script and sample files.
 #include "platform/files.h"
+#include <cstdio>
 #include <cstdlib>
 #include <windows.h>
 
@@ -9,15 +10,37 @@ FileHandle createLogFile(const char* path) {
   return h == INVALID_HANDLE_VALUE ? NO_FILE : reinterpret_cast<FileHandle>(h);
 }
 
+// A disk file takes all bytes or fails; a short count is still continued.
 long writeFileBytes(FileHandle f, const void* bytes, long count) {
   if (f == NO_FILE) return -1;
-  DWORD written = 0;
-  if (!WriteFile(reinterpret_cast<HANDLE>(f), bytes, static_cast<DWORD>(count), &written, nullptr)) return -1;
-  return static_cast<long>(written);
+  const char* p = static_cast<const char*>(bytes);
+  for (long done = 0; done < count;) {
+    DWORD written = 0;
+    if (!WriteFile(reinterpret_cast<HANDLE>(f), p + done, static_cast<DWORD>(count - done), &written, nullptr))
+      return -1;
+    if (written == 0) {
+      SetLastError(ERROR_WRITE_FAULT);
+      return -1;
+    }
+    done += static_cast<long>(written);
+  }
+  return count;
 }
 
-void closeFileHandle(FileHandle f) {
-  if (f != NO_FILE) CloseHandle(reinterpret_cast<HANDLE>(f));
+bool closeFileHandle(FileHandle f) {
+  return f == NO_FILE || CloseHandle(reinterpret_cast<HANDLE>(f)) != 0;
+}
+
+// The system's message without its closing line end.
+void lastFileErrorText(char* text, int size) {
+  DWORD error = GetLastError();
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                           static_cast<DWORD>(size), nullptr);
+  if (n == 0) {
+    std::snprintf(text, static_cast<size_t>(size), "system error %lu", static_cast<unsigned long>(error));
+    return;
+  }
+  while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ')) text[--n] = '\0';
 }
 
 bool readWholeFile(const char* path, char** data, long* size, long* got) {

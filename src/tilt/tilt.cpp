@@ -2,6 +2,7 @@
 // the calibration store, and the calibration store and calibration runs.
 #include "tilt/tilt.h"
 #include "link/catalogue.h"
+#include "platform/clock.h"
 #include "protocol/senders.h"
 #include <cmath>
 #include <cstdlib>
@@ -27,12 +28,14 @@ struct CalibrationStore {
 };
 CalibrationStore calibrationStore;
 
-// Replies still expected in the current run (0: no run) and the AND of the run's results.
+// Replies still expected in the current run (0: no run), the AND of the run's results and
+// when its latest request went out.
 struct CalibrationRun {
   int32_t remaining;
   int32_t ok;
+  uint32_t requestedAtMs;
 };
-CalibrationRun calibrationRun = {0, 0};
+CalibrationRun calibrationRun = {0, 0, 0};
 
 bool slotInUse(int s) { return calibrationStore.period[s] != EMPTY_PERIOD; }
 
@@ -153,7 +156,10 @@ int handleCalibrateReply(const Packet& packet) {
     return calibrateSample(packet) ? 1 : 0;
   }
   calibrationRun.remaining -= 1;
-  if (calibrationRun.remaining > 0) sendSimpleCommand(cdgCalibrate);
+  if (calibrationRun.remaining > 0) {
+    calibrationRun.requestedAtMs = tickCountMs();
+    sendSimpleCommand(cdgCalibrate);
+  }
   int r = calibrateSample(packet) ? 1 : 0;
   calibrationRun.ok = calibrationRun.ok & r;
   return calibrationRun.ok;
@@ -172,13 +178,27 @@ void startCalibration() {
 void beginCalibrationRun() {
   calibrationRun.remaining = CALIBRATION_RUN_LENGTH;
   calibrationRun.ok = 1;
+  calibrationRun.requestedAtMs = tickCountMs();
 }
 
 int calibrationRemaining() { return calibrationRun.remaining; }
 
 int calibrationOk() { return calibrationRun.ok; }
 
-void resetCalibrationRun() { calibrationRun = {0, 0}; }
+void resetCalibrationRun() { calibrationRun = {0, 0, 0}; }
+
+int abandonCalibrationRun() {
+  if (!calibrationRunInProgress()) return -1;
+  int taken = CALIBRATION_RUN_LENGTH - calibrationRun.remaining;
+  calibrationRun.remaining = 0;
+  return taken;
+}
+
+// Unsigned difference, so the tick counter's wrap after 49 days does not matter.
+bool calibrationReplyOverdue() {
+  return calibrationRunInProgress() &&
+         tickCountMs() - calibrationRun.requestedAtMs > CALIBRATION_REPLY_TIMEOUT_MS;
+}
 
 CalibrationEntry calibrationEntry(int index) {
   if (index < 0 || index >= ENTRIES) return CalibrationEntry{EMPTY_PERIOD, 0.0, 0.0, 0};

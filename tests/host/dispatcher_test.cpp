@@ -156,4 +156,13 @@ TEST_F(DispatcherTest, PumpTickRules) {
   EXPECT_EQ(text(IDC_SCRIPT_STATUS), "Running at 0x002");
 }
 
+// A calibration run whose request is rejected after three replies keeps them and says so.
+TEST_F(DispatcherTest, RejectedCalibrationRunEndsWithWhatItTook) {
+  ASSERT_TRUE(routeCommand(IDC_CALIBRATE, 0));
+  for (int i = 0; i < 3; ++i, pumpOneMessage()) deviceSends(CALIBRATE);
+  deviceSends({mdgCmdRejectedInvalidMode, cdgCalibrate});
+  EXPECT_EQ(pumpOneMessage(), mdgCmdRejectedInvalidMode);
+  EXPECT_EQ(text(IDC_STATUS_BAR), "Calibration did not finish: 3 of 12 replies taken into the store");
+}
+
 }  // namespace

@@ -19,6 +19,7 @@
 #include <iostream>
 #include <poll.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -107,12 +108,18 @@ std::string startSimulator() {
     return std::string();
   }
   std::string program = simulatorProgram();
+  const pid_t console = getpid();
   pid_t pid = fork();
   if (pid < 0) {
     std::cerr << "Cannot start the simulator: " << std::strerror(errno) << '\n';
     return std::string();
   }
   if (pid == 0) {
+    // The simulator ends with the console however the console ends, kill -9 included: the
+    // kernel sends it SIGTERM then (the simulator's clean stop). A console that died before
+    // this line has no one left to signal, so that case is caught by the parent's pid.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != console) _exit(1);
     dup2(toChild[0], 0);
     dup2(fromChild[1], 1);
     close(toChild[0]);
