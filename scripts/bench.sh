@@ -6,6 +6,8 @@
 #   KINESTIM_BENCH_SECONDS  length of the streaming and idle runs (default 60)
 #   KINESTIM_BENCH_FRAMES   frames per latency run (default 1000)
 #   KINESTIM_BENCH_OUTPUT   the report to write (default docs/performance.md)
+#   KINESTIM_BENCH_GUI_SECONDS  length of the Windows program's stream under Wine (default 30;
+#                           0 leaves the Windows program out)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -60,6 +62,25 @@ run latency latency "$FRAMES"
 run stream stream "$SECONDS_RUN"
 run idle idle "$SECONDS_RUN"
 run toolchain toolchain "$WORK"
+
+# The Windows program under Wine: the i686 build where this machine runs 32-bit programs,
+# else the x86_64 build.
+GUI_SECONDS="${KINESTIM_BENCH_GUI_SECONDS:-30}"
+if [ "$GUI_SECONDS" != 0 ]; then
+  preset=mingw-i686
+  bash scripts/wine-run.sh --loader win32 >/dev/null 2>&1 || preset=mingw-x86_64
+  R[load_gui]="$(loadavg)"
+  echo "bench.sh: gui ($preset, $GUI_SECONDS s) ..." >&2
+  if { [ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null; } &&
+     cmake --build --preset "$preset" --target kinestim-host -j "$(nproc)" >/dev/null &&
+     out="$(python3 scripts/bench-gui.py "build/$preset/bin/kinestim-host.exe" "$BUILD/bin/kinestim-sim" "$GUI_SECONDS" 12)"; then
+    while IFS='=' read -r key value; do [ -n "$key" ] && R[$key]="$value"; done <<<"$out"
+    echo "$out" | sed 's/^/  /' >&2
+    R[gui_build]="$preset"
+  else
+    failed+=(gui)
+  fi
+fi
 LOAD_END="$(loadavg)"
 
 v() { echo "${R[$1]:-n/a}"; }
@@ -127,6 +148,12 @@ BUILD_TYPE="$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$BUILD/CMakeCache.txt" 2>
   echo "| 5d | List a full 2048-byte image, $(v list_lines) lines (in-process; through kinestim-script) | $(v list_mb_per_s) MB/s, $(v list_ms) ms ($(v list_tool_ms) ms) | | | | |"
   pr="$(v preview_ratio)"
   echo "| 5e | Preview a full 2048-byte looping image for $(v preview_steps) steps, a current change every step (in-process) | $(v preview_steps_per_s) steps/s, $(v preview_ms) ms | goal $(v preview_limit_ms) ms | $pr | $(met "$pr" le 1) | |"
+  gh="$(ratio "$(v gui_handled_per_s)" "$(v gui_line_per_s)")"
+  echo "| 6 | Windows program (\`$(v gui_build)\` build under Wine): back-to-back mdgTilt at line rate for $(v gui_seconds) s, traffic log open: messages handled a second while the stream runs, against the line rate (console: row 3) | $(v gui_handled_per_s) / $(v gui_line_per_s) a second ($(v gui_frames_handled_in_stream) of $(v gui_frames_sent) frames by the stream's end) | goal 1.000 | $gh | $(met "$gh" ge 1.0) | $(v load_gui) |"
+  echo "| 6a | Windows program: the last frame on the line to its traffic log line | $(v gui_drain_ms) ms | goal <= 1000 ms | | $(met "$(v gui_drain_ms)" le 1000) | |"
+  echo "| 6b | Windows program: host CPU (utime + stime of the program's process; Wine's server and X not counted) | $(v gui_cpu_percent) % of one core (console: row 3a) | | | | |"
+  gl="$(v gui_latency_max_ms)"
+  echo "| 6c | Windows program: Ctrl+D (Select Mode Direct) pressed during the stream, key event to the frame's last byte read by the device: median / worst of $(v gui_presses) presses ($(v gui_presses_lost) never sent) | $(v gui_latency_p50_ms) / $gl ms | goal <= 500 ms | $(ratio "$gl" 500) | $(met "$gl" le 500) | |"
   echo
   echo "MB is 1,000,000 bytes. In-process times are CPU times of the program's own script code,"
   echo "the best of seven runs, each from cold caches; the kinestim-script times in parentheses are"

@@ -34,3 +34,7 @@ fi
 # Undecorated windows: the GUI tests find and measure the windows themselves.
 "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
 wineserver -w
+# Wine's own fonts (fonts-wine), Marlett among them, in the prefix's font folder, where every
+# Wine finds them: without Marlett the caption buttons and scroll arrows draw as letters.
+for f in /usr/share/wine/fonts/*.ttf; do [ -e "$f" ] && cp -n "$f" "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null; done
+true

@@ -6,6 +6,7 @@
 #include "logging/data_log.h"
 #include "logging/traffic.h"
 #include "link/catalogue.h"
+#include "platform/clock.h"
 #include "protocol/senders.h"
 #include "script/memory_view.h"
 #include "tilt/tilt.h"
@@ -224,11 +225,23 @@ void showReceiveProblem(const ReceiveReport& report) {
 }  // namespace
 
 // The reply time-out is looked at after the pump, so a reply already on the line counts first,
-// and not while a message box holds the pump.
+// and not while a message box holds the pump nor when the tick's time ran out before the
+// line was read to its end.
 void ReceiveTimerProc() {
+  if (pumpMessagesFor(RECEIVE_TICK_BUDGET_MS) >= 0 && isMessageBoxShowing() == 0 && calibrationReplyOverdue())
+    endUnfinishedCalibration();
+}
+
+int pumpMessagesFor(uint32_t budgetMs) {
+  const uint32_t started = tickCountMs();
+  const uint32_t warningsBefore = warningOpenMs();
+  int handled = 0;
   while (pumpOneMessage() != -1) {
+    ++handled;
+    const uint32_t spent = (tickCountMs() - started) - (warningOpenMs() - warningsBefore);
+    if (spent >= budgetMs) return -handled;
   }
-  if (isMessageBoxShowing() == 0 && calibrationReplyOverdue()) endUnfinishedCalibration();
+  return handled;
 }
 
 int pumpOneMessage() {

@@ -21,6 +21,11 @@ struct SerialPortState {
   char path[PATH_SIZE] = {};  // the name handed to CreateFileA
   DWORD pendingErrors = 0;    // line errors cleared by the drain wait, not yet reported
   int lastError = 0;          // GetLastError() of the last failed read or write
+  // Bytes already read from the driver and not yet handed out: what is waiting is read in one
+  // call, since a call per byte costs more than a byte takes on the line under Wine.
+  uint8_t received[256] = {};
+  DWORD receivedCount = 0;
+  DWORD receivedNext = 0;
 };
 
 SerialPortState port;
@@ -81,6 +86,7 @@ const char* openDevice(const char* deviceName) {
   PurgeComm(port.handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_RXCLEAR);
   ClearCommBreak(port.handle);
   port.pendingErrors = 0;
+  port.receivedCount = port.receivedNext = 0;
   return nullptr;
 }
 
@@ -140,14 +146,27 @@ LinkStatus readSerialByte(uint8_t* byte) {
     port.pendingErrors = 0;
     return readFailed(ERROR_IO_DEVICE);
   }
-  DWORD got = 0;
-  if (!ReadFile(port.handle, byte, 1, &got, nullptr)) return readFailed(GetLastError());
-  if (got == 1) return LinkStatus::Data;
-  // A port whose device has gone away (a hung-up line, an unplugged adapter) may still
-  // return empty reads; its status can no longer be read, which tells it apart.
+  if (port.receivedNext < port.receivedCount) {
+    *byte = port.received[port.receivedNext++];
+    return LinkStatus::Data;
+  }
   DWORD errors = 0;
   COMSTAT status;
   memset(&status, 0, sizeof status);
+  if (!ClearCommError(port.handle, &errors, &status)) return readFailed(GetLastError());
+  if ((errors & LINE_ERRORS) != 0) return readFailed(ERROR_IO_DEVICE);
+  DWORD wanted = status.cbInQue > sizeof port.received ? sizeof port.received : status.cbInQue;
+  if (wanted == 0) wanted = 1;  // nothing waiting: one byte, within the read time-out
+  DWORD got = 0;
+  port.receivedCount = port.receivedNext = 0;
+  if (!ReadFile(port.handle, port.received, wanted, &got, nullptr)) return readFailed(GetLastError());
+  if (got > 0) {
+    port.receivedCount = got;
+    *byte = port.received[port.receivedNext++];
+    return LinkStatus::Data;
+  }
+  // A port whose device has gone away (a hung-up line, an unplugged adapter) may still
+  // return empty reads; its status can no longer be read, which tells it apart.
   if (!ClearCommError(port.handle, &errors, &status)) return readFailed(GetLastError());
   if ((errors & LINE_ERRORS) != 0) return readFailed(ERROR_IO_DEVICE);
   return LinkStatus::Nothing;

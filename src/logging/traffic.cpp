@@ -8,7 +8,6 @@
 #include "resource.h"
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 namespace {
 
@@ -16,28 +15,6 @@ struct TrafficLogState {
   LogFile log;
 };
 TrafficLogState trafficLogState;
-
-// Reads a pane's text, at most PANE_TEXT_LIMIT characters.
-std::string paneText(int paneId) {
-  char buffer[PANE_TEXT_LIMIT + 1];
-  int n = getControlText(Dialog::Main, paneId, buffer, sizeof buffer);
-  if (n < 0) n = 0;
-  return std::string(buffer, static_cast<size_t>(n));
-}
-
-// Puts text and CR LF on top of its pane, keeping the newest PANE_TEXT_LIMIT characters,
-// and an empty line on top of the other pane so that the two columns stay aligned.
-void addTrafficRow(int ownPane, int otherPane, const char* text) {
-  std::string own = text;
-  own += "\r\n";
-  if (own.size() > static_cast<size_t>(PANE_TEXT_LIMIT)) own.resize(PANE_TEXT_LIMIT);
-  own += paneText(ownPane).substr(0, PANE_TEXT_LIMIT - own.size());
-  setControlText(Dialog::Main, ownPane, own.c_str());
-
-  std::string other = "\r\n";
-  other += paneText(otherPane).substr(0, PANE_TEXT_LIMIT - 2);
-  setControlText(Dialog::Main, otherPane, other.c_str());
-}
 
 void logTrafficLine(const char* tabs, const char* text) {
   if (!isTrafficLogOpen()) return;
@@ -51,6 +28,15 @@ void logTrafficLine(const char* tabs, const char* text) {
 }
 
 }  // namespace
+
+void putLineOnTop(std::string& pane, const char* text) {
+  std::string line = text != nullptr ? text : "";
+  line += "\r\n";
+  if (line.size() > static_cast<size_t>(PANE_TEXT_LIMIT)) line.resize(PANE_TEXT_LIMIT);
+  line += pane;
+  pane.swap(line);
+  if (pane.size() > static_cast<size_t>(PANE_TEXT_LIMIT)) pane.resize(PANE_TEXT_LIMIT);
+}
 
 void showSentCommand(const uint8_t* payload, int length) {
   if (payload == nullptr || length < 1) return;
@@ -67,12 +53,12 @@ void showSentCommand(const uint8_t* payload, int length) {
 }
 
 void showSentText(const char* text) {
-  addTrafficRow(IDC_SENT_PANE, IDC_RECEIVED_PANE, text);
+  putPaneLine(IDC_SENT_PANE, text);
   logTrafficLine("\t", text);
 }
 
 void showReceivedText(const char* text) {
-  addTrafficRow(IDC_RECEIVED_PANE, IDC_SENT_PANE, text);
+  putPaneLine(IDC_RECEIVED_PANE, text);
   logTrafficLine("\t\t\t", text);
 }
 

@@ -35,6 +35,11 @@ void showControl(Dialog d, int id, bool shown);
 void setCheckMark(Dialog d, int id, bool checked);
 bool hasCheckMark(Dialog d, int id);
 void focusControl(Dialog d, int id);
+// Puts one line on top of a traffic pane of the main window (IDC_SENT_PANE or
+// IDC_RECEIVED_PANE) and an empty line on top of the other, so the two columns stay aligned.
+// Each pane keeps its newest PANE_TEXT_LIMIT characters. The front-end decides when the
+// panes are drawn; the text is always up to date before a message box or dialog opens.
+void putPaneLine(int paneId, const char* line);
 // Scroll a multi-line edit by a number of lines (EM_LINESCROLL), now or after pending updates.
 void scrollEditLines(Dialog d, int id, int lines);
 void postScrollEditLines(Dialog d, int id, int lines);

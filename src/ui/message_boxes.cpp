@@ -1,6 +1,7 @@
 // The program's two message boxes, "Warning" and "Fatal Error!", and the flag that keeps the
 // receive pump idle while one of them is open.
 #include "ui/message_boxes.h"
+#include "platform/clock.h"
 #include "platform/window.h"
 #include <cstdlib>
 
@@ -8,6 +9,7 @@ namespace {
 
 struct MessageBoxState {
   int showing = 0;
+  uint32_t warningMs = 0;
 };
 
 MessageBoxState boxes;
@@ -24,9 +26,13 @@ void showFatalError(const char* text) {
 
 void showWarning(const char* text) {
   boxes.showing = 1;
+  const uint32_t opened = tickCountMs();
   showMessageBox(Dialog::Main, text != nullptr ? text : "", "Warning", MB_STYLE_OK_EXCLAMATION);
+  boxes.warningMs += tickCountMs() - opened;
   boxes.showing = 0;
 }
+
+uint32_t warningOpenMs() { return boxes.warningMs; }
 
 int isMessageBoxShowing() { return boxes.showing; }
 

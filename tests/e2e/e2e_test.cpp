@@ -62,7 +62,10 @@ TEST_F(EndToEnd, SlidersAndTypedNumbersSendExactlyTheirFramesAndRefusalsSendNoth
       {":slider-drag 3 200", "", "electrode 3: 3 (+1.44)\r\n"},   // a drag moves only the caption
       {":slider 3 200", "09 03 c8 cdgSetElectrode", ""},
       {":slider-key 2 pagedown", "09 02 93 cdgSetElectrode", "electrode 2: 2 (+0.38)\r\n"},
-      {":slider-key 4 end", "09 04 ff cdgSetElectrode", "electrode 4: 4 (+2.54)\r\n"},
+      // Home and End would swing an electrode full scale in one key press.
+      {":slider-key 4 end", "", "The end key does nothing on an electrode slider: one key moves it at most one page (0.40)\r\n"},
+      {":slider-key 1 home", "", "The home key does nothing on an electrode slider: one key moves it at most one page (0.40)\r\n"},
+      {":slider 4 255", "09 04 ff cdgSetElectrode", "electrode 4: 4 (+2.54)\r\n"},
       {":slider-key 4 down", "09 04 ff cdgSetElectrode", ""},   // already at the bottom
       {":slider 1 0200", "09 01 80 cdgSetElectrode", "electrode 1: 1 (+0.00)\r\n"},   // octal, as in a dialog
       {":slider 0x4 0x90", "09 04 90 cdgSetElectrode", "electrode 4: 4 (+0.32)\r\n"},

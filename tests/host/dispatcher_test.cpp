@@ -8,6 +8,8 @@
 #include "app/main_dialog.h"
 #include "ui/status_display.h"
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <map>
 #include <numeric>
 
@@ -143,17 +145,43 @@ TEST_F(DispatcherTest, EveryMessageActsExactlyAsItsRowSays) {
   }
 }
 
-// One tick handles every waiting message in order and ends at a stray byte; a frame with L = 0
+// One tick handles the waiting messages in order and ends at a stray byte; a frame with L = 0
 // takes its code from the sum byte.
 TEST_F(DispatcherTest, PumpTickRules) {
   deviceSendsRaw(Bytes{0xAA, 0x00, 0x00, 0x55} + frameOf({mdgLclCtrlDisabled}) + frameOf({mdgScrArmed, 0x34, 0x12}) +
                  Bytes{0x17} + frameOf({mdgScrStarted, 2, 0}));
-  ReceiveTimerProc();
+  EXPECT_EQ(pumpMessagesFor(60000), 3);
   EXPECT_EQ(text(IDC_SCRIPT_STATUS), "Armed at 0x1234");  // four digits where three do not suffice
   EXPECT_EQ(text(IDC_RECEIVED_PANE), "23 mdgScrArmed <34> <12>\r\n2b mdgLclCtrlDisabled\r\n00 mdgCmdAccepted\r\n");
   EXPECT_EQ(text(IDC_SENT_PANE) + text(IDC_STATUS_BAR), "\r\n\r\n\r\nPacket tossed for invalid SOT character: 0x17");
   EXPECT_EQ(pumpOneMessage(), mdgScrStarted);
   EXPECT_EQ(text(IDC_SCRIPT_STATUS), "Running at 0x002");
+}
+
+// An answer to the Warning that comes only after a while.
+struct SlowAnswer : std::streambuf {
+  char line[1] = {'\n'};
+  int underflow() override {
+    if (gptr() == line + 1) return traits_type::eof();
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    setg(line, line, line + 1);
+    return '\n';
+  }
+};
+
+// A tick whose time is spent stops after the message in hand and the next tick goes on with
+// the following one, so nothing is lost or reordered; time in a Warning the tick opened does
+// not count against it.
+TEST_F(DispatcherTest, PumpTickIsBoundedInTimeOutsideWarnings) {
+  deviceSendsRaw(frameOf({mdgLclCtrlDisabled}) + frameOf({mdgScrArmed, 0x34, 0x12}) + frameOf({mdgLclCtrlEnabled}));
+  for (int expected : {-1, -1, -1, 0}) EXPECT_EQ(pumpMessagesFor(0), expected);
+  EXPECT_EQ(text(IDC_RECEIVED_PANE), "2c mdgLclCtrlEnabled\r\n23 mdgScrArmed <34> <12>\r\n2b mdgLclCtrlDisabled\r\n");
+  SlowAnswer slow;
+  std::streambuf* typed = input_.std::ios::rdbuf(&slow);
+  deviceSendsRaw(frameOf({mdgRxRateTooFast}) + frameOf({mdgLclCtrlDisabled}) + frameOf({mdgLclCtrlEnabled}));
+  EXPECT_EQ(pumpMessagesFor(300), 3) << printed();
+  input_.std::ios::rdbuf(typed);
+  EXPECT_NE(printed().find("Warning: Overrun Error"), std::string::npos) << printed();
 }
 
 // A calibration run whose request is rejected after three replies keeps them and says so.

@@ -83,13 +83,54 @@ key Return '> 08 cdgDldMode'
 key ctrl+d '> 02 cdgSelectModeDirect'
 key alt+t '> 1c cdgDldTilt'  # Read &Tilt
 expect '< .* mdgTilt' "Read Tilt"
-sleep 1
-import -window "$win" "$SHOTS/screenshot-main.png"
 # Tab, then Shift+Tab, round every control at both widths: no frame (Tab is Ctrl+I's character).
 before="$(since | grep -c ' > ')"
 for _ in 1 2; do xdotool key --delay 20 $(printf 'Tab %.0s' {1..16}) $(printf 'shift+Tab %.0s' {1..16}) ctrl+a; done
 sleep 0.5
 [ "$(since | grep -c ' > ')" = "$before" ] || fail "Tab or Shift+Tab sent a frame"
+# Slider 1 by Tab from the Command box (Send, Clear, Run, Script Manager; Local Control is grey).
+slider1() { xdotool key ctrl+a ctrl+a && sleep 0.3 && xdotool key --delay 40 Tab Tab Tab Tab Tab; }
+slider1
+key Down '> 09 01 80 cdgSetElectrode'
+# A Tilt Loop of 400 readings at step 1 (400 frames back to back, 10 s): the window still
+# answers. Down pressed after frame 40 is on the line before frame 120, and the last reading
+# reaches the top of the Received pane.
+echo "noise 3" >&9
+xdotool key alt+l
+xdotool windowfocus --sync "$(window 'Enter Parameters')" || fail "Tilt Loop opened no parameter dialog"
+xdotool key End BackSpace BackSpace BackSpace BackSpace && xdotool type --delay 40 "400"
+xdotool key Tab End BackSpace BackSpace BackSpace BackSpace && xdotool type --delay 40 "1"
+mark=$(($(stat -c %s "$SIM_TRANSCRIPT") + 1))
+key Return '> 1e 90 01 01.*cdgTiltLoop'
+tilts() { tail -c +"$mark" "$SIM_TRANSCRIPT" | grep -c ' < 32 .*mdgTilt' || true; }
+xdotool windowfocus --sync "$win" && slider1
+for _ in $(seq 1 300); do [ "$(tilts)" -gt 40 ] && break; sleep 0.05; done
+xdotool key Down
+expect '> 09 01 81 cdgSetElectrode' "Down during the Tilt Loop"
+early="$(tail -c +"$mark" "$SIM_TRANSCRIPT" | awk '/> 09 01 81 cdgSetElectrode/ { print n + 0; exit } / < 32 .*mdgTilt/ { n++ }')"
+[ "$early" -lt 120 ] || fail "Down during the Tilt Loop went out after frame $early, not before frame 120"
+for _ in $(seq 1 600); do [ "$(tilts)" -ge 400 ] && break; sleep 0.05; done
+[ "$(tilts)" = 400 ] || fail "the Tilt Loop sent $(tilts) readings, not 400"
+# The Received pane's top line, copied to the clipboard (Shift+Tab twice from the Command box).
+top_line() {
+  xdotool key ctrl+a ctrl+a && sleep 0.3 && xdotool key --delay 40 shift+Tab shift+Tab ctrl+Home shift+End ctrl+c
+  sleep 0.3 && xclip -o -selection clipboard 2>/dev/null | head -1 | tr -d '\r'
+}
+last="$(grep ' < 32 .*mdgTilt' "$SIM_TRANSCRIPT" | tail -1 | awk '{ printf "32 mdgTilt"; for (i = 4; i <= 11; i++) printf " <%s>", $i }')"
+for _ in $(seq 1 20); do [ "$(top_line)" = "$last" ] && break; sleep 0.5; done
+[ "$(top_line)" = "$last" ] || fail "the Received pane's top line is '$(top_line)', not the last reading '$last'"
+# Enter in a pane sends nothing, though the Command box holds a number; from the box it sends.
+before="$(since | grep -c ' > ')"
+xdotool key Return ctrl+a ctrl+a && sleep 0.3 && xdotool key Return
+for _ in $(seq 1 150); do [ "$(since | grep -c '> 08 cdgDldMode')" -ge 2 ] && break; sleep 0.1; done
+[ "$(since | grep -c ' > ')" = $((before + 1)) ] || fail "Enter in the Received pane sent a frame: $(since | grep ' > ' | tail -n +$((before + 1)))"
+# On slider 1: Enter, letters that underline buttons, Home and End send nothing; Down does.
+slider1
+before="$(since | grep -c ' > ')"
+xdotool key --delay 100 Return r t Home End
+key Down '> 09 01 82 cdgSetElectrode'
+[ "$(since | grep -c ' > ')" = $((before + 1)) ] || fail "Enter, r, t, Home or End on a slider sent a frame: $(since | grep ' > ' | tail -n +$((before + 1)))"
+import -window "$win" "$SHOTS/screenshot-main.png"
 key ctrl+i '> 03 cdgDeselectModeDirect'
 [ "$(since | grep -cE '> 0[23] ')" = 2 ] || fail "Ctrl+D or Ctrl+I went out more than once"
 key alt+r '> 06 cdgSelectModeRunScr'  # &Run asks for an address

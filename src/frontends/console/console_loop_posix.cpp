@@ -205,12 +205,18 @@ void moveSlider(const std::vector<std::string>& words, int scrollCode, const cha
 }
 
 void keySlider(const std::vector<std::string>& words) {
-  const char* usage = ":slider-key N up|down|pageup|pagedown|home|end";
+  const char* usage = ":slider-key N up|down|pageup|pagedown";
   int id = sliderFor(words, usage);
   if (id == 0) return;
+  // Home and End would swing the electrode to either end of its range in one key press; the
+  // window ignores them on the sliders, and so does this.
+  if (words[2] == "home" || words[2] == "end") {
+    say("The " + words[2] + " key does nothing on an electrode slider: one key moves it at most one page (0.40)");
+    return;
+  }
   static const struct { const char* key; int step; int code; } KEYS[] = {
       {"up", -SLIDER_LINE, 0}, {"down", SLIDER_LINE, 1}, {"pageup", -SLIDER_PAGE, 2},
-      {"pagedown", SLIDER_PAGE, 3}, {"home", -SLIDER_MAX, 6}, {"end", SLIDER_MAX, 7},
+      {"pagedown", SLIDER_PAGE, 3},
   };
   for (const auto& k : KEYS) {
     if (words[2] == k.key) {
@@ -239,7 +245,7 @@ const char* const HELP_TEXT =
     "  :data-log, :stop-data-log   start or stop the current and tilt log (File menu)\n"
     "  :slider N POS        move slider N (1-4) to POS (0-255) and release it\n"
     "  :slider-drag N POS   drag slider N to POS without releasing it\n"
-    "  :slider-key N KEY    press up, down, pageup, pagedown, home or end on slider N\n"
+    "  :slider-key N KEY    press up, down, pageup or pagedown on slider N\n"
     "  :about               About box\n"
     "  :show                print every field of the main window\n"
     "  :sim TEXT            send a control line to the simulator (with --simulate)\n"

@@ -4,6 +4,7 @@
 // prompts have files of their own.
 #include "frontends/console/console_window_state.h"
 #include "frontends/console/console_output.h"
+#include "logging/traffic.h"
 #include <cstdio>
 #include <cstring>
 
@@ -71,6 +72,18 @@ void setControlText(Dialog d, int id, const char* text) {
     reportMainText(id, before, after);
   else if (d == Dialog::ScriptManager)
     reportScriptManagerText(id, before, after);
+}
+
+// Each line is printed as it comes: the pane's control text changes at once.
+void putPaneLine(int paneId, const char* line) {
+  const int other = paneId == IDC_SENT_PANE ? IDC_RECEIVED_PANE : IDC_SENT_PANE;
+  for (int id : {paneId, other}) {
+    Control* c = findControl(Dialog::Main, id);
+    if (!c) continue;
+    std::string text = c->text;
+    putLineOnTop(text, id == paneId ? line : "");
+    setControlText(Dialog::Main, id, text.c_str());
+  }
 }
 
 int getControlText(Dialog d, int id, char* buffer, int size) {

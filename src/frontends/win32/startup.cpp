@@ -2,10 +2,55 @@
 // command line, creation of the main dialog with its two widths, and the one loop.
 #include "frontends/win32/win32_gui.h"
 #include "app/link_watch.h"
+#include "resource.h"
 #include <commctrl.h>
 #include <climits>
 
 void recordWindowWidths();
+
+namespace {
+
+bool isElectrodeSlider(HWND control) {
+  const int id = GetDlgCtrlID(control);
+  return GetParent(control) == mainWindowHandle() &&
+         (id == IDC_SLIDER_1 || id == IDC_SLIDER_2 || id == IDC_SLIDER_3 || id == IDC_SLIDER_4);
+}
+
+// Key rules of the program's own dialogs, applied before the dialog's keyboard handling. The
+// filter hook sees every message that a dialog's keyboard handling sees: the main loop's and
+// those of the modal dialogs' own loops. True when the message has been dealt with here.
+// - Enter in the main window and the Script Manager presses the focused button only (the
+//   Command box keeps Enter for Send); in a pane, on a slider or in a field it does nothing,
+//   so a number left in the Command box is never sent from elsewhere.
+// - A character is text for the focused control, never a button's underlined letter: a
+//   control that takes no text ignores it. Alt with the letter still presses the button.
+// - Home and End do nothing on an electrode slider: one key moves it at most a page.
+bool handleDialogKey(MSG* m) {
+  const HWND root = GetAncestor(m->hwnd, GA_ROOT);
+  const bool main = root != nullptr && root == mainWindowHandle();
+  const bool scriptManager = root != nullptr && root == scriptManagerWindowHandle();
+  if (!main && !scriptManager && (root == nullptr || root != parameterWindowHandle())) return false;
+  if (m->message == WM_CHAR) {
+    if (m->wParam < 0x20) return false;  // Tab, Enter, Escape, Backspace keep their meaning
+    DispatchMessageA(m);
+    return true;
+  }
+  if (m->message != WM_KEYDOWN) return false;
+  if ((m->wParam == VK_HOME || m->wParam == VK_END) && isElectrodeSlider(m->hwnd)) return true;
+  if (m->wParam != VK_RETURN || !(main || scriptManager)) return false;
+  if (main && GetParent(m->hwnd) == root && GetDlgCtrlID(m->hwnd) == IDC_COMMAND_BOX) return false;
+  const LRESULT code = SendMessageA(m->hwnd, WM_GETDLGCODE, 0, 0);
+  if ((code & (DLGC_BUTTON | DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) != 0 && IsWindowEnabled(m->hwnd))
+    SendMessageA(m->hwnd, BM_CLICK, 0, 0);
+  return true;
+}
+
+LRESULT CALLBACK dialogKeyFilter(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == MSGF_DIALOGBOX && handleDialogKey(reinterpret_cast<MSG*>(lParam))) return TRUE;
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+}  // namespace
 
 int parsePortNumber(const char* commandLine) {
   if (commandLine == nullptr || *commandLine == '\0') return 1;
@@ -28,6 +73,9 @@ bool createMainDialog() {
   classes.dwSize = sizeof classes;
   classes.dwICC = ICC_BAR_CLASSES;  // trackbar and status bar
   InitCommonControlsEx(&classes);
+  // Dialog keyboard handling (IsDialogMessage) calls the filter for every message it sees.
+  static HHOOK keyFilter = SetWindowsHookExA(WH_MSGFILTER, dialogKeyFilter, nullptr, GetCurrentThreadId());
+  (void)keyFilter;
   HWND window = CreateDialogParamA(appInstance(), "DIALOG_2", nullptr, MainDialogProc, 0);
   if (window == nullptr || mainWindowHandle() == nullptr) return false;
   // Taken before the loop runs the collapse that the dialog's initialisation posted.

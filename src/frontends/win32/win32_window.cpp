@@ -3,11 +3,13 @@
 #include "platform/window.h"
 #include "frontends/win32/win32_gui.h"
 #include "app/dispatcher.h"
+#include "logging/traffic.h"
 #include "resource.h"
 #include <commctrl.h>
 #include <commdlg.h>
 #include <cstddef>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -27,6 +29,10 @@ struct Win32WindowState {
   ParameterTemplate parameterTemplate = ParameterTemplate::Address;
   int expandedWidth = 0;
   int collapsedWidth = 0;
+  // The Sent and Received panes' texts, kept here and drawn at most once a timer tick:
+  // setting a 4 KB edit text costs far more than a line arrives in, under load.
+  std::string paneText[2];
+  bool paneChanged[2] = {false, false};
 };
 
 Win32WindowState win;
@@ -70,7 +76,22 @@ bool copyChosenName(const char* chosen, char* path, int size) {
   return true;
 }
 
-void CALLBACK receiveTimerCallback(HWND, UINT, UINT_PTR, DWORD) { ReceiveTimerProc(); }
+int paneIndex(int id) { return id == IDC_SENT_PANE ? 0 : id == IDC_RECEIVED_PANE ? 1 : -1; }
+
+// Draws the panes whose text changed since they were last drawn.
+void drawChangedPanes() {
+  for (int i = 0; i < 2; ++i) {
+    if (!win.paneChanged[i]) continue;
+    win.paneChanged[i] = false;
+    if (win.mainWindow != nullptr)
+      SetDlgItemTextA(win.mainWindow, i == 0 ? IDC_SENT_PANE : IDC_RECEIVED_PANE, win.paneText[i].c_str());
+  }
+}
+
+void CALLBACK receiveTimerCallback(HWND, UINT, UINT_PTR, DWORD) {
+  ReceiveTimerProc();
+  drawChangedPanes();
+}
 
 }  // namespace
 
@@ -115,11 +136,24 @@ bool dialogExists(Dialog d) {
 
 void setControlText(Dialog d, int id, const char* text) {
   HWND dialog = handleOf(d);
+  if (d == Dialog::Main && paneIndex(id) >= 0) {
+    win.paneText[paneIndex(id)] = text != nullptr ? text : "";
+    win.paneChanged[paneIndex(id)] = false;
+  }
   if (dialog != nullptr) SetDlgItemTextA(dialog, id, text != nullptr ? text : "");
+}
+
+void putPaneLine(int paneId, const char* line) {
+  const int own = paneIndex(paneId);
+  if (own < 0) return;
+  putLineOnTop(win.paneText[own], line);
+  putLineOnTop(win.paneText[1 - own], "");
+  win.paneChanged[0] = win.paneChanged[1] = true;
 }
 
 int getControlText(Dialog d, int id, char* buffer, int size) {
   if (buffer == nullptr || size <= 0) return 0;
+  if (d == Dialog::Main && paneIndex(id) >= 0) drawChangedPanes();
   buffer[0] = '\0';
   if (controlOf(d, id) == nullptr) return 0;
   UINT copied = GetDlgItemTextA(handleOf(d), id, buffer, size);
@@ -213,6 +247,8 @@ int showMessageBox(Dialog owner, const char* text, const char* caption, unsigned
   if (dialogExists(Dialog::Parameters)) owner = Dialog::Parameters;
   else if (dialogExists(Dialog::ScriptManager)) owner = Dialog::ScriptManager;
   HWND ownerWindow = dialogExists(owner) ? handleOf(owner) : nullptr;
+  // The line that led to the box is shown behind it.
+  drawChangedPanes();
   return MessageBoxA(ownerWindow, text != nullptr ? text : "", caption != nullptr ? caption : "",
                      style);
 }
@@ -221,6 +257,7 @@ namespace {
 
 // Runs the Save As or Open dialog over `owner` and copies the chosen name into path.
 bool chooseFileName(HWND owner, bool save, char* path, int size) {
+  drawChangedPanes();
   char chosen[FILE_NAME_CHARS] = "";
   OPENFILENAMEA settings;
   std::memset(&settings, 0, sizeof settings);
@@ -244,6 +281,7 @@ bool chooseOpenFileName(char* path, int size) {
 
 int runParameterDialog(ParameterTemplate t) {
   win.parameterTemplate = t;
+  drawChangedPanes();
   INT_PTR result = DialogBoxParamA(appInstance(), templateName(t), win.mainWindow,
                                    ParameterDialogProc, 0);
   win.parameterWindow = nullptr;
@@ -253,6 +291,7 @@ int runParameterDialog(ParameterTemplate t) {
 }
 
 void runScriptManagerDialog() {
+  drawChangedPanes();
   DialogBoxParamA(appInstance(), "DIALOG_SCRIPT", win.mainWindow, ScriptManagerDialogProc, 0);
   win.scriptManagerWindow = nullptr;
 }
