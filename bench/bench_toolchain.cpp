@@ -174,16 +174,17 @@ bool benchToolchain(const std::string& workDir) {
     std::string source = scriptSource(sizes[k]);
     sourceSize[k] = source.size();
     bool ok = false;
+    std::string said;
     compileMs[k] = bestMs(
-        [&source]() {
-          ScriptImage image{};
-          if (!compileScript(source.c_str(), image)) return false;
-          releaseScriptImage(image);
-          return true;
+        [&source, &said]() {
+          ScriptBuild build = compileScript(source.c_str());
+          said = diagnosticText(build.diagnostic);
+          releaseScriptImage(build.image);
+          return build.built;
         },
         &ok);
     if (!ok) {
-      note("toolchain: the %zu-byte source did not compile: %s", source.size(), lastCompilerOutput());
+      note("toolchain: the %zu-byte source did not compile: %s", source.size(), said.c_str());
       allOk = false;
     }
     const std::string path = workDir + (k == 0 ? "/source-1mb.txt" : "/source-10mb.txt");
@@ -214,17 +215,18 @@ bool benchToolchain(const std::string& workDir) {
     bool ok = false;
     int delay = 0;
     sampleDelayCount(100, &delay);
+    std::string said;
     const double ms = bestMs(
-        [&samples, delay]() {
-          ScriptImage image{};
-          if (!generateSampleImage(samples.c_str(), delay, image)) return false;
-          const bool right = image.length == rows * 8 + 1;
-          releaseScriptImage(image);
+        [&samples, &said, delay]() {
+          ScriptBuild build = generateSampleImage(samples.c_str(), delay);
+          said = diagnosticText(build.diagnostic);
+          const bool right = build.built && build.image.length == rows * 8 + 1;
+          releaseScriptImage(build.image);
           return right;
         },
         &ok);
     if (!ok) {
-      note("toolchain: sample generation failed: %s", lastCompilerOutput());
+      note("toolchain: sample generation failed: %s", said.c_str());
       allOk = false;
     }
     const std::string path = workDir + "/samples-1m.txt";
@@ -241,8 +243,10 @@ bool benchToolchain(const std::string& workDir) {
   // Listing a full 2048-byte image, the first 2048 bytes of the compiled 1 MB source.
   {
     std::string source = scriptSource(sizes[0]);
-    ScriptImage image{};
-    if (!compileScript(source.c_str(), image) || image.length < SCRIPT_MEMORY_SIZE) {
+    ScriptBuild build = compileScript(source.c_str());
+    ScriptImage& image = build.image;
+    if (!build.built || image.length < SCRIPT_MEMORY_SIZE) {
+      releaseScriptImage(image);
       note("toolchain: no 2048-byte image to list");
       return false;
     }

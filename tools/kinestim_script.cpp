@@ -6,7 +6,6 @@
 #include "script/memory_view.h"
 #include "script/preview.h"
 #include "script/samples.h"
-#include "frontends/console/console_window.h"
 #include "platform/files.h"
 #include "link/catalogue.h"
 #include "link/framing.h"
@@ -105,10 +104,12 @@ static void lineAndColumn(const char* text, long offset, long* line, long* colum
   *column = offset - lineStart + 1;
 }
 
-// The partial-read notice that the pane would show first.
-static void showReadNotice() {
-  if (lastCompilerOutput()[0] != '\0') fprintf(stderr, "%s\n", lastCompilerOutput());
-  resetCompilerOutput();
+// Reads the input file; a partial read is said first and the program goes on with it.
+static char* readInput(const Options& options) {
+  bool partial = false;
+  char* text = readScriptFile(options.input, &partial);
+  if (partial) fprintf(stderr, "%s\n", READ_PARTLY_TEXT);
+  return text;
 }
 
 static int writeImage(const Options& options, const ScriptImage& image) {
@@ -131,20 +132,20 @@ static int writeImage(const Options& options, const ScriptImage& image) {
 
 // Compiles the source into image; false (with the error shown) when it cannot.
 static bool compileSource(const Options& options, ScriptImage& image) {
-  char* text = readScriptFile(options.input);
+  char* text = readInput(options);
   if (text == nullptr) {
     fprintf(stderr, "Failed to read source file\n");
     return false;
   }
-  showReadNotice();
-  long offset = 0;
-  if (!compileScript(text, image, &offset)) {
+  ScriptBuild build = compileScript(text);
+  if (!build.built) {
     long line, column;
-    lineAndColumn(text, offset, &line, &column);
-    fprintf(stderr, "%s\n%s:%ld:%ld\n", lastCompilerOutput(), options.input, line, column);
+    lineAndColumn(text, build.diagnostic.offset < 0 ? 0 : build.diagnostic.offset, &line, &column);
+    fprintf(stderr, "%s\n%s:%ld:%ld\n", diagnosticText(build.diagnostic).c_str(), options.input, line, column);
     free(text);
     return false;
   }
+  image = build.image;
   free(text);
   return true;
 }
@@ -153,19 +154,19 @@ static bool compileSource(const Options& options, ScriptImage& image) {
 static bool generateSamples(const Options& options, ScriptImage& image) {
   int delay;
   if (!sampleDelayCount(options.timestep, &delay)) {
-    fprintf(stderr, "%s\n", lastCompilerOutput());
+    fprintf(stderr, "%s\n", INVALID_TIMESTEP_TEXT);
     return false;
   }
-  char* text = readScriptFile(options.input);
+  char* text = readInput(options);
   if (text == nullptr) {
     fprintf(stderr, "Failed to read sample file\n");
     return false;
   }
-  showReadNotice();
-  bool generated = generateSampleImage(text, delay, image);
+  ScriptBuild build = generateSampleImage(text, delay);
   free(text);
-  if (!generated) fprintf(stderr, "%s\n", lastCompilerOutput());
-  return generated;
+  if (!build.built) fprintf(stderr, "%s\n", diagnosticText(build.diagnostic).c_str());
+  image = build.image;
+  return build.built;
 }
 
 static int compileCommand(const Options& options) {
@@ -345,12 +346,6 @@ int main(int argc, char** argv) {
     }
   }
   if (options.input == nullptr) return usageError("missing file name");
-
-  // The script code reports into the Script Manager's panes; here no dialog is open and the
-  // messages are taken from the pane writer instead.
-  std::istringstream noInput;
-  std::ostream noOutput(nullptr);
-  consoleWindowReset(&noInput, &noOutput, false);
 
   switch (options.command) {
     case Command::Compile: return compileCommand(options);

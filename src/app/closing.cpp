@@ -15,7 +15,6 @@ namespace {
 constexpr uint32_t IDLE_CONFIRMATION_MS = 2000;
 constexpr uint32_t QUIET_LINE_MS = 100;
 constexpr uint32_t LAST_ANSWERS_MS = 500;
-constexpr uint8_t ZERO_CURRENT_CODE = 128;
 const char* const CLOSE_QUESTION =
     "Current may flow on the Kinestim. Return it to Idle before closing?";
 const char* const NO_CONFIRMATION = "No confirmation from the device: current may still flow";

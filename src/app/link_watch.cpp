@@ -31,6 +31,7 @@ struct LinkWatchState {
 };
 
 LinkWatchState watch;
+unsigned losses = 0;
 
 void showLinkLost() {
   setModeText("Link lost");
@@ -59,6 +60,7 @@ void tryReopen() {
 
 void reportLinkFailure(const char* warning) {
   const bool wasUp = watch.phase == LinkPhase::Up;
+  ++losses;
   closeSerialPort();
   watch = LinkWatchState{};
   watch.phase = LinkPhase::Lost;
@@ -73,6 +75,8 @@ void reportLinkFailure(const char* warning) {
 }
 
 bool isLinkLost() { return watch.phase == LinkPhase::Lost; }
+
+unsigned linkLossCount() { return losses; }
 
 void pollLinkReopen() {
   if (watch.phase == LinkPhase::Lost && tickCountMs() - watch.lastReopenMs >= REOPEN_RETRY_MS) tryReopen();

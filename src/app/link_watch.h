@@ -10,6 +10,9 @@
 void reportLinkFailure(const char* warning);
 // True while the port is closed after a failure and waits to be re-opened.
 bool isLinkLost();
+// How many times the link was lost since start-up: a wait that began before and sees it
+// changed knows that its answer went with the link.
+unsigned linkLossCount();
 // Tries a lost port again once 500 ms have passed since the last try. The receive pump calls
 // it on every tick, also while a message box is open: the answers then wait in the port.
 void pollLinkReopen();

@@ -25,13 +25,10 @@ namespace {
 constexpr int32_t COMMAND_BOX_HIGH = 9999;
 constexpr int RUN_CAPTION_CHARS = 9;
 
-// Scroll codes of a slider notification.
-constexpr int SCROLL_THUMB_TRACK = 5;
-constexpr int SCROLL_BOTTOM = 7;
-
-// Opens a parameter dialog and, unless it was cancelled, runs the sender.
-void withParameters(ParameterTemplate t, void (*sender)(uint8_t), uint8_t code) {
-  if (runParameterDialog(t) != PARAMETER_DIALOG_CANCEL) sender(code);
+// Opens a parameter dialog; true, with its fields in values, when it was accepted.
+bool askParameters(ParameterTemplate t, ParameterValues& values) {
+  values = ParameterValues{};
+  return runParameterDialog(t, values) == PARAMETER_DIALOG_OK;
 }
 
 // The device commands whose identifier first opens a dialog: a parameter dialog, or the
@@ -95,6 +92,7 @@ void initMainDialog() {
 }
 
 bool routeCommand(int id, int notification) {
+  ParameterValues v{};
   if (isPlainDeviceCommand(id)) {
     sendSimpleCommand(static_cast<uint8_t>(id - ID_DEVICE_COMMAND_BASE));
     return true;
@@ -133,30 +131,26 @@ bool routeCommand(int id, int notification) {
       clearPanes();
       return true;
     case ID_DEVICE_COMMAND_BASE + cdgSetElectrode:
-      if (runParameterDialog(ParameterTemplate::Current) != PARAMETER_DIALOG_CANCEL) {
-        sendElectrodeFromDialog();
-      }
+      if (askParameters(ParameterTemplate::Current, v)) sendElectrodeCommand(v.electrode, v.current);
       return true;
     case ID_DEVICE_COMMAND_BASE + cdgSetAllElectrodes:
-      withParameters(ParameterTemplate::Currents, sendAllElectrodes, cdgSetAllElectrodes);
+      if (askParameters(ParameterTemplate::Currents, v)) sendAllElectrodes(cdgSetAllElectrodes, v.currents);
       return true;
     case ID_DEVICE_COMMAND_BASE + cdgSrcUldMem:
       runScriptManagerDialog();
       return true;
     case ID_DEVICE_COMMAND_BASE + cdgScrDldMem:
-      withParameters(ParameterTemplate::AddressCount, sendAddressCountCommand, cdgScrDldMem);
+    case ID_DEVICE_COMMAND_BASE + cdgDldRAM:
+      if (askParameters(ParameterTemplate::AddressCount, v))
+        sendAddressCountCommand(static_cast<uint8_t>(id - ID_DEVICE_COMMAND_BASE), v.address, v.count);
       return true;
     case ID_DEVICE_COMMAND_BASE + cdgScrArm:
-      withParameters(ParameterTemplate::Address, sendAddressCommand, cdgScrArm);
-      return true;
     case ID_DEVICE_COMMAND_BASE + cdgScrRun:
-      withParameters(ParameterTemplate::Address, sendAddressCommand, cdgScrRun);
-      return true;
-    case ID_DEVICE_COMMAND_BASE + cdgDldRAM:
-      withParameters(ParameterTemplate::AddressCount, sendAddressCountCommand, cdgDldRAM);
+      if (askParameters(ParameterTemplate::Address, v))
+        sendAddressCommand(static_cast<uint8_t>(id - ID_DEVICE_COMMAND_BASE), v.address);
       return true;
     case ID_DEVICE_COMMAND_BASE + cdgTiltLoop:
-      withParameters(ParameterTemplate::CountAndStep, sendCountStepCommand, cdgTiltLoop);
+      if (askParameters(ParameterTemplate::CountAndStep, v)) sendCountStepCommand(cdgTiltLoop, v.count, v.step);
       return true;
     case ID_TOGGLE_ADVANCED:
       toggleAdvancedWindows();

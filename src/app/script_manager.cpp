@@ -1,7 +1,7 @@
 // Script Manager actions: build and upload a source or a sample file, list memory back,
 // erase memory.
 #include "app/script_manager.h"
-#include "script/compiler.h"
+#include "script/compiler_output.h"
 #include "script/memory_view.h"
 #include "script/preview.h"
 #include "script/samples.h"
@@ -49,9 +49,11 @@ static bool compileChosenSource(const char* addressText, int* address, ScriptIma
     showCompilerOutput("Failed to read source file");
     return false;
   }
-  bool built = compileScript(text, image);
+  ScriptBuild build = compileScript(text);
   free(text);
-  return built;
+  if (!build.built) showDiagnostic(build.diagnostic);
+  image = build.image;
+  return build.built;
 }
 
 bool buildAndUploadSource(const char* addressText) {
@@ -70,16 +72,22 @@ bool generateAndUploadSamples(const char* timestepText, const char* addressText)
   int32_t timestep = 0;
   if (!readWholeField(timestepText, "Timestep", TIMESTEP_HIGH, &timestep)) return false;
   int delay;
-  if (!sampleDelayCount(timestep, &delay)) return false;
+  if (!sampleDelayCount(timestep, &delay)) {
+    showCompilerOutput(INVALID_TIMESTEP_TEXT);
+    return false;
+  }
   char* text = readChosenFile();
   if (text == nullptr) {
     showCompilerOutput("Failed to read sample file");
     return false;
   }
-  ScriptImage image;
-  bool generated = generateSampleImage(text, delay, image);
+  ScriptBuild build = generateSampleImage(text, delay);
   free(text);
-  if (!generated) return false;
+  if (!build.built) {
+    showDiagnostic(build.diagnostic);
+    return false;
+  }
+  ScriptImage image = build.image;
   image.address = address;
   bool uploaded = uploadScriptImage(image.address, image.bytes, image.length);
   releaseScriptImage(image);

@@ -5,9 +5,11 @@
 #include "platform/clock.h"
 #include "link/catalogue.h"
 #include "app/dispatcher.h"
+#include "app/link_watch.h"
 #include <cstring>
 
 bool uploadScriptImage(int address, const uint8_t* bytes, int length) {
+  const unsigned lossesBefore = linkLossCount();
   int remaining = length;
   while (remaining > 0) {
     int offset = length - remaining;
@@ -28,6 +30,8 @@ bool uploadScriptImage(int address, const uint8_t* bytes, int length) {
       int code = pumpOneMessage();
       if (code == mdgScrMemUlded) break;
       if (code == mdgCmdRejectedInvalidMode || code == mdgCmdRejectedUldMemAddrRange) return false;
+      // The link was lost while waiting: its Warning has been shown and no answer can come.
+      if (linkLossCount() != lossesBefore) return false;
       if (tickCountMs() - t0 > UPLOAD_ACK_TIMEOUT_MS) {
         showWarning("Upload Failed - check connection and turn on Kinestim");
         return false;

@@ -11,6 +11,11 @@ constexpr int FAULT_COUNT = 14;
 constexpr int MODE_NAME_SIZE = 20;
 constexpr int FAULT_NAME_SIZE = 35;
 constexpr uint8_t IDLE_ELECTRODE_CODE = 127;
+// The current scale: code c drives (c - ZERO_CURRENT_CODE) steps of 0.02, from -2.56 (code 0)
+// to +2.54 (code 255).
+constexpr uint8_t ZERO_CURRENT_CODE = 128;
+constexpr int CURRENT_STEP_HUNDREDTHS = 2;
+constexpr double CURRENT_STEP = CURRENT_STEP_HUNDREDTHS / 100.0;
 
 struct CommandInfo { int32_t code; int32_t length; const char* name; };
 struct MessageInfo { int32_t code; int32_t length; const char* name; };

@@ -2,6 +2,7 @@
 // the numeric identifiers of resources/resource.h inside one of the program's dialogs.
 // Exactly one implementation is linked: frontends/win32 (real controls) or frontends/console.
 #pragma once
+#include <cstdint>
 
 // The dialogs whose controls the portable code reaches.
 enum class Dialog { Main, ScriptManager, Parameters };
@@ -9,11 +10,25 @@ enum class Dialog { Main, ScriptManager, Parameters };
 // The five "Enter Parameters" templates.
 enum class ParameterTemplate { Address, AddressCount, CountAndStep, Current, Currents };
 
+// The numbers an accepted parameter dialog returns; the fields its template lacks read as
+// empty text: -1, or 255 in the 8-bit ones.
+struct ParameterValues {
+  uint8_t electrode;
+  uint8_t current;
+  uint8_t currents[4];
+  int32_t address;
+  int32_t count;
+  uint8_t step;
+};
+
 // Message box styles and answers (the Win32 values).
 constexpr unsigned MB_STYLE_OK_EXCLAMATION = 0x0030;          // MB_OK | MB_ICONEXCLAMATION
 constexpr unsigned MB_STYLE_FATAL = 0x1030;                   // ... | MB_SYSTEMMODAL
 constexpr unsigned MB_STYLE_YESNO_EXCLAMATION = 0x0034;       // MB_YESNO | MB_ICONEXCLAMATION
 constexpr unsigned MB_STYLE_OK = 0x0000;
+// The bits of a style that choose its buttons, and their value for Yes and No.
+constexpr unsigned MB_STYLE_BUTTONS_MASK = 0x000F;
+constexpr unsigned MB_STYLE_BUTTONS_YESNO = 0x0004;
 constexpr int MB_ANSWER_OK = 1;
 constexpr int MB_ANSWER_YES = 6;
 constexpr int MB_ANSWER_NO = 7;
@@ -45,6 +60,12 @@ void scrollEditLines(Dialog d, int id, int lines);
 void postScrollEditLines(Dialog d, int id, int lines);
 
 // --- Electrode sliders (main dialog trackbars) -------------------------------------------
+// Scroll codes of a slider notification (the Win32 trackbar values): a key, a click in the
+// channel, the thumb dropped or dragged.
+enum SliderScroll : int {
+  SCROLL_LINE_UP = 0, SCROLL_LINE_DOWN = 1, SCROLL_PAGE_UP = 2, SCROLL_PAGE_DOWN = 3,
+  SCROLL_THUMB_POSITION = 4, SCROLL_THUMB_TRACK = 5, SCROLL_TOP = 6, SCROLL_BOTTOM = 7
+};
 void setSliderRange(int id, int low, int high);
 void setSliderPosition(int id, int position);
 int getSliderPosition(int id);
@@ -68,9 +89,10 @@ int showMessageBox(Dialog owner, const char* text, const char* caption, unsigned
 bool chooseSaveFileName(char* path, int size);
 // Open (path and file must exist), owned by the Script Manager; false when cancelled.
 bool chooseOpenFileName(char* path, int size);
-// Runs a parameter dialog modally; returns PARAMETER_DIALOG_OK or PARAMETER_DIALOG_CANCEL.
-// Its OK is handled by parameterDialogOk (ui/parameters.h), which may keep it open.
-int runParameterDialog(ParameterTemplate t);
+// Runs a parameter dialog modally; returns PARAMETER_DIALOG_OK, with its fields in values, or
+// PARAMETER_DIALOG_CANCEL, values untouched. Its OK is handled by parameterDialogOk
+// (ui/parameters.h), which may keep it open.
+int runParameterDialog(ParameterTemplate t, ParameterValues& values);
 // Runs the Script Manager modally until it is closed.
 void runScriptManagerDialog();
 // The closing question, asked while current may flow on the device: return it to Idle and

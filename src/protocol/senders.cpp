@@ -5,7 +5,6 @@
 #include "logging/traffic.h"
 #include "link/catalogue.h"
 #include "ui/electrodes.h"
-#include "ui/parameters.h"
 #include <cstdio>
 
 uint8_t lowByte(int32_t v) { return static_cast<uint8_t>(static_cast<uint32_t>(v) & 0xffu); }
@@ -36,34 +35,28 @@ bool sendSetElectrode(int electrode, uint8_t code) {
 }
 
 // An electrode number outside 1 to 4 goes to the device as entered but moves no slider.
-void sendElectrodeFromDialog() {
-  const ParameterBlock& b = parameterBlock();
-  if (sendSetElectrode(b.electrode, b.current) && b.electrode >= 1 && b.electrode <= 4)
-    showElectrodeCode(b.electrode - 1, b.current);
+void sendElectrodeCommand(int electrode, uint8_t current) {
+  if (sendSetElectrode(electrode, current) && electrode >= 1 && electrode <= 4)
+    showElectrodeCode(electrode - 1, current);
 }
 
-void sendAllElectrodes(uint8_t code) {
-  const ParameterBlock& b = parameterBlock();
-  const uint8_t payload[5] = {code, b.currents[0], b.currents[1], b.currents[2], b.currents[3]};
-  if (sendAndEcho(payload, 5, "Write Failed: electrodes 1 to 4 were not set"))
-    showAllElectrodeCodes(b.currents);
+void sendAllElectrodes(uint8_t code, const uint8_t currents[4]) {
+  const uint8_t payload[5] = {code, currents[0], currents[1], currents[2], currents[3]};
+  if (sendAndEcho(payload, 5, "Write Failed: electrodes 1 to 4 were not set")) showAllElectrodeCodes(currents);
 }
 
-void sendAddressCommand(uint8_t code) {
-  const ParameterBlock& b = parameterBlock();
-  const uint8_t payload[3] = {code, lowByte(b.address), highByte(b.address)};
+void sendAddressCommand(uint8_t code, int32_t address) {
+  const uint8_t payload[3] = {code, lowByte(address), highByte(address)};
   sendAndEcho(payload, 3);
 }
 
-void sendAddressCountCommand(uint8_t code) {
-  const ParameterBlock& b = parameterBlock();
-  const uint8_t payload[4] = {code, lowByte(b.address), highByte(b.address), lowByte(b.count)};
+void sendAddressCountCommand(uint8_t code, int32_t address, int32_t count) {
+  const uint8_t payload[4] = {code, lowByte(address), highByte(address), lowByte(count)};
   sendAndEcho(payload, 4);
 }
 
-void sendCountStepCommand(uint8_t code) {
-  const ParameterBlock& b = parameterBlock();
-  const uint8_t payload[4] = {code, lowByte(b.count), highByte(b.count), b.step};
+void sendCountStepCommand(uint8_t code, int32_t count, uint8_t step) {
+  const uint8_t payload[4] = {code, lowByte(count), highByte(count), step};
   sendAndEcho(payload, 4);
 }
 

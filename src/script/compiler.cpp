@@ -121,15 +121,18 @@ long encodeArguments(int opcode, const char* text, long pos, uint8_t* bytes, int
   return p;
 }
 
-bool compileScript(const char* text, ScriptImage& image, long* errorOffset) {
-  image = ScriptImage{nullptr, 0, 0};
+std::string diagnosticText(const ScriptDiagnostic& diagnostic) {
+  return diagnostic.detail.empty() ? diagnostic.message : diagnostic.message + " " + diagnostic.detail;
+}
+
+ScriptBuild compileScript(const char* text) {
+  ScriptBuild build;
   // Every instruction encodes into fewer bytes than its source text takes.
   size_t capacity = strlen(text) + 5;
   uint8_t* bytes = static_cast<uint8_t*>(malloc(capacity));
   if (bytes == nullptr) {
-    showCompilerOutput("Out of memory");
-    if (errorOffset) *errorOffset = 0;
-    return false;
+    build.diagnostic = ScriptDiagnostic{"Out of memory", "", 0};
+    return build;
   }
   int length = 0;
   long pos = 0;
@@ -146,13 +149,13 @@ bool compileScript(const char* text, ScriptImage& image, long* errorOffset) {
       if (pos < 0) error = "Syntax Error: Invalid argument at";
     }
     if (error != nullptr) {
-      showCompilerOutput(error, keyword.c_str());
-      if (errorOffset) *errorOffset = start;
+      build.diagnostic = ScriptDiagnostic{error, keyword, start};
       free(bytes);
-      return false;
+      return build;
     }
   }
-  image.bytes = bytes;
-  image.length = length;
-  return true;
+  build.built = true;
+  build.image.bytes = bytes;
+  build.image.length = length;
+  return build;
 }

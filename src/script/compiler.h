@@ -1,14 +1,31 @@
-// Script compiler: source text to a script image, the Compiler Output pane writer and the
-// Open-dialog file reader used by the Script Manager's upload paths.
+// Script compiler: source text to a script image or the diagnostic saying why there is none.
+// It shows nothing: the Script Manager puts the diagnostic in its Compiler Output pane and
+// kinestim-script prints it.
 #pragma once
 #include "script/instruction_set.h"
 #include <cstdint>
+#include <string>
 
-// Compiles NUL-terminated source text. On success image holds the instructions (address 0;
-// the caller sets the start address) and belongs to the caller. On failure the error is in
-// the Compiler Output pane, no image exists, and *errorOffset (when given) is the byte
-// offset of the token the error names.
-bool compileScript(const char* text, ScriptImage& image, long* errorOffset = nullptr);
+// Why a source or sample file gave no image: the message, the token or field it names ("" when
+// none) and that token's byte offset in the text (-1 when it names none).
+struct ScriptDiagnostic {
+  std::string message;
+  std::string detail;
+  long offset = -1;
+};
+// The diagnostic as one line: the message, or the message, one space and the detail.
+std::string diagnosticText(const ScriptDiagnostic& diagnostic);
+
+// What a build gives: built with an image (address 0; the caller sets the start address,
+// and the image belongs to the caller), or not built, no image, and the diagnostic.
+struct ScriptBuild {
+  bool built = false;
+  ScriptImage image{nullptr, 0, 0};
+  ScriptDiagnostic diagnostic;
+};
+
+// Compiles NUL-terminated source text.
+ScriptBuild compileScript(const char* text);
 
 // Finds the next keyword token at or after pos, skipping separators and ";" comments.
 // False at the end of the text; otherwise the token is text[*start, *end).
@@ -26,16 +43,8 @@ long encodeArguments(int opcode, const char* text, long pos, uint8_t* bytes, int
 // range (it never wraps). *next is the position after the number.
 bool readScanfInteger(const char* text, long pos, int64_t* value, long* next);
 
-// Replaces the whole Compiler Output pane with the message, or with message, one space and
-// the detail when a detail is given.
-void showCompilerOutput(const char* message, const char* detail = nullptr);
-// The text the pane was last given ("" after reset), for front-ends without the pane.
-const char* lastCompilerOutput();
-void resetCompilerOutput();
-
-// Lets the operator choose a file and reads it whole. Returns a malloc'ed NUL-terminated
-// text owned by the caller, or nullptr when cancelled or not read.
-char* readChosenFile();
-// The same whole-file read for a known path (a partial read shows "Failed to read whole
-// file! Continuing anyway" and goes on with what arrived).
-char* readScriptFile(const char* path);
+// Reads a script source or sample file whole: a malloc'ed NUL-terminated text owned by the
+// caller, or nullptr when it cannot be read. *partial tells that fewer bytes arrived than the
+// file holds (the program goes on with them and says READ_PARTLY_TEXT).
+char* readScriptFile(const char* path, bool* partial);
+constexpr const char* READ_PARTLY_TEXT = "Failed to read whole file! Continuing anyway";

@@ -1,20 +1,6 @@
-// The script opcode table, keyword lookup and instruction lengths.
+// Keyword lookup over the opcode table, and the script image record.
 #include "script/instruction_set.h"
 #include <cstdlib>
-
-const OpcodeInfo scriptOpcodes[OPCODE_COUNT] = {
-  {opStop, "Stop", 0},
-  {opNOP, "NOP", 0},
-  {opSetElectrode, "SetElectrode", 2},
-  {opSetAllElectrodes, "SetAllElectrodes", 4},
-  {opDelay, "Delay", 1},
-  {opGoto, "Goto", 1},
-  {opCall, "Call", 1},
-  {opReturn, "Return", 0},
-  {opTiltLoop, "TiltLoop", 2},
-};
-
-static const int instructionLengths[OPCODE_COUNT] = {1, 1, 3, 5, 3, 3, 3, 1, 4};
 
 static char asciiLower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -34,10 +20,6 @@ int lookupOpcode(const char* text) {
   long length = 0;
   while (text[length] != '\0') ++length;
   return lookupOpcodeN(text, length);
-}
-
-int instructionLength(uint8_t opcode) {
-  return opcode < OPCODE_COUNT ? instructionLengths[opcode] : 1;
 }
 
 void releaseScriptImage(ScriptImage& image) {

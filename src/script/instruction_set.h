@@ -1,5 +1,7 @@
-// Script instruction set: the opcode table, instruction lengths and the script image record
-// shared by the compiler, the sample generator, the memory transfer and the memory view.
+// Script instruction set: the opcodes, their keywords and lengths, the script memory size and
+// the script image record, shared by the compiler, the sample generator, the listing, the
+// memory transfer and view, the script engine and the preview. The table is constexpr, so the
+// script engine (which the simulator links alone) needs no code from here.
 #pragma once
 #include <cstdint>
 
@@ -19,10 +21,15 @@ struct OpcodeInfo {
   int opcode;
   const char* keyword;
   int argumentCount;  // numbers that follow the keyword in source
+  int length;         // bytes of the instruction: the opcode and its operands
 };
 
 // Row k is opcode k.
-extern const OpcodeInfo scriptOpcodes[OPCODE_COUNT];
+constexpr OpcodeInfo scriptOpcodes[OPCODE_COUNT] = {
+    {opStop, "Stop", 0, 1},         {opNOP, "NOP", 0, 1},          {opSetElectrode, "SetElectrode", 2, 3},
+    {opSetAllElectrodes, "SetAllElectrodes", 4, 5}, {opDelay, "Delay", 1, 3}, {opGoto, "Goto", 1, 3},
+    {opCall, "Call", 1, 3},         {opReturn, "Return", 0, 1},    {opTiltLoop, "TiltLoop", 2, 4},
+};
 
 // Opcode 0 to 8 of a keyword, compared whole and ignoring ASCII letter case; NO_OPCODE when
 // none matches.
@@ -30,7 +37,9 @@ int lookupOpcode(const char* text);
 // The same for a keyword that is not NUL-terminated.
 int lookupOpcodeN(const char* text, long length);
 // Length in bytes of the instruction that starts with this byte; 1 for bytes above 8.
-int instructionLength(uint8_t opcode);
+constexpr int instructionLength(uint8_t opcode) {
+  return opcode < OPCODE_COUNT ? scriptOpcodes[opcode].length : 1;
+}
 
 // Bytes written into script memory in one upload, with the start address chosen for them.
 // bytes is a malloc'ed block owned by whoever built the image (nullptr when length is 0 and

@@ -69,13 +69,13 @@ std::string faultText(const ScriptResult& r, const uint8_t* memory, const Jump& 
     default:
       break;
   }
-  if (r.address >= SCRIPT_ENGINE_MEMORY_SIZE && jump.valid) {
+  if (r.address >= SCRIPT_MEMORY_SIZE && jump.valid) {
     std::string text = format("fault at %d: ", r.address);
     text.append(KEYWORDS[jump.opcode]);
-    if (jump.opcode != scriptReturn) text.append(format(" %d", r.address));
+    if (jump.opcode != opReturn) text.append(format(" %d", r.address));
     return text.append(format(" at %d leads outside memory (0 to 2047)", jump.address)).append(STOPS);
   }
-  if (r.address >= SCRIPT_ENGINE_MEMORY_SIZE)
+  if (r.address >= SCRIPT_MEMORY_SIZE)
     return format("fault at %d: runs past the end of memory (2047)", r.address) + STOPS;
   return format("fault at %d: the instruction runs past the end of memory (2047)", r.address) + STOPS;
 }
@@ -123,7 +123,7 @@ class Runner {
   }
 
   void noteEmptyMemory(int pc) {
-    if (pc < 0 || pc >= SCRIPT_ENGINE_MEMORY_SIZE || written_[pc]) return;
+    if (pc < 0 || pc >= SCRIPT_MEMORY_SIZE || written_[pc]) return;
     const char* how = pc == imageEnd_ ? "runs past the image at %d" : "reaches %d, outside the image,";
     preview_.findings.push_back(format(how, pc) +
                                 " into empty memory (Stop): no fault, the device carries on and stops there");
@@ -163,10 +163,10 @@ class Runner {
         finish(PreviewEnd::Stop, step_, r.address);
         return;
       }
-      if (r.opcode == scriptSetElectrode) preview_.set[memory_[pc + 1] - 1] = true;
-      if (r.opcode == scriptSetAllElectrodes) std::memset(preview_.set, 1, sizeof preview_.set);
+      if (r.opcode == opSetElectrode) preview_.set[memory_[pc + 1] - 1] = true;
+      if (r.opcode == opSetAllElectrodes) std::memset(preview_.set, 1, sizeof preview_.set);
       if (r.event == ScriptEvent::TiltLoop) noteTilt(r);
-      const bool jumps = r.opcode == scriptGoto || r.opcode == scriptCall || r.opcode == scriptReturn;
+      const bool jumps = r.opcode == opGoto || r.opcode == opCall || r.opcode == opReturn;
       jump_ = Jump{jumps, pc, r.opcode};
       if (jumps && engine_.pc <= pc) backJump_ = {pc, r.opcode, engine_.pc};
       if (r.steps == 0) continue;
@@ -183,8 +183,8 @@ class Runner {
     preview_.tilts.push_back({r.address, step_, r.tiltCount, r.tiltStep});
   }
 
-  uint8_t memory_[SCRIPT_ENGINE_MEMORY_SIZE] = {};
-  uint8_t written_[SCRIPT_ENGINE_MEMORY_SIZE] = {};
+  uint8_t memory_[SCRIPT_MEMORY_SIZE] = {};
+  uint8_t written_[SCRIPT_MEMORY_SIZE] = {};
   int imageEnd_ = 0;
   uint8_t electrodes_[4];
   ScriptEngine engine_;
@@ -208,7 +208,7 @@ ScriptPreview previewScript(const uint8_t* image, int length, int address, int64
   return runner->run();
 }
 
-int previewHundredths(uint8_t code) { return (code - 128) * 2; }
+int previewHundredths(uint8_t code) { return (code - ZERO_CURRENT_CODE) * CURRENT_STEP_HUNDREDTHS; }
 
 std::string previewCurrentText(uint8_t code) {
   const int h = previewHundredths(code);

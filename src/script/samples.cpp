@@ -1,6 +1,6 @@
 // Sample-file script generator: sample values to current codes and the generated image.
 #include "script/samples.h"
-#include "script/compiler.h"
+#include "link/catalogue.h"
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -8,9 +8,8 @@
 #include <string>
 #include <vector>
 
-// Offset and step of the current scale as double constants (code c is c * 0.02 - 2.56).
-static const double CURRENT_OFFSET = 2.56;
-static const double CURRENT_STEP = 0.02;
+// The current of code 0, negated: a sample v is code (v + CURRENT_OFFSET) / CURRENT_STEP.
+static const double CURRENT_OFFSET = ZERO_CURRENT_CODE * CURRENT_STEP;
 
 static bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -73,10 +72,7 @@ bool sampleCode(const char* field, int* code) {
 }
 
 bool sampleDelayCount(int32_t timestepMs, int* delay) {
-  if (timestepMs < 0 || timestepMs / SAMPLE_STEP_MS - 1 > 65535) {
-    showCompilerOutput("Invalid timestep");
-    return false;
-  }
+  if (timestepMs < 0 || timestepMs / SAMPLE_STEP_MS - 1 > 65535) return false;
   *delay = timestepMs / SAMPLE_STEP_MS - 1;
   return true;
 }
@@ -92,8 +88,8 @@ static bool nextField(const char* text, long pos, long* start, long* end) {
   return true;
 }
 
-bool generateSampleImage(const char* text, int delay, ScriptImage& image) {
-  image = ScriptImage{nullptr, 0, 0};
+ScriptBuild generateSampleImage(const char* text, int delay) {
+  ScriptBuild build;
   std::vector<uint8_t> bytes;
   long pos = 0;
   int row = 0;
@@ -105,12 +101,12 @@ bool generateSampleImage(const char* text, int delay, ScriptImage& image) {
       std::string field(text + start, static_cast<size_t>(end - start));
       pos = end;
       if (field.size() > SAMPLE_FIELD_MAX || !sampleCode(field.c_str(), &codes[fields])) {
-        showCompilerOutput("Sample file has bad format:", field.c_str());
-        return false;
+        build.diagnostic = ScriptDiagnostic{"Sample file has bad format:", field, -1};
+        return build;
       }
       if (codes[fields] < 0 || codes[fields] > 255) {
-        showCompilerOutput("Sample must be between -2.56 and 2.54:", field.c_str());
-        return false;
+        build.diagnostic = ScriptDiagnostic{"Sample must be between -2.56 and 2.54:", field, -1};
+        return build;
       }
       ++fields;
     }
@@ -120,8 +116,8 @@ bool generateSampleImage(const char* text, int delay, ScriptImage& image) {
       char message[96];
       snprintf(message, sizeof message,
                "Sample file has an incomplete last row: %d of 4 values (row %d)", fields, row);
-      showCompilerOutput(message);
-      return false;
+      build.diagnostic = ScriptDiagnostic{message, "", -1};
+      return build;
     }
     bytes.push_back(opSetAllElectrodes);
     for (int code : codes) bytes.push_back(static_cast<uint8_t>(code));
@@ -132,12 +128,13 @@ bool generateSampleImage(const char* text, int delay, ScriptImage& image) {
     }
   }
   bytes.push_back(opStop);
-  image.bytes = static_cast<uint8_t*>(malloc(bytes.size()));
-  if (image.bytes == nullptr) {
-    showCompilerOutput("Out of memory");
-    return false;
+  build.image.bytes = static_cast<uint8_t*>(malloc(bytes.size()));
+  if (build.image.bytes == nullptr) {
+    build.diagnostic = ScriptDiagnostic{"Out of memory", "", -1};
+    return build;
   }
-  memcpy(image.bytes, bytes.data(), bytes.size());
-  image.length = static_cast<int>(bytes.size());
-  return true;
+  memcpy(build.image.bytes, bytes.data(), bytes.size());
+  build.image.length = static_cast<int>(bytes.size());
+  build.built = true;
+  return build;
 }

@@ -1,6 +1,7 @@
 // Sample-file script generator: rows of four current samples to SetAllElectrodes and Delay
 // instructions ending with Stop.
 #pragma once
+#include "script/compiler.h"
 #include "script/instruction_set.h"
 #include <cstdint>
 
@@ -15,10 +16,11 @@ constexpr int SAMPLE_STEP_MS = 25;
 // number.
 bool sampleCode(const char* field, int* code);
 
-// Delay count T / 25 - 1 of a timestep in milliseconds (0 or below means no Delay). Shows
-// "Invalid timestep" and returns false when T is negative or the count would pass 65535.
+// Delay count T / 25 - 1 of a timestep in milliseconds (0 or below means no Delay). False
+// (the caller says INVALID_TIMESTEP_TEXT) when T is negative or the count would pass 65535.
 bool sampleDelayCount(int32_t timestepMs, int* delay);
+constexpr const char* INVALID_TIMESTEP_TEXT = "Invalid timestep";
 
-// Builds the image for NUL-terminated sample text (address 0; the caller sets it). On
-// failure the message is in the Compiler Output pane and no image exists.
-bool generateSampleImage(const char* text, int delay, ScriptImage& image);
+// Builds the image for NUL-terminated sample text (address 0; the caller sets it), or the
+// diagnostic naming the field (offsets are not kept for sample files).
+ScriptBuild generateSampleImage(const char* text, int delay);

@@ -4,8 +4,6 @@
 
 namespace {
 
-constexpr int OPCODE_LENGTHS[9] = {1, 1, 3, 5, 3, 3, 3, 1, 4};
-
 int word(const uint8_t* p) { return p[0] | (p[1] << 8); }
 
 ScriptResult fault(ScriptEngine& engine, ScriptResult result, uint8_t code) {
@@ -28,42 +26,42 @@ ScriptResult scriptEngineExecute(ScriptEngine& engine, const uint8_t* memory, ui
   ScriptResult result;
   const int pc = engine.pc;
   result.address = pc;
-  if (pc < 0 || pc >= SCRIPT_ENGINE_MEMORY_SIZE) return fault(engine, result, scriptFaultAddrRange);
+  if (pc < 0 || pc >= SCRIPT_MEMORY_SIZE) return fault(engine, result, scriptFaultAddrRange);
   const uint8_t op = memory[pc];
   result.opcode = op;
-  if (op > scriptTiltLoop) return fault(engine, result, scriptFaultInvalidOp);
-  if (pc + OPCODE_LENGTHS[op] > SCRIPT_ENGINE_MEMORY_SIZE) return fault(engine, result, scriptFaultAddrRange);
+  if (op > opTiltLoop) return fault(engine, result, scriptFaultInvalidOp);
+  if (pc + instructionLength(op) > SCRIPT_MEMORY_SIZE) return fault(engine, result, scriptFaultAddrRange);
   const uint8_t* operand = memory + pc + 1;
-  int next = pc + OPCODE_LENGTHS[op];
+  int next = pc + instructionLength(op);
   switch (op) {
-    case scriptStop:
+    case opStop:
       engine.running = false;
       result.event = ScriptEvent::Stopped;
       result.steps = 0;
       return result;
-    case scriptSetElectrode:
+    case opSetElectrode:
       if (operand[0] < 1 || operand[0] > 4) return fault(engine, result, scriptFaultElectrodeRange);
       electrodes[operand[0] - 1] = operand[1];
       break;
-    case scriptSetAllElectrodes:
+    case opSetAllElectrodes:
       for (int i = 0; i < 4; ++i) electrodes[i] = operand[i];
       break;
-    case scriptDelay:
+    case opDelay:
       result.steps = word(operand);
       break;
-    case scriptGoto:
+    case opGoto:
       next = word(operand);
       break;
-    case scriptCall:
+    case opCall:
       if (engine.depth >= SCRIPT_ENGINE_STACK_DEPTH) return fault(engine, result, scriptFaultStackOverflow);
       engine.stack[engine.depth++] = static_cast<uint16_t>(next);
       next = word(operand);
       break;
-    case scriptReturn:
+    case opReturn:
       if (engine.depth == 0) return fault(engine, result, scriptFaultStackUnderflow);
       next = engine.stack[--engine.depth];
       break;
-    case scriptTiltLoop:
+    case opTiltLoop:
       result.event = ScriptEvent::TiltLoop;
       result.tiltCount = word(operand);
       result.tiltStep = operand[2];

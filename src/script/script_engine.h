@@ -1,20 +1,15 @@
 // The script engine: runs the instructions of a script memory one at a time by the device's
 // rules. Portable and free of I/O; the simulator and the offline preview both drive it.
 #pragma once
+#include "script/instruction_set.h"
 #include <cstdint>
 
-constexpr int SCRIPT_ENGINE_MEMORY_SIZE = 2048;
 constexpr int SCRIPT_ENGINE_STACK_DEPTH = 8;
 
 // The device's fault codes for script faults.
 enum ScriptFault : uint8_t {
   scriptFaultAddrRange = 9, scriptFaultElectrodeRange = 10, scriptFaultInvalidOp = 11,
   scriptFaultStackOverflow = 12, scriptFaultStackUnderflow = 13
-};
-
-enum ScriptOpcode : uint8_t {
-  scriptStop = 0, scriptNop, scriptSetElectrode, scriptSetAllElectrodes, scriptDelay, scriptGoto, scriptCall,
-  scriptReturn, scriptTiltLoop
 };
 
 enum class ScriptEvent : uint8_t { Next, Stopped, Fault, TiltLoop };
@@ -39,6 +34,6 @@ struct ScriptResult {
 };
 
 void scriptEngineStart(ScriptEngine& engine, int address);
-// Runs the instruction at engine.pc of memory (SCRIPT_ENGINE_MEMORY_SIZE bytes), changing
+// Runs the instruction at engine.pc of memory (SCRIPT_MEMORY_SIZE bytes), changing
 // electrodes (four codes) as it says. A Stop or a fault ends the run (running turns false).
 ScriptResult scriptEngineExecute(ScriptEngine& engine, const uint8_t* memory, uint8_t* electrodes);

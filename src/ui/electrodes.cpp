@@ -39,7 +39,7 @@ bool validIndex(int index) { return index >= 0 && index < ELECTRODES; }
 }  // namespace
 
 float codeToCurrent(uint8_t code) {
-  return static_cast<float>(code * 0.02 - 2.56);
+  return static_cast<float>((code - ZERO_CURRENT_CODE) * CURRENT_STEP);
 }
 
 void initElectrodeControls() {

@@ -1,5 +1,4 @@
-// Parameter dialogs: the values last entered (ParameterBlock), the OK handling with its range
-// checks, and the program's "%i"-style readers of the numbers the operator types.
+// Parameter dialogs: the OK handling with its range checks, and the program's "%i"-style readers of the numbers the operator types.
 #include "ui/parameters.h"
 #include "ui/message_boxes.h"
 #include "resource.h"
@@ -7,11 +6,6 @@
 #include <cstdio>
 
 namespace {
-
-struct ParameterState {
-  ParameterBlock block;
-};
-ParameterState parameterState = {};
 
 constexpr int EDIT_TEXT_SIZE = 40;   // at most 39 characters of each edit are read
 
@@ -68,10 +62,6 @@ int32_t readEdit(int editId) {
 }
 
 }  // namespace
-
-ParameterBlock& parameterBlock() { return parameterState.block; }
-
-void resetParameterBlock() { parameterState.block = ParameterBlock{}; }
 
 int32_t parseNumber(const char* text) {
   int32_t value = -1;
@@ -133,10 +123,10 @@ const ParameterTemplateInfo& parameterTemplateInfo(ParameterTemplate t) {
 }
 
 // A field of the open template that is not one whole number in the range its command can
-// carry is refused with a Warning naming it, and the dialog stays open with nothing stored.
-// Accepted entries overwrite the whole block from all nine edits; edits the template lacks
+// carry is refused with a Warning naming it, and the dialog stays open with nothing returned.
+// Accepted entries fill all the values from the nine edits; edits the template lacks
 // read as empty text and store -1 (255 in the 8-bit fields).
-bool parameterDialogOk(ParameterTemplate t) {
+bool parameterDialogOk(ParameterTemplate t, ParameterValues& values) {
   const ParameterTemplateInfo& info = parameterTemplateInfo(t);
   for (int i = 0; i < info.fieldCount; ++i) {
     const ParameterField& rule = info.fields[i];
@@ -144,7 +134,7 @@ bool parameterDialogOk(ParameterTemplate t) {
     if (!readNumberField(Dialog::Parameters, rule.editId, rule.refusalName, 0, rule.high, &value))
       return false;
   }
-  ParameterBlock b;
+  ParameterValues b;
   b.electrode = static_cast<uint8_t>(readEdit(IDC_ELECTRODE_EDIT));
   b.current = static_cast<uint8_t>(readEdit(IDC_CURRENT_EDIT));
   b.currents[0] = static_cast<uint8_t>(readEdit(IDC_CURRENT1_EDIT));
@@ -154,6 +144,6 @@ bool parameterDialogOk(ParameterTemplate t) {
   b.address = readEdit(IDC_ADDRESS_EDIT);
   b.count = readEdit(IDC_COUNT_EDIT);
   b.step = static_cast<uint8_t>(readEdit(IDC_STEP_EDIT));
-  parameterState.block = b;
+  values = b;
   return true;
 }

@@ -1,20 +1,7 @@
-// Parameter dialogs: the values last entered, the OK handling and the "%i" number reader.
+// Parameter dialogs: the OK handling with its range checks and the "%i" number reader.
 #pragma once
 #include "platform/window.h"
 #include <cstdint>
-
-struct ParameterBlock {
-  uint8_t electrode;
-  uint8_t current;
-  uint8_t currents[4];
-  int32_t address;
-  int32_t count;
-  uint8_t step;
-};
-
-// The process-wide block, all zero at start.
-ParameterBlock& parameterBlock();
-void resetParameterBlock();
 
 // Text to a signed 32-bit integer with the scanf "%i" rules; -1 for no text, empty text or
 // no number. Reading stops at the first character that cannot continue the number.
@@ -45,5 +32,5 @@ const ParameterTemplateInfo& parameterTemplateInfo(ParameterTemplate t);
 
 // OK pressed in an open parameter dialog: reads the nine edits, refuses (with a Warning
 // naming the field and its range) a field of this template that is empty, not a number or
-// out of range for its command; otherwise stores the block. True when the dialog may end.
-bool parameterDialogOk(ParameterTemplate t);
+// out of range for its command; otherwise fills values. True when the dialog may end.
+bool parameterDialogOk(ParameterTemplate t, ParameterValues& values);

@@ -55,10 +55,9 @@ Action choose(bool save, size_t size = 260) {
 // the fields; those a template does not have read as empty text: -1, or 255 in 8-bit ones.
 Action parameters(ParameterTemplate t) {
   return [=] {
-    resetParameterBlock();
-    parameterBlock().address = 1234;
-    std::string block = runParameterDialog(t) == PARAMETER_DIALOG_OK ? "" : "cancelled ";
-    const ParameterBlock& b = parameterBlock();
+    ParameterValues b{};
+    b.address = 1234;
+    std::string block = runParameterDialog(t, b) == PARAMETER_DIALOG_OK ? "" : "cancelled ";
     for (const int v : std::initializer_list<int>{b.electrode, b.current, b.currents[0], b.currents[1], b.currents[2],
                                                   b.currents[3], b.address, b.count, b.step})
       block += std::to_string(v) + " ";

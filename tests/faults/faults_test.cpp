@@ -247,7 +247,11 @@ TEST_F(Faults, LinkLostAndBack) {
   ASSERT_EQ(play({{'<', "mode: Idle\r\nscript: Stopped\r\nrun button: Run, enabled\r\n"}, {'=', "> 08 cdgDldMode"},
                   {'>', "2"}, {'<', "mode: Direct\r\n"}, {'=', "> 0b cdgDldAllElectrodes"},
                   {'!', "hangup 3000"}, {'!', "knob 2 200"}}), "");
-  ASSERT_EQ(play(linkLost(link)), "");
+  // The port is tried again while the Warning waits for Enter: re-opened and the mode asked
+  // before Enter; the answer waits until the Warning is closed.
+  ASSERT_EQ(play({linkLost(link).front()}), "");
+  ASSERT_TRUE(sim->waitForCount("> 08 cdgDldMode", 2, 8000)) << console.rest();
+  ASSERT_EQ(play({{'-', "Link restored"}, {'>', ""}}), "");
   ASSERT_EQ(play(linkBack(2)), "");
   ASSERT_EQ(play({{'<', "mode: Direct\r\nscript: "}, {'<', "electrode 2: 2 (+1.44), slider 200, enabled\r\n"},
                   {'<', "tilt buttons: enabled\r\n"}, {'#', "2 > 08 cdgDldMode"}, {'#', "2 > 0b cdgDldAllElectrodes"},

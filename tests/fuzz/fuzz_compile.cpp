@@ -11,13 +11,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The compiler sees the file as the Script Manager hands it over: bytes up to a NUL.
   const std::string text(reinterpret_cast<const char*>(data), size);
   const size_t length = strlen(text.c_str());
-  resetCompilerOutput();
-  ScriptImage image{};
-  long errorOffset = -1;
-  if (!compileScript(text.c_str(), image, &errorOffset)) {
+  ScriptBuild build = compileScript(text.c_str());
+  ScriptImage& image = build.image;
+  const long errorOffset = build.diagnostic.offset;
+  if (!build.built) {
     check(image.bytes == nullptr && image.length == 0);
     check(errorOffset >= 0 && static_cast<size_t>(errorOffset) < length);
-    check(strncmp(lastCompilerOutput(), "Syntax Error: Invalid ", 22) == 0);
+    check(build.diagnostic.message.rfind("Syntax Error: Invalid ", 0) == 0);
     return 0;
   }
   // Every instruction takes fewer bytes than its source text.

@@ -13,12 +13,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   const int32_t timestep = static_cast<int32_t>(data[0] | (data[1] << 8));
   int delay = 0;
-  resetCompilerOutput();
   check(sampleDelayCount(timestep, &delay) && delay == timestep / SAMPLE_STEP_MS - 1);
   std::string text(reinterpret_cast<const char*>(data) + 2, size - 2);
-  ScriptImage image{};
-  if (!generateSampleImage(text.c_str(), delay, image)) {
-    check(image.bytes == nullptr && image.length == 0 && lastCompilerOutput()[0] != '\0');
+  ScriptBuild build = generateSampleImage(text.c_str(), delay);
+  ScriptImage& image = build.image;
+  if (!build.built) {
+    check(image.bytes == nullptr && image.length == 0 && !build.diagnostic.message.empty());
     return 0;
   }
   const int rowSize = delay > 0 ? 8 : 5;

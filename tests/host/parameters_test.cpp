@@ -19,7 +19,7 @@ TEST(ParseNumber, ReadsLikePercentI) {
 
 // Fills a fresh "Enter Parameters" dialog of the console seam as the operator would; true when
 // OK was accepted.
-bool enter(ParameterTemplate t, const std::vector<std::pair<int, std::string>>& typed) {
+bool enter(ParameterTemplate t, const std::vector<std::pair<int, std::string>>& typed, ParameterValues& values) {
   consoleCloseDialog(Dialog::Parameters);
   consoleOpenDialog(Dialog::Parameters);
   const ParameterTemplateInfo& info = parameterTemplateInfo(t);
@@ -28,13 +28,13 @@ bool enter(ParameterTemplate t, const std::vector<std::pair<int, std::string>>& 
     consoleAddControl(Dialog::Parameters, info.fields[k].editId, info.fields[k].initialText);
   }
   for (const auto& [id, value] : typed) setControlText(Dialog::Parameters, id, value.c_str());
-  return parameterDialogOk(t);
+  return parameterDialogOk(t, values);
 }
 
 using ParameterDialogTest = HostTest;
 
-// Each field's whole range is stored; fields absent from the template read -1, or 255 in the
-// 8-bit fields. A field its command cannot carry is refused by name and range; nothing is stored.
+// Each field's whole range is returned; fields absent from the template read -1, or 255 in the
+// 8-bit fields. A field its command cannot carry is refused by name and range; nothing is returned.
 TEST_F(ParameterDialogTest, StoresWhatTheCommandCanCarryAndRefusesTheRest) {
   using T = ParameterTemplate;
   const std::string spaces(38, ' ');
@@ -64,10 +64,9 @@ TEST_F(ParameterDialogTest, StoresWhatTheCommandCanCarryAndRefusesTheRest) {
        {{IDC_CURRENT1_EDIT, "1"}, {IDC_CURRENT2_EDIT, "2"}, {IDC_CURRENT3_EDIT, "x"}, {IDC_CURRENT4_EDIT, "4"}},
        "Current 3 must be a number from 0 to 255"}};
   for (const auto& c : cases) {
-    parameterBlock() = ParameterBlock{3, 99, {1, 2, 3, 4}, 1234, 77, 5};
+    ParameterValues b{3, 99, {1, 2, 3, 4}, 1234, 77, 5};
     output_.str("");
-    EXPECT_EQ(enter(c.t, c.typed), c.warning == nullptr) << c.block;
-    const ParameterBlock& b = parameterBlock();
+    EXPECT_EQ(enter(c.t, c.typed, b), c.warning == nullptr) << c.block;
     char block[64];
     std::snprintf(block, sizeof block, "%d %d %d %d %d %d %d %d %d", b.electrode, b.current, b.currents[0], b.currents[1],
                   b.currents[2], b.currents[3], b.address, b.count, b.step);

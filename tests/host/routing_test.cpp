@@ -1,6 +1,9 @@
 // Command routing of the main dialog over a pseudo-terminal: what each identifier sends,
 // posts or opens, in which order, and the senders' byte layouts.
 #include "link_fixture.h"
+#include "app/host_state.h"
+#include "app/transfer.h"
+#include "script/memory_view.h"
 #include "logging/data_log.h"
 #include "logging/traffic.h"
 #include "link/catalogue.h"
@@ -9,6 +12,7 @@
 #include "app/main_dialog.h"
 #include "ui/parameters.h"
 #include "ui/status_display.h"
+#include <functional>
 
 namespace {
 
@@ -19,6 +23,12 @@ std::vector<int> takePosted() {
 }
 
 using RoutingTest = LinkTest;
+
+int harnessCount(const std::string& text, const std::string& needle) {
+  int n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
 
 // Buttons that send a mode change first and then post the command that opens its dialog; Run
 // showing Stop posts only Stop; Local Control toggles on clicks only.
@@ -121,13 +131,35 @@ TEST_F(RoutingTest, AFailedElectrodeWriteLeavesSliderCaptionCodeAndDataLogAsThey
   EXPECT_NE(warnings.find("status: Not sent: the link to "), std::string::npos) << warnings;
 }
 
-// The senders take the 16-bit values' bytes from whatever the block holds; codes beyond the
+// Only what went out is echoed: an upload or a read-back whose write fails ends at once with
+// the link's one Warning (no "Upload Failed" after the acknowledgement time), and the other,
+// on the lost link, is refused with a status line; neither leaves a Sent-pane line.
+TEST_F(RoutingTest, AnUploadOrReadBackWhoseWriteFailsEndsAtOnceAndEchoesNothing) {
+  device_.close();
+  ASSERT_NE(openSerialPortPath("/nonexistent/kinestim"), nullptr);  // every write and re-open fails
+  const uint8_t image[20] = {0x01, 0x02, 0x03};
+  const std::function<void()> actions[] = {[&] { EXPECT_FALSE(uploadScriptImage(0, image, 20)); },
+                                           [] { beginReadBack(0); }};
+  for (int first = 0; first < 2; ++first) {
+    resetHostState();
+    output_.str("");
+    typeLines("\n");  // Enter for the one Warning
+    actions[first]();
+    actions[1 - first]();
+    const std::string shown = printed();
+    EXPECT_EQ(harnessCount(shown, "Warning: "), 1) << first << shown;
+    EXPECT_NE(shown.find("Warning: Write Failed\n"), std::string::npos) << first << shown;
+    EXPECT_NE(shown.find("status: Not sent: the link to /nonexistent/kinestim is lost"), std::string::npos) << shown;
+    EXPECT_EQ(text(IDC_SENT_PANE), "") << first;
+  }
+}
+
+// The senders take the 16-bit values' bytes from whatever they are given; codes beyond the
 // catalogue are not sent. Idle leaves the mode the field shows, exactly named; Clear empties both panes.
 TEST_F(RoutingTest, SendersLayOutSixteenBitValuesLowByteFirstAndIdleLeavesTheModeShown) {
-  parameterBlock() = ParameterBlock{3, 99, {1, 2, 3, 4}, -1, 70000, 7};
-  sendAddressCommand(cdgScrArm);
-  sendAddressCountCommand(cdgScrDldMem);
-  sendCountStepCommand(cdgTiltLoop);
+  sendAddressCommand(cdgScrArm, -1);
+  sendAddressCountCommand(cdgScrDldMem, -1, 70000);
+  sendCountStepCommand(cdgTiltLoop, 70000, 7);
   sendSimpleCommand(31);
   sendSimpleCommand(255);
   EXPECT_EQ(hostSent(), "aa 03 0f ff 00 0e 55 aa 04 0e ff 00 70 7d 55 aa 04 1e 70 11 07 a6 55");

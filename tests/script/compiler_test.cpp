@@ -8,8 +8,8 @@
 
 namespace {
 
-// A source and its bytes, or (bytes nullptr) the compiler output pane's text and the
-// offending token's offset.
+// A source and its bytes, or (bytes nullptr) the diagnostic's text and the offending token's
+// offset.
 struct CompileCase { const char* name; std::string source; const char* bytes; std::string pane; long offset; };
 void PrintTo(const CompileCase& c, std::ostream* os) { *os << c.name; }
 
@@ -17,37 +17,36 @@ class Compiles : public ::testing::TestWithParam<CompileCase> {};
 
 TEST_P(Compiles, Source) {
   const CompileCase& c = GetParam();
-  resetCompilerOutput();
-  showCompilerOutput("earlier text of the same operation");
-  ScriptImage image{nullptr, 99, 0};
-  long offset = -1;
-  ASSERT_EQ(compileScript(c.source.c_str(), image, &offset), c.bytes != nullptr) << lastCompilerOutput();
+  ScriptBuild build = compileScript(c.source.c_str());
+  ScriptImage& image = build.image;
+  const std::string said = diagnosticText(build.diagnostic);
+  ASSERT_EQ(build.built, c.bytes != nullptr) << said;
   EXPECT_EQ(c.bytes ? hex(image.bytes, image.length) : std::to_string(image.length), c.bytes ? c.bytes : "0");
-  EXPECT_EQ(lastCompilerOutput() + (" @" + std::to_string(offset)), c.pane + " @" + std::to_string(c.offset));
+  EXPECT_EQ(said + " @" + std::to_string(build.diagnostic.offset), c.pane + " @" + std::to_string(c.offset));
   if (c.bytes) releaseScriptImage(image);
   EXPECT_TRUE(c.bytes || image.bytes == nullptr);
 }
 
 #define BAD_COMMAND "Syntax Error: Invalid command "
 #define BAD_ARGUMENT "Syntax Error: Invalid argument at "
-#define EARLIER "earlier text of the same operation", -1
+#define NO_DIAGNOSTIC "", -1
 
 const std::string LONG_TOKEN(5000, 'Q');   // quoted whole in the message
 
 INSTANTIATE_TEST_SUITE_P(Compiler, Compiles, ::testing::Values(
-  CompileCase{"OnlyCommentsAndSpace", " \t\r\n; just a note\r\n\r\n;another", "", EARLIER},
-  CompileCase{"CommentOnLastLineWithoutLineEnd", "Stop ; the end", "00", EARLIER},
-  CompileCase{"CommaSeparates", "Stop,NOP", "00 01", EARLIER},
-  CompileCase{"HighBytesSeparate", "Stop\xa0NOP\xff" "Return", "00 01 07", EARLIER},
-  CompileCase{"HexNumber", "Delay 0x028", "04 28 00", EARLIER},
-  CompileCase{"CommentRightAfterNumber", "Delay 40;comment", "04 28 00", EARLIER},
-  CompileCase{"KeywordRightAfterNumber", "Delay 40NOP", "04 28 00 01", EARLIER},
-  CompileCase{"DelayLittleEndian", "Delay 300", "04 2c 01", EARLIER},
-  CompileCase{"TiltLoopLimits", "tiltloop 65535 254", "08 ff ff fe", EARLIER},
-  CompileCase{"FirstCurrentMay255", "SetAllElectrodes 255 0 0 0", "03 ff 00 00 00", EARLIER},
-  CompileCase{"OtherCurrentsUpTo254", "SetAllElectrodes 0 254 254 254", "03 00 fe fe fe", EARLIER},
-  CompileCase{"SetElectrodeLimits", "SETELECTRODE 4 254 setelectrode 1 0", "02 04 fe 02 01 00", EARLIER},
-  CompileCase{"NumbersAcrossLinesAndTabs", "SetAllElectrodes\t1\r\n2\n\n3 4", "03 01 02 03 04", EARLIER},
+  CompileCase{"OnlyCommentsAndSpace", " \t\r\n; just a note\r\n\r\n;another", "", NO_DIAGNOSTIC},
+  CompileCase{"CommentOnLastLineWithoutLineEnd", "Stop ; the end", "00", NO_DIAGNOSTIC},
+  CompileCase{"CommaSeparates", "Stop,NOP", "00 01", NO_DIAGNOSTIC},
+  CompileCase{"HighBytesSeparate", "Stop\xa0NOP\xff" "Return", "00 01 07", NO_DIAGNOSTIC},
+  CompileCase{"HexNumber", "Delay 0x028", "04 28 00", NO_DIAGNOSTIC},
+  CompileCase{"CommentRightAfterNumber", "Delay 40;comment", "04 28 00", NO_DIAGNOSTIC},
+  CompileCase{"KeywordRightAfterNumber", "Delay 40NOP", "04 28 00 01", NO_DIAGNOSTIC},
+  CompileCase{"DelayLittleEndian", "Delay 300", "04 2c 01", NO_DIAGNOSTIC},
+  CompileCase{"TiltLoopLimits", "tiltloop 65535 254", "08 ff ff fe", NO_DIAGNOSTIC},
+  CompileCase{"FirstCurrentMay255", "SetAllElectrodes 255 0 0 0", "03 ff 00 00 00", NO_DIAGNOSTIC},
+  CompileCase{"OtherCurrentsUpTo254", "SetAllElectrodes 0 254 254 254", "03 00 fe fe fe", NO_DIAGNOSTIC},
+  CompileCase{"SetElectrodeLimits", "SETELECTRODE 4 254 setelectrode 1 0", "02 04 fe 02 01 00", NO_DIAGNOSTIC},
+  CompileCase{"NumbersAcrossLinesAndTabs", "SetAllElectrodes\t1\r\n2\n\n3 4", "03 01 02 03 04", NO_DIAGNOSTIC},
   CompileCase{"UnknownKeyword", "Wait 5", nullptr, BAD_COMMAND "Wait", 0},
   CompileCase{"PrefixOfKeyword", "NOP Set", nullptr, BAD_COMMAND "Set", 4},
   CompileCase{"KeywordRunIntoNumber", "Delay40", nullptr, BAD_COMMAND "Delay40", 0},
@@ -100,9 +99,10 @@ INSTANTIATE_TEST_SUITE_P(Compiler, ReadsNumber, ::testing::Values(
 // The densest source (one-letter separators between the shortest keywords) fits the image buffer.
 TEST(Compiler, LongInputsAreHandledWhole) {
   std::string source;
-  ScriptImage image;
   for (int i = 0; i < 3000; ++i) source += "NOP Delay 0 SetAllElectrodes 1 2 3 4 ";
-  ASSERT_TRUE(compileScript(source.c_str(), image));
+  ScriptBuild build = compileScript(source.c_str());
+  ScriptImage& image = build.image;
+  ASSERT_TRUE(build.built);
   EXPECT_EQ(image.length, 3000 * 9);
   EXPECT_EQ(hex(image.bytes, 9), "01 04 00 00 03 01 02 03 04");
   releaseScriptImage(image);

@@ -38,11 +38,9 @@ class DelayOf : public ::testing::TestWithParam<DelayCase> {};
 
 TEST_P(DelayOf, Timestep) {
   const DelayCase& c = GetParam();
-  resetCompilerOutput();
   int delay = -999;
   EXPECT_EQ(sampleDelayCount(c.timestep, &delay), c.ok) << c.timestep;
   if (c.ok) { EXPECT_EQ(delay, c.delay) << c.timestep; }
-  EXPECT_STREQ(lastCompilerOutput(), c.ok ? "" : "Invalid timestep");
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, DelayOf, ::testing::Values(
@@ -51,7 +49,7 @@ INSTANTIATE_TEST_SUITE_P(Samples, DelayOf, ::testing::Values(
   // One step more would need a delay of 65536, which a 16-bit operand cannot hold.
   DelayCase{1638425, false, 0}, DelayCase{INT32_MAX, false, 0}));
 
-// A sample file and its image, or (bytes nullptr) the compiler output pane's text.
+// A sample file and its image, or (bytes nullptr) the diagnostic's text.
 struct GenerateCase { const char* name; std::string text; int delay; const char* bytes; std::string pane; };
 void PrintTo(const GenerateCase& c, std::ostream* os) { *os << c.name; }
 
@@ -59,11 +57,11 @@ class Generates : public ::testing::TestWithParam<GenerateCase> {};
 
 TEST_P(Generates, ImageOrMessage) {
   const GenerateCase& c = GetParam();
-  resetCompilerOutput();
-  ScriptImage image{nullptr, 99, 0};
-  ASSERT_EQ(generateSampleImage(c.text.c_str(), c.delay, image), c.bytes != nullptr) << lastCompilerOutput();
+  ScriptBuild build = generateSampleImage(c.text.c_str(), c.delay);
+  ScriptImage& image = build.image;
+  ASSERT_EQ(build.built, c.bytes != nullptr) << diagnosticText(build.diagnostic);
   EXPECT_EQ(c.bytes ? hex(image.bytes, image.length) : std::to_string(image.length), c.bytes ? c.bytes : "0");
-  EXPECT_EQ(lastCompilerOutput(), c.pane);
+  EXPECT_EQ(diagnosticText(build.diagnostic), c.pane);
   if (c.bytes) releaseScriptImage(image);
   EXPECT_TRUE(c.bytes || image.bytes == nullptr);
 }

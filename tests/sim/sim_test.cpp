@@ -3,6 +3,7 @@
 // as a process: silent until a host is there, its transcript matching its wire log.
 #include "bench/bench_wire.h"
 #include "link/catalogue.h"
+#include "script/instruction_set.h"
 #include "process_harness.h"
 #include "sim/control.h"
 #include "sim/device.h"
@@ -220,6 +221,24 @@ TEST(SimProcess, TalksOnlyToAHostAndLogsEveryFrameInTheTranscriptAndOnTheWire) {
   }
   EXPECT_EQ(wire, transcript);
   EXPECT_EQ(std::count(transcript['<'].begin(), transcript['<'].end(), '|'), 15) << transcript['<'];
+}
+
+// The device's side written out as numbers. Host and simulator share the catalogue and the
+// instruction set, so a wrong shared table would pass on both sides; these literals would not.
+TEST(DeviceTables, CommandLengthsOpcodesAndInstructionLengthsAreTheDevicesOwn) {
+  const int commandLengths[] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 3, 5, 1, 1, -1, 4, 3,   // 0x00 to 0x0f
+                                1, 1, 3, 1, 1, 1, 1, 1, 1, 1, 1, 4, 1, 1, 4};      // 0x10 to 0x1e
+  ASSERT_EQ(COMMAND_COUNT, 31);
+  for (int code = 0; code < 31; ++code) EXPECT_EQ(commandLength(static_cast<uint8_t>(code)), commandLengths[code]) << "command " << code;
+  // Opcode byte, keyword, instruction length; a byte past the table is one byte long.
+  const struct { int byte; const char* keyword; int length; } opcodes[] = {
+      {0, "Stop", 1}, {1, "NOP", 1}, {2, "SetElectrode", 3}, {3, "SetAllElectrodes", 5}, {4, "Delay", 3},
+      {5, "Goto", 3}, {6, "Call", 3}, {7, "Return", 1}, {8, "TiltLoop", 4}, {9, "(none)", 1}, {255, "(none)", 1}};
+  for (const auto& op : opcodes) {
+    EXPECT_EQ(instructionLength(static_cast<uint8_t>(op.byte)), op.length) << op.keyword;
+    if (op.byte < OPCODE_COUNT) { EXPECT_STREQ(scriptOpcodes[op.byte].keyword, op.keyword) << op.byte; }
+  }
+  EXPECT_EQ(SCRIPT_MEMORY_SIZE, 2048);
 }
 
 }  // namespace

@@ -215,8 +215,8 @@ void keySlider(const std::vector<std::string>& words) {
     return;
   }
   static const struct { const char* key; int step; int code; } KEYS[] = {
-      {"up", -SLIDER_LINE, 0}, {"down", SLIDER_LINE, 1}, {"pageup", -SLIDER_PAGE, 2},
-      {"pagedown", SLIDER_PAGE, 3},
+      {"up", -SLIDER_LINE, SCROLL_LINE_UP},       {"down", SLIDER_LINE, SCROLL_LINE_DOWN},
+      {"pageup", -SLIDER_PAGE, SCROLL_PAGE_UP},   {"pagedown", SLIDER_PAGE, SCROLL_PAGE_DOWN},
   };
   for (const auto& k : KEYS) {
     if (words[2] == k.key) {
@@ -296,9 +296,9 @@ void colonCommand(const std::string& line) {
     }
   }
   if (name == "slider") {
-    moveSlider(words, 4, ":slider N POS");
+    moveSlider(words, SCROLL_THUMB_POSITION, ":slider N POS");
   } else if (name == "slider-drag") {
-    moveSlider(words, 5, ":slider-drag N POS");
+    moveSlider(words, SCROLL_THUMB_TRACK, ":slider-drag N POS");
   } else if (name == "slider-key") {
     keySlider(words);
   } else if (name == "wait" || name == "sleep") {

@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-int runParameterDialog(ParameterTemplate t) {
+int runParameterDialog(ParameterTemplate t, ParameterValues& values) {
   const ParameterTemplateInfo& info = parameterTemplateInfo(t);
   consoleOpenDialog(Dialog::Parameters);
   for (int k = 0; k < info.fieldCount && k < 4; ++k) {
@@ -33,7 +33,7 @@ int runParameterDialog(ParameterTemplate t) {
       }
     }
     if (cancelled) break;
-    if (parameterDialogOk(t)) {
+    if (parameterDialogOk(t, values)) {
       result = PARAMETER_DIALOG_OK;
       break;
     }

@@ -86,7 +86,7 @@ int showMessageBox(Dialog, const char* text, const char* caption, unsigned style
     return MB_ANSWER_OK;
   }
   std::string answer;
-  if ((style & 0x000F) == 0x0004) {  // Yes and No buttons
+  if ((style & MB_STYLE_BUTTONS_MASK) == MB_STYLE_BUTTONS_YESNO) {
     prompt("[y/n] ");
     if (!readAnswer(answer)) return MB_ANSWER_NO;
     answer = lowerCase(trimmed(answer));

@@ -11,7 +11,6 @@
 void setMainWindowHandle(HWND window);
 void setScriptManagerWindowHandle(HWND window);
 void setParameterWindowHandle(HWND window);
-ParameterTemplate openParameterTemplate();
 
 namespace {
 
@@ -43,9 +42,11 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
   }
 }
 
-INT_PTR CALLBACK ParameterDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK ParameterDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
+      // The dialog's own parameter: its template and where the accepted values go.
+      SetWindowLongPtrA(window, GWLP_USERDATA, lParam);
       setParameterWindowHandle(window);
       return TRUE;  // focus goes to the first tab stop, the first parameter edit
     case WM_COMMAND:
@@ -53,7 +54,9 @@ INT_PTR CALLBACK ParameterDialogProc(HWND window, UINT message, WPARAM wParam, L
         case IDOK:
         case IDC_PARAM_OK:
           // A refused entry has been reported; the dialog stays open for a correction.
-          if (parameterDialogOk(openParameterTemplate())) EndDialog(window, PARAMETER_DIALOG_OK);
+          if (const auto* call = reinterpret_cast<const ParameterDialogCall*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+              call != nullptr && parameterDialogOk(call->t, *call->values))
+            EndDialog(window, PARAMETER_DIALOG_OK);
           return TRUE;
         case IDCANCEL:
         case IDC_PARAM_CANCEL:

@@ -1,6 +1,7 @@
 // Win32 front-end internals shared by WinMain and the Wine GUI tests: the dialog procedures,
 // start-up steps and the message loop of kinestim-host.exe.
 #pragma once
+#include "platform/window.h"
 #include <windows.h>
 
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -8,6 +9,12 @@ INT_PTR CALLBACK ParameterDialogProc(HWND window, UINT message, WPARAM wParam, L
 INT_PTR CALLBACK ScriptManagerDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // The closing question; lParam is its text. Ends with the chosen button's identifier.
 INT_PTR CALLBACK CloseQuestionDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// What a parameter dialog gets as its own parameter: its template and where its values go.
+struct ParameterDialogCall {
+  ParameterTemplate t;
+  ParameterValues* values;
+};
 
 // The module whose resources hold the dialog templates and the accelerator table.
 void setAppInstance(HINSTANCE instance);

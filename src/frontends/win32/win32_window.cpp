@@ -26,7 +26,6 @@ struct Win32WindowState {
   HWND mainWindow = nullptr;
   HWND scriptManagerWindow = nullptr;
   HWND parameterWindow = nullptr;
-  ParameterTemplate parameterTemplate = ParameterTemplate::Address;
   int expandedWidth = 0;
   int collapsedWidth = 0;
   // The Sent and Received panes' texts, kept here and drawn at most once a timer tick:
@@ -116,7 +115,6 @@ void resetWin32Window() {
 void setMainWindowHandle(HWND window) { win.mainWindow = window; }
 void setScriptManagerWindowHandle(HWND window) { win.scriptManagerWindow = window; }
 void setParameterWindowHandle(HWND window) { win.parameterWindow = window; }
-ParameterTemplate openParameterTemplate() { return win.parameterTemplate; }
 
 void recordWindowWidths() {
   RECT window{};
@@ -279,11 +277,11 @@ bool chooseOpenFileName(char* path, int size) {
   return chooseFileName(win.scriptManagerWindow, false, path, size);
 }
 
-int runParameterDialog(ParameterTemplate t) {
-  win.parameterTemplate = t;
+int runParameterDialog(ParameterTemplate t, ParameterValues& values) {
+  ParameterDialogCall call{t, &values};
   drawChangedPanes();
   INT_PTR result = DialogBoxParamA(appInstance(), templateName(t), win.mainWindow,
-                                   ParameterDialogProc, 0);
+                                   ParameterDialogProc, reinterpret_cast<LPARAM>(&call));
   win.parameterWindow = nullptr;
   // A dialog that could not be shown at all (-1) sends nothing, like a cancelled one.
   if (result == PARAMETER_DIALOG_CANCEL || result <= 0) return PARAMETER_DIALOG_CANCEL;
