@@ -80,6 +80,12 @@
 #define IDC_SM_PREVIEW          170
 #define SCRIPT_MANAGER_RESULT   129
 
+/* Closing question DIALOG_CLOSE */
+#define IDC_CLOSE_TEXT          210
+#define IDC_CLOSE_IDLE          211
+#define IDC_CLOSE_LEAVE         212
+#define IDC_CLOSE_STAY          213
+
 /* Command identifiers: 300 + device command code, then the window commands. */
 #define ID_DEVICE_COMMAND_BASE  300
 #define ID_DEVICE_COMMAND_LAST  330

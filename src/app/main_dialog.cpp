@@ -1,6 +1,7 @@
 // Main dialog behaviour: start-up state, routing of every command identifier, electrode
 // slider notifications, the log menu entries, the advanced-windows toggle and shutdown.
 #include "app/main_dialog.h"
+#include "app/closing.h"
 #include "ui/message_boxes.h"
 #include "logging/data_log.h"
 #include "logging/log_files.h"
@@ -214,11 +215,14 @@ bool handleSliderScroll(int sliderId, int scrollCode) {
 }
 
 void closeMainDialog() {
+  readLastAnswers();
+  int exitCode = 0;
+  if (!readyToClose(!isRunCaptionShown(), &exitCode)) return;
   stopDataLog();
   stopTrafficLog();
   stopReceiveTimer();
   endMainDialog();
-  postQuit(0);
+  postQuit(exitCode);
 }
 
 void updateLogMenu() {

@@ -101,6 +101,14 @@ void runScriptManagerDialog();
 // front-end without windows shows nothing.
 void showPictureWindow(const char* caption, const Picture& picture);
 
+// The closing question, asked while current may flow on the device: return it to Idle and
+// close, close and leave it as it is, or do not close (the default answer where there is one).
+enum class CloseChoice { ReturnToIdle, LeaveAsItIs, DoNotClose };
+CloseChoice askHowToClose(const char* text);
+// When the device does not confirm Idle: true to end the program all the same (status 1),
+// false to keep the window open with a Warning.
+bool closesWithoutIdleConfirmation();
+
 // --- Timer and commands ---------------------------------------------------------------------
 void startReceiveTimer();
 void stopReceiveTimer();

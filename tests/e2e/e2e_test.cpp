@@ -192,7 +192,8 @@ TEST_F(EndToEnd, CalibrationTiltDataLogThenAFaultWithEveryLineInTheTrafficLog) {
   ASSERT_TRUE(console.expect("received: 1b mdgMode <")) << console.rest();
   EXPECT_EQ(logLines("traffic.log"), (std::vector<std::string>{
       "\t08 cdgDldMode", "\t\t\t1b mdgMode <02>", "\t09 cdgSetElectrode 02 90", "\t\t\t02 mdgCmdRejectedInvalidMode <09>",
-      "\t\t\t0c mdgExitedModeIdle", "\t\t\t2d mdgFault <08>", "\t\t\t13 mdgEnteredModeFault", "\t1a cdgClearFaultStatus",
+      "\t\t\t0c mdgExitedModeIdle", "\t\t\t2d mdgFault <08>", "\t0b cdgDldAllElectrodes", "\t\t\t13 mdgEnteredModeFault",
+      "\t\t\t1c mdgAllElectrodesDld <7f> <7f> <7f> <7f>", "\t1a cdgClearFaultStatus",
       "\t\t\t2e mdgFaultStatusCleared", "\t\t\t14 mdgExitedModeFault", "\t\t\t0b mdgEnteredModeIdle"}));
 }
 

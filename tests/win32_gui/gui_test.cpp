@@ -157,8 +157,8 @@ TEST_F(Gui, StartsGatedThenScrollsAndTakesParameters) {
            bits({ID_START_TRAFFIC_LOG, ID_STOP_TRAFFIC_LOG, ID_START_DATA_LOG, ID_STOP_DATA_LOG}, menuGreyed);
   for (int id : {IDC_SLIDER_1, IDC_SLIDER_2, IDC_SLIDER_3, IDC_SLIDER_4}) state += slider(id, TBM_GETPOS);
   for (UINT m : {TBM_GETRANGEMIN, TBM_GETRANGEMAX, TBM_GETPAGESIZE}) state += slider(IDC_SLIDER_2, m);
-  EXPECT_EQ(state, "|Mode|Unknown|Stopped|&Run|Turn on the Kinestim now|||1 (-0.02)|2 (-0.02)|"
-                   "3 (-0.02)|4 (-0.02)000000000011 checked 1 greyed 0101 127 127 127 127 0 255 20");
+  EXPECT_EQ(state, "|Mode|Unknown|Stopped|&Run|Turn on the Kinestim now|||1 (?)|2 (?)|"
+                   "3 (?)|4 (?)000000000011 checked 1 greyed 0101 127 127 127 127 0 255 20");
   // The collapsed width ends just left of the Sent pane.
   RECT window{}, sent{};
   GetWindowRect(mainWindowHandle(), &window), GetWindowRect(GetDlgItem(mainWindowHandle(), IDC_SENT_PANE), &sent);
@@ -343,6 +343,38 @@ TEST_F(Gui, UploadsSurvivesTheLineThenLogsAndExits) {
     int code = -12345;
     EXPECT_TRUE(sampleCode(c.field, &code) && code == c.code) << c.field << " gave " << code;
   }
+}
+
+// The main window made again, as at a restart, against the device left in Program Script:
+// "Unknown" and "?" until the device answers, then what it reports. In Direct with a current,
+// Exit asks with "Do not close" the default; "Idle and close" returns the device to Idle first.
+TEST_F(Gui, RestartShowsTheDeviceAndExitInDirectAsks) {
+  ASSERT_TRUE(createMainDialog());
+  EXPECT_EQ(mainText(IDC_MODE_FIELD) + "|" + mainText(IDC_CAPTION_1), "Unknown|1 (?)");
+  ASSERT_TRUE(modeBecomes("Program Script")) << mainText(IDC_MODE_FIELD);
+  EXPECT_TRUE(pumpUntil([] { return mainText(IDC_CAPTION_1) == "1 (-0.02)"; })) << mainText(IDC_CAPTION_1);
+  postToMain(302);
+  ASSERT_TRUE(modeBecomes("Direct"));
+  pumpFor(250);
+  HWND slider = GetDlgItem(mainWindowHandle(), IDC_SLIDER_1);
+  size_t from = mark();
+  SendMessageA(slider, TBM_SETPOS, TRUE, 167);
+  MainDialogProc(mainWindowHandle(), WM_VSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 0), reinterpret_cast<LPARAM>(slider));
+  ASSERT_TRUE(waitForSent(from, "09 01 a7"));
+  int defaultButton = 0;
+  expectDialog("Close Kinestim Host", [&](HWND d) {
+    defaultButton = LOWORD(SendMessageA(d, DM_GETDEFID, 0, 0));
+    press(IDC_CLOSE_STAY)(d);
+  });
+  from = mark();
+  ASSERT_TRUE(postAndDrive(ID_EXIT));
+  EXPECT_EQ(defaultButton, IDC_CLOSE_STAY);
+  EXPECT_TRUE(nothingSentAfterAWhile(from) && mainWindowHandle() != nullptr);
+  expectDialog("Close Kinestim Host", press(IDC_CLOSE_IDLE));
+  postToMain(ID_EXIT);
+  EXPECT_EQ(runMessageLoop(gAccelerators), 0);
+  EXPECT_EQ(countSent(from, "03") * 10 + (mainWindowHandle() == nullptr), 11) << "one deselect, then closed";
+  EXPECT_NE(transcript().substr(from).find("mdgEnteredModeIdle"), std::string::npos);
 }
 
 }  // namespace

@@ -95,6 +95,7 @@ win="$(window 'Kinestim Host')" || fail "the main window never appeared"
 echo power-cycle >&9
 expect '< 0b mdgEnteredModeIdle' "power-on"
 sleep 1
+START=$(($(stat -c %s "$SIM_TRANSCRIPT") + 1))  # past the start-up question, so the typed 8 counts
 xdotool windowfocus --sync "$win"
 # Ctrl+A shows the Command box; a number typed in it survives Ctrl+A twice, then Enter sends it.
 xdotool key ctrl+a && sleep 0.5 && xdotool type --delay 40 "8" && xdotool key ctrl+a ctrl+a && sleep 0.5

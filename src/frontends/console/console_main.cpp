@@ -9,6 +9,7 @@
 #include "app/host_state.h"
 #include "ui/message_boxes.h"
 #include "app/main_dialog.h"
+#include "app/link_watch.h"
 
 #include <cctype>
 #include <csignal>
@@ -28,7 +29,7 @@ namespace {
 
 const char* const USAGE =
     "Usage: kinestim-console [PORT] [--simulate] [--expanded] [--timestamps] [--json]\n"
-    "                        [--batch] [--stop-on-warning]\n"
+    "                        [--batch] [--stop-on-warning] [--leave-running]\n"
     "  PORT          an absolute device path (/dev/ttyUSB0) or a port number N from 1 to\n"
     "                9999 for /dev/ttyS(N-1); absent means 1\n"
     "  --simulate    start kinestim-sim on a pseudo-terminal and connect to it\n"
@@ -39,8 +40,10 @@ const char* const USAGE =
     "                input is not a terminal): Warnings are shown without waiting for Enter,\n"
     "                and the first line is read once the device has answered (10 s at most)\n"
     "  --stop-on-warning  in batch mode, stop reading input at the first Warning or refused line\n"
+    "  --leave-running  in batch mode, closing leaves a current flowing instead of returning\n"
+    "                the device to Idle\n"
     "Exit status (when several apply, the first in this list):\n"
-    "  1  fatal: the port, the simulator, or no answer from the device\n"
+    "  1  fatal: the port, the simulator, no answer from the device, or no Idle at closing\n"
     "  2  usage error on the command line\n"
     "  3  a :wait timed out\n"
     "  4  a Warning or a refused line was shown in batch mode\n"
@@ -190,7 +193,8 @@ int exitStatus() {
 
 int main(int argc, char** argv) {
   const char* port = nullptr;
-  bool simulate = false, expanded = false, timestamps = false, json = false, batch = false, stopOnWarning = false;
+  bool simulate = false, expanded = false, timestamps = false, json = false, batch = false, stopOnWarning = false,
+       leaveRunning = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--simulate") {
@@ -205,6 +209,8 @@ int main(int argc, char** argv) {
       batch = true;
     } else if (arg == "--stop-on-warning") {
       stopOnWarning = true;
+    } else if (arg == "--leave-running") {
+      leaveRunning = true;
     } else if (arg == "--help" || arg == "-h") {
       std::cout << USAGE;
       return 0;
@@ -242,6 +248,7 @@ int main(int argc, char** argv) {
   bool terminalEchoes = isatty(0) && tcgetattr(0, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
   consoleSetEchoAnswers(!terminalEchoes);
   consoleSetTerminalEchoes(terminalEchoes);
+  consoleSetLeaveRunning(leaveRunning);
 
   std::signal(SIGPIPE, SIG_IGN);
   std::string simulatorPort;
@@ -271,6 +278,8 @@ int main(int argc, char** argv) {
   initMainDialog();
   consoleRunPostedCommands();   // the collapse posted by the initialisation
   if (expanded) routeCommand(ID_TOGGLE_ADVANCED, 0);
+  // The device may have been left running by an earlier session: ask what it carries.
+  askDeviceState();
   // A script's first line would reach a device that is not up yet: in batch mode nothing is
   // read before the device has reported its mode.
   if (consoleBatchMode() && !consoleWaitForDevice(DEVICE_ANSWER_MS)) {

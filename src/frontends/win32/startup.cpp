@@ -1,6 +1,7 @@
 // Start-up steps and the message loop of kinestim-host.exe: the port from the command line,
 // creation of the main dialog with its two widths, and the one loop.
 #include "frontends/win32/win32_gui.h"
+#include "app/link_watch.h"
 #include "link/port_argument.h"
 #include "link/serial_port.h"
 #include "resource.h"
@@ -72,6 +73,8 @@ bool createMainDialog() {
   if (window == nullptr || mainWindowHandle() == nullptr) return false;
   // Taken before the loop runs the collapse that the dialog's initialisation posted.
   recordWindowWidths();
+  // The device may have been left running by an earlier session: ask what it carries.
+  askDeviceState();
   return true;
 }
 

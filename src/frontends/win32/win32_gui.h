@@ -7,6 +7,8 @@
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK ParameterDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK ScriptManagerDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// The closing question; lParam is its text. Ends with the chosen button's identifier.
+INT_PTR CALLBACK CloseQuestionDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // What a parameter dialog gets as its own parameter: its template and where its values go.
 struct ParameterDialogCall {
@@ -28,7 +30,8 @@ HWND parameterWindowHandle();
 void openCommandLinePort(const char* commandLine);
 
 // Registers the trackbar and status bar classes, creates the modeless main dialog and
-// records the expanded and collapsed widths. False when the dialog could not be created.
+// records the expanded and collapsed widths, then asks the device for its state. False when
+// the dialog could not be created.
 bool createMainDialog();
 
 // Loads the accelerator table "ACCELERATOR_1" from appInstance().
