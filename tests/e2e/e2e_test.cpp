@@ -124,9 +124,9 @@ TEST_F(EndToEnd, SlidersAndTypedNumbersSendExactlyTheirFramesAndRefusalsSendNoth
       {"0xb", "0b cdgDldAllElectrodes", "electrode 1: 1 (-2.54)\r\n"},
       {":show", "", "electrode 3: 3 (-2.50), slider 3, enabled\r\n"},
       {"3", "03 cdgDeselectModeDirect", "electrode 2: disabled\r\n"}};   // leaving Direct greys them
-  // Mode and electrodes asked once on entering Direct, then the rows' frames in order: the
-  // last row's frame, once written, follows every earlier one.
-  std::vector<std::string> sent = {"02 cdgSelectModeDirect", "0b cdgDldAllElectrodes"};
+  // The start-up question, Direct and its electrode question, then the rows' frames in order:
+  // the last row's frame, once written, follows every earlier one.
+  std::vector<std::string> sent = {"08 cdgDldMode", "02 cdgSelectModeDirect", "0b cdgDldAllElectrodes"};
   for (const auto& s : steps) {
     console.sendLine(s.line);
     EXPECT_TRUE(s.caption.empty() || console.expect(s.caption)) << s.line << "\n" << console.rest();
