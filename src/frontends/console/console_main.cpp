@@ -195,22 +195,22 @@ int main(int argc, char** argv) {
   const char* port = nullptr;
   bool simulate = false, expanded = false, timestamps = false, json = false, batch = false, stopOnWarning = false,
        leaveRunning = false;
+  // The on/off options, each setting its flag.
+  const struct {
+    const char* name;
+    bool* flag;
+  } switches[] = {{"--simulate", &simulate},   {"--expanded", &expanded},
+                  {"--timestamps", &timestamps}, {"--json", &json},
+                  {"--batch", &batch},           {"--stop-on-warning", &stopOnWarning},
+                  {"--leave-running", &leaveRunning}};
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
-    if (arg == "--simulate") {
-      simulate = true;
-    } else if (arg == "--expanded") {
-      expanded = true;
-    } else if (arg == "--timestamps") {
-      timestamps = true;
-    } else if (arg == "--json") {
-      json = true;
-    } else if (arg == "--batch") {
-      batch = true;
-    } else if (arg == "--stop-on-warning") {
-      stopOnWarning = true;
-    } else if (arg == "--leave-running") {
-      leaveRunning = true;
+    bool* flag = nullptr;
+    for (const auto& s : switches) {
+      if (arg == s.name) flag = s.flag;
+    }
+    if (flag != nullptr) {
+      *flag = true;
     } else if (arg == "--help" || arg == "-h") {
       std::cout << USAGE;
       return 0;
