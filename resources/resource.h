@@ -77,7 +77,14 @@
 #define IDC_SM_VIEW             168
 #define IDC_SM_APPEND           166
 #define IDC_SM_MEMORY           164
+#define IDC_SM_PREVIEW          170
 #define SCRIPT_MANAGER_RESULT   129
+
+/* Closing question DIALOG_CLOSE */
+#define IDC_CLOSE_TEXT          210
+#define IDC_CLOSE_IDLE          211
+#define IDC_CLOSE_LEAVE         212
+#define IDC_CLOSE_STAY          213
 
 /* Command identifiers: 300 + device command code, then the window commands. */
 #define ID_DEVICE_COMMAND_BASE  300

@@ -10,10 +10,11 @@ if [ "$(id -u)" -ne 0 ]; then
   fi
 fi
 
-# What running needs (console front-end and simulator) and what building and testing need.
+# What running needs (console front-end and simulator) and what building and testing need
+# (librsvg2-bin: rsvg-convert renders the preview plot in its test).
 RUN_PKGS=(g++ make cmake ninja-build)
 TEST_PKGS=(libgtest-dev googletest mingw-w64 g++-mingw-w64-i686-posix
-           wine wine32:i386 wine64 fonts-wine xvfb xauth xdotool xclip imagemagick x11-utils
+           wine wine32:i386 wine64 fonts-wine xvfb xauth xdotool xclip imagemagick librsvg2-bin x11-utils
            python3 clang libclang-rt-14-dev clang-tidy cppcheck file procps)
 
 mode="${1:-all}"

@@ -157,6 +157,8 @@ static bool generateSamples(const Options& options, ScriptImage& image) {
     fprintf(stderr, "%s\n", INVALID_TIMESTEP_TEXT);
     return false;
   }
+  const std::string notice = timestepNotice(options.timestep);
+  if (!notice.empty()) fprintf(stderr, "%s\n", notice.c_str());
   char* text = readInput(options);
   if (text == nullptr) {
     fprintf(stderr, "Failed to read sample file\n");

@@ -129,6 +129,7 @@ void act(const Packet& packet) {
       enableLocalControl(false);
       enableTiltControls(true);
       storeRestElectrodeCodes();
+      showElectrodesNotKnown();
       break;
     case mdgExitedModeFault:
       enableTiltControls(true);
@@ -152,6 +153,7 @@ void act(const Packet& packet) {
       break;
     case mdgScrStarted:
       showStopCaption();
+      showElectrodesScripted();
       showScriptAddressText("Running at 0x%.3x", packet);
       break;
     case mdgScrStopped:
@@ -160,6 +162,7 @@ void act(const Packet& packet) {
       setScriptStatusText("Stopped");
       setStatusBarText("Script terminated");
       storeRestElectrodeCodes();
+      showElectrodesNotKnown();
       break;
     case mdgLclCtrlDisabled:
       setLocalControlCheck(false);
@@ -170,6 +173,10 @@ void act(const Packet& packet) {
       setStatusBarText("Local Control Enabled");
       break;
     case mdgFault:
+      // The device may have rested its electrodes: nothing is shown until it says so, and its
+      // answer waits in the port while the Warning is open.
+      showElectrodesNotKnown();
+      sendSimpleCommand(cdgDldAllElectrodes);
       showWarning(FAULT_WARNING_TEXT);
       faultName(packet.param(0), name);
       setFaultText(name);

@@ -39,6 +39,7 @@ void showLinkLost() {
   std::snprintf(text, sizeof text, "Link lost on %s - re-opening the port", serialPortName());
   setStatusBarText(text);
   enableAllGatedControls(false);
+  showElectrodesNotKnown();
   // The replies a calibration run waits for went with the link; a run left open would make
   // every later Calibrate press do nothing.
   resetCalibrationRun();

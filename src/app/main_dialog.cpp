@@ -1,6 +1,7 @@
 // Main dialog behaviour: start-up state, routing of every command identifier, electrode
 // slider notifications, the log menu entries, the advanced-windows toggle and shutdown.
 #include "app/main_dialog.h"
+#include "app/closing.h"
 #include "ui/message_boxes.h"
 #include "logging/data_log.h"
 #include "logging/log_files.h"
@@ -13,6 +14,7 @@
 #include "ui/electrodes.h"
 #include "ui/parameters.h"
 #include "ui/status_display.h"
+#include <cstdio>
 #include <cstring>
 
 const char* const ABOUT_CAPTION = "Kinestim Host v2.6";
@@ -56,12 +58,26 @@ void clearPanes() {
   setControlText(Dialog::Main, IDC_SENT_PANE, "");
 }
 
+// The numbers the Command box knows: the device's command codes and the window commands
+// (70 to 76, 90, 91) that follow them as 300 + number.
+bool isCommandNumber(int32_t value) {
+  const int id = ID_DEVICE_COMMAND_BASE + value;
+  return isDeviceCommand(id) || (id >= ID_TOGGLE_ADVANCED && id <= ID_IDLE) || id == ID_EXIT || id == ID_ABOUT;
+}
+
 // The Command box posts 300 + the number typed; text that is not one number from 0 to 9999
-// is refused with a Warning and posts nothing.
+// is refused with a Warning and posts nothing, and a number that is no command says so on
+// the status bar instead of doing nothing.
 void sendTypedCommand() {
   int32_t value = 0;
-  if (readNumberField(Dialog::Main, IDC_COMMAND_BOX, "Command", 0, COMMAND_BOX_HIGH, &value))
+  if (!readNumberField(Dialog::Main, IDC_COMMAND_BOX, "Command", 0, COMMAND_BOX_HIGH, &value)) return;
+  if (isCommandNumber(value)) {
     postCommand(ID_DEVICE_COMMAND_BASE + value);
+    return;
+  }
+  char notice[32];
+  std::snprintf(notice, sizeof notice, "No command %d", static_cast<int>(value));
+  setStatusBarText(notice);
 }
 
 void clickLocalControl() {
@@ -199,11 +215,14 @@ bool handleSliderScroll(int sliderId, int scrollCode) {
 }
 
 void closeMainDialog() {
+  readLastAnswers();
+  int exitCode = 0;
+  if (!readyToClose(!isRunCaptionShown(), &exitCode)) return;
   stopDataLog();
   stopTrafficLog();
   stopReceiveTimer();
   endMainDialog();
-  postQuit(0);
+  postQuit(exitCode);
 }
 
 void updateLogMenu() {

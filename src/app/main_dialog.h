@@ -9,7 +9,9 @@ void initMainDialog();
 bool routeCommand(int id, int notification);
 // WM_VSCROLL from a slider control (its identifier, or -1 for another window).
 bool handleSliderScroll(int sliderId, int scrollCode);
-// WM_CLOSE: stops both logs and the timer, ends the dialog, posts quit with 0.
+// WM_CLOSE: while current may flow, first asks how to close (and may stay open); then stops
+// both logs and the timer, ends the dialog and posts quit with 0 (1 when the device did not
+// confirm the Idle it was asked for).
 void closeMainDialog();
 void updateLogMenu();
 bool isRunCaptionShown();

@@ -12,16 +12,17 @@ struct ModeControls {
   bool localControl, tilt, electrodes;
   bool stopCaption;     // Run/Stop reads Stop
   bool electrodesRest;  // the electrodes show and store the rest code
-  bool askElectrodes;   // the sliders must show what the device really has
+  bool askElectrodes;   // the sliders and captions must show what the device really has
 };
 
 // The script buttons are on in every mode listed here.
 constexpr ModeControls MODE_CONTROLS[] = {
     {modeIdle, true, true, false, false, true, false},
     {modeDirect, false, true, true, false, false, true},
-    {modeProgramScript, false, true, false, false, false, false},
+    {modeProgramScript, false, true, false, false, false, true},
+    // A script may be changing the electrodes: their captions stay "?".
     {modeRunScr, true, false, false, true, false, false},
-    {modeFault, false, false, false, false, false, false},
+    {modeFault, false, false, false, false, false, true},
 };
 
 }  // namespace
@@ -43,6 +44,7 @@ void applyModeControls(uint8_t mode) {
     if (row.stopCaption) showStopCaption();
     else showRunCaption();
     if (row.electrodesRest) {
+      noteScriptEnded();
       const uint8_t rest[4] = {IDLE_ELECTRODE_CODE, IDLE_ELECTRODE_CODE, IDLE_ELECTRODE_CODE,
                                IDLE_ELECTRODE_CODE};
       showAllElectrodeCodes(rest);

@@ -18,13 +18,39 @@ static constexpr int FIELD_TEXT_SIZE = 40;
 
 static const char INVALID_ADDRESS[] = "Invalid address, must be between 0 and 2047";
 
+// What the Compiler Output pane says above the success line of an upload: the timestep
+// notice and the preview of the image that went out.
+static std::string uploadReport;
+
+// The pane's line ends for text with "\n" ones.
+static std::string withCrLf(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '\n' ? "\r\n" : std::string(1, c);
+  return out;
+}
+
+// The preview summary of an image placed at address, with CR LF line ends for the pane.
+static std::string previewReport(const ScriptImage& image, int address) {
+  if (address + image.length > SCRIPT_MEMORY_SIZE) return "";
+  const ScriptPreview preview = previewScript(image.bytes, image.length, address, PREVIEW_DEFAULT_MAX_STEPS);
+  return withCrLf(previewSummary(preview, PREVIEW_DEFAULT_MAX_STEPS));
+}
+
+// Shows the report, then uploads: an unbalanced or faulting script still goes, the operator
+// having been told.
+static bool reportAndUpload(const ScriptImage& image, const std::string& notice) {
+  uploadReport = notice + previewReport(image, image.address);
+  showCompilerOutput(uploadReport.c_str());
+  return uploadScriptImage(image.address, image.bytes, image.length);
+}
+
 // The highest timestep whose delay count still fits the sample script's 16 bits.
 static constexpr int32_t TIMESTEP_HIGH = 65537 * SAMPLE_STEP_MS - 1;
 
 // Address and Timestep must each be one whole number; text that is not is refused with a
 // Warning naming the field. Numbers out of range get the refusals of the actions themselves.
 static bool readWholeField(const char* text, const char* name, int32_t high, int32_t* value) {
-  if (readWholeNumber(text, value)) return true;
+  if (readTypedNumber(text, value)) return true;
   refuseTypedNumber(name, 0, high, text);
   return false;
 }
@@ -61,7 +87,7 @@ bool buildAndUploadSource(const char* addressText) {
   ScriptImage image;
   if (!compileChosenSource(addressText, &address, image)) return false;
   image.address = address;
-  bool uploaded = uploadScriptImage(image.address, image.bytes, image.length);
+  bool uploaded = reportAndUpload(image, "");
   releaseScriptImage(image);
   return uploaded;
 }
@@ -89,12 +115,13 @@ bool generateAndUploadSamples(const char* timestepText, const char* addressText)
   }
   ScriptImage image = build.image;
   image.address = address;
-  bool uploaded = uploadScriptImage(image.address, image.bytes, image.length);
+  const std::string notice = timestepNotice(timestep);
+  bool uploaded = reportAndUpload(image, notice.empty() ? notice : notice + "\r\n");
   releaseScriptImage(image);
   return uploaded;
 }
 
-bool previewChosenSource(const char* addressText, std::string* summary) {
+bool previewChosenSource(const char* addressText, std::string* summary, Picture* plot) {
   int address;
   ScriptImage image;
   if (!compileChosenSource(addressText, &address, image)) return false;
@@ -102,6 +129,7 @@ bool previewChosenSource(const char* addressText, std::string* summary) {
   if (fits) {
     const ScriptPreview preview = previewScript(image.bytes, image.length, address, PREVIEW_DEFAULT_MAX_STEPS);
     *summary = previewSummary(preview, PREVIEW_DEFAULT_MAX_STEPS);
+    if (plot != nullptr) *plot = previewPicture(preview);
   } else {
     showCompilerOutput("The script does not fit in script memory from this address");
   }
@@ -130,15 +158,27 @@ bool routeScriptManagerCommand(int id) {
     case IDC_SM_UPLOAD:
       showCompilerOutput("");
       readField(IDC_SM_ADDRESS, addressText);
-      if (buildAndUploadSource(addressText)) showCompilerOutput("Build Successful\r\n\r\nUpload Successful");
+      if (buildAndUploadSource(addressText))
+        showCompilerOutput((uploadReport + "Build Successful\r\n\r\nUpload Successful").c_str());
       return true;
     case IDC_SM_UPLOAD_SAMPLES:
       showCompilerOutput("");
       readField(IDC_SM_TIMESTEP, timestepText);
       readField(IDC_SM_ADDRESS, addressText);
       if (generateAndUploadSamples(timestepText, addressText))
-        showCompilerOutput("Script Generation Successful\r\n\r\nUpload Successful");
+        showCompilerOutput((uploadReport + "Script Generation Successful\r\n\r\nUpload Successful").c_str());
       return true;
+    case IDC_SM_PREVIEW: {
+      showCompilerOutput("");
+      readField(IDC_SM_ADDRESS, addressText);
+      std::string summary;
+      Picture plot;
+      if (previewChosenSource(addressText, &summary, &plot)) {
+        showCompilerOutput(withCrLf(summary).c_str());
+        showPictureWindow("Preview", plot);
+      }
+      return true;
+    }
     case IDC_SM_VIEW:
       setControlText(Dialog::ScriptManager, IDC_SM_MEMORY, "");
       [[fallthrough]];

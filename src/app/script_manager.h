@@ -1,5 +1,7 @@
-// Script Manager actions (Upload, Upload Samples, View, Append, Clear Mem) as portable code.
+// Script Manager actions (Upload, Preview, Upload Samples, View, Append, Clear Mem) as
+// portable code.
 #pragma once
+#include "platform/picture.h"
 #include <string>
 
 // WM_INITDIALOG of the Script Manager (its controls are reachable from then on).
@@ -16,5 +18,6 @@ bool buildAndUploadSource(const char* addressText);
 // file, generates the image and uploads it. False after the failure has been reported.
 bool generateAndUploadSamples(const char* timestepText, const char* addressText);
 // Preview's work: checks the address, lets the operator choose a source, compiles it and runs
-// it offline; *summary gets the preview's summary. False after the failure has been reported.
-bool previewChosenSource(const char* addressText, std::string* summary);
+// it offline; *summary gets the preview's summary and *plot, unless null, its plot. False
+// after the failure has been reported.
+bool previewChosenSource(const char* addressText, std::string* summary, Picture* plot = nullptr);

@@ -8,9 +8,13 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
+#include <string>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -38,17 +42,46 @@ struct SerialPortState {
   int inputCount = 0;
   LineErrorCounts errors;
   int lastError = 0;  // errno of the last failed read or write (0: the other end closed)
+  int failureErrno = 0;                 // the system's reason for the last failed open step
+  const char* failureReason = nullptr;  // a reason of our own where errno says nothing useful
+  std::string failure;                  // the last open failure as reported
 };
 
 SerialPortState port;
 
-// Closes whatever a failed open left behind and passes its reason on.
-const char* openFailed(const char* text) {
+// Closes whatever a failed open left behind and passes its reason on, keeping the system's
+// reason (errno, or the given text) for the report.
+const char* openFailed(const char* text, const char* reason = nullptr) {
+  port.failureErrno = errno;
+  port.failureReason = reason;
   if (port.fd >= 0) {
     ::close(port.fd);
     port.fd = -1;
   }
   return text;
+}
+
+// The group that owns the device, for the hint to a user the device refused; "" if unknown.
+std::string owningGroup(const char* path) {
+  struct stat info {};
+  if (::stat(path, &info) != 0) return "";
+  const group* g = getgrgid(info.st_gid);
+  return g != nullptr && g->gr_name != nullptr ? g->gr_name : "";
+}
+
+// The failure's first line, then the port's name and the system's reason, and for a refused
+// permission the group the user must belong to.
+const char* describeFailure(const char* text) {
+  port.failure = std::string(text) + "\r\n" + (port.path[0] != '\0' ? port.path : "(no port)") + ": " +
+                 (port.failureReason != nullptr ? port.failureReason : std::strerror(port.failureErrno));
+  if (port.failureReason == nullptr && (port.failureErrno == EACCES || port.failureErrno == EPERM)) {
+    const std::string group = owningGroup(port.path);
+    const passwd* user = getpwuid(geteuid());
+    if (!group.empty() && group != "root")
+      port.failure += "\r\nThe port belongs to group " + group + ": join it (sudo usermod -aG " + group + " " +
+                      (user != nullptr && user->pw_name != nullptr ? user->pw_name : "$USER") + ") and log in again.";
+  }
+  return port.failure.c_str();
 }
 
 // A failed read: the system's reason is kept for whoever reports the lost link.
@@ -81,7 +114,8 @@ const char* openDevice(const char* path) {
   // No sharing: a second program (or a second open here) is refused. The lock ends with the
   // descriptor, so a program that quits or dies never keeps the port from the next one (an
   // exclusive-mode flag on the terminal would outlive it while the device end stays open).
-  if (::flock(port.fd, LOCK_EX | LOCK_NB) != 0) return openFailed("Failed to open communications port");
+  if (::flock(port.fd, LOCK_EX | LOCK_NB) != 0)
+    return openFailed("Failed to open communications port", "in use by another program");
 
   termios settings{};
   if (tcgetattr(port.fd, &settings) != 0) return openFailed("Failed to set comm state");
@@ -102,7 +136,7 @@ const char* openDevice(const char* path) {
   if (tcgetattr(port.fd, &applied) != 0 || cfgetospeed(&applied) != B9600 ||
       (applied.c_cflag & CSIZE) != CS8 || (applied.c_cflag & (PARENB | CSTOPB | CRTSCTS)) != 0 ||
       (applied.c_iflag & (INPCK | PARMRK)) != (INPCK | PARMRK))
-    return openFailed("Failed to set comm state");
+    return openFailed("Failed to set comm state", "the port does not take 9600 baud, 8 data bits, no parity");
   // DTR and RTS dropped; a pseudo-terminal has no modem lines, so failure is ignored.
   int lines = TIOCM_DTR | TIOCM_RTS;
   ioctl(port.fd, TIOCMBIC, &lines);
@@ -147,19 +181,24 @@ LinkStatus fillInput(int waitMs) {
 const char* openSerialPort(int portNumber) {
   closeSerialPort();
   // Numbers that do not fit the 8-character "COM%d" name are refused, as on Windows.
-  if (portNumber < 1 || portNumber > MAX_PORT_NUMBER) return openFailed("Failed to open communications port");
+  if (portNumber < 1 || portNumber > MAX_PORT_NUMBER) {
+    snprintf(port.path, sizeof port.path, "port %d", portNumber);
+    return describeFailure(openFailed("Failed to open communications port", "no such port number"));
+  }
   snprintf(port.path, sizeof port.path, "/dev/ttyS%d", portNumber - 1);
-  return openDevice(port.path);
+  const char* failure = openDevice(port.path);
+  return failure != nullptr ? describeFailure(failure) : nullptr;
 }
 
 const char* openSerialPortPath(const char* path) {
   closeSerialPort();
   if (path == nullptr || path[0] == '\0' || strlen(path) >= sizeof port.path) {
     port.path[0] = '\0';
-    return openFailed("Failed to open communications port");
+    return describeFailure(openFailed("Failed to open communications port", "no device path given, or a path too long"));
   }
   snprintf(port.path, sizeof port.path, "%s", path);
-  return openDevice(port.path);
+  const char* failure = openDevice(port.path);
+  return failure != nullptr ? describeFailure(failure) : nullptr;
 }
 
 bool tryReopenSerialPort() {

@@ -20,6 +20,8 @@ struct SerialPortState {
   HANDLE handle = INVALID_HANDLE_VALUE;
   char path[PATH_SIZE] = {};  // the name handed to CreateFileA
   DWORD pendingErrors = 0;    // line errors cleared by the drain wait, not yet reported
+  DWORD failureError = 0;     // GetLastError() of the last failed open step
+  char failure[400] = {};     // the last open failure as reported
   int lastError = 0;          // GetLastError() of the last failed read or write
   // Bytes already read from the driver and not yet handed out: what is waiting is read in one
   // call, since a call per byte costs more than a byte takes on the line under Wine.
@@ -32,6 +34,7 @@ SerialPortState port;
 
 // Closes whatever a failed open left behind and passes its reason on.
 const char* openFailed(const char* text) {
+  port.failureError = GetLastError();
   if (port.handle != INVALID_HANDLE_VALUE) {
     CloseHandle(port.handle);
     port.handle = INVALID_HANDLE_VALUE;
@@ -92,28 +95,49 @@ const char* openDevice(const char* deviceName) {
 
 }  // namespace
 
+// The failure's first line, then the port's name and the system's own words for the reason.
+const char* describeFailure(const char* text, const char* portName) {
+  char reason[200] = "";
+  if (port.failureError != 0)
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, port.failureError, 0, reason,
+                   sizeof reason, nullptr);
+  size_t length = strlen(reason);
+  while (length > 0 && (reason[length - 1] == '\r' || reason[length - 1] == '\n' || reason[length - 1] == ' '))
+    reason[--length] = '\0';
+  if (length == 0) snprintf(reason, sizeof reason, "system error %lu", static_cast<unsigned long>(port.failureError));
+  snprintf(port.failure, sizeof port.failure, "%s\r\n%s: %s", text, portName, reason);
+  return port.failure;
+}
+
 const char* openSerialPort(int portNumber) {
   closeSerialPort();
   // The device name must fit its 8-character buffer: numbers above 9999 are refused rather
   // than cut short into another port's name.
   char name[DEVICE_NAME_SIZE + 16];
   int length = snprintf(name, sizeof name, "COM%d", portNumber);
-  if (portNumber < 1 || length < 0 || length >= DEVICE_NAME_SIZE)
-    return openFailed("Failed to open communications port");
+  if (portNumber < 1 || length < 0 || length >= DEVICE_NAME_SIZE) {
+    SetLastError(ERROR_INVALID_NAME);
+    return describeFailure(openFailed("Failed to open communications port"), name);
+  }
   // The "\\.\" form is the only one CreateFileA accepts for COM10 and above; it works for
   // COM1 to COM9 as well.
   snprintf(port.path, sizeof port.path, "\\\\.\\%s", name);
-  return openDevice(port.path);
+  const char* failure = openDevice(port.path);
+  return failure != nullptr ? describeFailure(failure, serialPortName()) : nullptr;
 }
 
 const char* openSerialPortPath(const char* path) {
   closeSerialPort();
   const char* prefix = "\\\\.\\";
-  if (path == nullptr || path[0] == '\0') return openFailed("Failed to open communications port");
+  SetLastError(ERROR_INVALID_NAME);
+  if (path == nullptr || path[0] == '\0')
+    return describeFailure(openFailed("Failed to open communications port"), "(no port)");
   if (strncmp(path, "\\\\", 2) == 0) prefix = "";
   int length = snprintf(port.path, sizeof port.path, "%s%s", prefix, path);
-  if (length < 0 || length >= PATH_SIZE) return openFailed("Failed to open communications port");
-  return openDevice(port.path);
+  if (length < 0 || length >= PATH_SIZE)
+    return describeFailure(openFailed("Failed to open communications port"), "(name too long)");
+  const char* failure = openDevice(port.path);
+  return failure != nullptr ? describeFailure(failure, serialPortName()) : nullptr;
 }
 
 bool tryReopenSerialPort() {

@@ -4,6 +4,8 @@
 #pragma once
 #include <cstdint>
 
+struct Picture;
+
 // The dialogs whose controls the portable code reaches.
 enum class Dialog { Main, ScriptManager, Parameters };
 
@@ -95,6 +97,17 @@ bool chooseOpenFileName(char* path, int size);
 int runParameterDialog(ParameterTemplate t, ParameterValues& values);
 // Runs the Script Manager modally until it is closed.
 void runScriptManagerDialog();
+// Shows the picture in a window of its own with the caption, beside the Script Manager; a
+// front-end without windows shows nothing.
+void showPictureWindow(const char* caption, const Picture& picture);
+
+// The closing question, asked while current may flow on the device: return it to Idle and
+// close, close and leave it as it is, or do not close (the default answer where there is one).
+enum class CloseChoice { ReturnToIdle, LeaveAsItIs, DoNotClose };
+CloseChoice askHowToClose(const char* text);
+// When the device does not confirm Idle: true to end the program all the same (status 1),
+// false to keep the window open with a Warning.
+bool closesWithoutIdleConfirmation();
 
 // --- Timer and commands ---------------------------------------------------------------------
 void startReceiveTimer();

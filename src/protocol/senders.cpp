@@ -30,6 +30,7 @@ bool sendSetElectrode(int electrode, uint8_t code) {
   std::snprintf(failure, sizeof failure, "Write Failed: electrode %d was not set", electrode);
   if (!sendAndEcho(payload, 3, failure)) return false;
   setElectrodeCode(electrode, code);
+  noteElectrodeSet(electrode);
   return true;
 }
 

@@ -208,7 +208,9 @@ ScriptPreview previewScript(const uint8_t* image, int length, int address, int64
   return runner->run();
 }
 
-int previewHundredths(uint8_t code) { return (code - ZERO_CURRENT_CODE) * CURRENT_STEP_HUNDREDTHS; }
+int previewHundredths(uint8_t code) {
+  return code == IDLE_ELECTRODE_CODE ? 0 : (code - ZERO_CURRENT_CODE) * CURRENT_STEP_HUNDREDTHS;
+}
 
 std::string previewCurrentText(uint8_t code) {
   const int h = previewHundredths(code);

@@ -1,6 +1,7 @@
 // Script preview: runs a script image offline through the device's script engine and
 // describes what the four electrodes would carry, as a summary, a CSV table and an SVG plot.
 #pragma once
+#include "platform/picture.h"
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -49,8 +50,12 @@ ScriptPreview previewScript(const uint8_t* image, int length, int address, int64
 std::string previewSummary(const ScriptPreview& preview, int64_t maxSteps);
 // time_ms and the four currents, a row at step 0, at each change and at the end; CR LF.
 std::string previewCsv(const ScriptPreview& preview);
+// The plot: one lane per electrode with its step line (tagged with the electrode number),
+// the time axis and the end marked; previewSvg writes the same items as SVG.
+Picture previewPicture(const ScriptPreview& preview);
 std::string previewSvg(const ScriptPreview& preview);
 
-// The current of a code in hundredths (code c is c x 0.02 - 2.56), and as "+1.00", "0.00", "-0.02".
+// The current of a code in hundredths (code c is c x 0.02 - 2.56), and as "+1.00", "0.00",
+// "-0.04". The rest code 127 is the device at rest: no current, 0.00.
 int previewHundredths(uint8_t code);
 std::string previewCurrentText(uint8_t code);

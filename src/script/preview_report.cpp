@@ -30,7 +30,7 @@ std::string charge(int64_t halfThousandths) {
 struct ElectrodeFacts {
   uint8_t low = 255, high = 0;
   int64_t nonZeroSteps = 0;
-  int64_t codeSteps = 0;   // the sum of (code - ZERO_CURRENT_CODE) over the steps: charge in units of 0.0005
+  int64_t codeSteps = 0;   // the sum of (code - ZERO_CURRENT_CODE) over the steps, rest as 0: charge in units of 0.0005
 };
 
 // The facts over steps [from, to): the whole run, or one repetition of a loop.
@@ -44,8 +44,9 @@ ElectrodeFacts factsOf(const ScriptPreview& p, int e, int64_t from, int64_t to) 
     const uint8_t c = p.levels[i].codes[e];
     if (c < f.low) f.low = c;
     if (c > f.high) f.high = c;
-    if (c != ZERO_CURRENT_CODE) f.nonZeroSteps += end - begin;
-    f.codeSteps += (c - ZERO_CURRENT_CODE) * (end - begin);
+    // Hundredths are even: half of them is the charge in units of 0.0005 a step.
+    if (previewHundredths(c) != 0) f.nonZeroSteps += end - begin;
+    f.codeSteps += previewHundredths(c) / 2 * (end - begin);
   }
   if (f.low > f.high) f.low = f.high = p.endCodes[e];
   return f;

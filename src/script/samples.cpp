@@ -10,6 +10,8 @@
 
 // The current of code 0, negated: a sample v is code (v + CURRENT_OFFSET) / CURRENT_STEP.
 static const double CURRENT_OFFSET = ZERO_CURRENT_CODE * CURRENT_STEP;
+// How far a sample may lie from a code's current and still be read as that code.
+static const double GRID_TOLERANCE = 1e-9;
 
 static bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -65,6 +67,16 @@ bool sampleCode(const char* field, int* code) {
   long double sum = static_cast<long double>(v) + static_cast<long double>(CURRENT_OFFSET);
   long double quotient = sum / static_cast<long double>(CURRENT_STEP);
   restorePrecision(saved);
+  // A value on the scale's own grid (1.00, -0.5, 2.54) means its code; the division above lands
+  // a hair below some of them, which truncation would turn into the code one step lower.
+  if (quotient > -1 && quotient < 256) {
+    const int nearest = static_cast<int>(quotient + 0.5L);
+    const double gridValue = nearest * CURRENT_STEP - CURRENT_OFFSET;
+    if (v - gridValue <= GRID_TOLERANCE && gridValue - v <= GRID_TOLERANCE) {
+      *code = nearest;
+      return true;
+    }
+  }
   if (quotient >= static_cast<long double>(INT_MAX)) *code = INT_MAX;
   else if (quotient <= static_cast<long double>(INT_MIN)) *code = INT_MIN;
   else *code = static_cast<int>(quotient);  // truncation toward zero
@@ -75,6 +87,16 @@ bool sampleDelayCount(int32_t timestepMs, int* delay) {
   if (timestepMs < 0 || timestepMs / SAMPLE_STEP_MS - 1 > 65535) return false;
   *delay = timestepMs / SAMPLE_STEP_MS - 1;
   return true;
+}
+
+std::string timestepNotice(int32_t timestepMs) {
+  if (timestepMs > 0 && timestepMs % SAMPLE_STEP_MS == 0) return "";
+  // A row is one step plus its Delay count; a timestep under two steps gets no Delay.
+  const long long steps = timestepMs / SAMPLE_STEP_MS > 1 ? timestepMs / SAMPLE_STEP_MS : 1;
+  char notice[96];
+  snprintf(notice, sizeof notice, "Timestep %ld ms: each row lasts %lld ms (steps of %d ms)",
+           static_cast<long>(timestepMs), steps * SAMPLE_STEP_MS, SAMPLE_STEP_MS);
+  return notice;
 }
 
 // Finds the next white-space separated field at or after pos; false at the end of the text.

@@ -14,11 +14,25 @@ constexpr int CAPTION_IDS[ELECTRODES] = {IDC_CAPTION_1, IDC_CAPTION_2, IDC_CAPTI
 constexpr int SLIDER_MAX = 255;
 constexpr int SLIDER_PAGE = 20;
 
-// The codes last sent to or reported by the device, electrodes 1 to 4 at index 0 to 3.
+enum class CaptionShows : uint8_t { Code, NotKnown, Script };
+
+// The codes last sent to or reported by the device, electrodes 1 to 4 at index 0 to 3, and
+// what each caption shows.
 struct ElectrodeState {
   uint8_t codes[ELECTRODES];
+  CaptionShows shows[ELECTRODES];
 };
-ElectrodeState electrodeState = {{0, 0, 0, 0}};
+ElectrodeState electrodeState = {{0, 0, 0, 0}, {}};
+
+void showAll(CaptionShows shows) {
+  for (CaptionShows& s : electrodeState.shows) s = shows;
+  refreshElectrodeCaptions();
+}
+
+// A known code replaces "?", but a running script keeps its captions until it ends.
+void showCodeOf(int index) {
+  if (electrodeState.shows[index] == CaptionShows::NotKnown) electrodeState.shows[index] = CaptionShows::Code;
+}
 
 bool validIndex(int index) { return index >= 0 && index < ELECTRODES; }
 
@@ -35,7 +49,8 @@ void initElectrodeControls() {
     addSliderTick(SLIDER_IDS[i], IDLE_ELECTRODE_CODE);
     setSliderPageSize(SLIDER_IDS[i], SLIDER_PAGE);
   }
-  refreshElectrodeCaptions();
+  // Nothing is known of the device's currents until it has answered.
+  showAll(CaptionShows::NotKnown);
   enableElectrodeControls(false);
 }
 
@@ -56,12 +71,17 @@ uint8_t sliderPosition(int index) {
   return static_cast<uint8_t>(getSliderPosition(SLIDER_IDS[index]) & 0xff);
 }
 
-// The caption follows the slider's position, not the stored code.
+// A caption that shows a code follows the slider's position, not the stored code.
 void refreshElectrodeCaption(int index) {
   if (!validIndex(index)) return;
   char caption[32];
-  std::snprintf(caption, sizeof caption, "%d (%+5.2f)", index + 1,
-                static_cast<double>(codeToCurrent(sliderPosition(index))));
+  if (electrodeState.shows[index] == CaptionShows::NotKnown)
+    std::snprintf(caption, sizeof caption, "%d (?)", index + 1);
+  else if (electrodeState.shows[index] == CaptionShows::Script)
+    std::snprintf(caption, sizeof caption, "%d (script)", index + 1);
+  else
+    std::snprintf(caption, sizeof caption, "%d (%+5.2f)", index + 1,
+                  static_cast<double>(codeToCurrent(sliderPosition(index))));
   setControlText(Dialog::Main, CAPTION_IDS[index], caption);
 }
 
@@ -78,6 +98,7 @@ void showElectrodeCode(int index, uint8_t code) {
 
 void showAllElectrodeCodes(const uint8_t codes[4]) {
   for (int i = 0; i < ELECTRODES; ++i) {
+    showCodeOf(i);
     setSliderPosition(SLIDER_IDS[i], codes[i]);
     refreshElectrodeCaption(i);
   }
@@ -101,4 +122,25 @@ void storeRestElectrodeCodes() {
 
 void clearElectrodeCodes() {
   for (uint8_t& c : electrodeState.codes) c = 0;
+}
+
+void showElectrodesNotKnown() { showAll(CaptionShows::NotKnown); }
+
+void showElectrodesScripted() { showAll(CaptionShows::Script); }
+
+void noteElectrodeSet(int electrode) {
+  if (electrode >= 1 && electrode <= ELECTRODES) showCodeOf(electrode - 1);
+}
+
+void noteScriptEnded() {
+  for (CaptionShows& s : electrodeState.shows) {
+    if (s == CaptionShows::Script) s = CaptionShows::NotKnown;
+  }
+}
+
+bool electrodeCaptionsShowCodes() {
+  for (CaptionShows s : electrodeState.shows) {
+    if (s != CaptionShows::Code) return false;
+  }
+  return true;
 }

@@ -16,6 +16,16 @@ void setElectrodeCode(int electrode, uint8_t code);
 uint8_t getElectrodeCode(int electrode);
 // Stores the rest code (127) for every electrode, as the device has them in Idle.
 void storeRestElectrodeCodes();
+// What the captions say while the host cannot give a current: "1 (?)" while the device has not
+// reported its electrodes, "1 (script)" while a script sets them. A device report (all four)
+// or a code the host sent (that electrode) brings the codes back, except during a script.
+void showElectrodesNotKnown();
+void showElectrodesScripted();
+void noteElectrodeSet(int electrode);
+// No script sets the electrodes any more: the next report shows its codes (nothing is redrawn).
+void noteScriptEnded();
+// True when every caption shows a code.
+bool electrodeCaptionsShowCodes();
 // Start-up state of the stored codes (all 0), for start-up and test fixtures.
 void clearElectrodeCodes();
 float codeToCurrent(uint8_t code);

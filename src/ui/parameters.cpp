@@ -77,10 +77,24 @@ bool readWholeNumber(const char* text, int32_t* value) {
   return *end == '\0';
 }
 
+bool hasLeadingZero(const char* text) {
+  const char* p = text;
+  while (isSpace(*p)) ++p;
+  if (*p == '+' || *p == '-') ++p;
+  return p[0] == '0' && p[1] >= '0' && p[1] <= '9';
+}
+
+bool readTypedNumber(const char* text, int32_t* value) {
+  return text != nullptr && !hasLeadingZero(text) && readWholeNumber(text, value);
+}
+
 void refuseTypedNumber(const char* name, int32_t low, int32_t high, const char* typed) {
   char warning[160];
-  std::snprintf(warning, sizeof warning, "%s must be a number from %d to %d, not \"%s\"", name,
-                static_cast<int>(low), static_cast<int>(high), typed != nullptr ? typed : "");
+  if (typed != nullptr && hasLeadingZero(typed))
+    std::snprintf(warning, sizeof warning, "%s must be written in decimal or with 0x, not \"%s\"", name, typed);
+  else
+    std::snprintf(warning, sizeof warning, "%s must be a number from %d to %d, not \"%s\"", name,
+                  static_cast<int>(low), static_cast<int>(high), typed != nullptr ? typed : "");
   showWarning(warning);
 }
 
@@ -89,7 +103,7 @@ bool readNumberField(Dialog d, int id, const char* name, int32_t low, int32_t hi
                      int32_t* value) {
   char text[EDIT_TEXT_SIZE + 1];
   int length = getControlText(d, id, text, sizeof text);
-  if (length < EDIT_TEXT_SIZE && readWholeNumber(text, value) && *value >= low && *value <= high)
+  if (length < EDIT_TEXT_SIZE && readTypedNumber(text, value) && *value >= low && *value <= high)
     return true;
   if (length >= EDIT_TEXT_SIZE) std::snprintf(text + EDIT_TEXT_SIZE - 4, 4, "...");
   refuseTypedNumber(name, low, high, text);
@@ -110,7 +124,7 @@ const ParameterTemplateInfo& parameterTemplateInfo(ParameterTemplate t) {
        {{IDC_COUNT_LABEL, "Count (16-bit)", IDC_COUNT_EDIT, "10", "Count", 65535},
         {IDC_STEP_LABEL, "Step", IDC_STEP_EDIT, "1", "Step", 255}}},
       {"DIALOG_PARAMSCURRENT", 2,
-       {{IDC_ELECTRODE_LABEL, "Electrode", IDC_ELECTRODE_EDIT, "", "Electrode", 255},
+       {{IDC_ELECTRODE_LABEL, "Electrode", IDC_ELECTRODE_EDIT, "", "Electrode", 4},
         {IDC_CURRENT_LABEL, "Current", IDC_CURRENT_EDIT, "", "Current", 255}}},
       {"DIALOG_PARAMSCURRENTS", 4,
        {{IDC_CURRENT1_LABEL, "1", IDC_CURRENT1_EDIT, "", "Current 1", 255},
@@ -131,7 +145,9 @@ bool parameterDialogOk(ParameterTemplate t, ParameterValues& values) {
   for (int i = 0; i < info.fieldCount; ++i) {
     const ParameterField& rule = info.fields[i];
     int32_t value = 0;
-    if (!readNumberField(Dialog::Parameters, rule.editId, rule.refusalName, 0, rule.high, &value))
+    // The device has electrodes 1 to 4; another number would only be rejected by it, unseen.
+    const int32_t low = rule.editId == IDC_ELECTRODE_EDIT ? 1 : 0;
+    if (!readNumberField(Dialog::Parameters, rule.editId, rule.refusalName, low, rule.high, &value))
       return false;
   }
   ParameterValues b;

@@ -4,6 +4,7 @@
 #include "platform/window.h"
 #include "link/catalogue.h"
 #include "resource.h"
+#include <cstring>
 
 void setStatusBarText(const char* text) { setControlText(Dialog::Main, IDC_STATUS_BAR, text); }
 
@@ -47,4 +48,10 @@ uint8_t currentModeFromDisplay() {
   char text[MODE_NAME_SIZE];
   getControlText(Dialog::Main, IDC_MODE_FIELD, text, MODE_NAME_SIZE);
   return modeCodeFromName(text);
+}
+
+bool modeIsKnown() {
+  char label[8];
+  getControlText(Dialog::Main, IDC_MODE_LABEL, label, sizeof label);
+  return std::strcmp(label, "Fault") == 0 || currentModeFromDisplay() != modeNone;
 }

@@ -17,3 +17,6 @@ void showStopCaption();
 void setTiltXText(const char* text);
 void setTiltYText(const char* text);
 uint8_t currentModeFromDisplay();
+// False while the mode field names no mode: "Unknown" before the device answered, "Link
+// lost", or a mode number beyond the table. A fault is a known mode.
+bool modeIsKnown();

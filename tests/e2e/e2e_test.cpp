@@ -7,6 +7,7 @@
 #include <cmath>
 #include <fstream>
 #include <regex>
+#include <sys/stat.h>
 
 namespace {
 
@@ -44,6 +45,41 @@ class EndToEnd : public ::testing::Test {
   harness::Process console;
 };
 
+// The port argument: text that names no port is refused before anything is opened; a port
+// that cannot be opened says which and why. The refused permission is met as an ordinary user
+// on a port of the dialout group.
+TEST(PortArgument, RefusesWhatNamesNoPortAndSaysWhyAPortDidNotOpen) {
+  harness::TempDir dir;
+  harness::Simulator sim{dir};
+  ASSERT_TRUE(sim.ok());
+  const bool root = geteuid() == 0;
+  if (root) {   // the simulator's port as a serial port of the dialout group
+    ASSERT_EQ(chown(sim.port().c_str(), 0, 20), 0);
+    ASSERT_EQ(chmod(sim.port().c_str(), 0660), 0);
+  }
+  const std::string refused = "\" is not a port: give a port number from 1 to 9999 (1 is /dev/ttyS0), or a device "
+                              "path such as /dev/ttyUSB0\nUsage: ";
+  const std::string fatal = "Fatal Error!: Failed to open communications port\n";
+  const struct { std::string port; bool asUser; int status; std::string out; } runs[] = {
+      {"abc", false, 2, "\"abc" + refused}, {"ttyUSB0", false, 2, "\"ttyUSB0" + refused},
+      {"2x", false, 2, "\"2x" + refused}, {"0", false, 2, "\"0" + refused}, {"99999", false, 2, "\"99999" + refused},
+      {"COM5", false, 2, "\"COM5" + refused}, {"/nonexistent", false, 1, fatal + "/nonexistent: No such file or directory\n"},
+      {"/tmp", false, 1, fatal + "/tmp: Is a directory\n"}, {"1", true, 1, fatal + "/dev/ttyS0: Permission denied\n"},
+      {sim.port(), true, 1, fatal + sim.port() + ": Permission denied\nThe port belongs to group dialout: join it "
+                                                  "(sudo usermod -aG dialout kinestim-test) and log in again.\n"}};
+  for (const auto& r : runs) {
+    if (r.asUser && (!root || system("id -u kinestim-test >/dev/null 2>&1") != 0)) continue;
+    const std::string command = (r.asUser ? "setpriv --reuid=kinestim-test --regid=kinestim-test --clear-groups " : "") +
+                                harness::binary("kinestim-console") + " '" + r.port + "' </dev/null >" + dir.file("out") +
+                                " 2>&1";
+    const int status = system(command.c_str());
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, r.status) << r.port;
+    const std::string out = harness::readFile(dir.file("out"));
+    EXPECT_EQ(r.status == 2 ? out.substr(0, r.out.size()) : out, r.out) << r.port;   // a refusal, then the usage
+  }
+  EXPECT_TRUE(sim.frames(0).empty()) << "the device was never switched on";
+}
+
 // Sliders follow the device while greyed, enable in Direct; each release, key or accepted
 // typed number sends exactly its frame; drags and refused text send nothing.
 TEST_F(EndToEnd, SlidersAndTypedNumbersSendExactlyTheirFramesAndRefusalsSendNothing) {
@@ -61,7 +97,7 @@ TEST_F(EndToEnd, SlidersAndTypedNumbersSendExactlyTheirFramesAndRefusalsSendNoth
       {":slider-key 1 home", "", "The home key does nothing on an electrode slider: one key moves it at most one page (0.40)\r\n"},
       {":slider 4 255", "09 04 ff cdgSetElectrode", "electrode 4: 4 (+2.54)\r\n"},
       {":slider-key 4 down", "09 04 ff cdgSetElectrode", ""},   // already at the bottom
-      {":slider 1 0200", "09 01 80 cdgSetElectrode", "electrode 1: 1 (+0.00)\r\n"},   // octal, as in a dialog
+      {":slider 1 0200\n", "", "Warning: Slider position must be written in decimal or with 0x, not \"0200\"\r\n"},
       {":slider 0x4 0x90", "09 04 90 cdgSetElectrode", "electrode 4: 4 (+0.32)\r\n"},
       {":slider 1 300", "", "Not a slider position: 300 (0 to 255)\r\n"},
       {":slider 3 999999999", "", "Not a slider position: 999999999 (0 to 255)\r\n"},
@@ -71,19 +107,22 @@ TEST_F(EndToEnd, SlidersAndTypedNumbersSendExactlyTheirFramesAndRefusalsSendNoth
       // Set Electrode's dialog: a refusal, Enter for the Warning, "." to cancel.
       {"9\n2\n1.44\n\n.", "", current + "\"1.44\"\r\n"}, {"9\n2\n0x\n\n.", "", current + "\"0x\"\r\n"},
       {"9\n2\n12mA\n\n.", "", current + "\"12mA\"\r\n"}, {"9\n2\n\n\n.", "", current + "\"\"\r\n"},
-      {"9\n2.5\n1\n\n.", "", "Warning: Electrode must be a number from 0 to 255, not \"2.5\"\r\n"},
+      {"9\n2.5\n1\n\n.", "", "Warning: Electrode must be a number from 1 to 4, not \"2.5\"\r\n"},
+      {"9\n5\n1\n\n.", "", "Warning: Electrode must be a number from 1 to 4, not \"5\"\r\n"},   // no such electrode
+      {"9\n2\n010\n\n.", "", "Warning: Current must be written in decimal or with 0x, not \"010\"\r\n"},
       {"10\n1\n2\n5 6\n4\n\n.", "", "Warning: Current 3 must be a number from 0 to 255, not \"5 6\"\r\n"},
       {"9\n 2 \n0x90", "09 02 90 cdgSetElectrode", "electrode 2: 2 (+0.32)\r\n"},
-      {"10\n1\n2\n3\n0377", "0a 01 02 03 ff cdgSetAllElectrodes", "electrode 4: 4 (+2.54)\r\n"},
+      {"10\n1\n2\n3\n255", "0a 01 02 03 ff cdgSetAllElectrodes", "electrode 4: 4 (+2.54)\r\n"},
       // The Command box; a download puts a dragged thumb back.
       {"0x\n", "", command + "\"0x\"\r\n"}, {"2 3\n", "", command + "\"2 3\"\r\n"},
+      {"31", "", "status: No command 31\r\n"},   // a number that names no command
       {":slider-drag 1 50", "", "electrode 1: 1 (-1.56)\r\n"},
       {"0xb", "0b cdgDldAllElectrodes", "electrode 1: 1 (-2.54)\r\n"},
       {":show", "", "electrode 3: 3 (-2.50), slider 3, enabled\r\n"},
       {"3", "03 cdgDeselectModeDirect", "electrode 2: disabled\r\n"}};   // leaving Direct greys them
-  // Mode and electrodes asked once on entering Direct, then the rows' frames in order: the
-  // last row's frame, once written, follows every earlier one.
-  std::vector<std::string> sent = {"02 cdgSelectModeDirect", "0b cdgDldAllElectrodes"};
+  // The start-up question, Direct and its electrode question, then the rows' frames in order:
+  // the last row's frame, once written, follows every earlier one.
+  std::vector<std::string> sent = {"08 cdgDldMode", "02 cdgSelectModeDirect", "0b cdgDldAllElectrodes"};
   for (const auto& s : steps) {
     console.sendLine(s.line);
     EXPECT_TRUE(s.caption.empty() || console.expect(s.caption)) << s.line << "\n" << console.rest();
@@ -133,7 +172,8 @@ TEST_F(EndToEnd, CalibrationTiltDataLogThenAFaultWithEveryLineInTheTrafficLog) {
       {'<', "tilt buttons: enabled\r\n"}, {'>', "74"}, {'>', "8"}, {'<', "received: 1b mdgMode <"}}), "");
   EXPECT_EQ(logLines("traffic.log"), (std::vector<std::string>{
       "\t08 cdgDldMode", "\t\t\t1b mdgMode <02>", "\t09 cdgSetElectrode 02 90", "\t\t\t02 mdgCmdRejectedInvalidMode <09>",
-      "\t\t\t0c mdgExitedModeIdle", "\t\t\t2d mdgFault <08>", "\t\t\t13 mdgEnteredModeFault", "\t1a cdgClearFaultStatus",
+      "\t\t\t0c mdgExitedModeIdle", "\t\t\t2d mdgFault <08>", "\t0b cdgDldAllElectrodes", "\t\t\t13 mdgEnteredModeFault",
+      "\t\t\t1c mdgAllElectrodesDld <7f> <7f> <7f> <7f>", "\t1a cdgClearFaultStatus",
       "\t\t\t2e mdgFaultStatusCleared", "\t\t\t14 mdgExitedModeFault", "\t\t\t0b mdgEnteredModeIdle"}));
 }
 
@@ -207,14 +247,17 @@ TEST_F(EndToEnd, ScriptManagerUploadsListsBackErasesAndTheReadmeExampleRunsTrace
             std::string::npos);
   console.sendLine("address 0");
   upload("upload", example, "Build Successful");
-  console.sendLine("timestep 100");
+  console.sendLine("timestep 110");   // rows of four whole steps, 100 ms, and the pane says so
   console.sendLine("address 0x100");
   std::ofstream(dir.file("samples.txt"), std::ios::binary) << "0 0 0 0\r\n1 -1 0.5 2.54\r\n";
   upload("samples", dir.file("samples.txt"), "Script Generation Successful");
+  EXPECT_NE(console.output().find("compiler output: Timestep 110 ms: each row lasts 100 ms (steps of 25 ms)\r\n"
+                                  "compiler output: duration: 0.200 s (8 steps), ends at Stop at 272\r\n"),
+            std::string::npos) << console.output();
   EXPECT_EQ(sim.frames('>', "0e ").size(), 20u + 20 + 8) << "the two Views, then 2040 to 2047";
   const std::vector<std::string> all = sim.frames('>', "0d ");
   EXPECT_EQ(std::vector<std::string>(all.end() - 2, all.end()),
-            (std::vector<std::string>{"0d 00 01 03 80 80 80 80 04 03 00 03 b1 4e 98 fe 04 03 00 cdgSrcUldMem",
+            (std::vector<std::string>{"0d 00 01 03 80 80 80 80 04 03 00 03 b2 4e 99 ff 04 03 00 cdgSrcUldMem",
                                       "0d 10 01 00 cdgSrcUldMem"}));
   // Trace On (21 is 0x15), then Run from 0.
   ASSERT_EQ(harness::play(console, &sim, {{'>', "close"}, {'>', "21"}, {'=', "< 00 15 mdgCmdAccepted"}, {'>', ":run"},

@@ -1,7 +1,8 @@
 // Process tests: kinestim-console and kinestim-sim as separate processes on pseudo-terminals.
-// Start-up, operator mistakes, line faults made by the simulator's control channel (stray
-// bytes, damaged, stalled and missing frames, a device that goes silent or away) and a host
-// killed in the middle of logging; and the soak run of scripts/soak.sh.
+// Start-up, operator mistakes, closing while current flows, line faults made by the
+// simulator's control channel (stray bytes, damaged, stalled and missing frames, a device that
+// goes silent or away) and a host killed in the middle of logging; and the soak run of
+// scripts/soak.sh.
 #include "bench/bench_wire.h"
 #include "process_harness.h"
 
@@ -181,6 +182,33 @@ TEST_F(Faults, KilledMidTiltLoop) {
   EXPECT_TRUE(lines == tilts || lines == tilts - 1) << lines << " data lines, " << tilts << " readings";
 }
 
+// Closing with current flowing asks until it gets an answer; Cancel stays, Idle waits for the
+// device to confirm it before the exit. A fault on the way leaves no caption at the old current.
+// Batch input ends in Direct the same way without a question, and a device that never
+// confirms gives status 1.
+TEST_F(Faults, ClosingWithCurrentAsksAndWaitsForIdle) {
+  start({});
+  const std::string question = "[i]dle and quit, [l]eave it running and quit, [c]ancel ";
+  const std::vector<Step> direct = {{'>', "2"}, {'<', "mode: Direct\r\n"}, {'>', ":slider 1 167"},
+                                    {'<', "electrode 1: 1 (+0.78)\r\n"}, {'<', "received: 00 mdgCmdAccepted <09>"}};
+  ASSERT_EQ(play(direct), "");
+  ASSERT_EQ(play({{'!', "fault 8"}, {'<', "electrode 1: 1 (?)\r\n"}, {'<', "(press Enter) "}, {'>', ""},
+                  {'<', "electrode 1: 1 (-0.02)\r\n"}, {'>', "26"}, {'<', "mode: Idle\r\n"}}), "");
+  ASSERT_EQ(play(direct), "");
+  ASSERT_EQ(play({{'>', ":quit"}, {'<', question}, {'>', "x"}, {'<', question}, {'>', "c"}, {'-', "sent: "},
+                  {'>', ":quit"}, {'<', question}, {'>', "i"}, {'<', "sent: 03 cdgDeselectModeDirect\r\n"},
+                  {'<', "received: 0b mdgEnteredModeIdle\r\n"}, {'<', "status: Device returned to Idle\r\n"}}), "");
+  EXPECT_EQ(console.waitExit(), 0);
+  ASSERT_TRUE(harness::startConsole(console, {sim->port(), "--expanded", "--batch"}));
+  ASSERT_EQ(play({{'<', "mode: Idle\r\n"}}), "");
+  ASSERT_EQ(play(direct), "");
+  sim->control("silent on");
+  console.send("\x04");   // end of input
+  EXPECT_EQ(play({{'<', "sent: 03 cdgDeselectModeDirect\r\n"},
+                  {'<', "status: No confirmation from the device: current may still flow\r\n"}, {'%', "3 " + question}}), "");
+  EXPECT_EQ(console.waitExit(), 1);
+}
+
 // The lost link on the path the simulator keeps up to date: one Warning, the gated controls
 // off and typed commands refused; and the notice when the device answers again.
 std::vector<Step> linkLost(const std::string& link) {
@@ -188,22 +216,25 @@ std::vector<Step> linkLost(const std::string& link) {
           {'>', "8"}, {'<', "status: Not sent: the link to " + link + " is lost - re-opening it\r\n"},
           {'>', ":show"}, {'<', "mode: Link lost\r\nscript: "}, {'<', "run button: Run, disabled\r\n"},
           {'<', "script manager button: disabled\r\nlocal control: checked, disabled\r\n"},
-          {'<', "electrode 1: 1 (-0.02), slider 127, disabled\r\n"}, {'<', "tilt buttons: disabled\r\n"}};
+          {'<', "electrode 1: 1 (?), slider 127, disabled\r\n"}, {'<', "tilt buttons: disabled\r\n"}};
 }
 const std::vector<Step> LINK_BACK = {{'<', "status: Link restored\r\n"}, {'-', "Warning: "}, {'%', "1 Warning: "},
           {'%', "0 Fatal Error!"}, {'>', ":show"}};
 
-// The host started a second time on the same device (run as an ordinary user too, where a
-// port the first one left exclusive would be refused), then the device restarted, and two
-// cable pulls in Direct mode: whatever the device did meanwhile is read back.
+// The host started a second time on the same device, which a batch run told to leave it left
+// in Direct at +0.78 (run as an ordinary user too, where a port the first one left exclusive
+// would be refused), then the device restarted, and two cable pulls in Direct mode: whatever
+// the device did meanwhile is read back.
 TEST_F(Faults, LinkLostAndBack) {
   const std::string link = dir.file("kinestim");
-  start({"--link", link});
-  console.sendLine(":quit");
+  start({"--link", link}, {"--expanded", "--batch", "--leave-running"});
+  ASSERT_EQ(play({{'>', "2"}, {'<', "mode: Direct\r\n"}, {'>', ":slider 1 167"}, {'<', "electrode 1: 1 (+0.78)\r\n"},
+                  {'>', ":quit"}}), "");
   ASSERT_EQ(console.waitExit(), 0);
   ASSERT_TRUE(harness::startConsole(console, {link, "--expanded"}));
-  // Init, and a calibration run that loses its replies with the device.
-  ASSERT_EQ(play({{'>', "8"}, {'<', "received: 1b mdgMode <"}, {'>', "1"}, {'<', "status: Kinestim is Idle\r\n"},
+  // The device's state without a typed command; Init, and a calibration run that loses its
+  // replies with the device.
+  ASSERT_EQ(play({{'<', "mode: Direct\r\n"}, {'<', "electrode 1: 1 (+0.78)\r\n"}, {'#', "0 > 03 "}, {'>', "8"}, {'<', "received: 1b mdgMode <"}, {'>', "1"}, {'<', "status: Kinestim is Idle\r\n"},
                   {'!', "silent on"}, {'>', ":calibrate"}, {'=', "> 1d cdgCalibrate"}, {'!', "quit"}}), "");
   ASSERT_EQ(sim->process().waitExit(), 0);
   ASSERT_EQ(play(linkLost(link)), "");
@@ -267,6 +298,8 @@ TEST_F(Faults, DISABLED_Soak) {
   start({"--baud", "9600", "--noise", "3", "--seed", "7", "--link", dir.file("kinestim")}, {});
   const std::string traffic = dir.file("traffic.log"), data = dir.file("data.log"), script = dir.file("long.ks");
   for (std::ofstream f(script, std::ios::binary); f.tellp() < 400 * 34;) f << "SetAllElectrodes 128 128 128 128\r\n";
+  console.settle(300);   // the power-on frames and the start-up question come before the logs
+  const long unlogged[2] = {static_cast<long>(sim->frames('<').size()), static_cast<long>(sim->frames('>').size())};
   // Both logs first, so that every later frame must appear in the traffic log.
   ASSERT_EQ(play({{'>', ":log"}, {'<', "Save as: "}, {'>', traffic}, {'>', ":data-log"}, {'<', "Save as: "}, {'>', data},
                   {'>', ":calibrate"}}), "");
@@ -310,17 +343,18 @@ TEST_F(Faults, DISABLED_Soak) {
   for (size_t tilts = 1, now = 0; now != tilts && harness::nowMs() - begin < (seconds + 600) * 1000LL; console.settle(2000))
     tilts = std::exchange(now, sim->frames('<', "32 ").size());
   const long endKb = processStatusKb(console.pid(), "VmRSS");
-  ASSERT_EQ(play({{'>', ":stop-data-log"}, {'>', ":stop-log"}, {'-', "Warning"}, {'>', ":quit"}}), "");
+  // Left as it is if current may flow: nothing may be sent after the traffic log stopped.
+  ASSERT_EQ(play({{'>', ":stop-data-log"}, {'>', ":stop-log"}, {'-', "Warning"}, {'>', ":quit"}, {'>', "l"}}), "");
   EXPECT_EQ(console.waitExit(10000), 0);
   sim->control("quit");
   sim->process().waitExit(5000);
-  // Every good frame in each direction, in order, against the traffic log; the log started
-  // after the power-on pair of received frames.
+  // Every good frame in each direction, in order, against the traffic log, which started after
+  // the unlogged frames.
   std::vector<std::string> transcript[2], logged[2];
   int malformed = 0;
   for (const std::string& f : sim->frames())
     if (f.find("(bad frame)") == std::string::npos) transcript[f[0] == '>'].push_back(traceLineOf(f.substr(2), f[0]));
-  transcript[0].erase(transcript[0].begin(), transcript[0].begin() + std::min<long>(2, transcript[0].size()));
+  for (int d : {0, 1}) transcript[d].erase(transcript[d].begin(), transcript[d].begin() + std::min<long>(unlogged[d], transcript[d].size()));
   const std::regex form(R"(^[0-9]{2}\t[0-9]{2}\t[0-9]{2}\.[0-9]{3} (\t\t\t|\t)(.*)\r$)");
   std::smatch m;
   for (const std::string& line : harness::readLines(traffic)) {

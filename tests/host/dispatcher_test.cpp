@@ -84,7 +84,10 @@ TEST_F(DispatcherTest, EveryMessageActsExactlyAsItsRowSays) {
   Bytes longest(255);
   std::iota(longest.begin(), longest.end(), uint8_t{mdgRAMDld});
   const std::string IDLE = "mode=Idle;status=Kinestim is Idle;local-on=y;";
-  const std::string LOW_CODES = "sliders=1 2 3 4 ;codes=1 2 3 4 ;captions=1 (-2.54)|2 (-2.52)|3 (-2.50)|4 (-2.48)|;";
+  const std::string LOW = "sliders=1 2 3 4 ;codes=1 2 3 4 ;", LOW_CODES = LOW + "captions=1 (-2.54)|2 (-2.52)|3 (-2.50)|4 (-2.48)|;";
+  // While a script runs the captions say so; when it ends they say nothing until the device reports.
+  const std::string SCRIPT = "run=St&op;script=Running at 0x123;status=Running at 0x123;captions=1 (script)|2 (script)|"
+                             "3 (script)|4 (script)|;", NOT_KNOWN = "captions=1 (?)|2 (?)|3 (?)|4 (?)|;";
   const MessageRow rows[] = {
       {{0x00, 0x01, 0x02}, ""}, {{0x02, 0x01}, CLEARS, {}, "Command Rejected - Not allowed in this mode"},
       {{0x0d}, CLEARS + "electrodes-on=yyyyyyyy;mode=Direct;", {0x0b}},
@@ -96,22 +99,25 @@ TEST_F(DispatcherTest, EveryMessageActsExactlyAsItsRowSays) {
       {{0x14}, CLEARS + "tilt-on=yyy;"}, {{0x0f}, CLEARS + "mode=Program Script;"},
       {{0x11}, CLEARS + "mode=Run Scr;local-on=y;tilt-on=nnn;"},
       {{0x23, 0x05, 0x00}, "script=Armed at 0x005;status=Armed at 0x005;"},
-      {{0x26, 0x23, 0x01}, "run=St&op;script=Running at 0x123;status=Running at 0x123;"},
-      {{0x1c, 1, 2, 3, 4}, CLEARS + LOW_CODES},
-      {{0x29, 0x00, 0x00}, "run=&Run;script=Stopped;status=Script terminated;" + CODES_127, {0x07}},
+      {{0x26, 0x23, 0x01}, SCRIPT},
+      {{0x1c, 1, 2, 3, 4}, CLEARS + LOW},
+      {{0x29, 0x00, 0x00}, "run=&Run;script=Stopped;status=Script terminated;" + CODES_127 + NOT_KNOWN, {0x07}},
       {{0x1c, 5, 6, 7, 8}, CLEARS + "sliders=5 6 7 8 ;codes=5 6 7 8 ;"
                            "captions=1 (-2.46)|2 (-2.44)|3 (-2.42)|4 (-2.40)|;"},
-      {{0x12}, CLEARS + "local-on=n;tilt-on=yyy;" + CODES_127}, {{0x1b, 0x01}, "mode=Init;status=Mode: Init;"},
+      {{0x12}, CLEARS + "local-on=n;tilt-on=yyy;" + CODES_127 + NOT_KNOWN}, {{0x1b, 0x01}, "mode=Init;status=Mode: Init;"},
       {{0x1b, 9}, "mode=Unknown mode 9;status=Mode: Unknown mode 9;"},  // numbers beyond the table are shown
       {{0x35, 0x01}, BAD}, {{0xff}, BAD}, {{0x1b}, BAD}, {{0x23, 5}, BAD}, {{0x0b, 0}, BAD},  // unknown, wrong length
       {{0x0d}, CLEARS + "electrodes-on=yyyyyyyy;mode=Direct;", {0x0b}},
       {{0x11}, CLEARS + "mode=Run Scr;local-on=y;tilt-on=nnn;"}, {{0x14}, CLEARS + "tilt-on=yyy;"},
+      {{0x1c, 0x9b, 0x7f, 0x7f, 0x7f}, CLEARS + "sliders=155 127 127 127 ;codes=155 127 127 127 ;"
+                                          "captions=1 (+0.54)|2 (-0.02)|3 (-0.02)|4 (-0.02)|;"},
+      // A fault asks for the electrodes the device may have rested; no caption keeps +0.54.
       {{0x2d, 0x08}, "mode-label=Fault;mode=WatchdogTimer;status=*** Fault: WatchdogTimer ***;local-on=n;tilt-on=nnn;"
-                     "electrodes-on=nnnnnnnn;", {}, "A Fault has occurred.  If possible send 'Clear Fault"},
-      {{0x2d, 20}, "mode=Unknown fault 20;status=*** Fault: Unknown fault 20 ***;", {}, "A Fault has occurred."},
+                     "electrodes-on=nnnnnnnn;" + NOT_KNOWN, {0x0b}, "A Fault has occurred.  If possible send 'Clear Fault"},
+      {{0x2d, 20}, "mode=Unknown fault 20;status=*** Fault: Unknown fault 20 ***;", {0x0b}, "A Fault has occurred."},
       {{0x2d, 8, 1}, BAD}, {{0x2b}, "local-mark=n;status=Local Control Disabled;"},
       {{0x1c, 1, 2, 3, 4}, CLEARS + LOW_CODES},
-      {{0x26, 0x23, 0x01}, "run=St&op;script=Running at 0x123;status=Running at 0x123;"},
+      {{0x26, 0x23, 0x01}, SCRIPT},
       {{0x0b}, IDLE + "mode-label=Mode;script=Stopped;local-mark=y;run=&Run;sliders=127 127 127 127 ;" + CODES_127 +
                    "captions=1 (-0.02)|2 (-0.02)|3 (-0.02)|4 (-0.02)|;script-on=yy;tilt-on=yyy;"},
       {{0x0c}, CLEARS + "local-on=n;"}, {{0x0d}, CLEARS + "electrodes-on=yyyyyyyy;mode=Direct;", {0x0b}},

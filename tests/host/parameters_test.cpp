@@ -48,8 +48,8 @@ TEST_F(ParameterDialogTest, StoresWhatTheCommandCanCarryAndRefusesTheRest) {
       {T::Currents,
        {{IDC_CURRENT1_EDIT, "0"}, {IDC_CURRENT2_EDIT, "128"}, {IDC_CURRENT3_EDIT, "0xff"}, {IDC_CURRENT4_EDIT, "1"}},
        nullptr, "255 255 0 128 255 1 -1 -1 255"},
-      {T::Current, {{IDC_ELECTRODE_EDIT, "9"}, {IDC_CURRENT_EDIT, "200"}}, nullptr,
-       "9 200 255 255 255 255 -1 -1 255"},  // no such electrode, but it fits
+      {T::Current, {{IDC_ELECTRODE_EDIT, "4"}, {IDC_CURRENT_EDIT, "200"}}, nullptr,
+       "4 200 255 255 255 255 -1 -1 255"},
       {T::Address, {{IDC_ADDRESS_EDIT, spaces + "5"}}, nullptr,
        "255 255 255 255 255 255 5 -1 255"},  // 39 characters are read
       {T::Address, {{IDC_ADDRESS_EDIT, spaces + " 5"}}, ADDRESS},  // the 40th is not
@@ -59,7 +59,8 @@ TEST_F(ParameterDialogTest, StoresWhatTheCommandCanCarryAndRefusesTheRest) {
       {T::CountAndStep, {{IDC_COUNT_EDIT, "65536"}}, "Count must be a number from 0 to 65535"},
       {T::CountAndStep, {{IDC_STEP_EDIT, "256"}}, "Step must be a number from 0 to 255"},
       {T::Current, {{IDC_ELECTRODE_EDIT, "2"}, {IDC_CURRENT_EDIT, "256"}}, "Current must be a number from 0 to 255"},
-      {T::Current, {{IDC_ELECTRODE_EDIT, "256"}, {IDC_CURRENT_EDIT, "1"}}, "Electrode must be a number from 0 to 255"},
+      {T::Current, {{IDC_ELECTRODE_EDIT, "0"}, {IDC_CURRENT_EDIT, "1"}}, "Electrode must be a number from 1 to 4"},
+      {T::Address, {{IDC_ADDRESS_EDIT, " -010"}}, "Address must be written in decimal or with 0x, not \" -010\""},
       {T::Currents,
        {{IDC_CURRENT1_EDIT, "1"}, {IDC_CURRENT2_EDIT, "2"}, {IDC_CURRENT3_EDIT, "x"}, {IDC_CURRENT4_EDIT, "4"}},
        "Current 3 must be a number from 0 to 255"}};

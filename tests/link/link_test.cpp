@@ -2,6 +2,7 @@
 // the POSIX backend's line settings and time-outs, failed reads and writes, refused opens.
 #include "link/framing.h"
 #include "link/serial_backend.h"
+#include "link/port_argument.h"
 #include "link/serial_port.h"
 #include "pty_device.h"
 #include <chrono>
@@ -138,17 +139,21 @@ TEST_F(LinkTest, OpenSetsTheLinePurgesItAndReadsWaitForEveryByte) {
   EXPECT_EQ(complete, LinkStatus::Data);
   EXPECT_EQ(hex(Bytes(buffer, buffer + 6)), "10 20 aa 55 00 ee");
   // Opening the port this process holds, numbers outside 1 to 9999, paths that name no device
-  // and a file that is no terminal are refused with their reason.
-  const char* const OPEN = "open communications port";
-  const struct { int number; const char* path; const char* text; } refused[] = {  // number if no path
-      {0, device.path.c_str(), OPEN}, {10000, nullptr, OPEN}, {0, nullptr, OPEN}, {2147483647, nullptr, OPEN},
-      {0, "", OPEN}, {0, "/nonexistent/ttyKinestim", OPEN}, {0, "/dev/null", "set comm state"}};
+  // and a file that is no terminal are refused with the port's name and the system's reason.
+  const std::string OPEN = "open communications port\r\n";
+  const struct { int number; const char* path; std::string text; } refused[] = {  // number if no path
+      {0, device.path.c_str(), OPEN + device.path + ": in use by another program"},
+      {10000, nullptr, OPEN + "port 10000: no such port number"}, {0, nullptr, OPEN + "port 0: no such port number"},
+      {0, "", OPEN + "(no port): no device path given, or a path too long"},
+      {0, "/nonexistent/ttyKinestim", OPEN + "/nonexistent/ttyKinestim: No such file or directory"},
+      {0, "/tmp", OPEN + "/tmp: Is a directory"},
+      {0, "/dev/null", "set comm state\r\n/dev/null: Inappropriate ioctl for device"}};
   closeSerialPort();
   const int holder = open(device.path.c_str(), O_RDWR | O_NOCTTY);  // another program's lock
   ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
   for (const auto& c : refused) {
     const char* failure = c.path ? openSerialPortPath(c.path) : openSerialPort(c.number);
-    EXPECT_EQ(std::string(failure ? failure : "(opened)"), "Failed to " + std::string(c.text))
+    EXPECT_EQ(std::string(failure ? failure : "(opened)"), "Failed to " + c.text)
         << c.number << " " << (c.path ? c.path : "(number)");
     EXPECT_FALSE(isSerialPortOpen());
   }
@@ -168,6 +173,20 @@ TEST_F(LinkTest, FailedReadInsideAFrameIsReportedWithItsReason) {
   EXPECT_EQ(packet.bytes, nullptr);
   EXPECT_EQ(std::tuple(report.status, report.problem, std::string(report.text)),
             std::tuple(LinkStatus::Failed, FrameProblem::ReadFailed, std::string("Reading 12 bytes from com port failed")));
+}
+
+// The Windows command line: a number or COMn in any case, blanks around it allowed; anything
+// else is refused (number 0) before a port is opened.
+TEST(PortArgumentTable, WindowsNamesAPortOrNothing) {
+  const struct { const char* text; int number; } cases[] = {
+      {nullptr, 1}, {"  ", 1}, {"3", 3}, {" com12 ", 12}, {"COM5", 5}, {"cOm9999", 9999}, {"COM10000", 0},
+      {"COM0", 0}, {"COM", 0}, {"COM 5", 0}, {"COM5x", 0}, {"-2", 0}, {"12abc", 0}, {"\\\\.\\COM3", 0}};
+  for (const auto& c : cases) {
+    PortArgument port;
+    char refusal[200];
+    const bool named = readPortArgument(c.text, PortNaming::Windows, &port, refusal, sizeof refusal);
+    EXPECT_EQ(named ? port.number : 0, c.number) << (c.text ? c.text : "(none)") << ": " << refusal;
+  }
 }
 
 // With input marking on, a line error reaches the program as 0xff 0x00 x and a data byte

@@ -60,24 +60,49 @@ TEST_F(ScriptTool, PreviewWritesTheTableAndTheStepLines) {
             "does not stop: from step 16 it repeats the steps from 6 (Goto 3 at 23)\n"
             "repetition: 0.250 s (10 steps); the figures below are for one repetition\n"
             "electrode 1: -1.00 to 0.00, non-zero for 0.025 s, net charge -0.025\n");
+  // The rest code 127 of the electrodes no instruction has set yet is no current, as in the summary.
   EXPECT_EQ(harness::readFile(folder_ + "/p.csv"),
-            "time_ms,electrode_1,electrode_2,electrode_3,electrode_4\r\n0,+1.00,-0.02,-0.02,-0.02\r\n"
-            "25,+1.00,-0.02,-0.50,-0.02\r\n100,-1.00,-0.02,-0.50,-0.02\r\n125,0.00,+1.44,+0.50,0.00\r\n"
+            "time_ms,electrode_1,electrode_2,electrode_3,electrode_4\r\n0,+1.00,0.00,0.00,0.00\r\n"
+            "25,+1.00,0.00,-0.50,0.00\r\n100,-1.00,0.00,-0.50,0.00\r\n125,0.00,+1.44,+0.50,0.00\r\n"
             "225,0.00,-2.38,+0.50,0.00\r\n275,0.00,-2.38,-0.50,0.00\r\n350,-1.00,-2.38,-0.50,0.00\r\n"
             "375,0.00,+1.44,+0.50,0.00\r\n400,0.00,+1.44,+0.50,0.00\r\n");
+  // Plain user coordinates: the size, each lane's zero line and step line in pixels (the
+  // current scale 2.50 puts 1.00 18 pixels from zero; 0.400 s is 800), nothing scaled or transformed.
   const std::string dump = "python3 -c 'import sys, xml.etree.ElementTree as E\n"
-                           "for p in E.parse(sys.argv[1]).iter(\"{http://www.w3.org/2000/svg}path\"):\n"
-                           "  print(p.get(\"data-electrode\"), p.get(\"transform\"), p.get(\"d\"))' " +
+                           "s = E.parse(sys.argv[1]).getroot(); print(s.get(\"width\"), s.get(\"height\"))\n"
+                           "for p in s.iter():\n"
+                           "  if p.get(\"transform\") or p.get(\"vector-effect\"): print(\"scaled\", p.tag)\n"
+                           "  if p.get(\"stroke\") == \"#999999\": print(p.get(\"x1\"), p.get(\"y1\"), p.get(\"x2\"))\n"
+                           "  if p.get(\"data-electrode\"): print(p.get(\"data-electrode\"), p.get(\"d\"))' " +
                            folder_ + "/p.svg > " + folder_ + "/paths";
   ASSERT_EQ(std::system(dump.c_str()), 0);
   EXPECT_EQ(harness::readFile(folder_ + "/paths"),
-            "1 matrix(2000.000000 0 0 -18.000000 120.0 111.0) M 0 1.00 H 0.100 V -1.00 H 0.125 V 0.00 H 0.350 "
-            "V -1.00 H 0.375 V 0.00 H 0.400\n"
-            "2 matrix(2000.000000 0 0 -18.000000 120.0 245.0) M 0 -0.02 H 0.125 V 1.44 H 0.225 V -2.38 H 0.375 "
-            "V 1.44 H 0.400\n"
-            "3 matrix(2000.000000 0 0 -18.000000 120.0 379.0) M 0 -0.02 H 0.025 V -0.50 H 0.125 V 0.50 H 0.275 "
-            "V -0.50 H 0.375 V 0.50 H 0.400\n"
-            "4 matrix(2000.000000 0 0 -18.000000 120.0 513.0) M 0 -0.02 H 0.125 V 0.00 H 0.400\n");
+            "960 618\n120.0 111.0 920.0\n1 M 120.0 93.0 H 320.0 V 129.0 H 370.0 V 111.0 H 820.0 V 129.0 H 870.0 V 111.0 "
+            "H 920.0\n120.0 245.0 920.0\n2 M 120.0 245.0 H 370.0 V 219.1 H 570.0 V 287.8 H 870.0 V 219.1 H 920.0\n"
+            "120.0 379.0 920.0\n3 M 120.0 379.0 H 170.0 V 388.0 H 370.0 V 370.0 H 670.0 V 388.0 H 870.0 V 370.0 H 920.0\n"
+            "120.0 513.0 920.0\n4 M 120.0 513.0 H 920.0\n");
+}
+
+// The README's picture: the example's plot as rsvg-convert (behind most viewers) paints it: the
+// step line a thin line, the space it encloses white. KINESTIM_UPDATE_SCREENSHOTS=1 copies it to docs/.
+TEST_F(ScriptTool, PreviewPlotRendersAsLinesWithRsvgConvert) {
+  if (std::system("command -v rsvg-convert >/dev/null && command -v convert >/dev/null") != 0)
+    GTEST_SKIP() << "rsvg-convert or convert missing (scripts/setup-debian.sh installs them)";
+  std::string out, err;
+  ASSERT_EQ(run({"preview", KINESTIM_EXAMPLES "/biphasic-loop.ks", "--svg", "loop.svg"}, out, err), 0) << err;
+  ASSERT_EQ(std::system(("cd '" + folder_ + "' && rsvg-convert loop.svg -o loop.png").c_str()), 0);
+  std::string pixels;
+  // Electrode 1 at +1.00 (y 81 from x 151 to 274), inside its pulse, its zero line, left of the plot.
+  for (const char* at : {"180,81", "180,95", "180,111", "100,111", "300,141", "300,125"}) {
+    const std::string probe = "cd '" + folder_ + "' && convert loop.png -format '%[pixel:p{" + at + "}] ' info: >> px";
+    ASSERT_EQ(std::system(probe.c_str()), 0);
+  }
+  const std::string line = "srgb(31,95,191) ", white = "srgb(255,255,255) ";
+  EXPECT_EQ(harness::readFile(folder_ + "/px"), line + white + "srgb(204,204,204) " + white + line + white);
+  const char* update = std::getenv("KINESTIM_UPDATE_SCREENSHOTS");
+  if (update != nullptr && std::string(update) == "1")
+    std::filesystem::copy_file(folder_ + "/loop.png", KINESTIM_SOURCE_DIR "/docs/preview-biphasic-loop.png",
+                               std::filesystem::copy_options::overwrite_existing);
 }
 
 const std::pair<std::string, std::string> FOUR = {
@@ -128,7 +153,22 @@ INSTANTIATE_TEST_SUITE_P(Tool, ScriptToolRuns,
                 "Syntax Error: Invalid argument at Delay\nb.ks:3:1\n"},
         ToolRun{"MissingSource", {}, {"compile", "none.ks"}, 1, "", "Failed to read source file\n"},
         ToolRun{"Samples", {SAMPLES}, {"samples", "s.txt", "--timestep", "10000"}, 0,
-                "03 80 80 80 80 04 8f 01 03 b1 4e 98 fe 04 8f 01 00\n", fits(17, 0, 16)},
+                "03 80 80 80 80 04 8f 01 03 b2 4e 99 ff 04 8f 01 00\n", fits(17, 0, 16)},
+        // A timestep that is no whole number of 25 ms steps is said, and the rows last what they can.
+        ToolRun{"SamplesTimestepNotWholeSteps", {SAMPLES}, {"samples", "s.txt", "--timestep", "40"}, 0,
+                "03 80 80 80 80 03 b2 4e 99 ff 00\n",
+                "Timestep 40 ms: each row lasts 25 ms (steps of 25 ms)\n" + fits(11, 0, 10)},
+        ToolRun{"PreviewTimestepNotWholeSteps", {SAMPLES}, {"preview", "s.txt", "--timestep", "74"}, 0,
+                "duration: 0.100 s (4 steps), ends at Stop at 16\n"
+                "electrode 1: 0.00 to +1.00, non-zero for 0.050 s, net charge +0.050\n"
+                "electrode 2: -1.00 to 0.00, non-zero for 0.050 s, net charge -0.050\n"
+                "electrode 3: 0.00 to +0.50, non-zero for 0.050 s, net charge +0.025\n"
+                "electrode 4: 0.00 to +2.54, non-zero for 0.050 s, net charge +0.127\n"
+                "Warning: electrode 1 is not charge-balanced (net +0.050)\n"
+                "Warning: electrode 2 is not charge-balanced (net -0.050)\n"
+                "Warning: electrode 3 is not charge-balanced (net +0.025)\n"
+                "Warning: electrode 4 is not charge-balanced (net +0.127)\n",
+                "Timestep 74 ms: each row lasts 50 ms (steps of 25 ms)\n" + fits(17, 0, 16)},
         ToolRun{"SamplesTimestepTooLong", {SAMPLES}, {"samples", "s.txt", "--timestep", "1638425"}, 1, "",
                 "Invalid timestep\n"},
         ToolRun{"Help", {}, {"--help"}, 0, "usage", ""},
@@ -160,8 +200,8 @@ INSTANTIATE_TEST_SUITE_P(Tool, ScriptToolRuns,
         // 259 (a page apart), or sixth on the stack, called from 20 and from 23. Only electrode 2 is set.
         ToolRun{"PreviewCallsFromTwoPages", {{"p.ks", "Call 512\nGoto 256\n" + nops(250) + "Call 512\nStop\n" + nops(252) +
                                                           "SetElectrode 2 150\nDelay 1\nReturn\n"}}, {"preview", "p.ks"}, 0,
-                "duration: 0.225 s (9 steps), ends at Stop at 259\n" + unset(1) + "electrode 2: -0.02 to +0.44, non-zero for "
-                "0.225 s, net charge +0.0875\n" + unset(3) + unset(4) + "Warning: electrode 2 is not charge-balanced (net +0.0875)\n",
+                "duration: 0.225 s (9 steps), ends at Stop at 259\n" + unset(1) + "electrode 2: 0.00 to +0.44, non-zero for "
+                "0.200 s, net charge +0.088\n" + unset(3) + unset(4) + "Warning: electrode 2 is not charge-balanced (net +0.088)\n",
                 fits(519, 0, 518)},
         ToolRun{"PreviewCallsSixDeep", {{"d.ks", "Call 4\nStop\nCall 8\nReturn\nCall 12\nReturn\nCall 16\nReturn\nCall 20\n"
                                                   "Return\nCall 27\nCall 27\nReturn\nDelay 1\nReturn\n"}},

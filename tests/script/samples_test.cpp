@@ -22,12 +22,15 @@ TEST_P(SampleCodeOf, Field) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, SampleCodeOf, ::testing::Values(
-  CodeCase{"0", 128}, CodeCase{"-2.56", 0}, CodeCase{"0.5", 152}, CodeCase{"-0.5", 103}, CodeCase{"-1", 78},
-  // In double precision these would give 178 and 255.
-  CodeCase{"1", 177}, CodeCase{"2.54", 254}, CodeCase{"2.55", 255}, CodeCase{"2.559", 255}, CodeCase{"2.56", 256},
+  CodeCase{"0", 128}, CodeCase{"-2.56", 0}, CodeCase{"0.5", 153}, CodeCase{"-0.5", 103}, CodeCase{"-1", 78},
+  // On the scale's grid (within 1e-9) a value keeps its code; the division alone would give 177 and 254.
+  CodeCase{"1", 178}, CodeCase{"2.54", 255}, CodeCase{"0.9999999995", 178}, CodeCase{"1.000000001", 178},
+  // Off the grid, truncation as before: just below a code stays one lower.
+  CodeCase{"0.999999998", 177}, CodeCase{"1.019", 178}, CodeCase{"2.55", 255}, CodeCase{"2.559", 255},
+  CodeCase{"2.56", 256},
   // Truncation toward zero keeps values just below -2.56 at code 0.
-  CodeCase{"-2.579", 0}, CodeCase{"-2.58", -1}, CodeCase{"+1", 177}, CodeCase{"100E-2", 177},
-  CodeCase{".5", 152}, CodeCase{"1.", 177}, CodeCase{"-0.02", 127}, CodeCase{"1e999", INT_MAX},
+  CodeCase{"-2.579", 0}, CodeCase{"-2.58", -1}, CodeCase{"+1", 178}, CodeCase{"100E-2", 178},
+  CodeCase{".5", 153}, CodeCase{"1.", 178}, CodeCase{"-0.02", 127}, CodeCase{"1e999", INT_MAX},
   CodeCase{"-1e999", INT_MIN}, CodeCase{"1e-999", 128},
   CodeCase{"", REFUSED}, CodeCase{"1.2.3", REFUSED}, CodeCase{"0.5mA", REFUSED}, CodeCase{"-", REFUSED},
   CodeCase{"0x10", REFUSED}, CodeCase{"1 ", REFUSED}, CodeCase{"1e+", REFUSED}, CodeCase{"-INF", REFUSED}));
@@ -72,8 +75,8 @@ const std::string sevens(100000, '7');              // quoted whole, without ove
 
 INSTANTIATE_TEST_SUITE_P(Samples, Generates, ::testing::Values(
   GenerateCase{"TwoRowsWithDelay", "0 0 0 0\r\n1 -1 0.5 2.54\r\n", 3,
-               "03 80 80 80 80 04 03 00 03 b1 4e 98 fe 04 03 00 00", ""},
-  GenerateCase{"NoDelayAtOneStep", "0 0 0 0\n1 1 1 1\n", 0, "03 80 80 80 80 03 b1 b1 b1 b1 00", ""},
+               "03 80 80 80 80 04 03 00 03 b2 4e 99 ff 04 03 00 00", ""},
+  GenerateCase{"NoDelayAtOneStep", "0 0 0 0\n1 1 1 1\n", 0, "03 80 80 80 80 03 b2 b2 b2 b2 00", ""},
   GenerateCase{"DelayNeedingHighByte", "0 0 0 0", 256, "03 80 80 80 80 04 00 01 00", ""},
   GenerateCase{"EmptyFile", "", 3, "00", ""},
   GenerateCase{"EightValuesOnOneLine", "0 0 0 0 -2.56 2.55 -2.57 0.02", 0, "03 80 80 80 80 03 00 ff 00 81 00", ""},

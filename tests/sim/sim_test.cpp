@@ -218,7 +218,7 @@ TEST(SimProcess, TalksOnlyToAHostAndLogsEveryFrameInTheTranscriptAndOnTheWire) {
     for (const std::string& line : sim.frames(direction)) transcript[direction] += line.substr(0, line.rfind(' ')) + "|";
   }
   EXPECT_EQ(wire, transcript);
-  EXPECT_EQ(std::count(transcript['<'].begin(), transcript['<'].end(), '|'), 14) << transcript['<'];
+  EXPECT_EQ(std::count(transcript['<'].begin(), transcript['<'].end(), '|'), 15) << transcript['<'];
 }
 
 // The device's side written out as numbers. Host and simulator share the catalogue and the

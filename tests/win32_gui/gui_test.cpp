@@ -15,6 +15,7 @@
 #include "../test_bytes.h"
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <deque>
 #include <fstream>
 #include <functional>
@@ -156,16 +157,13 @@ TEST_F(Gui, StartsGatedThenScrollsAndTakesParameters) {
            bits({ID_START_TRAFFIC_LOG, ID_STOP_TRAFFIC_LOG, ID_START_DATA_LOG, ID_STOP_DATA_LOG}, menuGreyed);
   for (int id : {IDC_SLIDER_1, IDC_SLIDER_2, IDC_SLIDER_3, IDC_SLIDER_4}) state += slider(id, TBM_GETPOS);
   for (UINT m : {TBM_GETRANGEMIN, TBM_GETRANGEMAX, TBM_GETPAGESIZE}) state += slider(IDC_SLIDER_2, m);
-  EXPECT_EQ(state, "|Mode|Unknown|Stopped|&Run|Turn on the Kinestim now|||1 (-0.02)|2 (-0.02)|"
-                   "3 (-0.02)|4 (-0.02)000000000011 checked 1 greyed 0101 127 127 127 127 0 255 20");
+  EXPECT_EQ(state, "|Mode|Unknown|Stopped|&Run|Turn on the Kinestim now|||1 (?)|2 (?)|"
+                   "3 (?)|4 (?)000000000011 checked 1 greyed 0101 127 127 127 127 0 255 20");
   // The collapsed width ends just left of the Sent pane.
   RECT window{}, sent{};
   GetWindowRect(mainWindowHandle(), &window), GetWindowRect(GetDlgItem(mainWindowHandle(), IDC_SENT_PANE), &sent);
   EXPECT_EQ(collapsedWindowWidth(), sent.left - window.left - 10);
   EXPECT_EQ(expandedWindowWidth(), windowWidth());
-  const struct { const char* text; int port; } ports[] = {{"", 1}, {"3", 3}, {"0", 1}, {"-2", 1}, {"abc", 1},
-      {"12abc", 12}, {"   4", 4}, {"+7", 7}, {"\t5 9", 5}, {"99999999999999999999", 2147483647}, {nullptr, 1}};
-  for (const auto& c : ports) EXPECT_EQ(parsePortNumber(c.text), c.port) << "row " << &c - ports;
 
   // Collapsed on the first loop pass: what lies outside is hidden, so Tab cannot reach it, and
   // Send is greyed, so Enter cannot send what the hidden Command box holds.
@@ -245,11 +243,31 @@ TEST_F(Gui, UploadsSurvivesTheLineThenLogsAndExits) {
   const std::string source = tempFolder() + "script.txt";  // zero current, then a long wait
   std::ofstream(source, std::ios::binary) << "SetAllElectrodes 128 128 128 128\r\nDelay 5000\r\nStop\r\n";
   size_t from = mark();
-  // The dialog is modal: everything inside it happens in these steps, the last once the upload is over.
-  expectDialog("Script Manager", press(IDC_SM_UPLOAD));
+  // The dialog is modal: everything inside it happens in these steps, the last once the upload is
+  // over. Preview puts the README example's summary in the pane and opens its plot; Upload shows
+  // the summary of what it sends above its success.
+  std::string example = "Z:" KINESTIM_EXAMPLES "/biphasic-loop.ks";
+  std::replace(example.begin(), example.end(), '/', '\\');
+  expectDialog("Script Manager", press(IDC_SM_PREVIEW));
+  expectDialog("Open", chooseFile(example));
+  expectDialog("Script Manager", press(IDC_SM_UPLOAD), [](HWND d) {
+    return controlText(d, IDC_SM_COMPILER_OUTPUT) ==
+               "does not stop: from step 26 it repeats the steps from 1 (Goto 5 at 49)\r\n"
+               "repetition: 0.625 s (25 steps); the figures below are for one repetition\r\n"
+               "electrode 1: -1.00 to +1.00, non-zero for 0.200 s, net charge 0.000\r\n"
+               "electrode 2: -1.50 to +1.50, non-zero for 0.100 s, net charge 0.000\r\n"
+               "electrode 3: -0.50 to +0.50, non-zero for 0.175 s, net charge -0.0125\r\n"
+               "electrode 4: 0.00 to 0.00, non-zero for 0.000 s, net charge 0.000\r\n"
+               "Warning: electrode 3 is not charge-balanced (net -0.0125)\r\n" &&
+           IsWindowVisible(FindWindowA("KinestimPicture", "Preview"));
+  });
   expectDialog("Open", chooseFile(source));
-  expectDialog("Script Manager", press(IDCANCEL), [](HWND d) {
-    return controlText(d, IDC_SM_COMPILER_OUTPUT) == "Build Successful\r\n\r\nUpload Successful";
+  std::string zero;
+  for (char e : {'1', '2', '3', '4'})
+    zero += std::string("electrode ") + e + ": 0.00 to 0.00, non-zero for 0.000 s, net charge 0.000\r\n";
+  expectDialog("Script Manager", press(IDCANCEL), [zero](HWND d) {
+    return controlText(d, IDC_SM_COMPILER_OUTPUT) == "duration: 125.025 s (5001 steps), ends at Stop at 8\r\n" + zero +
+                                                         "Build Successful\r\n\r\nUpload Successful";
   });
   click(IDC_SCRIPT_MANAGER);
   ASSERT_TRUE(pumpUntil([] { return stepsDone() && scriptManagerWindowHandle() == nullptr; }, 30000))
@@ -318,12 +336,45 @@ TEST_F(Gui, UploadsSurvivesTheLineThenLogsAndExits) {
       "\t\t  -0.02\t  -0.02\t  -0.02\t  +1.44\t\t     28.1\t    -21.7\r\n"
       "\t\t  +0.00\t  +2.54\t  -2.54\t  -0.56\t\t     90.0\t      0.5\r\n"), std::string::npos)
       << readFile(tempFolder() + "data.log");
-  // Script sample fields in extended precision: double precision would give 178 and 255 for the first two.
-  const struct { const char* field; int code; } samples[] = {{"1", 177}, {"2.54", 254}, {"-2.56", 0}, {"2.56", 256}};
+  // Script sample fields: on the current grid their own code, off it truncated in extended precision.
+  const struct { const char* field; int code; } samples[] = {
+      {"1", 178}, {"2.54", 255}, {"-2.56", 0}, {"2.56", 256}, {"0.999999998", 177}};
   for (const auto& c : samples) {
     int code = -12345;
     EXPECT_TRUE(sampleCode(c.field, &code) && code == c.code) << c.field << " gave " << code;
   }
+}
+
+// The main window made again, as at a restart, against the device left in Program Script:
+// "Unknown" and "?" until the device answers, then what it reports. In Direct with a current,
+// Exit asks with "Do not close" the default; "Idle and close" returns the device to Idle first.
+TEST_F(Gui, RestartShowsTheDeviceAndExitInDirectAsks) {
+  ASSERT_TRUE(createMainDialog());
+  EXPECT_EQ(mainText(IDC_MODE_FIELD) + "|" + mainText(IDC_CAPTION_1), "Unknown|1 (?)");
+  ASSERT_TRUE(modeBecomes("Program Script")) << mainText(IDC_MODE_FIELD);
+  EXPECT_TRUE(pumpUntil([] { return mainText(IDC_CAPTION_1) == "1 (-0.02)"; })) << mainText(IDC_CAPTION_1);
+  postToMain(302);
+  ASSERT_TRUE(modeBecomes("Direct"));
+  pumpFor(250);
+  HWND slider = GetDlgItem(mainWindowHandle(), IDC_SLIDER_1);
+  size_t from = mark();
+  SendMessageA(slider, TBM_SETPOS, TRUE, 167);
+  MainDialogProc(mainWindowHandle(), WM_VSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 0), reinterpret_cast<LPARAM>(slider));
+  ASSERT_TRUE(waitForSent(from, "09 01 a7"));
+  int defaultButton = 0;
+  expectDialog("Close Kinestim Host", [&](HWND d) {
+    defaultButton = LOWORD(SendMessageA(d, DM_GETDEFID, 0, 0));
+    press(IDC_CLOSE_STAY)(d);
+  });
+  from = mark();
+  ASSERT_TRUE(postAndDrive(ID_EXIT));
+  EXPECT_EQ(defaultButton, IDC_CLOSE_STAY);
+  EXPECT_TRUE(nothingSentAfterAWhile(from) && mainWindowHandle() != nullptr);
+  expectDialog("Close Kinestim Host", press(IDC_CLOSE_IDLE));
+  postToMain(ID_EXIT);
+  EXPECT_EQ(runMessageLoop(gAccelerators), 0);
+  EXPECT_EQ(countSent(from, "03") * 10 + (mainWindowHandle() == nullptr), 11) << "one deselect, then closed";
+  EXPECT_NE(transcript().substr(from).find("mdgEnteredModeIdle"), std::string::npos);
 }
 
 }  // namespace

@@ -32,10 +32,13 @@ for _ in $(seq 1 100); do [ -s "$WORK/display" ] && break; sleep 0.05; done
 # Wine's desktop process starts with the first program, so the display comes first.
 export DISPLAY=":$(cat "$WORK/display")" WINEPREFIX="$WORK/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 "$LOADER" reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$WORK/com1" /f >/dev/null 2>&1
+# COM5 names the same port, for the program started with "COM5".
+"$LOADER" reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$WORK/com1" /f >/dev/null 2>&1
 # Unmanaged windows: without a window manager on Xvfb, Wine waits for focus events that never come.
 "$LOADER" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 wineserver -w  # Wine's services read the port mapping when they start again
 ln -sfn "$WORK/com1" "$WINEPREFIX/dosdevices/com1"
+ln -sfn "$WORK/com1" "$WINEPREFIX/dosdevices/com5"
 (wineserver -p >"$WORK/wineserver.log" 2>&1 &)  # our own server, holding none of our output
 
 # kinestim-sim on COM1 with its transcript and control pipe; COM1 names its link, which follows
@@ -61,12 +64,29 @@ expect() {
 }
 key() { xdotool key "$1"; expect "$2" "$1"; }
 window() { timeout 30 xdotool search --sync --name "^$1\$" | head -1; }
+# Gives a window the focus once it is mapped, which follows its creation a little later.
+focus() { for _ in $(seq 1 100); do xdotool windowfocus --sync "$1" 2>/dev/null && return 0; sleep 0.05; done; return 1; }
 # A port number the program cannot open ends it with a fatal error box and status 1.
 "$LOADER" "$EXE" 10000 >/dev/null 2>&1 &
 host=$!
 xdotool windowfocus --sync "$(window 'Fatal Error!')" key Return || fail "port 10000 gave no Fatal Error box"
 rc=0 && wait "$host" || rc=$?
 [ "$rc" = 1 ] || fail "port 10000 ended with status $rc"
+# So does text that names no port, before any port is opened; "COM5" in any case opens COM5.
+"$LOADER" "$EXE" abc >/dev/null 2>&1 &
+host=$!
+focus "$(window 'Fatal Error!')" && xdotool key Return || fail "abc gave no Fatal Error box"
+rc=0 && wait "$host" || rc=$?
+[ "$rc" = 1 ] || fail "abc ended with status $rc"
+START=$(($(stat -c %s "$SIM_TRANSCRIPT") + 1))
+"$LOADER" "$EXE" com5 >/dev/null 2>&1 &
+host=$!
+win="$(window 'Kinestim Host')" || fail "com5: the main window never appeared"
+echo power-cycle >&9
+expect '< 0b mdgEnteredModeIdle' "power-on through COM5"
+focus "$win" && xdotool key alt+F4
+rc=0 && timeout 30 tail --pid="$host" -f /dev/null && wait "$host" || rc=$?
+[ "$rc" -eq 0 ] || fail "com5: exit code $rc after Alt+F4"
 
 START=$(($(stat -c %s "$SIM_TRANSCRIPT") + 1))
 "$LOADER" "$EXE" 1 >"$WORK/host-out.txt" 2>&1 &
@@ -75,6 +95,7 @@ win="$(window 'Kinestim Host')" || fail "the main window never appeared"
 echo power-cycle >&9
 expect '< 0b mdgEnteredModeIdle' "power-on"
 sleep 1
+START=$(($(stat -c %s "$SIM_TRANSCRIPT") + 1))  # past the start-up question, so the typed 8 counts
 xdotool windowfocus --sync "$win"
 # Ctrl+A shows the Command box; a number typed in it survives Ctrl+A twice, then Enter sends it.
 xdotool key ctrl+a && sleep 0.5 && xdotool type --delay 40 "8" && xdotool key ctrl+a ctrl+a && sleep 0.5
@@ -147,6 +168,17 @@ key alt+m '> 04 cdgSelectModePgmScr'  # Script &Manager, which then opens
 sm="$(window 'Script Manager')" || fail "the Script Manager never appeared"
 sleep 1.5
 import -window "$sm" "$SHOTS/screenshot-script-manager.png"
+# Preview asks for a source and opens its plot in a window of its own; Escape closes that.
+xdotool windowfocus --sync "$sm" key alt+r
+focus "$(window 'Open')" || fail "Preview asked for no file"
+sleep 0.5  # the dialog puts the focus in its file name field after it is shown
+xdotool type --delay 10 "Z:$(tr / '\\' <<< "$src/docs/examples/biphasic-loop.ks")" && xdotool key Return
+plot="$(window 'Preview')" || fail "Preview opened no plot window"
+sleep 0.5
+import -window "$plot" "$SHOTS/preview-window.png"
+focus "$plot" && xdotool key Escape
+timeout 10 bash -c "while xdotool search --name '^Preview\$' >/dev/null 2>&1; do sleep 0.1; done" ||
+  fail "Escape did not close the plot window"
 xdotool windowfocus --sync "$sm" key Escape
 timeout 10 bash -c "while xdotool search --name '^Script Manager\$' >/dev/null 2>&1; do sleep 0.1; done" ||
   fail "Escape did not close the Script Manager"

@@ -174,6 +174,10 @@ int clampPosition(int position) {
 // after printing why the line cannot be used.
 int sliderFor(const std::vector<std::string>& words, const char* usage) {
   int32_t electrode = 0;
+  if (words.size() == 3 && hasLeadingZero(words[1].c_str())) {
+    refuseTypedNumber("Electrode", 1, 4, words[1].c_str());
+    return 0;
+  }
   if (words.size() != 3 || !readWholeNumber(words[1].c_str(), &electrode)) {
     say(std::string("Usage: ") + usage);
     return 0;
@@ -196,6 +200,10 @@ void moveSlider(const std::vector<std::string>& words, int scrollCode, const cha
   // The position is read as a dialog field would read it, and one the slider cannot take is
   // refused rather than moved to the nearest end.
   int32_t position = 0;
+  if (hasLeadingZero(words[2].c_str())) {
+    refuseTypedNumber("Slider position", 0, SLIDER_MAX, words[2].c_str());
+    return;
+  }
   if (!readWholeNumber(words[2].c_str(), &position) || position < 0 || position > SLIDER_MAX) {
     say("Not a slider position: " + words[2] + " (0 to 255)");
     return;

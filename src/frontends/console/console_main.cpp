@@ -1,5 +1,6 @@
 // Entry point of kinestim-console: opens the port (or starts the simulator on a
 // pseudo-terminal), brings up the main window's control table and runs the terminal loop.
+#include "link/port_argument.h"
 #include "link/serial_port.h"
 #include "frontends/console/console_loop.h"
 #include "frontends/console/console_output.h"
@@ -8,6 +9,7 @@
 #include "app/host_state.h"
 #include "ui/message_boxes.h"
 #include "app/main_dialog.h"
+#include "app/link_watch.h"
 
 #include <cctype>
 #include <csignal>
@@ -27,9 +29,9 @@ namespace {
 
 const char* const USAGE =
     "Usage: kinestim-console [PORT] [--simulate] [--expanded] [--timestamps] [--json]\n"
-    "                        [--batch] [--stop-on-warning]\n"
-    "  PORT          a device path (/dev/ttyUSB0) or a port number N for /dev/ttyS(N-1);\n"
-    "                absent, not a number or below 1 means 1\n"
+    "                        [--batch] [--stop-on-warning] [--leave-running]\n"
+    "  PORT          an absolute device path (/dev/ttyUSB0) or a port number N from 1 to\n"
+    "                9999 for /dev/ttyS(N-1); absent means 1\n"
     "  --simulate    start kinestim-sim on a pseudo-terminal and connect to it\n"
     "  --expanded    show the Sent and Received traffic from the start\n"
     "  --timestamps  prefix every output line with monotonic milliseconds\n"
@@ -38,8 +40,10 @@ const char* const USAGE =
     "                input is not a terminal): Warnings are shown without waiting for Enter,\n"
     "                and the first line is read once the device has answered (10 s at most)\n"
     "  --stop-on-warning  in batch mode, stop reading input at the first Warning or refused line\n"
+    "  --leave-running  in batch mode, closing leaves a current flowing instead of returning\n"
+    "                the device to Idle\n"
     "Exit status (when several apply, the first in this list):\n"
-    "  1  fatal: the port, the simulator, or no answer from the device\n"
+    "  1  fatal: the port, the simulator, no answer from the device, or no Idle at closing\n"
     "  2  usage error on the command line\n"
     "  3  a :wait timed out\n"
     "  4  a Warning or a refused line was shown in batch mode\n"
@@ -161,21 +165,16 @@ std::string startSimulator() {
   return first.substr(std::strlen(prefix));
 }
 
-// The start-up rule for a port number: leading decimal integer after optional white space
-// and sign; no digits gives 0; below 1 means 1.
-int portNumberOf(const char* text) {
-  const char* p = text;
-  while (*p == ' ' || *p == '\t') ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') negative = *p++ == '-';
-  long value = 0;
-  while (*p >= '0' && *p <= '9') {
-    if (value < 100000000) value = value * 10 + (*p - '0');
-    ++p;
+// The port the command line names, read before anything is opened; a text that names no
+// port ends the program with the reason (status 2, as for the other argument errors).
+PortArgument checkedPortArgument(const char* text) {
+  PortArgument port;
+  char refusal[200];
+  if (!readPortArgument(text, PortNaming::Posix, &port, refusal, sizeof refusal)) {
+    std::cerr << refusal << "\n" << USAGE;
+    std::exit(2);
   }
-  if (negative) value = -value;
-  if (value < 1) value = 1;
-  return static_cast<int>(value);
+  return port;
 }
 
 constexpr int DEVICE_ANSWER_MS = 10000;
@@ -194,21 +193,24 @@ int exitStatus() {
 
 int main(int argc, char** argv) {
   const char* port = nullptr;
-  bool simulate = false, expanded = false, timestamps = false, json = false, batch = false, stopOnWarning = false;
+  bool simulate = false, expanded = false, timestamps = false, json = false, batch = false, stopOnWarning = false,
+       leaveRunning = false;
+  // The on/off options, each setting its flag.
+  const struct {
+    const char* name;
+    bool* flag;
+  } switches[] = {{"--simulate", &simulate},   {"--expanded", &expanded},
+                  {"--timestamps", &timestamps}, {"--json", &json},
+                  {"--batch", &batch},           {"--stop-on-warning", &stopOnWarning},
+                  {"--leave-running", &leaveRunning}};
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
-    if (arg == "--simulate") {
-      simulate = true;
-    } else if (arg == "--expanded") {
-      expanded = true;
-    } else if (arg == "--timestamps") {
-      timestamps = true;
-    } else if (arg == "--json") {
-      json = true;
-    } else if (arg == "--batch") {
-      batch = true;
-    } else if (arg == "--stop-on-warning") {
-      stopOnWarning = true;
+    bool* flag = nullptr;
+    for (const auto& s : switches) {
+      if (arg == s.name) flag = s.flag;
+    }
+    if (flag != nullptr) {
+      *flag = true;
     } else if (arg == "--help" || arg == "-h") {
       std::cout << USAGE;
       return 0;
@@ -227,6 +229,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  PortArgument portArgument = checkedPortArgument(port);
   if (json && timestamps) {
     std::cerr << "Give either --json (which carries the time) or --timestamps, not both\n" << USAGE;
     return 2;
@@ -245,6 +248,7 @@ int main(int argc, char** argv) {
   bool terminalEchoes = isatty(0) && tcgetattr(0, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
   consoleSetEchoAnswers(!terminalEchoes);
   consoleSetTerminalEchoes(terminalEchoes);
+  consoleSetLeaveRunning(leaveRunning);
 
   std::signal(SIGPIPE, SIG_IGN);
   std::string simulatorPort;
@@ -260,21 +264,22 @@ int main(int argc, char** argv) {
     }
     consoleLoopDrainDescriptor(simulator.outputFd);
     consoleLoopSimulatorControl(simulator.controlFd);
-    port = simulatorPort.c_str();
+    portArgument.path = simulatorPort.c_str();
   }
 
   // The main window does not exist while the port opens: a failure there is reported with
   // no window, and ends the program before one is made.
   consoleCloseDialog(Dialog::Main);
-  const char* openFailure = port != nullptr && port[0] == '/'
-                                ? openSerialPortPath(port)
-                                : openSerialPort(port != nullptr ? portNumberOf(port) : 1);
+  const char* openFailure = portArgument.path != nullptr ? openSerialPortPath(portArgument.path)
+                                                         : openSerialPort(portArgument.number);
   if (openFailure != nullptr) showFatalError(openFailure);
   resetHostState();
   consoleOpenDialog(Dialog::Main);
   initMainDialog();
   consoleRunPostedCommands();   // the collapse posted by the initialisation
   if (expanded) routeCommand(ID_TOGGLE_ADVANCED, 0);
+  // The device may have been left running by an earlier session: ask what it carries.
+  askDeviceState();
   // A script's first line would reach a device that is not up yet: in batch mode nothing is
   // read before the device has reported its mode.
   if (consoleBatchMode() && !consoleWaitForDevice(DEVICE_ANSWER_MS)) {

@@ -97,6 +97,25 @@ int showMessageBox(Dialog, const char* text, const char* caption, unsigned style
   return MB_ANSWER_OK;
 }
 
+// In batch mode nobody is there to answer: the device goes back to Idle unless the command
+// line asked to leave it. Another answer asks again; the end of input means Idle.
+CloseChoice askHowToClose(const char* text) {
+  if (console.batch) return console.leaveRunning ? CloseChoice::LeaveAsItIs : CloseChoice::ReturnToIdle;
+  printText("", text ? text : "");
+  for (;;) {
+    prompt("[i]dle and quit, [l]eave it running and quit, [c]ancel ");
+    std::string answer;
+    if (!readAnswer(answer)) return CloseChoice::ReturnToIdle;
+    answer = lowerCase(trimmed(answer));
+    if (answer == "i") return CloseChoice::ReturnToIdle;
+    if (answer == "l") return CloseChoice::LeaveAsItIs;
+    if (answer == "c") return CloseChoice::DoNotClose;
+  }
+}
+
+// The console ends all the same, with status 1: whatever started it learns of the failure.
+bool closesWithoutIdleConfirmation() { return true; }
+
 bool chooseSaveFileName(char* path, int size) {
   for (;;) {
     std::string chosen;

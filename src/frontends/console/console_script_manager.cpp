@@ -41,6 +41,9 @@ void say(const std::string& text) {
 
 }  // namespace
 
+// The console prints the preview's summary; its plot is written by kinestim-script --svg.
+void showPictureWindow(const char*, const Picture&) {}
+
 void runScriptManagerDialog() {
   consoleOpenDialog(Dialog::ScriptManager);
   initScriptManager();

@@ -36,6 +36,7 @@ void consoleWindowReset(std::istream* in, std::ostream* out, bool interactive) {
   console.quitRequested = false;
   console.exitCode = 0;
   console.batch = false;
+  console.leaveRunning = false;
   console.warningShown = false;
 }
 
@@ -44,6 +45,7 @@ void consoleSetEchoAnswers(bool on) { console.echoAnswers = on; }
 void consoleSetTerminalEchoes(bool on) { console.terminalEchoes = on; }
 
 void consoleSetBatchMode(bool on) { console.batch = on; }
+void consoleSetLeaveRunning(bool on) { console.leaveRunning = on; }
 bool consoleBatchMode() { return console.batch; }
 bool consoleWarningShown() { return console.warningShown; }
 

@@ -63,3 +63,6 @@ bool consoleTakePostedCommand(int& id);
 void consoleRestorePrompt();
 // Prints a prompt (no line end) and reads the answer; false at end of input.
 bool consolePromptLine(const std::string& promptText, std::string& answer);
+// --leave-running: closing in batch mode, which otherwise returns the device to Idle without
+// asking, leaves it as it is. consoleWindowReset turns it off.
+void consoleSetLeaveRunning(bool on);

@@ -56,6 +56,7 @@ struct ConsoleWindowState {
   int exitCode = 0;
   bool batch = false;          // input is a script: message boxes with only OK read nothing
   bool warningShown = false;   // a Warning or a refused line was shown in batch mode
+  bool leaveRunning = false;   // --leave-running: batch closing leaves the device as it is
 };
 
 extern ConsoleWindowState console;

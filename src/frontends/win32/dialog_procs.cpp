@@ -96,3 +96,31 @@ INT_PTR CALLBACK ScriptManagerDialogProc(HWND window, UINT message, WPARAM wPara
       return FALSE;
   }
 }
+
+INT_PTR CALLBACK CloseQuestionDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      SetDlgItemTextA(window, IDC_CLOSE_TEXT, reinterpret_cast<const char*>(lParam));
+      // The focus on the default button: Enter keeps the program open.
+      SetFocus(GetDlgItem(window, IDC_CLOSE_STAY));
+      return FALSE;
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case IDC_CLOSE_IDLE:
+        case IDC_CLOSE_LEAVE:
+        case IDC_CLOSE_STAY:
+          EndDialog(window, LOWORD(wParam));
+          return TRUE;
+        case IDCANCEL:
+          EndDialog(window, IDC_CLOSE_STAY);
+          return TRUE;
+        default:
+          return FALSE;
+      }
+    case WM_CLOSE:
+      EndDialog(window, IDC_CLOSE_STAY);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}

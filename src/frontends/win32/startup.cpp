@@ -1,9 +1,12 @@
-// Start-up steps and the message loop of kinestim-host.exe: the port number from the
-// command line, creation of the main dialog with its two widths, and the one loop.
+// Start-up steps and the message loop of kinestim-host.exe: the port from the command line,
+// creation of the main dialog with its two widths, and the one loop.
 #include "frontends/win32/win32_gui.h"
+#include "app/link_watch.h"
+#include "link/port_argument.h"
+#include "link/serial_port.h"
 #include "resource.h"
+#include "ui/message_boxes.h"
 #include <commctrl.h>
-#include <climits>
 
 void recordWindowWidths();
 
@@ -51,20 +54,11 @@ LRESULT CALLBACK dialogKeyFilter(int code, WPARAM wParam, LPARAM lParam) {
 
 }  // namespace
 
-int parsePortNumber(const char* commandLine) {
-  if (commandLine == nullptr || *commandLine == '\0') return 1;
-  const char* p = commandLine;
-  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' || *p == '\f') ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') negative = *p++ == '-';
-  long long value = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    // Saturates: a number too large for a port is refused by the port itself.
-    if (value < INT_MAX) value = value * 10 + (*p - '0');
-  }
-  if (value > INT_MAX) value = INT_MAX;
-  int n = negative ? -static_cast<int>(value) : static_cast<int>(value);
-  return n < 1 ? 1 : n;
+void openCommandLinePort(const char* commandLine) {
+  PortArgument port;
+  char refusal[200];
+  if (!readPortArgument(commandLine, PortNaming::Windows, &port, refusal, sizeof refusal)) showFatalError(refusal);
+  if (const char* failure = openSerialPort(port.number)) showFatalError(failure);
 }
 
 bool createMainDialog() {
@@ -79,6 +73,8 @@ bool createMainDialog() {
   if (window == nullptr || mainWindowHandle() == nullptr) return false;
   // Taken before the loop runs the collapse that the dialog's initialisation posted.
   recordWindowWidths();
+  // The device may have been left running by an earlier session: ask what it carries.
+  askDeviceState();
   return true;
 }
 

@@ -7,6 +7,8 @@
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK ParameterDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK ScriptManagerDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// The closing question; lParam is its text. Ends with the chosen button's identifier.
+INT_PTR CALLBACK CloseQuestionDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // What a parameter dialog gets as its own parameter: its template and where its values go.
 struct ParameterDialogCall {
@@ -23,12 +25,13 @@ HWND mainWindowHandle();
 HWND scriptManagerWindowHandle();
 HWND parameterWindowHandle();
 
-// Port number from the command-line text: the leading decimal integer (white space and a
-// sign allowed before it); no text means 1, no digits 0, and anything below 1 becomes 1.
-int parsePortNumber(const char* commandLine);
+// Opens the port the command line names ("3", "COM3", "com12"; nothing means COM1). Text
+// that names no port ends the program with a fatal error saying what is accepted.
+void openCommandLinePort(const char* commandLine);
 
 // Registers the trackbar and status bar classes, creates the modeless main dialog and
-// records the expanded and collapsed widths. False when the dialog could not be created.
+// records the expanded and collapsed widths, then asks the device for its state. False when
+// the dialog could not be created.
 bool createMainDialog();
 
 // Loads the accelerator table "ACCELERATOR_1" from appInstance().

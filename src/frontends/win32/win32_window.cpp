@@ -294,6 +294,18 @@ void runScriptManagerDialog() {
   win.scriptManagerWindow = nullptr;
 }
 
+CloseChoice askHowToClose(const char* text) {
+  const INT_PTR answer = DialogBoxParamA(appInstance(), "DIALOG_CLOSE", win.mainWindow,
+                                         CloseQuestionDialogProc, reinterpret_cast<LPARAM>(text));
+  if (answer == IDC_CLOSE_IDLE) return CloseChoice::ReturnToIdle;
+  if (answer == IDC_CLOSE_LEAVE) return CloseChoice::LeaveAsItIs;
+  // Also a question that could not be shown: the program stays open.
+  return CloseChoice::DoNotClose;
+}
+
+// The window stays open with the Warning: the operator can still act on the device.
+bool closesWithoutIdleConfirmation() { return false; }
+
 // --- Timer and commands -----------------------------------------------------------------
 void startReceiveTimer() {
   if (win.mainWindow != nullptr) {

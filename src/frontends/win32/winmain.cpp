@@ -9,7 +9,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   setAppInstance(instance);
   HACCEL accelerators = loadMainAccelerators();
   // The port is opened before any window exists; a failure there ends the program.
-  if (const char* failure = openSerialPort(parsePortNumber(commandLine))) showFatalError(failure);
+  openCommandLinePort(commandLine);
   resetHostState();
   if (!createMainDialog()) {
     showFatalError("Failed to create the main window");
