@@ -62,14 +62,13 @@ pid_t childOf(pid_t parent) {
   return child;
 }
 
-// An unopenable port is fatal with status 1 and bad command lines show the usage (2), before
-// any window; --simulate runs a simulator of its own and stops it at exit, and --timestamps
-// stamps every line.
+// Bad command lines show the usage (2) before any window (the port tests cover a port that
+// does not open); --simulate runs a simulator of its own and stops it at exit, and
+// --timestamps stamps every line.
 TEST(ConsoleStartUp, FatalUsageAndSimulate) {
   const struct { std::vector<std::string> args; const char* first; int status; } starts[] = {
-      {{"--simulate", "--timestamps"}, "mode: Idle\r\n", 0},
-      {{"/nonexistent/port"}, "Fatal Error!: Failed to open communications port\r\n", 1},
-      {{"--bogus"}, "Usage: kinestim-console", 2}, {{"--simulate", "/dev/null"}, "Usage: kinestim-console", 2}};
+      {{"--simulate", "--timestamps"}, "mode: Idle\r\n", 0}, {{"--bogus"}, "Usage: kinestim-console", 2},
+      {{"--simulate", "/dev/null"}, "Usage: kinestim-console", 2}};
   for (const auto& s : starts) {
     harness::Process console;
     ASSERT_TRUE(harness::startConsole(console, s.args));
