@@ -24,8 +24,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include "../temp_dir.h"
-
 #ifndef KINESTIM_BIN_DIR
 #error "KINESTIM_BIN_DIR must name the folder of kinestim-console and kinestim-sim"
 #endif
@@ -145,6 +143,32 @@ class Process {
   std::string output_;
   size_t mark_ = 0, countMark_ = 0;
 };
+
+// A temporary folder removed with its files at the end of the test.
+class TempDir {
+ public:
+  ~TempDir() { std::filesystem::remove_all(path_, error_); }
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  char pattern_[32] = "/tmp/kinestim-test-XXXXXX";
+  std::string path_ = mkdtemp(pattern_) ? pattern_ : "/nonexistent";   // then every file fails
+  std::error_code error_;
+};
+
+inline std::vector<std::string> readLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path, std::ios::binary);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+inline std::string readFile(const std::string& path) {
+  std::ostringstream all;
+  all << std::ifstream(path, std::ios::binary).rdbuf();
+  return all.str();
+}
 
 // kinestim-sim with a transcript file; its control input and messages on a terminal.
 class Simulator {

@@ -3,7 +3,6 @@
 #pragma once
 #include "frontends/console/console_window.h"
 #include "resource.h"
-#include "temp_dir.h"
 #include "test_bytes.h"
 #include <cstdint>
 #include <gtest/gtest.h>
@@ -28,3 +27,12 @@ class HostTest : public ::testing::Test {
 inline std::string text(int id) { return consoleControlText(Dialog::Main, id); }
 // The first line of a pane's text (up to the first CR LF).
 inline std::string firstLine(const std::string& t) { return t.substr(0, t.find("\r\n")); }
+
+// A fresh temporary folder, removed when the test ends.
+struct TempFolder {
+  std::string root;
+  TempFolder();
+  ~TempFolder();
+  std::string path(const std::string& name) const { return root + "/" + name; }
+  static std::string read(const std::string& path);
+};

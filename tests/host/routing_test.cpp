@@ -97,8 +97,8 @@ TEST_F(RoutingTest, SetElectrodeMovesOnlyItsOwnSlider) {
 // reporting what the device has, and the lost link leaves the captions at "?"; one Warning
 // names what was not set, then status lines.
 TEST_F(RoutingTest, AFailedElectrodeWriteLeavesSliderCaptionCodeAndDataLogAsTheyWere) {
-  harness::TempDir folder;
-  typeLines(folder.file("data.log") + "\n");
+  TempFolder folder;
+  typeLines(folder.path("data.log") + "\n");
   ASSERT_TRUE(routeCommand(ID_START_DATA_LOG, 0));
   const uint8_t before[4] = {0x80, 0x81, 0x82, 0x90};
   showAllElectrodeCodes(before);
@@ -112,7 +112,7 @@ TEST_F(RoutingTest, AFailedElectrodeWriteLeavesSliderCaptionCodeAndDataLogAsThey
   writeDataLogLine(0, 0);
   stopDataLog();
   EXPECT_EQ(electrodes(3), "128/128 129/129 130/130 144/144 3 (?)");
-  const std::string log = harness::readFile(folder.file("data.log"));
+  const std::string log = TempFolder::read(folder.path("data.log"));
   EXPECT_NE(log.find("\t\t  +0.00\t  +0.02\t  +0.04\t  +0.32\t\t      0.0\t      0.0\r\n"), std::string::npos) << log;
   const std::string warnings = printed();
   const size_t first = warnings.find("Warning: Write Failed: electrode 3 was not set\n");
