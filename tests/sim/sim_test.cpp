@@ -203,10 +203,9 @@ TEST(SimProcess, TalksOnlyToAHostAndLogsEveryFrameInTheTranscriptAndOnTheWire) {
   EXPECT_EQ(harness::readFile(sim.transcriptPath()), "") << "nothing is sent before a host is there";
   harness::Process console;
   ASSERT_TRUE(harness::startConsole(console, {sim.port()}));
-  ASSERT_TRUE(console.expect("mode: Idle\r\n")) << console.output();
-  console.sendLine(":calibrate");   // twelve tilt readings
-  for (int reading = 1; reading <= 12; ++reading)   // each answer handled by the host
-    ASSERT_TRUE(console.expect("status: Entered new calibration point")) << reading << "\n" << console.rest();
+  std::vector<harness::Step> steps = {{'<', "mode: Idle\r\n"}, {'>', ":calibrate"}};   // twelve tilt readings,
+  steps.insert(steps.end(), 12, {'<', "status: Entered new calibration point"});   // each handled by the host
+  ASSERT_EQ(harness::play(console, &sim, steps), "");
   sim.control("bogus words");   // the end-to-end tests drive the device through good ones
   EXPECT_TRUE(sim.process().expect("kinestim-sim: unknown control line 'bogus' (see --help)\r\n"));
   sim.control("quit");
