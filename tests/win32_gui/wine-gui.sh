@@ -69,7 +69,7 @@ focus() { for _ in $(seq 1 100); do xdotool windowfocus --sync "$1" 2>/dev/null 
 # A port number the program cannot open ends it with a fatal error box and status 1.
 "$LOADER" "$EXE" 10000 >/dev/null 2>&1 &
 host=$!
-xdotool windowfocus --sync "$(window 'Fatal Error!')" key Return || fail "port 10000 gave no Fatal Error box"
+focus "$(window 'Fatal Error!')" && xdotool key Return || fail "port 10000 gave no Fatal Error box"
 rc=0 && wait "$host" || rc=$?
 [ "$rc" = 1 ] || fail "port 10000 ended with status $rc"
 # So does text that names no port, before any port is opened; "COM5" in any case opens COM5.
@@ -117,7 +117,7 @@ key Down '> 09 01 80 cdgSetElectrode'
 # reaches the top of the Received pane.
 echo "noise 3" >&9
 xdotool key alt+l
-xdotool windowfocus --sync "$(window 'Enter Parameters')" || fail "Tilt Loop opened no parameter dialog"
+focus "$(window 'Enter Parameters')" || fail "Tilt Loop opened no parameter dialog"
 xdotool key End BackSpace BackSpace BackSpace BackSpace && xdotool type --delay 40 "400"
 xdotool key Tab End BackSpace BackSpace BackSpace BackSpace && xdotool type --delay 40 "1"
 mark=$(($(stat -c %s "$SIM_TRANSCRIPT") + 1))
@@ -154,7 +154,7 @@ import -window "$win" "$SHOTS/screenshot-main.png"
 key ctrl+i '> 03 cdgDeselectModeDirect'
 [ "$(since | grep -cE '> 0[23] ')" = 2 ] || fail "Ctrl+D or Ctrl+I went out more than once"
 key alt+r '> 06 cdgSelectModeRunScr'  # &Run asks for an address
-xdotool windowfocus --sync "$(window 'Enter Parameters')" || fail "Run opened no parameter dialog"
+focus "$(window 'Enter Parameters')" || fail "Run opened no parameter dialog"
 xdotool key End BackSpace BackSpace BackSpace BackSpace && xdotool type --delay 40 "0"
 key Return '> 12 00 00 cdgScrRun'
 # The button turns into St&op once the host has read mdgScrStarted; the closed dialog leaves
@@ -170,10 +170,18 @@ sleep 1.5
 import -window "$sm" "$SHOTS/screenshot-script-manager.png"
 # Preview asks for a source and opens its plot in a window of its own; Escape closes that.
 xdotool windowfocus --sync "$sm" key alt+r
-focus "$(window 'Open')" || fail "Preview asked for no file"
-sleep 0.5  # the dialog puts the focus in its file name field after it is shown
-xdotool type --delay 10 "Z:$(tr / '\\' <<< "$src/docs/examples/biphasic-loop.ks")" && xdotool key Return
-plot="$(window 'Preview')" || fail "Preview opened no plot window"
+open="$(window 'Open')" || fail "Preview asked for no file"
+# The dialog puts the focus in its file name field a little after it is shown; on a busy
+# machine the first keys may come before that, so the name is typed again while no plot shows.
+plot=""
+for _ in 1 2 3; do
+  focus "$open" && sleep 0.5
+  xdotool key ctrl+a && xdotool type --delay 10 "Z:$(tr / '\\' <<< "$src/docs/examples/biphasic-loop.ks")"
+  xdotool key Return
+  plot="$(timeout 10 xdotool search --sync --name '^Preview$' | head -1)" || true
+  [ -n "$plot" ] && break
+done
+[ -n "$plot" ] || fail "Preview opened no plot window"
 sleep 0.5
 import -window "$plot" "$SHOTS/preview-window.png"
 focus "$plot" && xdotool key Escape
