@@ -76,6 +76,7 @@ void setControlText(Dialog d, int id, const char* text) {
 
 // Each line is printed as it comes: the pane's control text changes at once.
 void putPaneLine(int paneId, const char* line) {
+  if (paneId != IDC_SENT_PANE && paneId != IDC_RECEIVED_PANE) return;
   const int other = paneId == IDC_SENT_PANE ? IDC_RECEIVED_PANE : IDC_SENT_PANE;
   for (int id : {paneId, other}) {
     Control* c = findControl(Dialog::Main, id);
