@@ -60,9 +60,7 @@ void sendCountStepCommand(uint8_t code, int32_t count, uint8_t step) {
   sendAndEcho(payload, 4);
 }
 
-// Only Direct, Program Script and Run Scr have a command that leaves them.
+// The catalogue's deselect table says which modes have a command that leaves them.
 void sendIdleForMode(uint8_t mode) {
-  if (mode == modeDirect || mode == modeProgramScript || mode == modeRunScr) {
-    sendSimpleCommand(modeDeselectCommand[mode]);
-  }
+  if (mode < MODE_COUNT && modeDeselectCommand[mode] != 0) sendSimpleCommand(modeDeselectCommand[mode]);
 }

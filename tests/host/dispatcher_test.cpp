@@ -7,6 +7,8 @@
 #include "tilt/tilt.h"
 #include "ui/electrodes.h"
 #include "app/main_dialog.h"
+#include "app/link_watch.h"
+#include "platform/clock.h"
 #include "ui/status_display.h"
 #include <algorithm>
 #include <chrono>
@@ -14,6 +16,7 @@
 #include <thread>
 #include <map>
 #include <numeric>
+#include <unistd.h>
 
 namespace {
 
@@ -209,6 +212,30 @@ TEST_F(DispatcherTest, PumpTickIsBoundedInTimeOutsideWarnings) {
   EXPECT_EQ(pumpMessagesFor(300), 3) << printed();
   input_.std::ios::rdbuf(typed);
   EXPECT_NE(printed().find("Warning: Overrun Error"), std::string::npos) << printed();
+}
+
+// A port that went away is tried again every half second, not at every tick: the port is back
+// at once, yet it stays lost for the first 400 ms and is re-opened, asked for its mode, by 3 s.
+TEST_F(DispatcherTest, ALostPortIsTriedAgainEveryHalfSecond) {
+  TempFolder folder;
+  const std::string port = folder.path("port");
+  ASSERT_EQ(symlink(device_.path.c_str(), port.c_str()), 0);
+  closeSerialPort();
+  ASSERT_EQ(openSerialPortPath(port.c_str()), nullptr);
+  ASSERT_EQ(unlink(port.c_str()), 0);
+  const uint32_t lost = tickCountMs();
+  reportLinkFailure(nullptr);  // its first try finds no port
+  ASSERT_TRUE(isLinkLost());
+  ASSERT_EQ(symlink(device_.path.c_str(), port.c_str()), 0);
+  int ticks = 0;
+  for (; tickCountMs() - lost < 400; ++ticks) {
+    pumpOneMessage();
+    ASSERT_TRUE(isLinkLost()) << "re-opened after " << tickCountMs() - lost << " ms, tick " << ticks;
+  }
+  EXPECT_GT(ticks, 1);
+  while (isLinkLost() && tickCountMs() - lost < 3000) pumpOneMessage();
+  EXPECT_FALSE(isLinkLost()) << "not re-opened in 3 s";
+  EXPECT_EQ(hostSent(), "aa 01 08 08 55");
 }
 
 // A calibration run whose request is rejected after three replies keeps them and says so.

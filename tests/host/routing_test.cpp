@@ -163,7 +163,7 @@ TEST_F(RoutingTest, SendersLayOutSixteenBitValuesLowByteFirstAndIdleLeavesTheMod
   EXPECT_EQ(hostSent(), "aa 06 0d 20 00 01 02 07 37 55 aa 04 0e ff 07 05 19 55");
   EXPECT_EQ(text(IDC_SENT_PANE), "0e cdgScrDldMem ff 07 05\r\n\r\n0d cdgSrcUldMem 20 00 01 02 07\r\nError: Out of Range\r\n"
                                  "Error: Out of Range\r\n1e cdgTiltLoop 70 11 07\r\n0e cdgScrDldMem ff 00 70\r\n0f cdgScrArm ff 00\r\n");
-  for (const char* field : {"Direct", "Program Script", "Run Scr", "Idle", "Init", "program script", "Direct "}) {
+  for (const char* field : {"Direct", "Program Script", "Run Scr", "Idle", "Init", "Fault", "program script", "Direct "}) {
     setModeText(field);
     ASSERT_TRUE(routeCommand(ID_IDLE, 0));
   }
