@@ -67,20 +67,27 @@ TEST_F(ScriptTool, PreviewWritesTheTableAndTheStepLines) {
             "225,0.00,-2.38,+0.50,0.00\r\n275,0.00,-2.38,-0.50,0.00\r\n350,-1.00,-2.38,-0.50,0.00\r\n"
             "375,0.00,+1.44,+0.50,0.00\r\n400,0.00,+1.44,+0.50,0.00\r\n");
   // Plain user coordinates: the size, each lane's zero line and step line in pixels (the
-  // current scale 2.50 puts 1.00 18 pixels from zero; 0.400 s is 800), nothing scaled or transformed.
+  // current scale 2.50 puts 1.00 18 pixels from zero; 0.400 s is 800), nothing scaled or
+  // transformed; then the time and current labels where they stand.
   const std::string dump = "python3 -c 'import sys, xml.etree.ElementTree as E\n"
                            "s = E.parse(sys.argv[1]).getroot(); print(s.get(\"width\"), s.get(\"height\"))\n"
                            "for p in s.iter():\n"
                            "  if p.get(\"transform\") or p.get(\"vector-effect\"): print(\"scaled\", p.tag)\n"
                            "  if p.get(\"stroke\") == \"#999999\": print(p.get(\"x1\"), p.get(\"y1\"), p.get(\"x2\"))\n"
-                           "  if p.get(\"data-electrode\"): print(p.get(\"data-electrode\"), p.get(\"d\"))' " +
+                           "  if p.get(\"data-electrode\"): print(p.get(\"data-electrode\"), p.get(\"d\"))\n"
+                           "print(*(t.get(\"x\") + \",\" + t.get(\"y\") + \",\" + t.text for t in s.iter() if t.tag.endswith(\"text\") "
+                           "and t.text[0] in \"0+-\"))' " +
                            folder_ + "/p.svg > " + folder_ + "/paths";
   ASSERT_EQ(std::system(dump.c_str()), 0);
   EXPECT_EQ(harness::readFile(folder_ + "/paths"),
             "960 618\n120.0 111.0 920.0\n1 M 120.0 93.0 H 320.0 V 129.0 H 370.0 V 111.0 H 820.0 V 129.0 H 870.0 V 111.0 "
             "H 920.0\n120.0 245.0 920.0\n2 M 120.0 245.0 H 370.0 V 219.1 H 570.0 V 287.8 H 870.0 V 219.1 H 920.0\n"
             "120.0 379.0 920.0\n3 M 120.0 379.0 H 170.0 V 388.0 H 370.0 V 370.0 H 670.0 V 388.0 H 870.0 V 370.0 H 920.0\n"
-            "120.0 513.0 920.0\n4 M 120.0 513.0 H 920.0\n");
+            "120.0 513.0 920.0\n4 M 120.0 513.0 H 920.0\n"
+            "120.0,586.0,0 220.0,586.0,0.05 320.0,586.0,0.1 420.0,586.0,0.15 520.0,586.0,0.2 620.0,586.0,0.25 720.0,586.0,0.3 "
+            "820.0,586.0,0.35 920.0,586.0,0.4 114.0,70.0,+2.50 114.0,115.0,0.00 114.0,160.0,-2.50 114.0,204.0,+2.50 "
+            "114.0,249.0,0.00 114.0,294.0,-2.50 114.0,338.0,+2.50 114.0,383.0,0.00 114.0,428.0,-2.50 114.0,472.0,+2.50 "
+            "114.0,517.0,0.00 114.0,562.0,-2.50\n");
 }
 
 // The README's picture: the example's plot as rsvg-convert (behind most viewers) paints it: the
