@@ -16,12 +16,6 @@ int lookupOpcodeN(const char* text, long length) {
   return NO_OPCODE;
 }
 
-int lookupOpcode(const char* text) {
-  long length = 0;
-  while (text[length] != '\0') ++length;
-  return lookupOpcodeN(text, length);
-}
-
 void releaseScriptImage(ScriptImage& image) {
   free(image.bytes);
   image.bytes = nullptr;

@@ -31,10 +31,8 @@ constexpr OpcodeInfo scriptOpcodes[OPCODE_COUNT] = {
     {opCall, "Call", 1, 3},         {opReturn, "Return", 0, 1},    {opTiltLoop, "TiltLoop", 2, 4},
 };
 
-// Opcode 0 to 8 of a keyword, compared whole and ignoring ASCII letter case; NO_OPCODE when
-// none matches.
-int lookupOpcode(const char* text);
-// The same for a keyword that is not NUL-terminated.
+// Opcode 0 to 8 of the keyword of length characters at text (not NUL-terminated), compared
+// whole and ignoring ASCII letter case; NO_OPCODE when none matches.
 int lookupOpcodeN(const char* text, long length);
 // Length in bytes of the instruction that starts with this byte; 1 for bytes above 8.
 constexpr int instructionLength(uint8_t opcode) {
