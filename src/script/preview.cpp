@@ -89,7 +89,7 @@ class Runner {
       std::memset(written_ + address, 1, static_cast<size_t>(length));
     }
     imageEnd_ = address + length;
-    std::memset(electrodes_, IDLE_ELECTRODE_CODE, 4);
+    std::memset(electrodes_, IDLE_ELECTRODE_CODE, sizeof electrodes_);
     scriptEngineStart(engine_, address);
   }
 
@@ -110,15 +110,15 @@ class Runner {
     preview_.end = end;
     preview_.endStep = step;
     preview_.endAddress = address;
-    std::memcpy(preview_.endCodes, electrodes_, 4);
+    std::memcpy(preview_.endCodes, electrodes_, sizeof electrodes_);
   }
 
   void noteLevel(int64_t step) {
     auto& levels = preview_.levels;
-    if (!levels.empty() && std::memcmp(levels.back().codes, electrodes_, 4) == 0) return;
+    if (!levels.empty() && std::memcmp(levels.back().codes, electrodes_, sizeof electrodes_) == 0) return;
     if (!levels.empty() && levels.back().step == step) levels.pop_back();
     PreviewLevel level{step, {}};
-    std::memcpy(level.codes, electrodes_, 4);
+    std::memcpy(level.codes, electrodes_, sizeof electrodes_);
     levels.push_back(level);
   }
 
@@ -154,7 +154,7 @@ class Runner {
       if (r.event == ScriptEvent::Fault) {
         preview_.findings.push_back(faultText(r, memory_, jump_));
         noteLevel(step_);
-        std::memset(electrodes_, IDLE_ELECTRODE_CODE, 4);   // the device rests them in Fault
+        std::memset(electrodes_, IDLE_ELECTRODE_CODE, sizeof electrodes_);   // the device rests them in Fault
         finish(PreviewEnd::Fault, step_, r.address);
         return;
       }

@@ -68,7 +68,7 @@ TEST_F(ScriptTool, PreviewWritesTheTableAndTheStepLines) {
             "375,0.00,+1.44,+0.50,0.00\r\n400,0.00,+1.44,+0.50,0.00\r\n");
   // Plain user coordinates: the size, each lane's zero line and step line in pixels (the
   // current scale 2.50 puts 1.00 18 pixels from zero; 0.400 s is 800), nothing scaled or
-  // transformed; then the time and current labels where they stand.
+  // transformed; then the time and current labels and the loop marks where they stand.
   const std::string dump = "python3 -c 'import sys, xml.etree.ElementTree as E\n"
                            "s = E.parse(sys.argv[1]).getroot(); print(s.get(\"width\"), s.get(\"height\"))\n"
                            "for p in s.iter():\n"
@@ -76,7 +76,7 @@ TEST_F(ScriptTool, PreviewWritesTheTableAndTheStepLines) {
                            "  if p.get(\"stroke\") == \"#999999\": print(p.get(\"x1\"), p.get(\"y1\"), p.get(\"x2\"))\n"
                            "  if p.get(\"data-electrode\"): print(p.get(\"data-electrode\"), p.get(\"d\"))\n"
                            "print(*(t.get(\"x\") + \",\" + t.get(\"y\") + \",\" + t.text for t in s.iter() if t.tag.endswith(\"text\") "
-                           "and t.text[0] in \"0+-\"))' " +
+                           "and t.text[0] in \"0+-lr\"))' " +
                            folder_ + "/p.svg > " + folder_ + "/paths";
   ASSERT_EQ(std::system(dump.c_str()), 0);
   EXPECT_EQ(harness::readFile(folder_ + "/paths"),
@@ -87,7 +87,7 @@ TEST_F(ScriptTool, PreviewWritesTheTableAndTheStepLines) {
             "120.0,586.0,0 220.0,586.0,0.05 320.0,586.0,0.1 420.0,586.0,0.15 520.0,586.0,0.2 620.0,586.0,0.25 720.0,586.0,0.3 "
             "820.0,586.0,0.35 920.0,586.0,0.4 114.0,70.0,+2.50 114.0,115.0,0.00 114.0,160.0,-2.50 114.0,204.0,+2.50 "
             "114.0,249.0,0.00 114.0,294.0,-2.50 114.0,338.0,+2.50 114.0,383.0,0.00 114.0,428.0,-2.50 114.0,472.0,+2.50 "
-            "114.0,517.0,0.00 114.0,562.0,-2.50\n");
+            "114.0,517.0,0.00 114.0,562.0,-2.50 424.0,34.0,loop from here 916.0,34.0,repeats from the loop mark\n");
 }
 
 // The README's picture: the example's plot as rsvg-convert (behind most viewers) paints it: the

@@ -48,6 +48,7 @@ INSTANTIATE_TEST_SUITE_P(Compiler, Compiles, ::testing::Values(
   CompileCase{"KeywordRunIntoNumber", "Delay40", nullptr, BAD_COMMAND "Delay40", 0},
   CompileCase{"CommentBetweenKeywordAndNumber", "Delay ; wait\r\n40", nullptr, BAD_ARGUMENT "Delay", 0},
   CompileCase{"ElectrodeZero", "SetElectrode 0 10", nullptr, BAD_ARGUMENT "SetElectrode", 0},
+  CompileCase{"ElectrodeFive", "SetElectrode 4 10 SetElectrode 5 10", nullptr, BAD_ARGUMENT "SetElectrode", 18},
   CompileCase{"Current255OnSetElectrode", "SetElectrode 1 255", nullptr, BAD_ARGUMENT "SetElectrode", 0},
   CompileCase{"FirstCurrent256", "SetAllElectrodes 256 0 0 0", nullptr, BAD_ARGUMENT "SetAllElectrodes", 0},
   CompileCase{"TooFewCurrents", "SetAllElectrodes 1 2 3", nullptr, BAD_ARGUMENT "SetAllElectrodes", 0},
