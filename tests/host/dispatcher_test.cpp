@@ -186,6 +186,9 @@ TEST_F(DispatcherTest, PumpTickRules) {
   for (const auto& [capacity, shown] : {std::pair{25, "23 mdgScrArmed <34> <12>"}, {23, "23 mdgScrArmed <34>..."},
                                         {22, "23 mdgScrArmed..."}, {18, "23 mdgScrArmed..."}, {17, "23 mdgScrArmed"}})
     EXPECT_EQ(std::string(line, static_cast<size_t>(formatReceivedLine(line, capacity, Packet{armed.data()}))), shown) << capacity;
+  std::memset(line, 'x', sizeof line);  // a line with no room left is ended inside its buffer
+  appendParamBytes(line, 10, Packet{armed.data()});
+  EXPECT_EQ(std::string(line, sizeof line), std::string(9, 'x') + '\0' + std::string(22, 'x'));
 }
 
 // An answer to the Warning that comes only after a while.

@@ -1,9 +1,11 @@
 // Traffic panes, the traffic log and the current-and-tilt data log, with real files.
 #include "host_fixture.h"
 #include "logging/data_log.h"
+#include "logging/log_files.h"
 #include "logging/traffic.h"
 #include "ui/electrodes.h"
 #include "app/main_dialog.h"
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -73,6 +75,11 @@ TEST_F(LogTest, LogsHoldStampedLinesAndTrafficLogStopEndsTheDataLogStamp) {
   { std::ofstream(traffic) << "earlier content that must go\r\n"; }
   ASSERT_TRUE(routeCommand(ID_START_DATA_LOG, 0));  // no input: cancelled
   EXPECT_EQ(std::pair(dataLogTimeStamps(), isDataLogOpen()), std::pair(true, false));
+  // A buffer of just a stamp's size takes the stamp and what fits after it, ended inside it.
+  char cut[48];
+  std::memset(cut, 'x', sizeof cut);
+  formatDataLogLine(cut, TIME_STAMP_SIZE, 0.0, 0.0);
+  EXPECT_EQ(std::string(1, cut[2]) + std::string(cut + 31, 17), "\t" + std::string(1, '\0') + std::string(16, 'x'));
   typeLines(traffic + "\ny\n" + data + "\n");  // the chooser asks before replacing an existing file
   ASSERT_TRUE(routeCommand(ID_START_TRAFFIC_LOG, 0));
   ASSERT_TRUE(routeCommand(ID_START_DATA_LOG, 0));

@@ -155,8 +155,8 @@ TEST_F(RoutingTest, SendersLayOutSixteenBitValuesLowByteFirstAndIdleLeavesTheMod
   sendSimpleCommand(31);
   sendSimpleCommand(255);
   EXPECT_EQ(hostSent(), "aa 03 0f ff 00 0e 55 aa 04 0e ff 00 70 7d 55 aa 04 1e 70 11 07 a6 55");
-  EXPECT_EQ(std::tuple(commandLength(31), commandName(31), messageLength(53), messageName(53)),
-            std::tuple(-1, static_cast<const char*>(nullptr), -1, static_cast<const char*>(nullptr)));
+  EXPECT_EQ(std::tuple(commandLength(31), commandName(31), messageLength(53), messageName(53), modeCodeFromName("Unknown")),
+            std::tuple(-1, static_cast<const char*>(nullptr), -1, static_cast<const char*>(nullptr), 0));
   deviceSends({mdgScrMemUlded, 0x20, 0x00, 0x03});  // the answer waits: upload and read-back echo whole
   ASSERT_TRUE(uploadScriptImage(0x20, Bytes{0x01, 0x02, 0x07}.data(), 3));
   requestScriptMemory(0x7ff);

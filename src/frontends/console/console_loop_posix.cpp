@@ -162,13 +162,8 @@ void chooseMenuItem(int id, const char* name) {
 }
 
 constexpr int SLIDER_IDS[4] = {IDC_SLIDER_1, IDC_SLIDER_2, IDC_SLIDER_3, IDC_SLIDER_4};
+// The line size of a trackbar's arrow keys; the page size and range are the slider's own.
 constexpr int SLIDER_LINE = 1;
-constexpr int SLIDER_PAGE = 20;
-constexpr int SLIDER_MAX = 255;
-
-int clampPosition(int position) {
-  return position < 0 ? 0 : position > SLIDER_MAX ? SLIDER_MAX : position;
-}
 
 // ":slider", ":slider-drag" and ":slider-key": returns the slider's control identifier, or 0
 // after printing why the line cannot be used.
@@ -199,13 +194,15 @@ void moveSlider(const std::vector<std::string>& words, int scrollCode, const cha
   if (id == 0) return;
   // The position is read as a dialog field would read it, and one the slider cannot take is
   // refused rather than moved to the nearest end.
+  const ConsoleSlider range = consoleSlider(id);
   int32_t position = 0;
   if (hasLeadingZero(words[2].c_str())) {
-    refuseTypedNumber("Slider position", 0, SLIDER_MAX, words[2].c_str());
+    refuseTypedNumber("Slider position", range.low, range.high, words[2].c_str());
     return;
   }
-  if (!readWholeNumber(words[2].c_str(), &position) || position < 0 || position > SLIDER_MAX) {
-    say("Not a slider position: " + words[2] + " (0 to 255)");
+  if (!readWholeNumber(words[2].c_str(), &position) || position < range.low || position > range.high) {
+    say("Not a slider position: " + words[2] + " (" + std::to_string(range.low) + " to " +
+        std::to_string(range.high) + ")");
     return;
   }
   setSliderPosition(id, position);
@@ -222,13 +219,14 @@ void keySlider(const std::vector<std::string>& words) {
     say("The " + words[2] + " key does nothing on an electrode slider: one key moves it at most one page (0.40)");
     return;
   }
-  static const struct { const char* key; int step; int code; } KEYS[] = {
-      {"up", -SLIDER_LINE, SCROLL_LINE_UP},       {"down", SLIDER_LINE, SCROLL_LINE_DOWN},
-      {"pageup", -SLIDER_PAGE, SCROLL_PAGE_UP},   {"pagedown", SLIDER_PAGE, SCROLL_PAGE_DOWN},
+  const ConsoleSlider range = consoleSlider(id);
+  const struct { const char* key; int step; int code; } KEYS[] = {
+      {"up", -SLIDER_LINE, SCROLL_LINE_UP},     {"down", SLIDER_LINE, SCROLL_LINE_DOWN},
+      {"pageup", -range.page, SCROLL_PAGE_UP},  {"pagedown", range.page, SCROLL_PAGE_DOWN},
   };
   for (const auto& k : KEYS) {
     if (words[2] == k.key) {
-      setSliderPosition(id, clampPosition(getSliderPosition(id) + k.step));
+      setSliderPosition(id, std::clamp(getSliderPosition(id) + k.step, range.low, range.high));
       handleSliderScroll(id, k.code);
       return;
     }

@@ -169,6 +169,11 @@ void addSliderTick(int id, int position) {
   if (s) s->ticks.push_back(position);
 }
 
+ConsoleSlider consoleSlider(int id) {
+  const Slider* s = findSlider(id);
+  return s != nullptr ? ConsoleSlider{s->low, s->high, s->page} : ConsoleSlider{0, 0, 0};
+}
+
 void setSliderPageSize(int id, int page) {
   Slider* s = findSlider(id);
   if (s) s->page = page;

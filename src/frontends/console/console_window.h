@@ -35,6 +35,12 @@ std::string consoleControlText(Dialog d, int id);
 bool consoleControlEnabled(Dialog d, int id);
 bool consoleControlShown(Dialog d, int id);
 bool consoleMenuItemEnabled(int id);
+// A main-window slider's range and page size as the program set them: what ":slider" accepts
+// and how far ":slider-key" moves it, as a trackbar does. All 0 for an id that is no slider.
+struct ConsoleSlider {
+  int low, high, page;
+};
+ConsoleSlider consoleSlider(int id);
 // Prints every displayed field of the main window.
 void consoleShowAll();
 
