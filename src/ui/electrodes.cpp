@@ -9,8 +9,6 @@
 namespace {
 
 constexpr int ELECTRODES = 4;
-constexpr int SLIDER_IDS[ELECTRODES] = {IDC_SLIDER_1, IDC_SLIDER_2, IDC_SLIDER_3, IDC_SLIDER_4};
-constexpr int CAPTION_IDS[ELECTRODES] = {IDC_CAPTION_1, IDC_CAPTION_2, IDC_CAPTION_3, IDC_CAPTION_4};
 constexpr int SLIDER_MAX = 255;
 constexpr int SLIDER_PAGE = 20;
 
@@ -44,10 +42,10 @@ float codeToCurrent(uint8_t code) {
 
 void initElectrodeControls() {
   for (int i = 0; i < ELECTRODES; ++i) {
-    setSliderRange(SLIDER_IDS[i], 0, SLIDER_MAX);
-    setSliderPosition(SLIDER_IDS[i], IDLE_ELECTRODE_CODE);
-    addSliderTick(SLIDER_IDS[i], IDLE_ELECTRODE_CODE);
-    setSliderPageSize(SLIDER_IDS[i], SLIDER_PAGE);
+    setSliderRange(ELECTRODE_SLIDER_IDS[i], 0, SLIDER_MAX);
+    setSliderPosition(ELECTRODE_SLIDER_IDS[i], IDLE_ELECTRODE_CODE);
+    addSliderTick(ELECTRODE_SLIDER_IDS[i], IDLE_ELECTRODE_CODE);
+    setSliderPageSize(ELECTRODE_SLIDER_IDS[i], SLIDER_PAGE);
   }
   // Nothing is known of the device's currents until it has answered.
   showAll(CaptionShows::NotKnown);
@@ -55,20 +53,20 @@ void initElectrodeControls() {
 }
 
 void enableElectrodeControls(bool on) {
-  for (int id : SLIDER_IDS) enableControl(Dialog::Main, id, on);
-  for (int id : CAPTION_IDS) enableControl(Dialog::Main, id, on);
+  for (int id : ELECTRODE_SLIDER_IDS) enableControl(Dialog::Main, id, on);
+  for (int id : ELECTRODE_CAPTION_IDS) enableControl(Dialog::Main, id, on);
 }
 
 int sliderIndexOf(int controlId) {
   for (int i = 0; i < ELECTRODES; ++i) {
-    if (SLIDER_IDS[i] == controlId) return i;
+    if (ELECTRODE_SLIDER_IDS[i] == controlId) return i;
   }
   return -1;
 }
 
 uint8_t sliderPosition(int index) {
   if (!validIndex(index)) return 0;
-  return static_cast<uint8_t>(getSliderPosition(SLIDER_IDS[index]) & 0xff);
+  return static_cast<uint8_t>(getSliderPosition(ELECTRODE_SLIDER_IDS[index]) & 0xff);
 }
 
 // A caption that shows a code follows the slider's position, not the stored code.
@@ -82,7 +80,7 @@ void refreshElectrodeCaption(int index) {
   else
     std::snprintf(caption, sizeof caption, "%d (%+5.2f)", index + 1,
                   static_cast<double>(codeToCurrent(sliderPosition(index))));
-  setControlText(Dialog::Main, CAPTION_IDS[index], caption);
+  setControlText(Dialog::Main, ELECTRODE_CAPTION_IDS[index], caption);
 }
 
 void refreshElectrodeCaptions() {
@@ -91,7 +89,7 @@ void refreshElectrodeCaptions() {
 
 void showElectrodeCode(int index, uint8_t code) {
   if (!validIndex(index)) return;
-  setSliderPosition(SLIDER_IDS[index], code);
+  setSliderPosition(ELECTRODE_SLIDER_IDS[index], code);
   refreshElectrodeCaption(index);
   setElectrodeCode(index + 1, code);
 }
@@ -99,7 +97,7 @@ void showElectrodeCode(int index, uint8_t code) {
 void showAllElectrodeCodes(const uint8_t codes[4]) {
   for (int i = 0; i < ELECTRODES; ++i) {
     showCodeOf(i);
-    setSliderPosition(SLIDER_IDS[i], codes[i]);
+    setSliderPosition(ELECTRODE_SLIDER_IDS[i], codes[i]);
     refreshElectrodeCaption(i);
   }
   for (int i = 0; i < ELECTRODES; ++i) setElectrodeCode(i + 1, codes[i]);

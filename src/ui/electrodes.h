@@ -1,6 +1,11 @@
 // Electrode current controls: the four sliders, their captions and the stored codes.
 #pragma once
+#include "resource.h"
 #include <cstdint>
+
+// The electrodes' slider and caption controls, electrode 1 first.
+constexpr int ELECTRODE_SLIDER_IDS[4] = {IDC_SLIDER_1, IDC_SLIDER_2, IDC_SLIDER_3, IDC_SLIDER_4};
+constexpr int ELECTRODE_CAPTION_IDS[4] = {IDC_CAPTION_1, IDC_CAPTION_2, IDC_CAPTION_3, IDC_CAPTION_4};
 
 void initElectrodeControls();
 void enableElectrodeControls(bool on);

@@ -6,6 +6,7 @@
 #include "app/dispatcher.h"
 #include "resource.h"
 #include "app/main_dialog.h"
+#include "ui/electrodes.h"
 #include "ui/parameters.h"
 
 #include <algorithm>
@@ -161,7 +162,6 @@ void chooseMenuItem(int id, const char* name) {
   routeCommand(id, 0);
 }
 
-constexpr int SLIDER_IDS[4] = {IDC_SLIDER_1, IDC_SLIDER_2, IDC_SLIDER_3, IDC_SLIDER_4};
 // The line size of a trackbar's arrow keys; the page size and range are the slider's own.
 constexpr int SLIDER_LINE = 1;
 
@@ -181,7 +181,7 @@ int sliderFor(const std::vector<std::string>& words, const char* usage) {
     say("There is no electrode " + words[1] + " (electrodes are 1 to 4)");
     return 0;
   }
-  int id = SLIDER_IDS[electrode - 1];
+  int id = ELECTRODE_SLIDER_IDS[electrode - 1];
   if (!consoleControlEnabled(Dialog::Main, id)) {
     say("Electrode " + words[1] + " slider is disabled");
     return 0;

@@ -106,15 +106,15 @@ std::string trafficMembers(const std::string& line) {
 }  // namespace
 
 std::string electrodeMembers(int electrode) {
-  std::string caption = consoleControlText(Dialog::Main, CAPTION_IDS[electrode - 1]);
+  std::string caption = consoleControlText(Dialog::Main, ELECTRODE_CAPTION_IDS[electrode - 1]);
   size_t open = caption.find('('), close = caption.rfind(')');
   std::string current = open != std::string::npos && close != std::string::npos && close > open
                             ? trimmed(caption.substr(open + 1, close - open - 1))
                             : caption;
   return jsonMember("n", std::to_string(electrode)) +
-         jsonMember("code", std::to_string(getSliderPosition(SLIDER_IDS[electrode - 1]))) +
+         jsonMember("code", std::to_string(getSliderPosition(ELECTRODE_SLIDER_IDS[electrode - 1]))) +
          jsonMember("current", jsonNumberOrString(current)) +
-         jsonMember("enabled", consoleControlEnabled(Dialog::Main, SLIDER_IDS[electrode - 1]) ? "true" : "false");
+         jsonMember("enabled", consoleControlEnabled(Dialog::Main, ELECTRODE_SLIDER_IDS[electrode - 1]) ? "true" : "false");
 }
 
 void prompt(const std::string& text) {
@@ -222,8 +222,8 @@ void consoleShowAll() {
                             onOff(consoleControlEnabled(Dialog::Main, IDC_LOCAL_CONTROL)));
   for (int i = 0; i < 4; ++i) {
     char value[96];
-    std::snprintf(value, sizeof value, "%s, slider %d, %s", text(CAPTION_IDS[i]).c_str(),
-                  getSliderPosition(SLIDER_IDS[i]), onOff(consoleControlEnabled(Dialog::Main, SLIDER_IDS[i])).c_str());
+    std::snprintf(value, sizeof value, "%s, slider %d, %s", text(ELECTRODE_CAPTION_IDS[i]).c_str(),
+                  getSliderPosition(ELECTRODE_SLIDER_IDS[i]), onOff(consoleControlEnabled(Dialog::Main, ELECTRODE_SLIDER_IDS[i])).c_str());
     show("electrode " + std::to_string(i + 1), value);
   }
   show("tilt buttons", onOff(consoleControlEnabled(Dialog::Main, IDC_CALIBRATE)));

@@ -21,13 +21,13 @@ Slider* findSlider(int id) {
 
 int electrodeOfSlider(int id) {
   for (int i = 0; i < 4; ++i)
-    if (SLIDER_IDS[i] == id) return i + 1;
+    if (ELECTRODE_SLIDER_IDS[i] == id) return i + 1;
   return 0;
 }
 
 int electrodeOfCaption(int id) {
   for (int i = 0; i < 4; ++i)
-    if (CAPTION_IDS[i] == id) return i + 1;
+    if (ELECTRODE_CAPTION_IDS[i] == id) return i + 1;
   return 0;
 }
 
@@ -56,7 +56,7 @@ void buildMainDialog() {
   };
   for (const auto& c : TEMPLATE) addControl(t, c.id, c.text);
   console.sliders.clear();
-  for (int id : SLIDER_IDS) console.sliders[id] = Slider();
+  for (int id : ELECTRODE_SLIDER_IDS) console.sliders[id] = Slider();
   console.menuItems.clear();
   // Every menu entry is enabled except the two Stop entries that the menu template greys.
   for (int id = ID_DEVICE_COMMAND_BASE; id <= ID_DEVICE_COMMAND_LAST; ++id) console.menuItems[id] = true;

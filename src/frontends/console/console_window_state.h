@@ -3,6 +3,7 @@
 #pragma once
 #include "frontends/console/console_window.h"
 #include "resource.h"
+#include "ui/electrodes.h"
 #include <deque>
 #include <iostream>
 #include <map>
@@ -13,8 +14,6 @@ namespace consolewin {
 
 constexpr int EXPANDED_WIDTH = 782;
 constexpr int COLLAPSED_WIDTH = 352;
-constexpr int SLIDER_IDS[4] = {IDC_SLIDER_1, IDC_SLIDER_2, IDC_SLIDER_3, IDC_SLIDER_4};
-constexpr int CAPTION_IDS[4] = {IDC_CAPTION_1, IDC_CAPTION_2, IDC_CAPTION_3, IDC_CAPTION_4};
 
 struct Control {
   std::string text;
