@@ -190,9 +190,36 @@ timeout 10 bash -c "while xdotool search --name '^Preview\$' >/dev/null 2>&1; do
 xdotool windowfocus --sync "$sm" key Escape
 timeout 10 bash -c "while xdotool search --name '^Script Manager\$' >/dev/null 2>&1; do sleep 0.1; done" ||
   fail "Escape did not close the Script Manager"
+# A restart against a running device. Left in Direct with a current, the program closes only
+# when told to leave it so; started again, it asks the device and learns both, so its own close
+# asks too, and "Idle and close" returns the device to Idle before it ends.
+ended() { rc=0 && timeout 30 tail --pid="$host" -f /dev/null && wait "$host" || rc=$?; [ "$rc" -eq 0 ] || fail "exit code $rc $1"; }
+START=$(($(stat -c %s "$SIM_TRANSCRIPT") + 1))
+xdotool windowfocus --sync "$win"
+key ctrl+d '> 02 cdgSelectModeDirect'
+expect '< .*mdgEnteredModeDirect' "Ctrl+D"
+START=$(($(stat -c %s "$SIM_TRANSCRIPT") + 1))
+slider1
+key Up '> 09 01 [0-9a-f]{2} cdgSetElectrode'
 xdotool windowfocus --sync "$win" key alt+F4
-rc=0 && timeout 30 tail --pid="$host" -f /dev/null && wait "$host" || rc=$?
-[ "$rc" -eq 0 ] || fail "exit code $rc after Alt+F4"
+focus "$(window 'Close Kinestim Host')" || fail "Alt+F4 with a current asked nothing"
+xdotool key alt+l
+ended "after Leave it and close"
+[ "$(since | grep -c ' > ')" = 1 ] || fail "Leave it and close sent: $(since | grep ' > ' | tail -n +2)"
+START=$(($(stat -c %s "$SIM_TRANSCRIPT") + 1))
+"$LOADER" "$EXE" 1 >"$WORK/host-out.txt" 2>&1 &
+host=$!
+win="$(window 'Kinestim Host')" || fail "the main window never appeared again"
+expect '< 1b 03 mdgMode' "the restart"
+expect '< 1c .*mdgAllElectrodesDld' "the restart in Direct"
+[ "$(since | awk '/ > / { sub(/^.* > /, ""); printf "%s|", $0 }')" = "08 cdgDldMode|0b cdgDldAllElectrodes|" ] ||
+  fail "the restarted program sent: $(since | grep ' > ')"
+focus "$win" && xdotool key alt+F4
+focus "$(window 'Close Kinestim Host')" || fail "the restarted program closed without asking"
+xdotool key alt+i
+ended "after Idle and close"
+expect '> 03 cdgDeselectModeDirect' "Idle and close"
+expect '< .*mdgEnteredModeIdle' "Idle and close"
 [ "${KINESTIM_UPDATE_SCREENSHOTS:-0}" = 1 ] && cp "$SHOTS"/screenshot-{main,script-manager}.png "$src/docs/"
 SIM_TRANSCRIPT=""
 echo "wine-gui: passed; screenshots in $SHOTS"
