@@ -61,10 +61,13 @@
 #pragma once
 #include <cstdint>
 #include "sim/wire.h"
+#include "script/instruction_set.h"
+#include "script/script_engine.h"
 
-constexpr int SIM_SCRIPT_MEMORY_SIZE = 2048;
+// The host's own sizes; the simulator's tests hold them as literals, so a change shows there.
+constexpr int SIM_SCRIPT_MEMORY_SIZE = SCRIPT_MEMORY_SIZE;
 constexpr int SIM_RAM_SIZE = 256;
-constexpr int SIM_STACK_DEPTH = 8;
+constexpr int SIM_STACK_DEPTH = SCRIPT_ENGINE_STACK_DEPTH;
 constexpr int SIM_MAX_DOWNLOAD = SIM_MAX_PAYLOAD - 3;
 constexpr int64_t SIM_STEP_US = 25000;
 constexpr int64_t SIM_RX_TIMEOUT_US = 500000;

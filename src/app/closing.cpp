@@ -19,10 +19,6 @@ const char* const CLOSE_QUESTION =
     "Current may flow on the Kinestim. Return it to Idle before closing?";
 const char* const NO_CONFIRMATION = "No confirmation from the device: current may still flow";
 
-bool hasModeToLeave(uint8_t mode) {
-  return mode == modeDirect || mode == modeProgramScript || mode == modeRunScr;
-}
-
 // What the return to Idle waits for next.
 enum class Awaiting { StopAnswer, ModeAnswer, Idle };
 
@@ -35,9 +31,7 @@ bool returnToIdle(bool scriptMayRun) {
   if (scriptMayRun) {
     sendSimpleCommand(cdgScrStop);
     awaiting = Awaiting::StopAnswer;
-  } else if (hasModeToLeave(mode)) {
-    sendIdleForMode(mode);
-  } else {
+  } else if (!sendIdleForMode(mode)) {
     sendSimpleCommand(cdgDldMode);
     awaiting = Awaiting::ModeAnswer;
   }
@@ -50,7 +44,7 @@ bool returnToIdle(bool scriptMayRun) {
     } else if (awaiting == Awaiting::ModeAnswer && code == mdgMode) {
       mode = currentModeFromDisplay();
       if (mode == modeIdle) return true;
-      sendIdleForMode(mode);
+      if (!sendIdleForMode(mode)) return false;  // Init or Fault: no command leaves it
       awaiting = Awaiting::Idle;
     }
     if (code < 0) sleepMs(5);
@@ -72,8 +66,7 @@ bool currentMayFlow(bool scriptMayRun) {
   if (scriptMayRun || !modeIsKnown() || !electrodeCaptionsShowCodes()) return true;
   if (currentModeFromDisplay() != modeDirect) return false;
   for (int electrode = 1; electrode <= 4; ++electrode) {
-    const uint8_t code = getElectrodeCode(electrode);
-    if (code != IDLE_ELECTRODE_CODE && code != ZERO_CURRENT_CODE) return true;
+    if (!isNoCurrentCode(getElectrodeCode(electrode))) return true;
   }
   return false;
 }

@@ -45,7 +45,7 @@ static bool reportAndUpload(const ScriptImage& image, const std::string& notice)
 }
 
 // The highest timestep whose delay count still fits the sample script's 16 bits.
-static constexpr int32_t TIMESTEP_HIGH = 65537 * SAMPLE_STEP_MS - 1;
+static constexpr int32_t TIMESTEP_HIGH = 65537 * SCRIPT_STEP_MS - 1;
 
 // Address and Timestep must each be one whole number; text that is not is refused with a
 // Warning naming the field. Numbers out of range get the refusals of the actions themselves.

@@ -16,6 +16,9 @@ constexpr uint8_t IDLE_ELECTRODE_CODE = 127;
 constexpr uint8_t ZERO_CURRENT_CODE = 128;
 constexpr int CURRENT_STEP_HUNDREDTHS = 2;
 constexpr double CURRENT_STEP = CURRENT_STEP_HUNDREDTHS / 100.0;
+// No current flows at 0.00 nor at the rest code the device puts its electrodes to (127, which
+// the scale would read as -0.02).
+constexpr bool isNoCurrentCode(uint8_t code) { return code == IDLE_ELECTRODE_CODE || code == ZERO_CURRENT_CODE; }
 
 struct CommandInfo { int32_t code; int32_t length; const char* name; };
 struct MessageInfo { int32_t code; int32_t length; const char* name; };

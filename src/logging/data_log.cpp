@@ -44,6 +44,7 @@ int formatDataLogLine(char* out, int capacity, double xDegrees, double yDegrees)
 }
 
 void writeDataLogLine(double xDegrees, double yDegrees) {
+  if (!isDataLogOpen()) return;  // every tilt reading calls this: no clock read or formatting for nothing
   char line[DATA_LINE_SIZE];
   int len = formatDataLogLine(line, sizeof line, xDegrees, yDegrees);
   writeLogLine(dataLogState.log, line, len);

@@ -61,6 +61,8 @@ void sendCountStepCommand(uint8_t code, int32_t count, uint8_t step) {
 }
 
 // The catalogue's deselect table says which modes have a command that leaves them.
-void sendIdleForMode(uint8_t mode) {
-  if (mode < MODE_COUNT && modeDeselectCommand[mode] != 0) sendSimpleCommand(modeDeselectCommand[mode]);
+bool sendIdleForMode(uint8_t mode) {
+  if (mode >= MODE_COUNT || modeDeselectCommand[mode] == 0) return false;
+  sendSimpleCommand(modeDeselectCommand[mode]);
+  return true;
 }

@@ -13,7 +13,8 @@ void sendAllElectrodes(uint8_t code, const uint8_t currents[4]);
 void sendAddressCommand(uint8_t code, int32_t address);
 void sendAddressCountCommand(uint8_t code, int32_t address, int32_t count);
 void sendCountStepCommand(uint8_t code, int32_t count, uint8_t step);
-void sendIdleForMode(uint8_t mode);
+// Sends the command that leaves the mode; false, sending nothing, for a mode no command leaves.
+bool sendIdleForMode(uint8_t mode);
 // Low and high byte of a 32-bit value as the link carries it (-1 -> ff 00, 70000 -> 70 11).
 uint8_t lowByte(int32_t v);
 uint8_t highByte(int32_t v);

@@ -77,28 +77,29 @@ bool nextKeyword(const char* text, long pos, long* start, long* end) {
   }
 }
 
-// Largest accepted value of each number of an instruction, in source order; every
-// number's lowest accepted value is 0 except the electrode of SetElectrode (1).
-struct ArgumentRule { int count; int64_t low[4]; int64_t high[4]; };
+// Lowest and largest accepted value of each number of an instruction, in source order (how
+// many there are is the instruction table's argument count).
+struct ArgumentRule { int64_t low[4]; int64_t high[4]; };
 
 static const ArgumentRule argumentRules[OPCODE_COUNT] = {
-  {0, {}, {}},                                         // Stop
-  {0, {}, {}},                                         // NOP
-  {2, {1, 0}, {4, 254}},                               // SetElectrode electrode, current
-  {4, {0, 0, 0, 0}, {255, 254, 254, 254}},             // SetAllElectrodes
-  {1, {0}, {65535}},                                   // Delay
-  {1, {0}, {65535}},                                   // Goto
-  {1, {0}, {65535}},                                   // Call
-  {0, {}, {}},                                         // Return
-  {2, {0, 0}, {65535, 254}},                           // TiltLoop count, step
+  {{}, {}},                                            // Stop
+  {{}, {}},                                            // NOP
+  {{1, 0}, {4, 254}},                                  // SetElectrode electrode, current
+  {{0, 0, 0, 0}, {255, 254, 254, 254}},                // SetAllElectrodes
+  {{0}, {65535}},                                      // Delay
+  {{0}, {65535}},                                      // Goto
+  {{0}, {65535}},                                      // Call
+  {{}, {}},                                            // Return
+  {{0, 0}, {65535, 254}},                              // TiltLoop count, step
 };
 
 long encodeArguments(int opcode, const char* text, long pos, uint8_t* bytes, int* length) {
   if (opcode < 0 || opcode >= OPCODE_COUNT) return -1;
   const ArgumentRule& rule = argumentRules[opcode];
+  const int count = scriptOpcodes[opcode].argumentCount;
   int64_t values[4] = {};
   long p = pos;
-  for (int k = 0; k < rule.count; ++k) {
+  for (int k = 0; k < count; ++k) {
     if (!readScanfInteger(text, p, &values[k], &p)) return -1;
     if (values[k] < rule.low[k] || values[k] > rule.high[k]) return -1;
   }
@@ -114,7 +115,7 @@ long encodeArguments(int opcode, const char* text, long pos, uint8_t* bytes, int
       bytes[n++] = static_cast<uint8_t>(values[1]);
       break;
     default:
-      for (int k = 0; k < rule.count; ++k) bytes[n++] = static_cast<uint8_t>(values[k]);
+      for (int k = 0; k < count; ++k) bytes[n++] = static_cast<uint8_t>(values[k]);
       break;
   }
   *length = n;

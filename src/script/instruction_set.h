@@ -6,6 +6,8 @@
 #include <cstdint>
 
 constexpr int SCRIPT_MEMORY_SIZE = 2048;
+// The device runs a script in steps of 25 ms: one instruction, or one step of a Delay.
+constexpr int SCRIPT_STEP_MS = 25;
 constexpr int OPCODE_COUNT = 9;
 // Lookup answer when no keyword matches (one past the last opcode).
 constexpr int NO_OPCODE = 9;

@@ -1,6 +1,7 @@
 // Script preview run: the script engine stepped over an image in an otherwise empty memory,
 // collecting the electrode levels, the faults the device would raise and the first repeat.
 #include "script/preview.h"
+#include "script/instruction_set.h"
 #include "link/catalogue.h"
 #include "script/script_engine.h"
 #include <cstdio>
@@ -38,8 +39,6 @@ RunState stateOf(const ScriptEngine& engine, const uint8_t* electrodes) {
   return s;
 }
 
-const char* const KEYWORDS[9] = {"Stop", "NOP", "SetElectrode", "SetAllElectrodes", "Delay", "Goto", "Call",
-                                 "Return", "TiltLoop"};
 const char STOPS[] = ": the device stops the script and enters Fault";
 
 // One printf pattern and exactly the integers it takes.
@@ -71,7 +70,7 @@ std::string faultText(const ScriptResult& r, const uint8_t* memory, const Jump& 
   }
   if (r.address >= SCRIPT_MEMORY_SIZE && jump.valid) {
     std::string text = format("fault at %d: ", r.address);
-    text.append(KEYWORDS[jump.opcode]);
+    text.append(scriptOpcodes[jump.opcode].keyword);
     if (jump.opcode != opReturn) text.append(format(" %d", r.address));
     return text.append(format(" at %d leads outside memory (0 to 2047)", jump.address)).append(STOPS);
   }
@@ -209,7 +208,7 @@ ScriptPreview previewScript(const uint8_t* image, int length, int address, int64
 }
 
 int previewHundredths(uint8_t code) {
-  return code == IDLE_ELECTRODE_CODE ? 0 : (code - ZERO_CURRENT_CODE) * CURRENT_STEP_HUNDREDTHS;
+  return isNoCurrentCode(code) ? 0 : (code - ZERO_CURRENT_CODE) * CURRENT_STEP_HUNDREDTHS;
 }
 
 std::string previewCurrentText(uint8_t code) {

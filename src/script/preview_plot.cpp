@@ -3,12 +3,13 @@
 // pixels; the SVG writes exactly its items in plain user coordinates, so that every viewer
 // draws it as the Windows front-end's window does.
 #include "script/preview.h"
+#include "script/instruction_set.h"
 #include <cstdio>
 
 namespace {
 
 constexpr double LEFT = 120, PLOT_WIDTH = 800, TOP = 56, LANE = 110, GAP = 24, HALF = 45;
-constexpr double STEP_S = 0.025;
+constexpr double STEP_S = SCRIPT_STEP_MS / 1000.0;
 constexpr unsigned BLACK = 0x000000, GRID = 0xdddddd, AXIS = 0x999999, LIMIT = 0xeeeeee, GREY = 0x888888;
 
 // One printf pattern and exactly the numbers it takes.

@@ -1,12 +1,12 @@
 // Script preview reports: the summary (duration or repeat, each electrode's range, time on
 // and net charge, faults, tilt loops) and the CSV table of electrode currents.
 #include "script/preview.h"
+#include "script/instruction_set.h"
 #include "link/catalogue.h"
 #include <cstdio>
 
 namespace {
 
-constexpr int STEP_MS = 25;
 
 // One printf pattern and exactly the integers it takes.
 template <class... Integers> std::string printf1(const char* pattern, Integers... values) {
@@ -53,29 +53,27 @@ ElectrodeFacts factsOf(const ScriptPreview& p, int e, int64_t from, int64_t to) 
 }
 
 std::string endLine(const ScriptPreview& p, int64_t maxSteps) {
-  static const char* const KEYWORDS[9] = {"Stop", "NOP", "SetElectrode", "SetAllElectrodes", "Delay", "Goto",
-                                          "Call", "Return", "TiltLoop"};
   const std::string steps = printf1(" (%lld steps)", p.endStep);
   switch (p.end) {
     case PreviewEnd::Stop:
-      return "duration: " + seconds(p.endStep * STEP_MS) + " s" + steps +
+      return "duration: " + seconds(p.endStep * SCRIPT_STEP_MS) + " s" + steps +
              printf1(", ends at Stop at %lld", p.endAddress);
     case PreviewEnd::Fault:
-      return "duration: " + seconds(p.endStep * STEP_MS) + " s" + steps +
+      return "duration: " + seconds(p.endStep * SCRIPT_STEP_MS) + " s" + steps +
              printf1(", ends at a fault at %lld", p.endAddress);
     case PreviewEnd::Repeat: {
-      std::string jump = KEYWORDS[p.jumpOpcode];
-      if (p.jumpOpcode != 7) jump += printf1(" %lld", p.jumpTarget);
+      std::string jump = scriptOpcodes[p.jumpOpcode].keyword;
+      if (p.jumpOpcode != opReturn) jump += printf1(" %lld", p.jumpTarget);
       return printf1("does not stop: from step %lld it repeats the steps from %lld", p.endStep, p.repeatFrom) + " (" +
              jump + printf1(" at %lld)\n", p.jumpAddress) + "repetition: " +
-             seconds((p.endStep - p.repeatFrom) * STEP_MS) + " s" + printf1(" (%lld steps)", p.endStep - p.repeatFrom) +
+             seconds((p.endStep - p.repeatFrom) * SCRIPT_STEP_MS) + " s" + printf1(" (%lld steps)", p.endStep - p.repeatFrom) +
              "; the figures below are for one repetition";
     }
     case PreviewEnd::Limit:
       break;
   }
   return printf1("does not stop: neither a Stop nor a repeat within %lld steps (", maxSteps) +
-         seconds(maxSteps * STEP_MS) + " s)";
+         seconds(maxSteps * SCRIPT_STEP_MS) + " s)";
 }
 
 }  // namespace
@@ -91,7 +89,7 @@ std::string previewSummary(const ScriptPreview& p, int64_t maxSteps) {
     }
     const ElectrodeFacts f = factsOf(p, e, from, p.endStep);
     out += printf1("electrode %lld: ", e + 1) + previewCurrentText(f.low) + " to " + previewCurrentText(f.high) +
-           ", non-zero for " + seconds(f.nonZeroSteps * STEP_MS) + " s, net charge " + charge(f.codeSteps) + "\n";
+           ", non-zero for " + seconds(f.nonZeroSteps * SCRIPT_STEP_MS) + " s, net charge " + charge(f.codeSteps) + "\n";
     if (f.codeSteps != 0) {
       warnings += printf1("Warning: electrode %lld is not charge-balanced (net ", e + 1) + charge(f.codeSteps) + ")\n";
     }
@@ -108,7 +106,7 @@ std::string previewSummary(const ScriptPreview& p, int64_t maxSteps) {
 std::string previewCsv(const ScriptPreview& p) {
   std::string out = "time_ms,electrode_1,electrode_2,electrode_3,electrode_4\r\n";
   auto row = [&out](int64_t step, const uint8_t* codes) {
-    out += printf1("%lld", step * STEP_MS);
+    out += printf1("%lld", step * SCRIPT_STEP_MS);
     for (int e = 0; e < 4; ++e) out.append(",").append(previewCurrentText(codes[e]));
     out += "\r\n";
   };

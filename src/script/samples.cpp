@@ -84,18 +84,18 @@ bool sampleCode(const char* field, int* code) {
 }
 
 bool sampleDelayCount(int32_t timestepMs, int* delay) {
-  if (timestepMs < 0 || timestepMs / SAMPLE_STEP_MS - 1 > 65535) return false;
-  *delay = timestepMs / SAMPLE_STEP_MS - 1;
+  if (timestepMs < 0 || timestepMs / SCRIPT_STEP_MS - 1 > 65535) return false;
+  *delay = timestepMs / SCRIPT_STEP_MS - 1;
   return true;
 }
 
 std::string timestepNotice(int32_t timestepMs) {
-  if (timestepMs > 0 && timestepMs % SAMPLE_STEP_MS == 0) return "";
+  if (timestepMs > 0 && timestepMs % SCRIPT_STEP_MS == 0) return "";
   // A row is one step plus its Delay count; a timestep under two steps gets no Delay.
-  const long long steps = timestepMs / SAMPLE_STEP_MS > 1 ? timestepMs / SAMPLE_STEP_MS : 1;
+  const long long steps = timestepMs / SCRIPT_STEP_MS > 1 ? timestepMs / SCRIPT_STEP_MS : 1;
   char notice[96];
   snprintf(notice, sizeof notice, "Timestep %ld ms: each row lasts %lld ms (steps of %d ms)",
-           static_cast<long>(timestepMs), steps * SAMPLE_STEP_MS, SAMPLE_STEP_MS);
+           static_cast<long>(timestepMs), steps * SCRIPT_STEP_MS, SCRIPT_STEP_MS);
   return notice;
 }
 

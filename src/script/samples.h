@@ -8,8 +8,6 @@
 
 // Longest sample field accepted.
 constexpr int SAMPLE_FIELD_MAX = 19;
-// One SetAllElectrodes lasts one step of this many milliseconds.
-constexpr int SAMPLE_STEP_MS = 25;
 
 // Current code of a field that is wholly one decimal number (optional sign, digits with an
 // optional point, optional exponent): code c when v is within 1e-9 of c x 0.02 - 2.56 for a

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   const int32_t timestep = static_cast<int32_t>(data[0] | (data[1] << 8));
   int delay = 0;
-  check(sampleDelayCount(timestep, &delay) && delay == timestep / SAMPLE_STEP_MS - 1);
+  check(sampleDelayCount(timestep, &delay) && delay == timestep / SCRIPT_STEP_MS - 1);
   std::string text(reinterpret_cast<const char*>(data) + 2, size - 2);
   ScriptBuild build = generateSampleImage(text.c_str(), delay);
   ScriptImage& image = build.image;
