@@ -19,11 +19,7 @@ Slider* findSlider(int id) {
   return it == console.sliders.end() ? nullptr : &it->second;
 }
 
-int electrodeOfSlider(int id) {
-  for (int i = 0; i < 4; ++i)
-    if (ELECTRODE_SLIDER_IDS[i] == id) return i + 1;
-  return 0;
-}
+int electrodeOfSlider(int id) { return sliderIndexOf(id) + 1; }
 
 int electrodeOfCaption(int id) {
   for (int i = 0; i < 4; ++i)

@@ -42,6 +42,8 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
   }
 }
 
+// The modal dialogs leave WM_CLOSE (Alt+F4, the title bar's close box) to the default dialog
+// handling, which turns it into IDCANCEL: closing a dialog is the same as cancelling it.
 INT_PTR CALLBACK ParameterDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
@@ -65,9 +67,6 @@ INT_PTR CALLBACK ParameterDialogProc(HWND window, UINT message, WPARAM wParam, L
         default:
           return FALSE;
       }
-    case WM_CLOSE:
-      EndDialog(window, PARAMETER_DIALOG_CANCEL);
-      return TRUE;
     default:
       return FALSE;
   }
@@ -88,10 +87,6 @@ INT_PTR CALLBACK ScriptManagerDialogProc(HWND window, UINT message, WPARAM wPara
         return TRUE;
       }
       return routeScriptManagerCommand(LOWORD(wParam)) ? TRUE : FALSE;
-    case WM_CLOSE:
-      closeScriptManager();
-      EndDialog(window, SCRIPT_MANAGER_RESULT);
-      return TRUE;
     default:
       return FALSE;
   }
@@ -117,9 +112,6 @@ INT_PTR CALLBACK CloseQuestionDialogProc(HWND window, UINT message, WPARAM wPara
         default:
           return FALSE;
       }
-    case WM_CLOSE:
-      EndDialog(window, IDC_CLOSE_STAY);
-      return TRUE;
     default:
       return FALSE;
   }

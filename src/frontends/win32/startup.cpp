@@ -5,6 +5,7 @@
 #include "link/port_argument.h"
 #include "link/serial_port.h"
 #include "resource.h"
+#include "ui/electrodes.h"
 #include "ui/message_boxes.h"
 #include <commctrl.h>
 
@@ -13,12 +14,12 @@ void recordWindowWidths();
 namespace {
 
 bool isElectrodeSlider(HWND control) {
-  const int id = GetDlgCtrlID(control);
-  return GetParent(control) == mainWindowHandle() &&
-         (id == IDC_SLIDER_1 || id == IDC_SLIDER_2 || id == IDC_SLIDER_3 || id == IDC_SLIDER_4);
+  return GetParent(control) == mainWindowHandle() && sliderIndexOf(GetDlgCtrlID(control)) >= 0;
 }
 
-// Key rules of the program's own dialogs, applied before the dialog's keyboard handling. The
+// Key rules of the program's own dialogs (the main window, the Script Manager, the parameter
+// dialogs and every dialog over the main window, the closing question among them), applied
+// before the dialog's keyboard handling. The
 // filter hook sees every message that a dialog's keyboard handling sees: the main loop's and
 // those of the modal dialogs' own loops. True when the message has been dealt with here.
 // - Enter in the main window and the Script Manager presses the focused button only (the
@@ -31,7 +32,9 @@ bool handleDialogKey(MSG* m) {
   const HWND root = GetAncestor(m->hwnd, GA_ROOT);
   const bool main = root != nullptr && root == mainWindowHandle();
   const bool scriptManager = root != nullptr && root == scriptManagerWindowHandle();
-  if (!main && !scriptManager && (root == nullptr || root != parameterWindowHandle())) return false;
+  if (root == nullptr || (!main && !scriptManager && root != parameterWindowHandle() &&
+                          GetWindow(root, GW_OWNER) != mainWindowHandle()))
+    return false;
   if (m->message == WM_CHAR) {
     if (m->wParam < 0x20) return false;  // Tab, Enter, Escape, Backspace keep their meaning
     DispatchMessageA(m);

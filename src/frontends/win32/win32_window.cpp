@@ -295,6 +295,7 @@ void runScriptManagerDialog() {
 }
 
 CloseChoice askHowToClose(const char* text) {
+  drawChangedPanes();
   const INT_PTR answer = DialogBoxParamA(appInstance(), "DIALOG_CLOSE", win.mainWindow,
                                          CloseQuestionDialogProc, reinterpret_cast<LPARAM>(text));
   if (answer == IDC_CLOSE_IDLE) return CloseChoice::ReturnToIdle;
