@@ -70,9 +70,13 @@ void handleTilt(const Packet& packet) {
   writeDataLogLine(x, y);
 }
 
-// A rejected command (the run's request among them) or a fault means the run's next reply
-// will not come.
-bool endsCalibrationRun(uint8_t code) {
+// A fault, or a rejection of the run's request, means the run's next reply will not come. The
+// rejections that name the refused command end it only for a refused Calibrate; a frame
+// refused before it was read (length, end, checksum) may have been the request.
+bool endsCalibrationRun(const Packet& packet) {
+  const uint8_t code = packet.code();
+  if (code == mdgCmdRejectedInvalidMode || code == mdgCmdRejectedInvalidCdg || code == mdgCmdRejectedLengthToCdgBad)
+    return packet.paramCount() < 1 || packet.param(0) == cdgCalibrate;
   return code == mdgFault || (code >= mdgCmdRejectedInvalidMode && code <= mdgCmdRejectedChecksum);
 }
 
@@ -303,6 +307,6 @@ void handleDeviceMessage(const Packet& packet) {
   }
   if (packet.code() != mdgCmdAccepted) setStatusBarText("");
   act(packet);
-  if (endsCalibrationRun(packet.code())) endUnfinishedCalibration();
+  if (endsCalibrationRun(packet)) endUnfinishedCalibration();
   noteLinkMessage(packet);
 }

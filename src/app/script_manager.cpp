@@ -17,6 +17,7 @@
 static constexpr int FIELD_TEXT_SIZE = 40;
 
 static const char INVALID_ADDRESS[] = "Invalid address, must be between 0 and 2047";
+static const char DOES_NOT_FIT[] = "The script does not fit in script memory from this address";
 
 // What the Compiler Output pane says above the success line of an upload: the timestep
 // notice and the preview of the image that went out.
@@ -31,14 +32,18 @@ static std::string withCrLf(const std::string& text) {
 
 // The preview summary of an image placed at address, with CR LF line ends for the pane.
 static std::string previewReport(const ScriptImage& image, int address) {
-  if (address + image.length > SCRIPT_MEMORY_SIZE) return "";
   const ScriptPreview preview = previewScript(image.bytes, image.length, address, PREVIEW_DEFAULT_MAX_STEPS);
   return withCrLf(previewSummary(preview, PREVIEW_DEFAULT_MAX_STEPS));
 }
 
 // Shows the report, then uploads: an unbalanced or faulting script still goes, the operator
-// having been told.
+// having been told. One that memory cannot hold whole does not: the device would keep the
+// chunks that fit and refuse the rest, leaving a cut-off script to run.
 static bool reportAndUpload(const ScriptImage& image, const std::string& notice) {
+  if (image.address + image.length > SCRIPT_MEMORY_SIZE) {
+    showCompilerOutput(DOES_NOT_FIT);
+    return false;
+  }
   uploadReport = notice + previewReport(image, image.address);
   showCompilerOutput(uploadReport.c_str());
   return uploadScriptImage(image.address, image.bytes, image.length);
@@ -131,7 +136,7 @@ bool previewChosenSource(const char* addressText, std::string* summary, Picture*
     *summary = previewSummary(preview, PREVIEW_DEFAULT_MAX_STEPS);
     if (plot != nullptr) *plot = previewPicture(preview);
   } else {
-    showCompilerOutput("The script does not fit in script memory from this address");
+    showCompilerOutput(DOES_NOT_FIT);
   }
   releaseScriptImage(image);
   return fits;

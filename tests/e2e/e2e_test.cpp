@@ -231,12 +231,13 @@ TEST_F(EndToEnd, ScriptManagerUploadsListsBackErasesAndTheReadmeExampleRunsTrace
   ASSERT_EQ(harness::play(console, &sim, {{'>', "clear-mem\nn"}, {'<', "Are you sure?: Really erase all script memory on the "
       "Kinestim?\r\n[y/n] "}, {'>', "clear-mem\ny"}, {'=', "< 1e mdgScrMemCleared"}, {'#', "1 > 0c "}}), "");
   // A View or Append past the end of memory or from a field that is no number sends nothing,
-  // nor do samples with a timestep below zero.
+  // nor do samples with a timestep below zero, nor a script that does not fit from its address.
   const std::string INVALID = "Warning: Invalid address, must be between 0 and 2047\r\n(press Enter) ";
   ASSERT_EQ(harness::play(console, &sim, {{'>', "address 2048\nappend"}, {'<', INVALID}, {'>', ""}, {'>', "address 2040\nview"},
       {'<', INVALID}, {'>', ""}, {'>', "address 1.5\nview"}, {'<', "Warning: Address must be a number from 0 to 2047, not \"1.5\""},
       {'>', ""}, {'>', "address 0\ntimestep -25\nsamples"}, {'<', "compiler output: Invalid timestep\r\n"},
-      {'-', "Successful"}}), "");
+      {'-', "Successful"}, {'|', ""}, {'>', "address 2040\nupload\n" + dir.file("ramp.ks")},
+      {'<', "compiler output: The script does not fit in script memory from this address\r\n"}, {'#', "0 > 0d "}}), "");
   // The README quotes the example file, uploaded at 0 to run later.
   const std::string example = std::string(KINESTIM_SOURCE_DIR) + "/docs/examples/pulses.ks";
   ASSERT_FALSE(harness::readFile(example).empty());

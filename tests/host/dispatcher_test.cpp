@@ -241,10 +241,13 @@ TEST_F(DispatcherTest, ALostPortIsTriedAgainEveryHalfSecond) {
   EXPECT_EQ(hostSent(), "aa 01 08 08 55");
 }
 
-// A calibration run whose request is rejected after three replies keeps them and says so.
+// A calibration run whose request is rejected after three replies keeps them and says so; the
+// rejection of another command before that leaves the run going.
 TEST_F(DispatcherTest, RejectedCalibrationRunEndsWithWhatItTook) {
   ASSERT_TRUE(routeCommand(IDC_CALIBRATE, 0));
   for (int i = 0; i < 3; ++i, pumpOneMessage()) deviceSends(CALIBRATE);
+  deviceSends({mdgCmdRejectedInvalidMode, cdgSelectModeDirect});
+  EXPECT_EQ(pumpOneMessage(), mdgCmdRejectedInvalidMode);
   deviceSends({mdgCmdRejectedInvalidMode, cdgCalibrate});
   EXPECT_EQ(pumpOneMessage(), mdgCmdRejectedInvalidMode);
   EXPECT_EQ(text(IDC_STATUS_BAR), "Calibration did not finish: 3 of 12 replies taken into the store");
