@@ -47,8 +47,7 @@ void applyModeControls(uint8_t mode) {
       noteScriptEnded();
       const uint8_t rest[4] = {IDLE_ELECTRODE_CODE, IDLE_ELECTRODE_CODE, IDLE_ELECTRODE_CODE,
                                IDLE_ELECTRODE_CODE};
-      showAllElectrodeCodes(rest);
-      storeRestElectrodeCodes();
+      showAllElectrodeCodes(rest);  // stores them too
     }
     if (row.askElectrodes) sendSimpleCommand(cdgDldAllElectrodes);
     return;

@@ -16,7 +16,6 @@
 // The Address and Timestep fields are read as at most 39 characters.
 static constexpr int FIELD_TEXT_SIZE = 40;
 
-static const char INVALID_ADDRESS[] = "Invalid address, must be between 0 and 2047";
 static const char DOES_NOT_FIT[] = "The script does not fit in script memory from this address";
 
 // What the Compiler Output pane says above the success line of an upload: the timestep
@@ -64,7 +63,7 @@ static bool parseScriptAddress(const char* addressText, int* address) {
   int32_t value = 0;
   if (!readWholeField(addressText, "Address", SCRIPT_MEMORY_SIZE - 1, &value)) return false;
   if (value < 0 || value >= SCRIPT_MEMORY_SIZE) {
-    showCompilerOutput(INVALID_ADDRESS);
+    showCompilerOutput(INVALID_ADDRESS_TEXT);
     return false;
   }
   *address = value;

@@ -93,8 +93,6 @@ const char* openDevice(const char* deviceName) {
   return nullptr;
 }
 
-}  // namespace
-
 // The failure's first line, then the port's name and the system's own words for the reason.
 const char* describeFailure(const char* text, const char* portName) {
   char reason[200] = "";
@@ -108,6 +106,8 @@ const char* describeFailure(const char* text, const char* portName) {
   snprintf(port.failure, sizeof port.failure, "%s\r\n%s: %s", text, portName, reason);
   return port.failure;
 }
+
+}  // namespace
 
 const char* openSerialPort(int portNumber) {
   closeSerialPort();

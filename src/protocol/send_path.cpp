@@ -12,6 +12,13 @@ bool linkNeverLost() { return false; }
 
 LinkOwner owner{linkNeverLost, showWarning};
 
+// The status line for a command that cannot go out while the link is lost.
+void refuseWhileLinkLost() {
+  char text[96];
+  std::snprintf(text, sizeof text, "Not sent: the link to %s is lost - re-opening it", serialPortName());
+  setStatusBarText(text);
+}
+
 }  // namespace
 
 void registerLinkOwner(LinkOwner linkOwner) {
@@ -19,16 +26,10 @@ void registerLinkOwner(LinkOwner linkOwner) {
   owner.writeFailed = linkOwner.writeFailed != nullptr ? linkOwner.writeFailed : showWarning;
 }
 
-void refuseWhileLinkLost() {
-  char text[96];
-  std::snprintf(text, sizeof text, "Not sent: the link to %s is lost - re-opening it", serialPortName());
-  setStatusBarText(text);
-}
-
 bool sendAndEcho(const uint8_t* payload, int length, const char* failureText) {
   if (payload == nullptr || length < 1 || length > MAX_PAYLOAD_LENGTH) {
     char text[80];
-    std::snprintf(text, sizeof text, "Packet not sent: payload of %d bytes is outside 1 to 255", length);
+    std::snprintf(text, sizeof text, "Packet not sent: payload of %d bytes is outside 1 to %d", length, MAX_PAYLOAD_LENGTH);
     showWarning(text);
     return false;
   }

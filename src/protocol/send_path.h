@@ -18,5 +18,3 @@ void registerLinkOwner(LinkOwner owner);
 // lost nothing is written and a status line says so; a failed write is handed to the owner
 // with failureText. True when the frame went out.
 bool sendAndEcho(const uint8_t* payload, int length, const char* failureText = "Write Failed");
-// The status line for a command that cannot go out while the link is lost.
-void refuseWhileLinkLost();

@@ -14,12 +14,8 @@ struct CompilerOutputState {
 
 static CompilerOutputState compilerOutput;
 
-void showCompilerOutput(const char* message, const char* detail) {
+void showCompilerOutput(const char* message) {
   compilerOutput.text = message;
-  if (detail != nullptr) {
-    compilerOutput.text += ' ';
-    compilerOutput.text += detail;
-  }
   if (dialogExists(Dialog::ScriptManager))
     setControlText(Dialog::ScriptManager, IDC_SM_COMPILER_OUTPUT, compilerOutput.text.c_str());
 }
@@ -29,7 +25,7 @@ const char* lastCompilerOutput() { return compilerOutput.text.c_str(); }
 void resetCompilerOutput() { compilerOutput.text.clear(); }
 
 void showDiagnostic(const ScriptDiagnostic& diagnostic) {
-  showCompilerOutput(diagnostic.message.c_str(), diagnostic.detail.empty() ? nullptr : diagnostic.detail.c_str());
+  showCompilerOutput(diagnosticText(diagnostic).c_str());
 }
 
 char* readChosenFile() {

@@ -4,7 +4,7 @@
 
 // Replaces the whole Compiler Output pane with the message, or with message, one space and
 // the detail when a detail is given.
-void showCompilerOutput(const char* message, const char* detail = nullptr);
+void showCompilerOutput(const char* message);
 void showDiagnostic(const ScriptDiagnostic& diagnostic);
 // The text the pane was last given ("" after reset), for front-ends without the pane.
 const char* lastCompilerOutput();

@@ -31,7 +31,7 @@ void resetMemoryView() {
 
 bool requestScriptMemory(int address) {
   if (address < 0 || address >= SCRIPT_MEMORY_SIZE) {
-    showWarning("Invalid address, must be between 0 and 2047");
+    showWarning(INVALID_ADDRESS_TEXT);
     return false;
   }
   uint8_t payload[4] = {cdgScrDldMem, static_cast<uint8_t>(address & 0xFF),

@@ -2,6 +2,8 @@
 #pragma once
 #include "link/framing.h"
 
+constexpr const char* INVALID_ADDRESS_TEXT = "Invalid address, must be between 0 and 2047";
+
 constexpr int READ_BACK_BATCH = 20;
 constexpr int LISTING_LINE_SIZE = 60;
 constexpr int READ_BACK_COUNT = 5;

@@ -6,6 +6,7 @@
 #include "app/dispatcher.h"
 #include "resource.h"
 #include "app/main_dialog.h"
+#include "link/catalogue.h"
 #include "ui/electrodes.h"
 #include "ui/parameters.h"
 
@@ -216,7 +217,9 @@ void keySlider(const std::vector<std::string>& words) {
   // Home and End would swing the electrode to either end of its range in one key press; the
   // window ignores them on the sliders, and so does this.
   if (words[2] == "home" || words[2] == "end") {
-    say("The " + words[2] + " key does nothing on an electrode slider: one key moves it at most one page (0.40)");
+    char page[16];
+    std::snprintf(page, sizeof page, "%.2f", consoleSlider(id).page * CURRENT_STEP);
+    say("The " + words[2] + " key does nothing on an electrode slider: one key moves it at most one page (" + page + ")");
     return;
   }
   const ConsoleSlider range = consoleSlider(id);

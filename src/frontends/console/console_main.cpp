@@ -20,7 +20,9 @@
 #include <iostream>
 #include <poll.h>
 #include <string>
+#ifdef __linux__
 #include <sys/prctl.h>
+#endif
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -119,7 +121,9 @@ std::string startSimulator() {
     // The simulator ends with the console however the console ends, kill -9 included: the
     // kernel sends it SIGTERM then (the simulator's clean stop). A console that died before
     // this line has no one left to signal, so that case is caught by the parent's pid.
+#ifdef __linux__
     prctl(PR_SET_PDEATHSIG, SIGTERM);
+#endif
     if (getppid() != console) _exit(1);
     dup2(toChild[0], 0);
     dup2(fromChild[1], 1);
